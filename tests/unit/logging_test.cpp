@@ -1,0 +1,131 @@
+// The debug log: line building, the closed-log default, and the time-stamped
+// write through an open descriptor.
+
+#include <gtest/gtest.h>
+
+#include "logging.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <regex>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string read_all(int fd) {
+    std::string out;
+    lseek(fd, 0, SEEK_SET);
+    char buf[8192];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) {
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+struct TempFile {
+    char path[64] = "/tmp/logging_test.XXXXXX";
+    int fd = mkstemp(path);
+    ~TempFile() {
+        if (fd >= 0) {
+            close(fd);
+        }
+        unlink(path);
+    }
+};
+
+// Restores the closed log however a test ends.
+struct OpenLog {
+    explicit OpenLog(int fd) { debugFD = fd; }
+    ~OpenLog() { debugFD = -1; }
+};
+
+} // namespace
+
+TEST(LogmsgFormat, Lines) {
+    const std::string long2000(2000, 'x');
+    const std::string at_cut(LOGMSG_TEXT_CUT, 'y');
+    const std::string below_cut(LOGMSG_TEXT_CUT - 1, 'z');
+    const std::string long_fn(40, 'f');
+    struct Case {
+        const char *name;
+        int sev;
+        const char *text;
+        const char *fn;
+        std::string want;
+    } cases[] = {
+        {"plain", 2, "bad line", "ParseConfigExA", "<2> ParseConfigExA: bad line"},
+        {"nulls", 2, nullptr, nullptr, "<2> ?: ?"},
+        {"null fn", 7, "t", nullptr, "<7> ?: t"},
+        {"negative severity", -1, "t", "f", "<-1> f: t"},
+        {"2000 chars cut", 2, long2000.c_str(), "fn", "<2> fn: " + std::string(965, 'x') + "..."},
+        {"exactly 965 cut", 2, at_cut.c_str(), "fn", "<2> fn: " + at_cut + "..."},
+        {"964 kept whole", 2, below_cut.c_str(), "fn", "<2> fn: " + below_cut},
+        {"long function cut with long text", 2, long2000.c_str(), long_fn.c_str(),
+         "<2> " + std::string(31, 'f') + ": " + std::string(965, 'x') + "..."},
+    };
+    for (const auto &c : cases) {
+        char line[LOGMSG_LINE_MAX + 1];
+        size_t n = logmsg_format(line, c.sev, c.text, c.fn);
+        EXPECT_EQ(std::string(line), c.want) << c.name;
+        EXPECT_EQ(n, strlen(line)) << c.name;
+        EXPECT_LE(n, LOGMSG_LINE_MAX) << c.name;
+    }
+}
+
+TEST(LogmsgFormat, LongFunctionWithShortTextIsCutToLineSize) {
+    // A short text keeps the full function name, but the line never passes 1024.
+    std::string fn(3000, 'g');
+    char line[LOGMSG_LINE_MAX + 1];
+    EXPECT_EQ(logmsg_format(line, 2, "t", fn.c_str()), LOGMSG_LINE_MAX);
+    EXPECT_EQ(std::string(line, 5), "<2> g");
+}
+
+TEST(Logmsg, ClosedLogWritesNothing) {
+    ASSERT_EQ(debugFD, -1);
+    std::string text(2000, 'q');
+    EXPECT_EQ(logmsg(2, text.c_str(), "f"), -1);
+    EXPECT_EQ(logmsg(2, nullptr, nullptr), -1);
+}
+
+TEST(Logmsg, OpenLogWritesTimeStampedCutLine) {
+    TempFile tf;
+    ASSERT_GE(tf.fd, 0);
+    OpenLog open(tf.fd);
+    std::string text(2000, 'q');
+    EXPECT_EQ(logmsg(2, text.c_str(), "getConfigTokenA"), 0);
+    std::string got = read_all(tf.fd);
+    std::regex shape(R"(^\d\d:\d\d:\d\d\.\d\d\d \[(\d+)\] <2> getConfigTokenA: q{965}\.\.\.\n$)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(got, m, shape)) << got;
+    EXPECT_EQ(std::stoi(m[1]), getpid());
+}
+
+TEST(Debuglog, Descriptors) {
+    EXPECT_EQ(debuglog(-1, "x"), -1);
+    EXPECT_EQ(debuglog(-5, "x"), -1);
+    // A closed descriptor gives the system error of the write.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    close(fds[1]);
+    EXPECT_EQ(debuglog(fds[1], "x"), EBADF);
+}
+
+TEST(Debuglog, ParentIdAndLongLine) {
+    TempFile tf;
+    ASSERT_GE(tf.fd, 0);
+    debuglog_set_parent(4242);
+    std::string big(6000, 'L');
+    int rc = debuglog(tf.fd, big.c_str());
+    debuglog_set_parent(0);
+    EXPECT_EQ(rc, 0);
+    std::string got = read_all(tf.fd);
+    std::regex shape(R"(^\d\d:\d\d:\d\d\.\d\d\d \[4242\.(\d+)\] L+\n$)");
+    ASSERT_TRUE(std::regex_match(got, shape)) << got.substr(0, 80);
+    EXPECT_LE(got.size(), 4095u);
+    // The line itself is cut to at most 4072 characters.
+    EXPECT_LE(std::count(got.begin(), got.end(), 'L'), 4072);
+}
