@@ -1,0 +1,277 @@
+// Widget helpers: busy cursor, menu sensitivity, list items, four-line items.
+#include "uimx_helper.h"
+
+#include "UxXt.h"
+#include "cmnutils.h"
+#include "xkp_state.h"
+
+#include <X11/cursorfont.h>
+#include <Xm/List.h>
+
+#include <string>
+
+Widget UxTopLevel = nullptr;
+
+Widget resensitize_table[resensitize_limit];
+int resensitize_parity[resensitize_limit];
+int resensitize_selected[resensitize_limit];
+int resensitize_index = 0;
+Widget altpath_menu_item = nullptr;
+
+namespace {
+
+constexpr size_t item_buffer_size = XKP_EOL_MAX + 1; // 2047 characters
+
+// Appends the text of a text component to line.
+void append_component_text(std::string &line, XmStringComponentType type, unsigned int length,
+                           XtPointer value) {
+    if (value == nullptr || length == 0) {
+        return;
+    }
+    if (type == XmSTRING_COMPONENT_TEXT || type == XmSTRING_COMPONENT_LOCALE_TEXT) {
+        line.append(static_cast<const char *>(value), length);
+    }
+}
+
+// Text of line `wanted` (from 1) of s; false when s has fewer lines.
+bool xmstring_line_text(XmString s, int wanted, std::string &out) {
+    out.clear();
+    if (s == nullptr || wanted < 1) {
+        return false;
+    }
+    XmStringContext context = nullptr;
+    if (!XmStringInitContext(&context, s)) {
+        return false;
+    }
+    int line = 1;
+    bool found = false;
+    for (;;) {
+        unsigned int length = 0;
+        XtPointer value = nullptr;
+        XmStringComponentType type = XmStringGetNextTriple(context, &length, &value);
+        if (type == XmSTRING_COMPONENT_END) {
+            break;
+        }
+        if (type == XmSTRING_COMPONENT_SEPARATOR) {
+            if (line == wanted) {
+                found = true;
+                XtFree(static_cast<char *>(value));
+                break;
+            }
+            ++line;
+        } else if (line == wanted) {
+            found = true;
+            append_component_text(out, type, length, value);
+        }
+        XtFree(static_cast<char *>(value));
+    }
+    XmStringFreeContext(context);
+    // A line that exists but holds no text (an empty field) still counts.
+    return found || line == wanted;
+}
+
+const char *line_into(char *buffer, XmString s, int line) {
+    std::string text;
+    xmstring_line_text(s, line, text);
+    T_strlcpy(buffer, text.c_str(), item_buffer_size);
+    return buffer;
+}
+
+XmString create_plain(const char *text) {
+    return XmStringCreate(ux_str(text ? text : ""), ux_str(XmFONTLIST_DEFAULT_TAG));
+}
+
+// XmListGetSelectedPos hands out an array we must free.
+struct SelectedPositions {
+    int *positions = nullptr;
+    int count = 0;
+    explicit SelectedPositions(Widget list) {
+        if (list == nullptr || !XmListGetSelectedPos(list, &positions, &count)) {
+            positions = nullptr;
+            count = 0;
+        }
+    }
+    ~SelectedPositions() {
+        if (positions != nullptr) {
+            XtFree(reinterpret_cast<char *>(positions));
+        }
+    }
+    SelectedPositions(const SelectedPositions &) = delete;
+    SelectedPositions &operator=(const SelectedPositions &) = delete;
+};
+
+} // namespace
+
+void reshape_cursor(int busy, Widget w) {
+    if (w == nullptr) {
+        return;
+    }
+    Display *display = XtDisplayOfObject(w);
+    Window window = XtIsWidget(w) ? XtWindow(w) : XtWindowOfObject(w);
+    if (window == 0) {
+        return;
+    }
+    if (busy) {
+        // Created once per run and kept: the same watch serves every window.
+        static Cursor watch = 0;
+        if (watch == 0) {
+            watch = XCreateFontCursor(display, XC_watch);
+        }
+        XDefineCursor(display, window, watch);
+        XmUpdateDisplay(UxTopLevel != nullptr ? UxTopLevel : w);
+    } else {
+        XUndefineCursor(display, window);
+    }
+    XFlush(display);
+}
+
+void add_resensitize_entry(Widget w, int mode, int needs_selection) {
+    if (resensitize_index >= resensitize_limit) {
+        return;
+    }
+    resensitize_table[resensitize_index] = w;
+    resensitize_parity[resensitize_index] = mode;
+    resensitize_selected[resensitize_index] = needs_selection ? 1 : 0;
+    ++resensitize_index;
+}
+
+void reset_resensitize_table() {
+    for (int i = 0; i < resensitize_limit; ++i) {
+        resensitize_table[i] = nullptr;
+        resensitize_parity[i] = 0;
+        resensitize_selected[i] = 0;
+    }
+    resensitize_index = 0;
+    altpath_menu_item = nullptr;
+}
+
+void resensitize_menus_with(int mode, int selections) {
+    if (mode == 0) {
+        if (browsing_filesys == 0) {
+            mode = 2;
+        } else {
+            mode = browsing_database > 0 ? browsing_database : 1;
+        }
+    }
+    if (mode > 4) {
+        mode = (mode % 2 != 0) ? 3 : 4;
+    }
+    for (int i = 0; i < resensitize_index; ++i) {
+        int parity = resensitize_parity[i];
+        bool sensitive = parity == mode || (mode == 2 && parity == -2 && true_image == 0);
+        if (sensitive && resensitize_selected[i] && selections <= 0) {
+            sensitive = false;
+        }
+        put_sensitive(resensitize_table[i], sensitive ? 1 : 0);
+    }
+    if (standard_or_wbak == 3 && altpath_menu_item != nullptr) {
+        put_sensitive(altpath_menu_item, 0);
+    }
+}
+
+int get_item_count(Widget list) {
+    return list != nullptr ? UxrGetProp<int>(list, XmNitemCount) : 0;
+}
+
+XmStringTable get_all_items(Widget list) {
+    return list != nullptr ? UxrGetProp<XmStringTable>(list, XmNitems) : nullptr;
+}
+
+XmStringTable get_all_selected_items(Widget list) {
+    return list != nullptr ? UxrGetProp<XmStringTable>(list, XmNselectedItems) : nullptr;
+}
+
+const char *get_item(Widget list, int n) {
+    static char buffer[item_buffer_size];
+    buffer[0] = '\0';
+    int count = get_item_count(list);
+    if (n < 1 || n > count) {
+        return buffer;
+    }
+    return line_into(buffer, get_all_items(list)[n - 1], 1);
+}
+
+const char *get_selected_item(Widget list, int n) {
+    static char buffer[item_buffer_size];
+    buffer[0] = '\0';
+    int count = get_selection_count(list);
+    if (n < 1 || n > count) {
+        return buffer;
+    }
+    return line_into(buffer, get_all_selected_items(list)[n - 1], 1);
+}
+
+const char *get_line_from_item(Widget list, int n, int line) {
+    static char buffer[item_buffer_size];
+    buffer[0] = '\0';
+    int count = get_item_count(list);
+    if (n < 1 || n > count || line < 1) {
+        return buffer;
+    }
+    return line_into(buffer, get_all_items(list)[n - 1], line);
+}
+
+void xmstring_line(XmString s, int line, char *dst, size_t size) {
+    std::string text;
+    xmstring_line_text(s, line, text);
+    T_strlcpy(dst, text.c_str(), size);
+}
+
+int get_selection_count(Widget list) {
+    return list != nullptr ? UxrGetProp<int>(list, XmNselectedItemCount) : 0;
+}
+
+int get_selection_pos(Widget list) {
+    SelectedPositions selected(list);
+    return selected.count > 0 ? selected.positions[0] : 0;
+}
+
+int get_nth_selection_pos(Widget list, int n) {
+    SelectedPositions selected(list);
+    return (n >= 1 && n <= selected.count) ? selected.positions[n - 1] : 0;
+}
+
+void list_delete_all(Widget list) {
+    // One call instead of deleting position 1 once per item: the same empty
+    // list without the quadratic cost on long listings.
+    if (list != nullptr) {
+        XmListDeleteAllItems(list);
+    }
+}
+
+const char *get_label_string(Widget w) {
+    static char buffer[item_buffer_size];
+    buffer[0] = '\0';
+    if (w == nullptr) {
+        return buffer;
+    }
+    XmString label = UxrGetProp<XmString>(w, XmNlabelString);
+    if (label == nullptr) {
+        return buffer;
+    }
+    // GetValues of labelString hands out a copy.
+    line_into(buffer, label, 1);
+    XmStringFree(label);
+    return buffer;
+}
+
+XmString make_quadruple_item(const char *line1, const char *line2, const char *line3,
+                             const char *line4) {
+    const char *lines[4] = {line1, line2, line3, line4};
+    XmString result = create_plain(lines[0]);
+    for (int i = 1; i < 4; ++i) {
+        result = XmStringConcatAndFree(result, XmStringSeparatorCreate());
+        result = XmStringConcatAndFree(result, create_plain(lines[i]));
+    }
+    return result;
+}
+
+void quadruple_add_item(Widget list, int position, const char *line1, const char *line2,
+                        const char *line3, const char *line4) {
+    if (list == nullptr) {
+        return;
+    }
+    XmString item = make_quadruple_item(line1, line2, line3, line4);
+    XmListAddItemUnselected(list, item, position);
+    XmStringFree(item);
+}

@@ -1,0 +1,73 @@
+// Widget helpers shared by every xkp window: catalog labels and window
+// titles, the busy cursor, the menu sensitivity table, list item access and
+// the four-line compound strings of the hidden lists.
+#pragma once
+
+#include <X11/Intrinsic.h>
+#include <Xm/Xm.h>
+
+// The application's top-level widget (from XtAppInitialize); the busy cursor
+// flushes pending exposures through it.
+extern Widget UxTopLevel;
+
+// Labels from the message catalog (key looked up in the message locale
+// tmlcmsg). The widget's current label and mnemonic are the defaults.
+void initialize_label(Widget w, const char *key);
+// Sets the shell's icon to the program icon and its title, dialog title and
+// icon name to the catalog label of key (default_title when there is none).
+void re_label_window(Widget shell, const char *key, const char *default_title,
+                     const char *default_mnemonic);
+
+// Busy cursor: with busy set, the watch cursor on w's window and pending
+// exposures drawn; with busy 0, w's cursor undefined again.
+void reshape_cursor(int busy, Widget w);
+
+// The menu sensitivity table: items that belong to one browse mode (1 file
+// system, 2 restore, 3 database backup scripts, 4 database restore scripts,
+// -2 restore but not true-image restore) and may need a selection.
+constexpr int resensitize_limit = 20;
+extern Widget resensitize_table[resensitize_limit];
+extern int resensitize_parity[resensitize_limit];
+extern int resensitize_selected[resensitize_limit];
+extern int resensitize_index;
+// The Restore menu's alternate-destination item, handled apart from the table
+// (null while it does not exist).
+extern Widget altpath_menu_item;
+
+// Appends an entry; entries beyond the twentieth are dropped.
+void add_resensitize_entry(Widget w, int mode, int needs_selection);
+// Applies the table for mode (0: derived from the browse state) given the
+// number of selections the user holds (file-list selections plus remembered
+// ones). resensitize_menus(mode) in the main window supplies that number.
+void resensitize_menus_with(int mode, int selections);
+// Forgets the table (a test builds several main windows in one process).
+void reset_resensitize_table();
+
+// List items. Texts come back in a static buffer of the routine (at most
+// 2047 characters), valid until its next call.
+const char *get_item(Widget list, int n);
+const char *get_selected_item(Widget list, int n);
+// Line `line` (from 1) of item n (from 1); "" outside the list or the item.
+const char *get_line_from_item(Widget list, int n, int line);
+int get_selection_count(Widget list);
+int get_selection_pos(Widget list);
+int get_nth_selection_pos(Widget list, int n);
+int get_item_count(Widget list);
+// The list's own arrays, not copies.
+XmStringTable get_all_items(Widget list);
+XmStringTable get_all_selected_items(Widget list);
+void list_delete_all(Widget list);
+// First line of the widget's labelString, "" when it has none.
+const char *get_label_string(Widget w);
+
+// Adds the compound string line1 SEP line2 SEP line3 SEP line4 at position
+// (0 = at the end) of list.
+void quadruple_add_item(Widget list, int position, const char *line1, const char *line2,
+                        const char *line3, const char *line4);
+// The same compound string, for callers that add items in batches; the
+// caller frees it with XmStringFree.
+XmString make_quadruple_item(const char *line1, const char *line2, const char *line3,
+                             const char *line4);
+// Line `line` (from 1) of a compound string into dst (size bytes); "" when
+// the string has fewer lines.
+void xmstring_line(XmString s, int line, char *dst, size_t size);
