@@ -1,0 +1,53 @@
+// The progress log a request program writes while it works ("-L"): plain
+// text lines, each stamped with the local time, appended as they happen so
+// that a reader watching the file sees the work grow. Every run ends with
+// a report of what was done, skipped and failed, and the final status.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+// Text of the statuses the programs return.
+const char *kpstatus_text(int status);
+
+// Names may hold newlines and any byte: they are written with control
+// bytes and backslashes escaped ("\n", "\x01", "\\") so that a name is one
+// log line.
+std::string log_quote(const std::string &name);
+
+class ProgressLog {
+  public:
+    ProgressLog() = default;
+    ~ProgressLog();
+    ProgressLog(const ProgressLog &) = delete;
+    ProgressLog &operator=(const ProgressLog &) = delete;
+
+    // Opens path for appending. The client creates the file before the
+    // program starts; a missing file is created (mode 0600). A symbolic
+    // link in the last component is refused. False with err set.
+    bool open(const std::string &path, std::string &err);
+    // Also copies every line to standard error (command-line use).
+    void echo_to_stderr(bool on) { echo_ = on; }
+
+    void line(const std::string &text);
+
+    // Tallies for the final report.
+    void done(long long n = 1) { done_ += n; }
+    void skipped(const std::string &name, const std::string &why);
+    void failed(const std::string &name, const std::string &why);
+    long long done_count() const { return done_; }
+    long long skipped_count() const { return skipped_; }
+    long long failed_count() const { return failed_; }
+
+    // Writes the totals (with the reasons counted) and the final status.
+    void report(const std::string &what, int status);
+
+  private:
+    FILE *f_ = nullptr;
+    bool echo_ = false;
+    long long done_ = 0, skipped_ = 0, failed_ = 0;
+    std::map<std::string, long long> skip_why_, fail_why_;
+    static constexpr long long DETAIL_LIMIT = 200; // names listed per kind
+};
