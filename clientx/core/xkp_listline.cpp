@@ -1,0 +1,48 @@
+// Line-to-item rules of the generic list loader.
+#include "xkp_listline.h"
+
+#include "cmnutils.h"
+
+#include <cstring>
+
+void strip_line_end(char *line) {
+    if (line == nullptr) {
+        return;
+    }
+    size_t n = strlen(line);
+    while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t' || line[n - 1] == '\n')) {
+        --n;
+    }
+    line[n] = '\0';
+}
+
+void list_line_item(const char *line, int mode, std::string &out) {
+    out.clear();
+    if (mode == LOAD_TEXT) {
+        out.assign(line);
+        out.push_back('\n');
+        return;
+    }
+    if (mode > 0) {
+        char field[XKP_FIELD_MAX + 1];
+        field_copy(field, line, mode);
+        out.assign(field);
+        return;
+    }
+    if (mode == LOAD_ALL_BUT_LAST) {
+        // Every field but the last, each followed by one blank: the words of
+        // a help index title without the path that ends the line.
+        int count = field_count(line);
+        char field[XKP_FIELD_MAX + 1];
+        for (int i = 1; i < count; ++i) {
+            field_copy_noval(field, line, i);
+            out.append(field);
+            out.push_back(' ');
+        }
+        return;
+    }
+    // 0 and -3 take the whole line. Other negative modes have no meaning of
+    // their own; the whole line is the least surprising thing to show for
+    // them, rather than dropping the output silently.
+    out.assign(line);
+}
