@@ -67,6 +67,7 @@ Widget create_xkp_errmsg() {
     XtUnmanageChild(XmMessageBoxGetChild(box, XmDIALOG_CANCEL_BUTTON));
     XtUnmanageChild(XmMessageBoxGetChild(box, XmDIALOG_HELP_BUTTON));
     Widget ok = XmMessageBoxGetChild(box, XmDIALOG_OK_BUTTON);
+    UxPutContext(ok, context);
     put_label_string(ok, "Close");
     initialize_label(ok, "GuiXkp0401N");
     XtAddCallback(box, XmNokCallback, okCallback_xkp_errmsg, nullptr);

@@ -1,0 +1,300 @@
+// The interface runtime on real widgets: context records, showing and
+// destroying windows, one-resource access, list helpers, four-line items and
+// the menu sensitivity table.
+#include <gtest/gtest.h>
+
+#include "support/gui_harness.h"
+
+#include "UxXt.h"
+#include "uimx_helper.h"
+#include "xkp_state.h"
+
+#include <Xm/DialogS.h>
+#include <Xm/Form.h>
+#include <Xm/Label.h>
+#include <Xm/List.h>
+#include <Xm/PushB.h>
+#include <Xm/TextF.h>
+
+#include <string>
+
+namespace {
+
+struct TwoWidgetContext {
+    Widget shell;
+    Widget button;
+    int marker;
+};
+
+class RuntimeTest : public GuiTest {
+  protected:
+    Widget make_list(const char *name = "list") {
+        Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, top_, nullptr);
+        return XtVaCreateManagedWidget(name, xmListWidgetClass, form, XmNselectionPolicy,
+                                       XmMULTIPLE_SELECT, nullptr);
+    }
+    void add_items(Widget list, std::initializer_list<const char *> items) {
+        for (const char *text : items) {
+            XmString s = XmStringCreateLocalized(const_cast<char *>(text));
+            XmListAddItemUnselected(list, s, 0);
+            XmStringFree(s);
+        }
+    }
+};
+
+TEST_F(RuntimeTest, ContextIsFoundFromEveryBoundWidgetAndFreedWithTheWindow) {
+    Widget shell = XtVaCreatePopupShell("dlg_shell", xmDialogShellWidgetClass, top_, nullptr);
+    Widget button = XtVaCreateWidget("dlg_button", xmPushButtonWidgetClass, shell, nullptr);
+    auto *context = ux_new_context<TwoWidgetContext>();
+    EXPECT_EQ(context->marker, 0) << "records start zeroed";
+    context->marker = 42;
+    ASSERT_EQ(UxPutContext(shell, context), 0);
+    ASSERT_EQ(UxPutContext(button, context), 0);
+    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
+
+    EXPECT_EQ(UxGetContext(button), context);
+    EXPECT_EQ(UxGetContext(shell), context);
+    EXPECT_EQ(UxGetContext(top_), nullptr) << "unbound widget";
+    EXPECT_EQ(UxGetContext(nullptr), nullptr);
+    EXPECT_EQ(UxPutContext(nullptr, context), -1);
+
+    // Rebinding replaces the record without stacking destroy callbacks.
+    TwoWidgetContext other{};
+    ASSERT_EQ(UxPutContext(button, &other), 0);
+    EXPECT_EQ(UxGetContext(button), &other);
+    ASSERT_EQ(UxPutContext(button, context), 0);
+
+    // Destroying the window drops both bindings; the record is freed by
+    // UxFreeClientDataCB (LeakSanitizer would report it otherwise).
+    EXPECT_EQ(UxDestroyInterface(button), 0);
+    gui::drain();
+    Widget again = XtVaCreateWidget("later", xmPushButtonWidgetClass, top_, nullptr);
+    EXPECT_EQ(UxGetContext(again), nullptr);
+}
+
+TEST_F(RuntimeTest, TrueToplevelAndPopupOfDialogAndApplicationShells) {
+    EXPECT_EQ(get_true_toplevel(nullptr), nullptr);
+    EXPECT_EQ(popup_interface(nullptr, XtGrabNone), -1);
+    EXPECT_EQ(UxDestroyInterface(nullptr), -1);
+    EXPECT_EQ(get_true_toplevel(top_), top_) << "a shell is its own top-level";
+
+    Widget dshell = XtVaCreatePopupShell("d_shell", xmDialogShellWidgetClass, top_, nullptr);
+    Widget form = XtVaCreateWidget("d_form", xmFormWidgetClass, dshell, nullptr);
+    EXPECT_EQ(get_true_toplevel(form), dshell);
+    EXPECT_EQ(GetTrueToplevel(form), dshell);
+    EXPECT_FALSE(XtIsManaged(form));
+    ASSERT_EQ(popup_interface(form, XtGrabNone), 0);
+    gui::drain();
+    EXPECT_TRUE(XtIsManaged(form)) << "a dialog shell shows by managing its child";
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(gui::display(), XtWindow(dshell), &attributes);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+
+    Widget app = XtVaAppCreateShell("other", "XSV", applicationShellWidgetClass, gui::display(),
+                                    XmNwidth, 50, XmNheight, 50, nullptr);
+    XtVaCreateManagedWidget("lbl", xmLabelWidgetClass, app, nullptr);
+    ASSERT_EQ(popup_interface(app, XtGrabNone), 0);
+    gui::drain();
+    EXPECT_TRUE(XtIsRealized(app));
+    XGetWindowAttributes(gui::display(), XtWindow(app), &attributes);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+    XtDestroyWidget(app);
+}
+
+TEST_F(RuntimeTest, ResourcesTextsAndLabelsRoundTrip) {
+    Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, top_, nullptr);
+    Widget text = XtVaCreateManagedWidget("text", xmTextFieldWidgetClass, form, nullptr);
+    Widget label = XtVaCreateManagedWidget("label", xmLabelWidgetClass, form, nullptr);
+
+    put_text(text, "/home/ann/My Files/");
+    EXPECT_EQ(UxrGetText(text), "/home/ann/My Files/");
+    put_text(text, nullptr);
+    EXPECT_EQ(UxrGetText(text), "");
+    EXPECT_EQ(UxrGetText(nullptr), "");
+
+    put_sensitive(text, 0);
+    EXPECT_FALSE(gui::sensitive(text));
+    put_sensitive(text, 1);
+    EXPECT_TRUE(gui::sensitive(text));
+
+    UxrPutProp(label, XmNwidth, 123);
+    EXPECT_EQ(UxrGetProp<Dimension>(label, XmNwidth), 123);
+    EXPECT_EQ(UxrGetProp<Dimension>(nullptr, XmNwidth), 0);
+
+    put_label_string(label, "first line\nsecond line");
+    EXPECT_EQ(gui::label_of(label), "first line\nsecond line");
+    EXPECT_STREQ(get_label_string(label), "first line") << "only the first line";
+    EXPECT_STREQ(get_label_string(nullptr), "");
+}
+
+TEST_F(RuntimeTest, ItemAndSelectionAccessors) {
+    Widget list = make_list();
+    EXPECT_STREQ(get_item(list, 1), "") << "empty list";
+    EXPECT_EQ(get_selection_pos(list), 0);
+    EXPECT_EQ(get_selection_count(list), 0);
+
+    add_items(list, {"alpha", "beta", "gamma", "delta"});
+    EXPECT_EQ(get_item_count(list), 4);
+    EXPECT_STREQ(get_item(list, 1), "alpha");
+    EXPECT_STREQ(get_item(list, 4), "delta");
+    EXPECT_STREQ(get_item(list, 0), "");
+    EXPECT_STREQ(get_item(list, 5), "");
+
+    XmListSelectPos(list, 2, False);
+    XmListSelectPos(list, 4, False);
+    EXPECT_EQ(get_selection_count(list), 2);
+    EXPECT_EQ(get_selection_pos(list), 2);
+    EXPECT_EQ(get_nth_selection_pos(list, 1), 2);
+    EXPECT_EQ(get_nth_selection_pos(list, 2), 4);
+    EXPECT_EQ(get_nth_selection_pos(list, 3), 0);
+    EXPECT_EQ(get_nth_selection_pos(list, 0), 0);
+    EXPECT_STREQ(get_selected_item(list, 1), "beta");
+    EXPECT_STREQ(get_selected_item(list, 2), "delta");
+    EXPECT_STREQ(get_selected_item(list, 3), "");
+    ASSERT_NE(get_all_selected_items(list), nullptr);
+    EXPECT_EQ(get_all_items(list), UxrGetProp<XmStringTable>(list, XmNitems)) << "not a copy";
+
+    list_delete_all(list);
+    EXPECT_EQ(get_item_count(list), 0);
+    EXPECT_EQ(get_selection_count(list), 0);
+    list_delete_all(nullptr);
+}
+
+TEST_F(RuntimeTest, FourLineItemsReadBackLineByLine) {
+    Widget list = make_list();
+    // display text, full path, date key, extra field; odd bytes and blanks
+    // must come back unchanged, and an empty field is an empty line.
+    quadruple_add_item(list, 0, "report 2024.txt  12/01/2024", "/home/ann/report 2024.txt",
+                       "1733011200", "1 2 3 4 5 6 7 8 9");
+    quadruple_add_item(list, 0, " ", " ", " ", " ");
+    quadruple_add_item(list, 1, "first", "/first", "17", "");
+    quadruple_add_item(list, 0, "x", "", "", "tail");
+    ASSERT_EQ(get_item_count(list), 4);
+
+    struct Case {
+        int item, line;
+        const char *want;
+    } cases[] = {
+        {1, 1, "first"},
+        {1, 2, "/first"},
+        {1, 3, "17"},
+        {1, 4, ""},
+        {2, 1, "report 2024.txt  12/01/2024"},
+        {2, 2, "/home/ann/report 2024.txt"},
+        {2, 3, "1733011200"},
+        {2, 4, "1 2 3 4 5 6 7 8 9"},
+        {3, 1, " "},
+        {3, 4, " "},
+        {4, 2, ""},
+        {4, 3, ""},
+        {4, 4, "tail"},
+        {2, 5, ""},
+        {2, 0, ""},
+        {0, 1, ""},
+        {5, 1, ""},
+        {-1, 2, ""},
+    };
+    for (const Case &c : cases) {
+        EXPECT_STREQ(get_line_from_item(list, c.item, c.line), c.want)
+            << "item " << c.item << " line " << c.line;
+    }
+    EXPECT_STREQ(get_item(list, 2), "report 2024.txt  12/01/2024") << "first line only";
+    EXPECT_STREQ(get_line_from_item(nullptr, 1, 1), "");
+}
+
+TEST_F(RuntimeTest, LongLinesAreCutToTheResultBuffer) {
+    Widget list = make_list();
+    std::string long_line(5000, 'x');
+    quadruple_add_item(list, 0, long_line.c_str(), "b", "c", "d");
+    EXPECT_EQ(strlen(get_line_from_item(list, 1, 1)), 2047u);
+    EXPECT_STREQ(get_line_from_item(list, 1, 2), "b");
+}
+
+class SensitivityTest : public RuntimeTest {
+  protected:
+    Widget button(const char *name) {
+        if (form_ == nullptr) {
+            form_ = XtVaCreateManagedWidget("menu", xmFormWidgetClass, top_, nullptr);
+        }
+        return XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form_, nullptr);
+    }
+    Widget form_ = nullptr;
+};
+
+TEST_F(SensitivityTest, ModesSelectionsTrueImageAndTheAlternateDestination) {
+    // The Backup and Restore items as the main window registers them.
+    struct Entry {
+        const char *name;
+        int mode, needs_selection;
+    } entries[] = {{"b1", 1, 1}, {"b2", 1, 0}, {"b8", 3, 1},  {"b3", 1, 1}, {"b4", 1, 0},
+                   {"r6", 2, 0}, {"r1", 2, 1}, {"r2", -2, 0}, {"r7", 4, 1}};
+    std::vector<Widget> w;
+    for (const Entry &e : entries) {
+        w.push_back(button(e.name));
+        add_resensitize_entry(w.back(), e.mode, e.needs_selection);
+    }
+    altpath_menu_item = w[5];
+
+    struct Case {
+        const char *what;
+        int mode, selections, true_image, wbak;
+        const char *want; // one 0/1 per entry
+    } cases[] = {
+        {"file system, nothing selected", 1, 0, 0, 0, "010010000"},
+        {"file system, a selection", 1, 1, 0, 0, "110110000"},
+        {"restore, nothing selected", 2, 0, 0, 0, "000001010"},
+        {"restore, selections", 2, 3, 0, 0, "000001110"},
+        {"true-image restore hides -2", 2, 3, 1, 0, "000001100"},
+        {"database backup scripts", 3, 1, 0, 0, "001000000"},
+        {"database restore scripts", 4, 1, 0, 0, "000000001"},
+        {"mode 9 folds to 3", 9, 1, 0, 0, "001000000"},
+        {"mode 14 folds to 4", 14, 1, 0, 0, "000000001"},
+        {"client type 3 keeps the destination off", 2, 1, 0, 3, "000000110"},
+    };
+    for (const Case &c : cases) {
+        true_image = c.true_image;
+        standard_or_wbak = c.wbak;
+        resensitize_menus_with(c.mode, c.selections);
+        std::string got;
+        for (Widget b : w) {
+            got += gui::sensitive(b) ? '1' : '0';
+        }
+        EXPECT_EQ(got, c.want) << c.what;
+    }
+}
+
+TEST_F(SensitivityTest, ModeZeroIsDerivedFromTheBrowseState) {
+    Widget fs = button("fs"), rs = button("rs"), db = button("db"), dr = button("dr");
+    add_resensitize_entry(fs, 1, 0);
+    add_resensitize_entry(rs, 2, 0);
+    add_resensitize_entry(db, 3, 0);
+    add_resensitize_entry(dr, 4, 0);
+    struct Case {
+        int filesys, database;
+        Widget on;
+    } cases[] = {{1, 0, fs}, {0, 0, rs}, {1, 5, db}, {1, 12, dr}, {0, 7, rs}};
+    for (const Case &c : cases) {
+        browsing_filesys = c.filesys;
+        browsing_database = c.database;
+        resensitize_menus_with(0, 0);
+        for (Widget b : {fs, rs, db, dr}) {
+            EXPECT_EQ(gui::sensitive(b), b == c.on)
+                << XtName(b) << " filesys " << c.filesys << " database " << c.database;
+        }
+    }
+}
+
+TEST_F(SensitivityTest, TheTableHoldsTwentyEntries) {
+    Widget last = nullptr;
+    for (int i = 0; i < 21; ++i) {
+        last = button(("item" + std::to_string(i)).c_str());
+        add_resensitize_entry(last, 2, 0);
+    }
+    EXPECT_EQ(resensitize_index, 20);
+    put_sensitive(last, 1);
+    resensitize_menus_with(1, 0);
+    EXPECT_TRUE(gui::sensitive(last)) << "the 21st entry was dropped, so it is never touched";
+    EXPECT_FALSE(gui::sensitive(resensitize_table[19]));
+}
+
+} // namespace
