@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,7 +56,7 @@ enum class Arg { Int, Long, LongLong, Size, IntMax, PtrDiff, Double, LongDouble,
 // The argument list a printf format consumes, or false when the format holds
 // a conversion this program never uses in messages (%n included) or mixes
 // numbered and unnumbered arguments.
-bool format_signature(const char *fmt, std::vector<Arg> *sig) {
+bool format_signature(const char *fmt, std::vector<Arg> *sig, bool *numbered_args = nullptr) {
     std::vector<std::pair<int, Arg>> numbered;
     bool any_numbered = false;
     bool any_plain = false;
@@ -177,6 +179,9 @@ bool format_signature(const char *fmt, std::vector<Arg> *sig) {
     if (any_numbered && any_plain) {
         return false;
     }
+    if (numbered_args != nullptr) {
+        *numbered_args = any_numbered;
+    }
     if (any_numbered) {
         size_t count = 0;
         for (const auto &[pos, a] : numbered) {
@@ -209,26 +214,110 @@ bool same_arguments(const char *catalog, const char *builtin) {
     return format_signature(catalog, &a) && format_signature(builtin, &b) && a == b;
 }
 
-// Second pass of the "%%s" mode: the first pass turned "%%s" into "%s"; put
-// the system error text there. Only "%%" and "%s" are conversions here, so a
-// "%" that came in through an argument is copied as it stands instead of being
-// read as a conversion with no argument behind it.
-void insert_system_error(char *out, size_t size, const char *formatted, const char *errtext) {
-    std::string result;
-    bool used = false;
-    for (const char *p = formatted; *p != '\0'; ++p) {
-        if (p[0] == '%' && p[1] == '%') {
-            result += '%';
-            ++p;
-        } else if (p[0] == '%' && p[1] == 's' && !used) {
-            result += errtext;
-            used = true;
-            ++p;
-        } else {
-            result += *p;
+// Steps ap over the arguments a format with signature sig consumes.
+void skip_args(va_list *ap, const std::vector<Arg> &sig) {
+    for (Arg a : sig) {
+        switch (a) {
+        case Arg::Int:
+            (void)va_arg(*ap, int);
+            break;
+        case Arg::Long:
+            (void)va_arg(*ap, long);
+            break;
+        case Arg::LongLong:
+            (void)va_arg(*ap, long long);
+            break;
+        case Arg::Size:
+            (void)va_arg(*ap, size_t);
+            break;
+        case Arg::IntMax:
+            (void)va_arg(*ap, intmax_t);
+            break;
+        case Arg::PtrDiff:
+            (void)va_arg(*ap, ptrdiff_t);
+            break;
+        case Arg::Double:
+            (void)va_arg(*ap, double);
+            break;
+        case Arg::LongDouble:
+            (void)va_arg(*ap, long double);
+            break;
+        case Arg::Str:
+        case Arg::WStr:
+        case Arg::Ptr:
+            (void)va_arg(*ap, const void *);
+            break;
         }
     }
-    T_strlcpy(out, result.c_str(), size);
+}
+
+// Position of the "%%s" that stands for the system error text in a format,
+// walking it conversion by conversion so that "%%%s" is not mistaken for it.
+const char *find_error_mark(const char *fmt) {
+    for (const char *p = fmt; *p != '\0'; ++p) {
+        if (p[0] != '%') {
+            continue;
+        }
+        if (p[1] == '%') {
+            if (p[2] == 's') {
+                return p;
+            }
+            ++p;
+        }
+    }
+    return nullptr;
+}
+
+std::string vformat(const char *fmt, va_list args) {
+    va_list ap;
+    va_copy(ap, args);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    int n = vsnprintf(format_buffer, sizeof format_buffer, fmt, ap);
+#pragma GCC diagnostic pop
+    va_end(ap);
+    return n < 0 ? std::string() : std::string(format_buffer);
+}
+
+// Formats a message of the "%%s" mode: the text before the "%%s" and the text
+// after it are formatted apart (the arguments of the first part skipped for
+// the second), and the system error text goes between them. Formatting the
+// whole message and then using the result as a format once more would let a
+// "%" arriving through an argument (a file name) be read as a conversion.
+std::string format_with_error(const char *fmt, va_list args, const char *errtext) {
+    const char *mark = find_error_mark(fmt);
+    std::string prefix = mark != nullptr ? std::string(fmt, static_cast<size_t>(mark - fmt)) : "";
+    std::vector<Arg> prefix_sig;
+    bool numbered = false;
+    if (mark != nullptr && format_signature(prefix.c_str(), &prefix_sig, &numbered) && !numbered) {
+        std::string result = vformat(prefix.c_str(), args);
+        va_list rest;
+        va_copy(rest, args);
+        skip_args(&rest, prefix_sig);
+        result += errtext;
+        result += vformat(mark + 3, rest);
+        va_end(rest);
+        return result;
+    }
+    // Numbered arguments cannot be split; a format without the mark shows no
+    // error text. Only "%%" and "%s" count in the second pass.
+    std::string formatted = vformat(fmt, args);
+    std::string result;
+    bool used = false;
+    for (size_t i = 0; i < formatted.size(); ++i) {
+        if (formatted[i] == '%' && i + 1 < formatted.size() && formatted[i + 1] == '%') {
+            result += '%';
+            ++i;
+        } else if (formatted[i] == '%' && i + 1 < formatted.size() && formatted[i + 1] == 's' &&
+                   !used) {
+            result += errtext;
+            used = true;
+            ++i;
+        } else {
+            result += formatted[i];
+        }
+    }
+    return result;
 }
 
 void format_one(const char *key, const char *locale, size_t size, char *buf, const char *deffmt,
@@ -244,13 +333,11 @@ void format_one(const char *key, const char *locale, size_t size, char *buf, con
     va_list ap;
     va_copy(ap, args);
     if (strstr(deffmt, "%%s") != nullptr) {
+        // The first argument is a system error number.
         int err = va_arg(ap, int);
         T_strlcpy(SystemMsgString, strerror(err), sizeof SystemMsgString);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        vsnprintf(format_buffer, sizeof format_buffer, fmt, ap);
-#pragma GCC diagnostic pop
-        insert_system_error(buf, size, format_buffer, SystemMsgString);
+        std::string text = format_with_error(fmt, ap, SystemMsgString);
+        T_strlcpy(buf, text.c_str(), size);
     } else {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
