@@ -158,7 +158,7 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
     // A cleaned environment: nothing of the caller's restic settings, proxy
     // or locale leaks into the run; HOME and TMPDIR stay for restic's own use.
     std::vector<std::string> env_s = {"PATH=/usr/bin:/bin", "LC_ALL=C", "RESTIC_PROGRESS_FPS=2"};
-    for (const char *keep : {"HOME", "TMPDIR"}) {
+    for (const char *keep : {"HOME", "TMPDIR", "TZ"}) {
         const char *v = getenv(keep);
         if (v != nullptr)
             env_s.push_back(std::string(keep) + "=" + v);

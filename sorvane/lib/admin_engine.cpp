@@ -1,0 +1,211 @@
+// kpadmin: administration of the engine's servers: create one (directory,
+// password, repository), list servers and images, rebuild a catalog.
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "catalog.h"
+#include "kpprograms.h"
+#include "kpserver.h"
+#include "kpstatus.h"
+#include "rebuild.h"
+#include "restic.h"
+
+namespace {
+
+const char *const ADMIN_USAGE =
+    "kpadmin init-server NAME [--repository LOCATION] | list-servers | list-images [NAME] | "
+    "rebuild-catalog NAME | version";
+
+int init_server(const std::vector<std::string> &words) {
+    if (words.size() != 2 && !(words.size() == 4 && words[2] == "--repository"))
+        return usage_error("kpadmin", "init-server NAME [--repository LOCATION]", ADMIN_USAGE);
+    const std::string &name = words[1];
+    std::string repo = words.size() == 4 ? words[3] : "";
+    bool created = false;
+    std::string err;
+    if (!create_server_files(name, repo, created, err)) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return kpstatus::BACKUP_FAILED;
+    }
+    KpServer s;
+    int st = open_server(name, s, err);
+    if (st != 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return st;
+    }
+    ResticFailure why = ResticFailure::None;
+    if (repository_reachable(s, why, err)) {
+        printf("server %s: repository %s ready%s\n", name.c_str(), server_repository(s).c_str(),
+               created ? "" : " (already there)");
+        return 0;
+    }
+    if (why != ResticFailure::RepositoryMissing) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return restic_failure_status(why, kpstatus::BACKUP_FAILED);
+    }
+    ResticResult r = run_restic(s, {"init"});
+    if (!r.started || r.exit_code != 0) {
+        fprintf(stderr, "kpadmin: restic init failed: %s", r.err.c_str());
+        return restic_failure_status(r.failure, kpstatus::BACKUP_FAILED);
+    }
+    printf("server %s: repository %s created\n", name.c_str(), server_repository(s).c_str());
+    return 0;
+}
+
+int list_servers() {
+    for (const auto &n : list_server_names()) {
+        KpServer s;
+        std::string err;
+        if (open_server(n, s, err) == 0)
+            printf("%s %s\n", n.c_str(), server_repository(s).c_str());
+        else
+            printf("%s (incomplete: %s)\n", n.c_str(), err.c_str());
+    }
+    return 0;
+}
+
+int list_images(const std::vector<std::string> &words) {
+    KpServer s;
+    std::string err;
+    int st = open_server(words.size() > 1 ? words[1] : "", s, err);
+    if (st != 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return st;
+    }
+    auto images = load_image_headers(s.catalog_dir);
+    for (const auto &h : images)
+        printf(
+            "%s  %-19s  sched %d  %8lld files %10lld KB  client %s  snapshot %s  keyword \"%s\"\n",
+            h.id.c_str(), local_time_text(h.backup_time).c_str(), h.schedule, h.files, h.kb,
+            h.client.c_str(), h.snapshot.c_str(), h.keyword.c_str());
+    return images.empty() ? kpstatus::NOTHING_FOUND : 0;
+}
+
+std::string tag_value(const nlohmann::json &tags, const std::string &key) {
+    if (!tags.is_array())
+        return {};
+    for (const auto &t : tags)
+        if (t.is_string()) {
+            std::string s = t;
+            if (s.compare(0, key.size() + 1, key + "=") == 0)
+                return percent_decode(s.substr(key.size() + 1));
+        }
+    return {};
+}
+
+int rebuild_catalog(const std::vector<std::string> &words) {
+    if (words.size() != 2)
+        return usage_error("kpadmin", "rebuild-catalog NAME", ADMIN_USAGE);
+    KpServer s;
+    std::string err;
+    int st = open_server(words[1], s, err);
+    if (st != 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return st;
+    }
+    CatalogLock lock(s.lock_file);
+    ResticResult snaps = run_restic(s, {"snapshots", "--json"});
+    if (!snaps.started || snaps.exit_code != 0) {
+        fprintf(stderr, "kpadmin: cannot list snapshots: %s", snaps.err.c_str());
+        return restic_failure_status(snaps.failure, kpstatus::BACKUP_FAILED);
+    }
+    auto list = nlohmann::json::parse(snaps.out, nullptr, false);
+    if (!list.is_array()) {
+        fprintf(stderr, "kpadmin: restic gave no snapshot list\n");
+        return kpstatus::BACKUP_FAILED;
+    }
+    std::set<std::string> known;
+    std::set<long long> times;
+    for (const auto &h : load_image_headers(s.catalog_dir)) {
+        known.insert(h.snapshot);
+        times.insert(h.backup_time);
+    }
+    NameCache names;
+    int added = 0, refused = 0;
+    for (const auto &snap : list) {
+        if (!snap.is_object() || !snap.contains("id") || !snap["id"].is_string() ||
+            !snap.contains("time") || !snap["time"].is_string())
+            continue;
+        std::string id = snap["id"];
+        std::string short_id = id.substr(0, 8);
+        if (known.count(id) || known.count(short_id))
+            continue;
+        ImageHeader h;
+        if (!parse_rfc3339(snap["time"], h.backup_time)) {
+            fprintf(stderr, "kpadmin: snapshot %s: bad time\n", short_id.c_str());
+            ++refused;
+            continue;
+        }
+        if (times.count(h.backup_time)) {
+            fprintf(stderr, "kpadmin: snapshot %s: an image of the same second exists\n",
+                    short_id.c_str());
+            ++refused;
+            continue;
+        }
+        const auto &tags = snap.contains("tags") ? snap["tags"] : nlohmann::json();
+        std::string sched = tag_value(tags, "sched");
+        h.schedule = sched == "3" ? SCHED_USER_ARCHIVE : SCHED_USER_BACKUP;
+        h.client = tag_value(tags, "client");
+        if (h.client.empty() && snap.contains("hostname") && snap["hostname"].is_string())
+            h.client = snap["hostname"];
+        h.keyword = tag_value(tags, "kw");
+        h.policy = tag_value(tags, "policy");
+        h.snapshot = short_id;
+        std::vector<std::string> roots;
+        if (snap.contains("paths") && snap["paths"].is_array())
+            for (const auto &p : snap["paths"])
+                if (p.is_string())
+                    roots.push_back(p);
+        ResticResult js = run_restic(s, {"ls", "--json", id});
+        ResticResult plain = run_restic(s, {"ls", id});
+        RebuiltImage img;
+        if (js.exit_code != 0 || plain.exit_code != 0 ||
+            !rebuild_listing(js.out, plain.out, roots, h.backup_time, h.schedule, names, img,
+                             err)) {
+            fprintf(stderr, "kpadmin: snapshot %s refused: %s\n", short_id.c_str(),
+                    js.exit_code != 0 || plain.exit_code != 0 ? "cannot list it" : err.c_str());
+            ++refused;
+            continue;
+        }
+        h.files = img.files;
+        h.kb = img.kb;
+        if (!write_image(s.catalog_dir, h, img.lines, err)) {
+            fprintf(stderr, "kpadmin: snapshot %s: %s\n", short_id.c_str(), err.c_str());
+            ++refused;
+            continue;
+        }
+        times.insert(h.backup_time);
+        ++added;
+        printf("snapshot %s recorded as the image of %s\n", short_id.c_str(),
+               local_time_text(h.backup_time).c_str());
+    }
+    printf("%d images recorded, %d refused\n", added, refused);
+    return refused > 0 ? kpstatus::PARTIAL : 0;
+}
+
+} // namespace
+
+int kpadmin_main(int argc, char **argv) {
+    std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty())
+        return usage_error("kpadmin", "no command", ADMIN_USAGE);
+    const std::string &cmd = words[0];
+    if (cmd == "init-server")
+        return init_server(words);
+    if (cmd == "list-servers")
+        return list_servers();
+    if (cmd == "list-images")
+        return list_images(words);
+    if (cmd == "rebuild-catalog")
+        return rebuild_catalog(words);
+    if (cmd == "version") {
+        std::string v = restic_version();
+        printf("%s (tested with %s)\n", v.c_str(), RESTIC_TESTED_VERSION);
+        return 0;
+    }
+    return usage_error("kpadmin", "unknown command " + cmd, ADMIN_USAGE);
+}

@@ -1,0 +1,186 @@
+// kphdb: run the database scripts a user selected, for a backup ("-ub") or
+// a restore ("-r"), each with the database kind, action, policy, schedule,
+// keyword and server in its environment, logging their output.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "kpprograms.h"
+#include "kpserver.h"
+#include "kpstatus.h"
+#include "request_file.h"
+#include "xkp_root.h"
+
+extern char **environ;
+
+namespace {
+
+const char *const HDB_USAGE = "kphdb {-ub|-r} [-fork] -rdbms kind [-S server] [-c policy] "
+                              "[-s schedule] [-k keyword] [-8] [-L log] -f script_list";
+
+const std::vector<KpOption> HDB_OPTIONS = {
+    {"-ub", false}, {"-r", false}, {"-fork", false}, {"-rdbms", true}, {"-S", true}, {"-c", true},
+    {"-s", true},   {"-k", true},  {"-8", false},    {"-L", true},     {"-f", true}};
+
+enum class ScriptResult { Ok, Missing, Failed };
+
+// Runs one script with its output going, line by line, into the log.
+ScriptResult run_script(const std::string &script, const std::vector<std::string> &env_add,
+                        ProgressLog &log, int &code) {
+    struct stat st {};
+    if (script.empty() || script[0] != '/' || stat(script.c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
+        log.skipped(script, "no such script");
+        return ScriptResult::Missing;
+    }
+    if (access(script.c_str(), X_OK) != 0) {
+        log.skipped(script, "the script is not executable");
+        return ScriptResult::Missing;
+    }
+    std::vector<std::string> env_s;
+    for (char **e = environ; *e != nullptr; ++e) {
+        if (strncmp(*e, "SORVANE_", 8) != 0)
+            env_s.push_back(*e);
+    }
+    env_s.insert(env_s.end(), env_add.begin(), env_add.end());
+    std::vector<char *> envp;
+    for (auto &e : env_s)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string s = script;
+    char *argv[] = {s.data(), nullptr};
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0) {
+        log.failed(script, "cannot make a pipe");
+        return ScriptResult::Failed;
+    }
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, p[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, p[1], 2);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, script.c_str(), &fa, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    close(p[1]);
+    if (rc != 0) {
+        close(p[0]);
+        log.failed(script, std::string("cannot start: ") + strerror(rc));
+        return ScriptResult::Failed;
+    }
+    std::string pending;
+    char buf[8192];
+    for (;;) {
+        ssize_t n = read(p[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        pending.append(buf, static_cast<size_t>(n));
+        size_t nl;
+        while ((nl = pending.find('\n')) != std::string::npos) {
+            log.line("  | " + log_quote(pending.substr(0, nl)));
+            pending.erase(0, nl + 1);
+        }
+    }
+    if (!pending.empty())
+        log.line("  | " + log_quote(pending));
+    close(p[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        code = 128 + WTERMSIG(status);
+        log.failed(script, std::string("killed by signal ") + strsignal(WTERMSIG(status)));
+        return ScriptResult::Failed;
+    }
+    code = WEXITSTATUS(status);
+    if (code != 0) {
+        log.failed(script, "exit status " + std::to_string(code));
+        return ScriptResult::Failed;
+    }
+    log.done();
+    log.line("script " + log_quote(script) + " completed");
+    return ScriptResult::Ok;
+}
+
+} // namespace
+
+int kphdb_main(int argc, char **argv) {
+    KpArgs args;
+    std::string err;
+    if (!kp_parse_args(argc, argv, HDB_OPTIONS, args, err))
+        return usage_error("kphdb", err, HDB_USAGE);
+    if (args.has("-ub") == args.has("-r"))
+        return usage_error("kphdb", "give exactly one of -ub and -r", HDB_USAGE);
+    if (!args.has("-f") || !args.has("-rdbms"))
+        return usage_error("kphdb", "-rdbms and -f are needed", HDB_USAGE);
+    if (!args.operands.empty())
+        return usage_error("kphdb", "unexpected word " + args.operands[0], HDB_USAGE);
+    ProgressLog log;
+    if (!open_program_log(args, log, err)) {
+        fprintf(stderr, "kphdb: %s\n", err.c_str());
+        return kpstatus::OPEN_FAILED;
+    }
+    if (!args.has("-L"))
+        log.echo_to_stderr(true);
+    bool backup = args.has("-ub");
+    const char *what = backup ? "database backup" : "database restore";
+    std::string text;
+    if (!read_whole_file(args.get("-f"), text, err)) {
+        log.line("cannot read the script list: " + err);
+        log.report(what, kpstatus::OPEN_FAILED);
+        return kpstatus::OPEN_FAILED;
+    }
+    std::vector<std::string> scripts = parse_plain_list(text);
+    if (scripts.empty()) {
+        log.report(what, kpstatus::EMPTY_LIST);
+        return kpstatus::EMPTY_LIST;
+    }
+    std::string server = args.has("-S") ? args.get("-S") : default_server_name();
+    // The scripts run one after the other in the foreground, "-fork"
+    // included, so that the status returned is the scripts' own.
+    std::vector<std::string> env = {"SORVANE_RDBMS=" + args.get("-rdbms"),
+                                    std::string("SORVANE_ACTION=") +
+                                        (backup ? "backup" : "restore"),
+                                    "SORVANE_POLICY=" + args.get("-c"),
+                                    "SORVANE_SCHEDULE=" + args.get("-s"),
+                                    "SORVANE_KEYWORD=" + args.get("-k"),
+                                    "SORVANE_SERVER=" + server,
+                                    "SORVANE_BIN=" + product_bin_dir()};
+    log.line(std::string("kphdb started: ") + what + " of " + args.get("-rdbms") + " with " +
+             std::to_string(scripts.size()) + " scripts");
+    int ok = 0, missing = 0, failed = 0;
+    for (const auto &s : scripts) {
+        log.line("running " + log_quote(s));
+        int code = 0;
+        switch (run_script(s, env, log, code)) {
+        case ScriptResult::Ok:
+            ++ok;
+            break;
+        case ScriptResult::Missing:
+            ++missing;
+            break;
+        case ScriptResult::Failed:
+            ++failed;
+            break;
+        }
+    }
+    int status = kpstatus::OK;
+    if (ok == 0 && failed == 0)
+        status = kpstatus::NONE_EXIST;
+    else if (ok == 0)
+        status = backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED;
+    else if (failed > 0 || missing > 0)
+        status = kpstatus::PARTIAL;
+    log.report(what, status);
+    return status;
+}

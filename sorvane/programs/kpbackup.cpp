@@ -1,0 +1,6 @@
+// The kpbackup command program.
+#include "kpprograms.h"
+
+int main(int argc, char **argv) {
+    return kpbackup_main(argc, argv);
+}

@@ -1,0 +1,6 @@
+// The kpclimagelist command program.
+#include "kpprograms.h"
+
+int main(int argc, char **argv) {
+    return kpclimagelist_main(argc, argv);
+}

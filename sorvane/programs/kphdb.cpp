@@ -1,0 +1,6 @@
+// The kphdb command program.
+#include "kpprograms.h"
+
+int main(int argc, char **argv) {
+    return kphdb_main(argc, argv);
+}
