@@ -1,0 +1,4 @@
+// The configuration dialog.
+#pragma once
+#include <X11/Intrinsic.h>
+Widget create_xkp_config();

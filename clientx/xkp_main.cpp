@@ -1,0 +1,1168 @@
+// The main window: layout, menus, mode switches, View actions, field and
+// list callbacks. The work behind lists, requests and dialogs is in the
+// browse engine (xkp_glue.h) and the dialogs' own units.
+#include "xkp_main.h"
+
+#include "UxXt.h"
+#include "cmnutils.h"
+#include "timefuncs.h"
+#include "uimx_helper.h"
+#include "xkp_altpath.h"
+#include "xkp_config.h"
+#include "xkp_errmsg.h"
+#include "xkp_glue.h"
+#include "xkp_help.h"
+#include "xkp_helppath.h"
+#include "xkp_helpindex.h"
+#include "xkp_progress.h"
+#include "xkp_root.h"
+#include "xkp_startup.h"
+#include "xkp_state.h"
+#include "xkp_version.h"
+#include "xkp_viewselect.h"
+
+#include <Xm/ArrowB.h>
+#include <Xm/CascadeB.h>
+#include <Xm/Form.h>
+#include <Xm/Frame.h>
+#include <Xm/Label.h>
+#include <Xm/List.h>
+#include <Xm/PanedW.h>
+#include <Xm/Protocols.h>
+#include <Xm/PushB.h>
+#include <Xm/RowColumn.h>
+#include <Xm/Separator.h>
+#include <Xm/TextF.h>
+#include <Xm/ToggleB.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+Widget pathname = nullptr;
+Widget start_date = nullptr, end_date = nullptr;
+Widget main_keyword = nullptr, main_keyword_label = nullptr;
+Widget recursion = nullptr;
+Widget filename_filter = nullptr;
+Widget image_list = nullptr, shadow_image_list = nullptr;
+Widget left_list = nullptr, shadow_left_list = nullptr;
+Widget right_list = nullptr, shadow_right_list = nullptr;
+Widget persistent_list = nullptr;
+Widget toggle_filesys = nullptr, toggle_database = nullptr, toggle_trueimage = nullptr,
+       toggle_archives = nullptr, toggle_raw = nullptr, toggle_auspex = nullptr;
+Widget toggle_OBackup = nullptr, toggle_ORestore = nullptr, toggle_IBackup = nullptr,
+       toggle_IRestore = nullptr, toggle_BBackup = nullptr, toggle_BRestore = nullptr,
+       toggle_SBackup = nullptr, toggle_SRestore = nullptr, toggle_DB2Backup = nullptr,
+       toggle_DB2Restore = nullptr, toggle_SAPBackup = nullptr, toggle_SAPRestore = nullptr;
+Widget toggle_all_dates = nullptr, toggle_recent_dates = nullptr, toggle_yes_get_real = nullptr,
+       toggle_no_get_real = nullptr;
+Widget main_screen = nullptr;
+
+_UxCxkp_main *UxXkp_mainContext = nullptr;
+
+namespace {
+
+// Every callback works on the record of the window that called it and
+// restores the previous one on the way out.
+class MainContext {
+  public:
+    explicit MainContext(Widget w) : saved_(UxXkp_mainContext) {
+        if (auto *record = static_cast<_UxCxkp_main *>(UxGetContext(w))) {
+            UxXkp_mainContext = record;
+        }
+    }
+    ~MainContext() { UxXkp_mainContext = saved_; }
+    MainContext(const MainContext &) = delete;
+    MainContext &operator=(const MainContext &) = delete;
+
+  private:
+    _UxCxkp_main *saved_;
+};
+
+// The watch cursor on the main window for the life of an action.
+class Busy {
+  public:
+    Busy() : shell_(UxXkp_mainContext ? UxXkp_mainContext->Uxxkp_main : nullptr) {
+        reshape_cursor(1, shell_);
+    }
+    ~Busy() { reshape_cursor(0, shell_); }
+    Busy(const Busy &) = delete;
+    Busy &operator=(const Busy &) = delete;
+
+  private:
+    Widget shell_;
+};
+
+Widget bind(Widget w) {
+    UxPutContext(w, UxXkp_mainContext);
+    return w;
+}
+
+const char *image_type() {
+    return restore_from_archives ? "UARC" : "NOT_ARCHIVE";
+}
+
+void show_default_dates() {
+    char text[TF_DATE_SIZE];
+    T_strlcpy(text, datestringl(let_there_be_light, tmlctime, 0), sizeof text);
+    put_text(start_date, text);
+    T_strlcpy(text, datestringl(midnight(), tmlctime, 0), sizeof text);
+    put_text(end_date, text);
+    date1_latch = date2_latch = 0;
+}
+
+void set_toggle(Widget w, bool set) {
+    if (w != nullptr) {
+        XmToggleButtonSetState(w, set ? True : False, False);
+    }
+}
+
+void manage_restore_widgets(bool show) {
+    if (UxXkp_mainContext == nullptr) {
+        return;
+    }
+    for (Widget w :
+         {UxXkp_mainContext->Uxform10, UxXkp_mainContext->Uxtext4, UxXkp_mainContext->Uxlabel4}) {
+        if (w == nullptr) {
+            continue;
+        }
+        if (show) {
+            XtManageChild(w);
+        } else {
+            XtUnmanageChild(w);
+        }
+    }
+}
+
+void deselect_all_files() {
+    if (right_list != nullptr) {
+        XmListDeselectAllItems(right_list);
+    }
+}
+
+// Empties a list and its twin with the list hidden meanwhile.
+void empty_list_pair(Widget list, Widget twin) {
+    if (list != nullptr) {
+        XtUnmanageChild(list);
+        list_delete_all(list);
+    }
+    list_delete_all(twin);
+    if (list != nullptr) {
+        XtManageChild(list);
+    }
+}
+
+// The reload shared by the fields and View items.
+void reload_lists() {
+    update_globals();
+    load_both_sides(current_working_directory);
+    resensitize_menus(0);
+}
+
+// ---- menu tables -------------------------------------------------------
+
+enum ItemKind { TOGGLE, PUSH, SEPARATOR };
+
+struct MenuItem {
+    const char *name;
+    ItemKind kind;
+    char mnemonic;
+    const char *label;
+    const char *key;
+    XtCallbackProc callback;
+    Widget *handle;       // program-state handle set at creation, or null
+    int sensitivity_mode; // 0: not in the sensitivity table
+    int needs_selection;
+};
+
+struct Menu {
+    const char *cascade;
+    const char *pulldown;
+    char mnemonic;
+    const char *label;
+    const char *key;
+    const MenuItem *items;
+    size_t count;
+};
+
+// File menu.
+void valueChangedCB_menu1_p1_b1(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    enter_filesys_mode(0);
+}
+void valueChangedCB_menu1_p1_b2(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    enter_restore_mode(0);
+}
+void valueChangedCB_menu1_p1_b19(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    enter_restore_mode(1);
+}
+void valueChangedCB_menu1_p1_b3(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    enter_restore_mode(2);
+}
+void valueChangedCB_menu1_p1_b4(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    enter_restore_mode(3);
+}
+void valueChangedCB_menu1_p1_b21(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    enter_restore_mode(4);
+}
+// The twelve database-script items carry their mode number.
+void valueChangedCB_database_item(Widget w, XtPointer client_data, XtPointer) {
+    MainContext c(w);
+    enter_filesys_mode(static_cast<int>(reinterpret_cast<intptr_t>(client_data)));
+}
+void activateCB_menu1_p1_b7(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Widget dialog = create_xkp_config();
+    if (dialog != nullptr) {
+        popup_interface(dialog, XtGrabNone);
+    }
+}
+void activateCB_menu1_p1_b6(Widget, XtPointer, XtPointer) {
+    exit(0);
+}
+
+// Edit menu.
+void activateCB_menu1_p2_b1(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    unpreserve_right_selections();
+    deselect_all_files();
+    resensitize_menus(0);
+}
+void activateCB_menu1_p2_b2(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    select_all_filenames();
+    resensitize_menus(0);
+}
+void activateCB_menu1_p2_b3(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    list_delete_all(persistent_list);
+    resensitize_menus(0);
+}
+
+// A fresh temporary file, created (mode 0600) so that nobody can put a link
+// in its place between naming and writing; its name goes to out.
+bool make_temp_file(char *out, size_t size) {
+    const char *dir = getenv("TMPDIR");
+    std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/xkpXXXXXX";
+    std::string name(pattern);
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    if (T_strlcpy(out, name.c_str(), size) >= size) {
+        unlink(name.c_str());
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    preserve_right_selections();
+    use_persistent_list = 1;
+    if (!make_temp_file(temp_filename, sizeof temp_filename)) {
+        pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
+        return;
+    }
+    fill_temp_file(1, "", "", "");
+    Widget viewer = create_xkp_viewselect();
+    if (viewer != nullptr) {
+        popup_interface(viewer, XtGrabNone);
+    }
+}
+void activateCB_menu1_p2_b5(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    if (!browsing_filesys) {
+        load_image_list(image_type());
+        std::string keyword = UxrGetText(main_keyword);
+        if (keyword.find_first_not_of(" \t") != std::string::npos) {
+            set_keyword_dates();
+        }
+    }
+    update_globals();
+    preserve_right_selections();
+    char path[XKP_TEXT_SIZE];
+    path[0] = '\0';
+    extract_selection_path(path);
+    left_selection_pos = left_list != nullptr ? get_selection_pos(left_list) : 0;
+    put_text(pathname, current_working_directory);
+    load_both_sides(current_working_directory);
+    resensitize_menus(0);
+}
+
+// View menu. Brief/verbose and tree/full path set their own toggle and
+// clear their partner.
+void view_pair(Widget on, Widget off) {
+    set_toggle(on, true);
+    set_toggle(off, false);
+}
+void activateCB_view_reload() {
+    Busy busy;
+    reload_lists();
+}
+void valueChangedCB_menu1_p3_b1(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    verbose = 0;
+    view_pair(UxXkp_mainContext->Uxmenu1_p3_b1, UxXkp_mainContext->Uxmenu1_p3_b2);
+    activateCB_view_reload();
+}
+void valueChangedCB_menu1_p3_b2(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    verbose = 1;
+    view_pair(UxXkp_mainContext->Uxmenu1_p3_b2, UxXkp_mainContext->Uxmenu1_p3_b1);
+    activateCB_view_reload();
+}
+void valueChangedCB_menu1_p3_b4(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    graphic_mode = 0;
+    view_pair(UxXkp_mainContext->Uxmenu1_p3_b4, UxXkp_mainContext->Uxmenu1_p3_b5);
+    activateCB_view_reload();
+}
+void valueChangedCB_menu1_p3_b5(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    graphic_mode = 3;
+    view_pair(UxXkp_mainContext->Uxmenu1_p3_b5, UxXkp_mainContext->Uxmenu1_p3_b4);
+    activateCB_view_reload();
+}
+void valueChangedCB_menu1_p3_b7(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    show_all_dates = 1;
+    set_toggle_states();
+    activateCB_view_reload();
+}
+void valueChangedCB_menu1_p3_b8(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    show_all_dates = 0;
+    set_toggle_states();
+    activateCB_view_reload();
+}
+// The link items change the setting only; the next reload uses it.
+void valueChangedCB_menu1_p3_b10(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    really_get_real = 1;
+    set_toggle_states();
+}
+void valueChangedCB_menu1_p3_b11(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    really_get_real = 0;
+    set_toggle_states();
+}
+
+// Backup and Restore menus.
+template <void (*request)()> void activateCB_request(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    request();
+}
+void open_progress(const char *fragment) {
+    if (progress_filename_widget != nullptr) {
+        pop_errmsg(XKP_MSG_ONE_PROGRESS_KEY, XKP_MSG_ONE_PROGRESS);
+        return;
+    }
+    report_name_fragment = fragment;
+    Widget dialog = create_xkp_progress();
+    if (dialog != nullptr) {
+        popup_interface(dialog, XtGrabNone);
+    }
+}
+void activateCB_menu1_p4_b6(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    open_progress("bkup");
+}
+void activateCB_menu1_p4_b7(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    open_progress("arch");
+}
+void activateCB_menu1_p5_b4(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    open_progress("rest");
+}
+void activateCB_menu1_p5_b6(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Widget dialog = create_xkp_altpath();
+    if (dialog != nullptr) {
+        popup_interface(dialog, XtGrabNone);
+    }
+}
+
+// Help menu.
+void activateCB_menu1_p6_b5(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    help_topic_by_name(help_topic_path("xkp/Main").c_str());
+}
+void activateCB_menu1_p6_b4(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Widget window = create_xkp_helpindex();
+    if (window != nullptr) {
+        popup_interface(window, XtGrabNone);
+    }
+}
+void activateCB_menu1_p6_b3(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    help_topic_by_name(help_topic_path("xkp/Help").c_str());
+}
+void activateCB_menu1_p6_b1(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Widget window = create_xkp_version();
+    if (window != nullptr) {
+        popup_interface(window, XtGrabNone);
+    }
+}
+void activateCB_menu1_p6_b2(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    help_topic_by_name(help_topic_path("xkp/Tutorial").c_str());
+}
+
+#define DB_ITEM(name, letter, label, key, handle)                                                  \
+    { name, TOGGLE, letter, label, key, valueChangedCB_database_item, handle, 0, 0 }
+
+const MenuItem file_items[] = {
+    {"menu1_p1_b1", TOGGLE, 'f', "Browse file system (backup or archive)", "GuiXkp0001N",
+     valueChangedCB_menu1_p1_b1, &toggle_filesys, 0, 0},
+    {"menu1_p1_b2", TOGGLE, 'b', "Browse backups (restore)", "GuiXkp0002N",
+     valueChangedCB_menu1_p1_b2, &toggle_database, 0, 0},
+    {"menu1_p1_b19", TOGGLE, 'b', "Browse backups (true image restore)", "GuiXkp0003N",
+     valueChangedCB_menu1_p1_b19, &toggle_trueimage, 0, 0},
+    {"menu1_p1_b3", TOGGLE, 'a', "Browse archives (restore)", "GuiXkp0004N",
+     valueChangedCB_menu1_p1_b3, &toggle_archives, 0, 0},
+    {"menu1_p1_b4", TOGGLE, 'r', "Browse backups (restore raw partitions)", "GuiXkp0005N",
+     valueChangedCB_menu1_p1_b4, &toggle_raw, 0, 0},
+    {"menu1_p1_b21", TOGGLE, 'A', "Browse backups (Auspex FastBackup raw partition)", "GuiXkp0006N",
+     valueChangedCB_menu1_p1_b21, &toggle_auspex, 0, 0},
+    {"menu1_p1_b20", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    DB_ITEM("menu1_p1_b11", 'O', "Browse file system for Oracle backup scripts", "GuiXkp0007N",
+            &toggle_OBackup),
+    DB_ITEM("menu1_p1_b12", 's', "Browse file system for Oracle restore scripts", "GuiXkp0008N",
+            &toggle_ORestore),
+    DB_ITEM("menu1_p1_b13", 'O', "Browse file system for Informix backup scripts", "GuiXkp0009N",
+            &toggle_IBackup),
+    DB_ITEM("menu1_p1_b14", 's', "Browse file system for Informix restore scripts", "GuiXkp0010N",
+            &toggle_IRestore),
+    DB_ITEM("menu1_p1_b15", 'O', "Browse file system for SQL-BackTrack backup scripts",
+            "GuiXkp0011N", &toggle_BBackup),
+    DB_ITEM("menu1_p1_b16", 's', "Browse file system for SQL-BackTrack restore scripts",
+            "GuiXkp0012N", &toggle_BRestore),
+    DB_ITEM("menu1_p1_b17", 'O', "Browse file system for Sybase backup scripts", "GuiXkp0013N",
+            &toggle_SBackup),
+    DB_ITEM("menu1_p1_b18", 's', "Browse file system for Sybase restore scripts", "GuiXkp0014N",
+            &toggle_SRestore),
+    DB_ITEM("menu1_p1_b22", 'O', "Browse file system for DB2 backup scripts", "GuiXkp0060N",
+            &toggle_DB2Backup),
+    DB_ITEM("menu1_p1_b23", 's', "Browse file system for DB2 restore scripts", "GuiXkp0061N",
+            &toggle_DB2Restore),
+    DB_ITEM("menu1_p1_b24", 'O', "Browse file system for SAP backup scripts", "GuiXkp0062N",
+            &toggle_SAPBackup),
+    DB_ITEM("menu1_p1_b25", 's', "Browse file system for SAP restore scripts", "GuiXkp0063N",
+            &toggle_SAPRestore),
+    {"menu1_p1_b5", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p1_b7", PUSH, 'C', "Configuration...", "GuiXkp0015N", activateCB_menu1_p1_b7, nullptr,
+     0, 0},
+    {"menu1_p1_b8", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p1_b6", PUSH, 'Q', "Quit", "GuiXkp0016N", activateCB_menu1_p1_b6, nullptr, 0, 0},
+};
+
+const MenuItem edit_items[] = {
+    {"menu1_p2_b1", PUSH, 'C', "Clear selections for current directory", "GuiXkp0017N",
+     activateCB_menu1_p2_b1, nullptr, 0, 0},
+    {"menu1_p2_b2", PUSH, 'S', "Select all in current directory", "GuiXkp0018N",
+     activateCB_menu1_p2_b2, nullptr, 0, 0},
+    {"menu1_p2_b3", PUSH, 'D', "Discard selections for previous directories", "GuiXkp0019N",
+     activateCB_menu1_p2_b3, nullptr, 0, 0},
+    {"menu1_p2_b6", PUSH, 'I', "Inspect all selections...", "GuiXkp0020N", activateCB_menu1_p2_b6,
+     nullptr, 0, 0},
+    {"menu1_p2_b7", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p2_b5", PUSH, 'U', "Update Display", "GuiXkp0021N", activateCB_menu1_p2_b5, nullptr, 0,
+     0},
+};
+
+const MenuItem view_items[] = {
+    {"menu1_p3_b1", TOGGLE, 'B', "Brief display of filenames", "GuiXkp0022N",
+     valueChangedCB_menu1_p3_b1, nullptr, 0, 0},
+    {"menu1_p3_b2", TOGGLE, 'V', "Verbose display of attributes and filenames", "GuiXkp0023N",
+     valueChangedCB_menu1_p3_b2, nullptr, 0, 0},
+    {"menu1_p3_b3", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p3_b4", TOGGLE, 'I', "Indented tree structure", "GuiXkp0024N",
+     valueChangedCB_menu1_p3_b4, nullptr, 0, 0},
+    {"menu1_p3_b5", TOGGLE, 'P', "Full Pathnames", "GuiXkp0025N", valueChangedCB_menu1_p3_b5,
+     nullptr, 0, 0},
+    {"menu1_p3_b6", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p3_b7", TOGGLE, 'A', "All backup dates for each file", "GuiXkp0026N",
+     valueChangedCB_menu1_p3_b7, &toggle_all_dates, 0, 0},
+    {"menu1_p3_b8", TOGGLE, 'O', "Only most recent backup date", "GuiXkp0027N",
+     valueChangedCB_menu1_p3_b8, &toggle_recent_dates, 0, 0},
+    {"menu1_p3_b9", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p3_b10", TOGGLE, 'R', "Resolve Links in Search Directory", "GuiXkp0028N",
+     valueChangedCB_menu1_p3_b10, &toggle_yes_get_real, 0, 0},
+    {"menu1_p3_b11", TOGGLE, 'N', "Do Not Resolve Links in Search Directory", "GuiXkp0029N",
+     valueChangedCB_menu1_p3_b11, &toggle_no_get_real, 0, 0},
+};
+
+const MenuItem backup_items[] = {
+    {"menu1_p4_b1", PUSH, 'B', "Backup selected files and directories...", "GuiXkp0030N",
+     activateCB_request<request_backup_selected>, nullptr, 1, 1},
+    {"menu1_p4_b2", PUSH, 'a', "Backup search directory...", "GuiXkp0031N",
+     activateCB_request<request_backup_directory>, nullptr, 1, 0},
+    {"menu1_p4_b8", PUSH, 'O', "Backup database using selected scripts", "GuiXkp0032N",
+     activateCB_request<request_backup_database>, nullptr, 3, 1},
+    {"menu1_p4_b3", PUSH, 'A', "Archive selected files and directories...", "GuiXkp0033N",
+     activateCB_request<request_archive_selected>, nullptr, 1, 1},
+    {"menu1_p4_b4", PUSH, 'r', "Archive search directory...", "GuiXkp0034N",
+     activateCB_request<request_archive_directory>, nullptr, 1, 0},
+    {"menu1_p4_b5", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p4_b6", PUSH, 'R', "Report progress of backup...", "GuiXkp0035N",
+     activateCB_menu1_p4_b6, nullptr, 0, 0},
+    {"menu1_p4_b7", PUSH, 'e', "Report progress of archive...", "GuiXkp0036N",
+     activateCB_menu1_p4_b7, nullptr, 0, 0},
+};
+
+const MenuItem restore_items[] = {
+    {"menu1_p5_b6", PUSH, 'A', "Specify Destination Path...", "GuiXkp0037N", activateCB_menu1_p5_b6,
+     &altpath_menu_item, 2, 0},
+    {"menu1_p5_b5", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p5_b1", PUSH, 'R', "Restore selected files and directories...", "GuiXkp0038N",
+     activateCB_request<request_restore_selected>, nullptr, 2, 1},
+    {"menu1_p5_b2", PUSH, 'e', "Restore search directory...", "GuiXkp0039N",
+     activateCB_request<request_restore_directory>, nullptr, -2, 0},
+    {"menu1_p5_b7", PUSH, 'O', "Restore database using selected scripts", "GuiXkp0040N",
+     activateCB_request<request_restore_database>, nullptr, 4, 1},
+    {"menu1_p5_b3", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {"menu1_p5_b4", PUSH, 'p', "Report progress of restore...", "GuiXkp0041N",
+     activateCB_menu1_p5_b4, nullptr, 0, 0},
+};
+
+const MenuItem help_items[] = {
+    {"menu1_p6_b5", PUSH, 'W', "On Window...", "GuiXkp0042N", activateCB_menu1_p6_b5, nullptr, 0,
+     0},
+    {"menu1_p6_b4", PUSH, 'I', "Index...", "GuiXkp0043N", activateCB_menu1_p6_b4, nullptr, 0, 0},
+    {"menu1_p6_b3", PUSH, 'H', "On Help...", "GuiXkp0044N", activateCB_menu1_p6_b3, nullptr, 0, 0},
+    {"menu1_p6_b1", PUSH, 'V', "On Version...", "GuiXkp0045N", activateCB_menu1_p6_b1, nullptr, 0,
+     0},
+    {"menu1_p6_b2", PUSH, 'T', "Tutorial...", "GuiXkp0046N", activateCB_menu1_p6_b2, nullptr, 0, 0},
+};
+
+#define MENU(cascade, pulldown, letter, label, key, items)                                         \
+    { cascade, pulldown, letter, label, key, items, sizeof(items) / sizeof(items[0]) }
+
+const Menu menus[] = {
+    MENU("menu1_top_b1", "menu1_p1", 'F', "File", "GuiXkp0047N", file_items),
+    MENU("menu1_top_b2", "menu1_p2", 'E', "Edit", "GuiXkp0048N", edit_items),
+    MENU("menu1_top_b3", "menu1_p3", 'V', "View", "GuiXkp0049N", view_items),
+    MENU("menu1_top_b4", "menu1_p4", 'B', "Backup", "GuiXkp0050N", backup_items),
+    MENU("menu1_top_b5", "menu1_p5", 'R', "Restore", "GuiXkp0051N", restore_items),
+    MENU("menu1_top_b6", "menu1_p6", 'H', "Help", "GuiXkp0052N", help_items),
+};
+
+// Database-script modes of the File menu's items (3..14 in menu order).
+int database_mode_of(const char *name) {
+    static const char *const names[] = {"menu1_p1_b11", "menu1_p1_b12", "menu1_p1_b13",
+                                        "menu1_p1_b14", "menu1_p1_b15", "menu1_p1_b16",
+                                        "menu1_p1_b17", "menu1_p1_b18", "menu1_p1_b22",
+                                        "menu1_p1_b23", "menu1_p1_b24", "menu1_p1_b25"};
+    for (int i = 0; i < 12; ++i) {
+        if (strcmp(names[i], name) == 0) {
+            return 3 + i;
+        }
+    }
+    return 0;
+}
+
+void destroyCB_clear_handle(Widget, XtPointer client_data, XtPointer) {
+    *static_cast<Widget *>(client_data) = nullptr;
+}
+
+// Sensitivity at creation of a Backup/Restore item.
+bool initially_sensitive(int mode, int needs_selection) {
+    if (needs_selection) {
+        return false;
+    }
+    return mode == 1 ? browsing_filesys != 0 : browsing_filesys == 0;
+}
+
+// Initial state of a toggle as the window starts.
+bool initially_set(const char *name) {
+    if (strcmp(name, "menu1_p1_b1") == 0) {
+        return browsing_filesys == 1;
+    }
+    if (strcmp(name, "menu1_p1_b2") == 0) {
+        return browsing_filesys == 0 && restore_from_archives == 0;
+    }
+    if (strcmp(name, "menu1_p1_b3") == 0) {
+        return browsing_filesys == 0 && restore_from_archives == 1;
+    }
+    if (strcmp(name, "menu1_p3_b1") == 0 || strcmp(name, "menu1_p3_b4") == 0 ||
+        strcmp(name, "menu1_p3_b7") == 0) {
+        return true;
+    }
+    if (strcmp(name, "menu1_p3_b10") == 0) {
+        return really_get_real == 1;
+    }
+    if (strcmp(name, "menu1_p3_b11") == 0) {
+        return really_get_real == 0;
+    }
+    return false;
+}
+
+void create_menu_item(Widget pulldown, const MenuItem &item) {
+    Widget w = nullptr;
+    switch (item.kind) {
+    case SEPARATOR:
+        bind(XtVaCreateManagedWidget(item.name, xmSeparatorWidgetClass, pulldown, nullptr));
+        return;
+    case TOGGLE:
+        w = XtVaCreateManagedWidget(item.name, xmToggleButtonWidgetClass, pulldown,
+                                    XmNindicatorType, XmONE_OF_MANY, XmNvisibleWhenOff, True,
+                                    XmNset, initially_set(item.name) ? XmSET : XmUNSET, nullptr);
+        break;
+    case PUSH:
+        w = XtVaCreateManagedWidget(item.name, xmPushButtonWidgetClass, pulldown, nullptr);
+        break;
+    }
+    bind(w);
+    put_label_string(w, item.label);
+    if (item.mnemonic != 0) {
+        XtVaSetValues(w, XmNmnemonic, static_cast<KeySym>(item.mnemonic), nullptr);
+    }
+    initialize_label(w, item.key);
+
+    int db_mode = database_mode_of(item.name);
+    XtAddCallback(w, item.kind == TOGGLE ? XmNvalueChangedCallback : XmNactivateCallback,
+                  item.callback, reinterpret_cast<XtPointer>(static_cast<intptr_t>(db_mode)));
+    if (item.handle != nullptr) {
+        *item.handle = w;
+        XtAddCallback(w, XmNdestroyCallback, destroyCB_clear_handle, item.handle);
+    }
+    if (item.sensitivity_mode != 0) {
+        add_resensitize_entry(w, item.sensitivity_mode, item.needs_selection);
+        put_sensitive(w, initially_sensitive(item.sensitivity_mode, item.needs_selection));
+    }
+    // The database-script requests need the database program; without it
+    // their items leave the menu for the whole run.
+    if (item.sensitivity_mode == 3 || item.sensitivity_mode == 4) {
+        if (access(product_path("sorvane/bin/kphdb").c_str(), X_OK) != 0) {
+            XtUnmanageChild(w);
+        }
+    }
+    // The date toggles only mean something for backed-up files.
+    if (strcmp(item.name, "menu1_p3_b7") == 0 || strcmp(item.name, "menu1_p3_b8") == 0) {
+        put_sensitive(w, browsing_filesys == 0);
+    }
+    if (strcmp(item.name, "menu1_p3_b1") == 0) {
+        UxXkp_mainContext->Uxmenu1_p3_b1 = w;
+    } else if (strcmp(item.name, "menu1_p3_b2") == 0) {
+        UxXkp_mainContext->Uxmenu1_p3_b2 = w;
+    } else if (strcmp(item.name, "menu1_p3_b4") == 0) {
+        UxXkp_mainContext->Uxmenu1_p3_b4 = w;
+    } else if (strcmp(item.name, "menu1_p3_b5") == 0) {
+        UxXkp_mainContext->Uxmenu1_p3_b5 = w;
+    }
+}
+
+void create_menus(Widget menubar) {
+    for (const Menu &menu : menus) {
+        Widget pulldown =
+            bind(XmCreatePulldownMenu(menubar, const_cast<char *>(menu.pulldown), nullptr, 0));
+        bind(XtParent(pulldown));
+        Widget cascade = bind(XtVaCreateManagedWidget(menu.cascade, xmCascadeButtonWidgetClass,
+                                                      menubar, XmNsubMenuId, pulldown, nullptr));
+        put_label_string(cascade, menu.label);
+        XtVaSetValues(cascade, XmNmnemonic, static_cast<KeySym>(menu.mnemonic), nullptr);
+        initialize_label(cascade, menu.key);
+        for (size_t i = 0; i < menu.count; ++i) {
+            create_menu_item(pulldown, menu.items[i]);
+        }
+    }
+}
+
+// ---- fields and lists ------------------------------------------------------
+
+void valueChangedCB_text11(Widget, XtPointer, XtPointer) {
+    pathzap_latch = 1;
+    root_filesys_only_possible = 0;
+}
+void activateCB_text11(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    pathzap_latch = 1;
+    root_filesys_only_possible = 0;
+    reload_lists();
+}
+void valueChangedCB_text1(Widget, XtPointer, XtPointer) {
+    date1_latch = 1;
+}
+void valueChangedCB_text3(Widget, XtPointer, XtPointer) {
+    date2_latch = 1;
+}
+// Enter in a date, filter or depth field.
+void activateCB_reload_field(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    reload_lists();
+}
+void activateCB_text4(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    load_image_list(image_type());
+    set_keyword_dates();
+    update_globals();
+    preserve_right_selections();
+    put_text(pathname, current_working_directory);
+    load_both_sides(current_working_directory);
+    resensitize_menus(0);
+}
+void extendedSelectionCB_scrolledList7(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    set_dates_from_images();
+}
+void activateCB_arrowButton2(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    slide_left_right(-1, UxXkp_mainContext->Uxseparator2, UxXkp_mainContext->Uxform4);
+}
+void activateCB_arrowButton1(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    slide_left_right(1, UxXkp_mainContext->Uxseparator2, UxXkp_mainContext->Uxform4);
+}
+void browseSelectionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    preserve_right_selections();
+    char path[XKP_TEXT_SIZE];
+    path[0] = '\0';
+    extract_selection_path(path);
+    T_strlcpy(current_working_directory, pad_slash(get_real(path)),
+              sizeof current_working_directory);
+    put_text(pathname, current_working_directory);
+    load_right_side(path);
+}
+void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
+    MainContext c(w);
+    Busy busy;
+    preserve_right_selections();
+    deselect_all_files();
+    char path[XKP_TEXT_SIZE];
+    T_strlcpy(path, update_globals(), sizeof path);
+    T_strlcpy(current_working_directory, pad_slash(get_real(path)),
+              sizeof current_working_directory);
+    put_text(pathname, current_working_directory);
+    load_both_sides(path);
+}
+void multipleSelectionCB_scrolledList2(Widget w, XtPointer, XtPointer call_data) {
+    MainContext c(w);
+    auto *cbs = static_cast<XmListCallbackStruct *>(call_data);
+    if (cbs != nullptr) {
+        validate_right_selection(cbs->item_position, cbs->selected_item_count,
+                                 cbs->selected_item_positions);
+    }
+    resensitize_menus(0);
+}
+
+// Creation of the lists that feed the first load.
+void createCB_listing_list(Widget w, Widget *handle) {
+    *handle = w;
+    XtAddCallback(w, XmNdestroyCallback, destroyCB_clear_handle, handle);
+    initialize_cwd();
+    attempt_initial_load();
+}
+
+// A scrolled list in parent; attachments go on its scrolled window.
+Widget scrolled_list(const char *name, Widget parent, unsigned char policy, bool hidden) {
+    Arg args[4];
+    Cardinal n = 0;
+    XtSetArg(args[n], XmNselectionPolicy, policy);
+    ++n;
+    XtSetArg(args[n], XmNlistSizePolicy, XmCONSTANT);
+    ++n;
+    XtSetArg(args[n], XmNscrollBarDisplayPolicy, XmSTATIC);
+    ++n;
+    Widget list = XmCreateScrolledList(parent, const_cast<char *>(name), args, n);
+    bind(list);
+    bind(XtParent(list));
+    if (hidden) {
+        XtVaSetValues(XtParent(list), XmNmappedWhenManaged, False, XmNwidth, 1, XmNheight, 1,
+                      XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, nullptr);
+        XtSetMappedWhenManaged(list, False);
+    }
+    XtManageChild(list);
+    XtManageChild(XtParent(list));
+    return list;
+}
+
+Widget field_label(const char *name, Widget parent, const char *text, const char *key) {
+    Widget w = bind(XtVaCreateManagedWidget(name, xmLabelWidgetClass, parent, XmNalignment,
+                                            XmALIGNMENT_END, nullptr));
+    put_label_string(w, text);
+    initialize_label(w, key);
+    return w;
+}
+
+void attach_row(Widget label, Widget field, Widget above, int field_right_position) {
+    XtVaSetValues(label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 6,
+                  XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 8, XmNrightAttachment,
+                  XmATTACH_POSITION, XmNrightPosition, 24, nullptr);
+    XtVaSetValues(field, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 4,
+                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 24, XmNleftOffset, 8,
+                  nullptr);
+    if (field_right_position >= 100) {
+        XtVaSetValues(field, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 8, nullptr);
+    } else {
+        XtVaSetValues(field, XmNrightAttachment, XmATTACH_POSITION, XmNrightPosition,
+                      field_right_position, nullptr);
+    }
+    // Labels sit on the text's baseline height.
+    XtVaSetValues(label, XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, field,
+                  nullptr);
+}
+
+void destroyCB_xkp_main(Widget, XtPointer, XtPointer) {
+    // The window's handles go with it (tests build several windows per run).
+    for (Widget *handle : {&pathname, &start_date, &end_date, &main_keyword, &main_keyword_label,
+                           &recursion, &filename_filter, &main_screen}) {
+        *handle = nullptr;
+    }
+    UxXkp_mainContext = nullptr;
+}
+
+void deleteWindowCB_xkp_main(Widget, XtPointer, XtPointer) {
+    // Closing the window from the window manager ends the program as Quit
+    // does: there is nothing to save.
+    exit(0);
+}
+
+} // namespace
+
+Widget create_xkp_main() {
+    auto *context = ux_new_context<_UxCxkp_main>();
+    UxXkp_mainContext = context;
+
+    Widget shell = XtVaCreatePopupShell("xkp_main", applicationShellWidgetClass, UxTopLevel,
+                                        XmNwidth, 800, XmNheight, 720, XmNx, 10, XmNy, 10,
+                                        XmNdeleteResponse, XmDO_NOTHING, nullptr);
+    context->Uxxkp_main = bind(shell);
+    XtAddCallback(shell, XmNdestroyCallback, destroyCB_xkp_main, nullptr);
+    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
+    Atom wm_delete = XmInternAtom(XtDisplay(shell), const_cast<char *>("WM_DELETE_WINDOW"), False);
+    XmAddWMProtocolCallback(shell, wm_delete, deleteWindowCB_xkp_main, nullptr);
+    re_label_window(shell, "GuiXkp0000N", "xkp", "");
+    save_main_screen(shell);
+
+    Widget form1 = bind(XtVaCreateWidget("form1", xmFormWidgetClass, shell, nullptr));
+    context->Uxform1 = form1;
+
+    Widget menu1 = bind(XmCreateMenuBar(form1, const_cast<char *>("menu1"), nullptr, 0));
+    context->Uxmenu1 = menu1;
+    XtVaSetValues(menu1, XmNmenuAccelerator, "<KeyUp>F10", XmNtopAttachment, XmATTACH_FORM,
+                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, nullptr);
+    create_menus(menu1);
+    XtManageChild(menu1);
+
+    // Directory to search.
+    context->Uxlabel1 = field_label("label1", form1, "Directory to Search", "GuiXkp0053N");
+    Widget text11 = bind(XtVaCreateManagedWidget("text11", xmTextFieldWidgetClass, form1,
+                                                 XmNmaxLength, XKP_TEXT_SIZE - 1, nullptr));
+    context->Uxtext11 = text11;
+    pathname = text11;
+    initialize_cwd();
+    put_text(text11, current_working_directory);
+    pathzap_latch = 0;
+    XtAddCallback(text11, XmNvalueChangedCallback, valueChangedCB_text11, nullptr);
+    XtAddCallback(text11, XmNactivateCallback, activateCB_text11, nullptr);
+    attach_row(context->Uxlabel1, text11, menu1, 100);
+
+    // Range of dates.
+    context->Uxlabel3 = field_label("label3", form1, "Range of Dates", "GuiXkp0054N");
+    Widget text1 = bind(XtVaCreateManagedWidget("text1", xmTextFieldWidgetClass, form1, nullptr));
+    Widget text3 = bind(XtVaCreateManagedWidget("text3", xmTextFieldWidgetClass, form1, nullptr));
+    context->Uxtext1 = start_date = text1;
+    context->Uxtext3 = end_date = text3;
+    show_default_dates();
+    XtAddCallback(text1, XmNvalueChangedCallback, valueChangedCB_text1, nullptr);
+    XtAddCallback(text3, XmNvalueChangedCallback, valueChangedCB_text3, nullptr);
+    XtAddCallback(text1, XmNactivateCallback, activateCB_reload_field, nullptr);
+    XtAddCallback(text3, XmNactivateCallback, activateCB_reload_field, nullptr);
+    attach_row(context->Uxlabel3, text1, text11, 58);
+    XtVaSetValues(text3, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, text1,
+                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, text1, XmNleftOffset, 8,
+                  XmNrightAttachment, XmATTACH_POSITION, XmNrightPosition, 92, nullptr);
+
+    // Keyword phrase (restore modes only).
+    Widget label4 = field_label("label4", form1, "Keyword phrase to search for", "GuiXkp0064N");
+    Widget text4 = bind(XtVaCreateManagedWidget("text4", xmTextFieldWidgetClass, form1,
+                                                XmNmaxLength, 128, nullptr));
+    context->Uxlabel4 = main_keyword_label = label4;
+    context->Uxtext4 = main_keyword = text4;
+    XtAddCallback(text4, XmNactivateCallback, activateCB_text4, nullptr);
+    attach_row(label4, text4, text1, 100);
+
+    // The hidden lists.
+    context->UxscrolledList4 = scrolled_list("scrolledList4", form1, XmEXTENDED_SELECT, true);
+    createCB_listing_list(context->UxscrolledList4, &persistent_list);
+    context->UxscrolledList9 = scrolled_list("scrolledList9", form1, XmEXTENDED_SELECT, true);
+    shadow_image_list = context->UxscrolledList9;
+    XtAddCallback(shadow_image_list, XmNdestroyCallback, destroyCB_clear_handle,
+                  &shadow_image_list);
+    context->UxscrolledList10 = scrolled_list("scrolledList10", form1, XmBROWSE_SELECT, true);
+    createCB_listing_list(context->UxscrolledList10, &shadow_left_list);
+    context->UxscrolledList11 = scrolled_list("scrolledList11", form1, XmMULTIPLE_SELECT, true);
+    createCB_listing_list(context->UxscrolledList11, &shadow_right_list);
+    if (!browsing_filesys) {
+        attempt_image_load(image_type());
+    }
+
+    // The frame with the two panes. In file-system modes the keyword row is
+    // unmanaged; the form then follows its attachment up to the dates.
+    Widget frame1 = bind(XtVaCreateManagedWidget(
+        "frame1", xmFrameWidgetClass, form1, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, text4,
+        XmNtopOffset, 8, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 6, XmNrightAttachment,
+        XmATTACH_FORM, XmNrightOffset, 6, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 6,
+        nullptr));
+    context->Uxframe1 = frame1;
+    Widget paned =
+        bind(XtVaCreateManagedWidget("panedWindow2", xmPanedWindowWidgetClass, frame1, nullptr));
+    context->UxpanedWindow2 = paned;
+
+    // Pane 1: backup images.
+    Widget form10 = bind(XtVaCreateManagedWidget("form10", xmFormWidgetClass, paned, XmNpaneMinimum,
+                                                 60, XmNheight, 170, nullptr));
+    context->Uxform10 = form10;
+    Widget label18 = bind(XtVaCreateManagedWidget(
+        "label18", xmLabelWidgetClass, form10, XmNalignment, XmALIGNMENT_BEGINNING,
+        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 4, XmNleftAttachment, XmATTACH_FORM,
+        XmNleftOffset, 6, nullptr));
+    put_label_string(label18, "Backup Images");
+    initialize_label(label18, "GuiXkp0055N");
+    context->Uxlabel18 = label18;
+    Widget list7 = scrolled_list("scrolledList7", form10, XmEXTENDED_SELECT, false);
+    XtVaSetValues(XtParent(list7), XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, label18,
+                  XmNtopOffset, 2, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 6,
+                  XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 6, XmNbottomAttachment,
+                  XmATTACH_FORM, XmNbottomOffset, 4, nullptr);
+    context->UxscrolledList7 = image_list = list7;
+    XtAddCallback(list7, XmNdestroyCallback, destroyCB_clear_handle, &image_list);
+    XtAddCallback(list7, XmNextendedSelectionCallback, extendedSelectionCB_scrolledList7, nullptr);
+    if (!browsing_filesys) {
+        wisely_choose_dates(restore_from_archives ? 3 : 12);
+        attempt_image_load(image_type());
+    }
+
+    // Pane 2: filter, depth, directories and files.
+    Widget form4 = bind(
+        XtVaCreateManagedWidget("form4", xmFormWidgetClass, paned, XmNpaneMinimum, 150, nullptr));
+    context->Uxform4 = form4;
+    Widget label14 = bind(XtVaCreateManagedWidget(
+        "label14", xmLabelWidgetClass, form4, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
+        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 6, nullptr));
+    put_label_string(label14, "Filename Filter");
+    initialize_label(label14, "GuiXkp0059N");
+    context->Uxlabel14 = label14;
+    Widget text6 = bind(XtVaCreateManagedWidget("text6", xmTextFieldWidgetClass, form4, XmNcolumns,
+                                                16, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset,
+                                                6, XmNleftAttachment, XmATTACH_WIDGET,
+                                                XmNleftWidget, label14, XmNleftOffset, 6, nullptr));
+    put_text(text6, "*");
+    context->Uxtext6 = filename_filter = text6;
+    XtAddCallback(text6, XmNactivateCallback, activateCB_reload_field, nullptr);
+    Widget arrow2 = bind(XtVaCreateManagedWidget(
+        "arrowButton2", xmArrowButtonWidgetClass, form4, XmNarrowDirection, XmARROW_LEFT, XmNwidth,
+        28, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, text6, XmNbottomAttachment,
+        XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, text6, XmNleftAttachment, XmATTACH_WIDGET,
+        XmNleftWidget, text6, XmNleftOffset, 16, nullptr));
+    Widget arrow1 = bind(XtVaCreateManagedWidget(
+        "arrowButton1", xmArrowButtonWidgetClass, form4, XmNarrowDirection, XmARROW_RIGHT, XmNwidth,
+        28, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, text6, XmNbottomAttachment,
+        XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, text6, XmNleftAttachment, XmATTACH_WIDGET,
+        XmNleftWidget, arrow2, XmNleftOffset, 2, nullptr));
+    context->UxarrowButton2 = arrow2;
+    context->UxarrowButton1 = arrow1;
+    XtAddCallback(arrow2, XmNactivateCallback, activateCB_arrowButton2, nullptr);
+    XtAddCallback(arrow1, XmNactivateCallback, activateCB_arrowButton1, nullptr);
+    Widget label2 = bind(XtVaCreateManagedWidget(
+        "label2", xmLabelWidgetClass, form4, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET,
+        XmNtopWidget, label14, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, arrow1,
+        XmNleftOffset, 16, nullptr));
+    put_label_string(label2, "Directory Depth");
+    initialize_label(label2, "GuiXkp0056N");
+    context->Uxlabel2 = label2;
+    Widget text2 = bind(XtVaCreateManagedWidget(
+        "text2", xmTextFieldWidgetClass, form4, XmNcolumns, 5, XmNtopAttachment,
+        XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, text6, XmNleftAttachment, XmATTACH_WIDGET,
+        XmNleftWidget, label2, XmNleftOffset, 6, nullptr));
+    char depth[16];
+    snprintf(depth, sizeof depth, "%d", recursion_limit);
+    put_text(text2, depth);
+    context->Uxtext2 = recursion = text2;
+    XtAddCallback(text2, XmNactivateCallback, activateCB_reload_field, nullptr);
+
+    // The divider between the lists: its left offset is the split point.
+    Widget separator2 = bind(XtVaCreateManagedWidget(
+        "separator2", xmSeparatorWidgetClass, form4, XmNorientation, XmVERTICAL, XmNwidth, 8,
+        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, text6, XmNtopOffset, 6,
+        XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 4, XmNleftAttachment, XmATTACH_FORM,
+        XmNleftOffset, 310, nullptr));
+    context->Uxseparator2 = separator2;
+
+    Widget label10 = bind(XtVaCreateManagedWidget(
+        "label10", xmLabelWidgetClass, form4, XmNalignment, XmALIGNMENT_BEGINNING, XmNtopAttachment,
+        XmATTACH_WIDGET, XmNtopWidget, text6, XmNtopOffset, 8, XmNleftAttachment, XmATTACH_FORM,
+        XmNleftOffset, 6, nullptr));
+    put_label_string(label10, "Directory Structure");
+    initialize_label(label10, "GuiXkp0057N");
+    context->Uxlabel10 = label10;
+    Widget list1 = scrolled_list("scrolledList1", form4, XmBROWSE_SELECT, false);
+    XtVaSetValues(XtParent(list1), XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, label10,
+                  XmNtopOffset, 2, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 6,
+                  XmNrightAttachment, XmATTACH_WIDGET, XmNrightWidget, separator2,
+                  XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 6, nullptr);
+    context->UxscrolledList1 = list1;
+    XtAddCallback(list1, XmNbrowseSelectionCallback, browseSelectionCB_scrolledList1, nullptr);
+    XtAddCallback(list1, XmNdefaultActionCallback, defaultActionCB_scrolledList1, nullptr);
+    createCB_listing_list(list1, &left_list);
+
+    Widget label11 = bind(XtVaCreateManagedWidget(
+        "label11", xmLabelWidgetClass, form4, XmNalignment, XmALIGNMENT_BEGINNING, XmNtopAttachment,
+        XmATTACH_WIDGET, XmNtopWidget, text6, XmNtopOffset, 8, XmNleftAttachment, XmATTACH_WIDGET,
+        XmNleftWidget, separator2, nullptr));
+    put_label_string(label11, "Files");
+    initialize_label(label11, "GuiXkp0058N");
+    context->Uxlabel11 = label11;
+    Widget list2 = scrolled_list("scrolledList2", form4, XmMULTIPLE_SELECT, false);
+    XtVaSetValues(XtParent(list2), XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, label11,
+                  XmNtopOffset, 2, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, separator2,
+                  XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 6, XmNbottomAttachment,
+                  XmATTACH_FORM, XmNbottomOffset, 6, nullptr);
+    context->UxscrolledList2 = list2;
+    XtAddCallback(list2, XmNmultipleSelectionCallback, multipleSelectionCB_scrolledList2, nullptr);
+    createCB_listing_list(list2, &right_list);
+
+    // File-system modes hide the image pane and the keyword row.
+    if (browsing_filesys) {
+        manage_restore_widgets(false);
+    }
+    XtManageChild(form1);
+    return shell;
+}
+
+void set_toggle_states() {
+    static Widget *const database_toggles[] = {
+        &toggle_OBackup,   &toggle_ORestore,   &toggle_IBackup,   &toggle_IRestore,
+        &toggle_BBackup,   &toggle_BRestore,   &toggle_SBackup,   &toggle_SRestore,
+        &toggle_DB2Backup, &toggle_DB2Restore, &toggle_SAPBackup, &toggle_SAPRestore};
+    for (int i = 0; i < 12; ++i) {
+        set_toggle(*database_toggles[i], browsing_database == 3 + i);
+    }
+    if (browsing_filesys) {
+        set_toggle(toggle_filesys, browsing_database == 0);
+        for (Widget w :
+             {toggle_database, toggle_trueimage, toggle_archives, toggle_raw, toggle_auspex}) {
+            set_toggle(w, false);
+        }
+    } else {
+        set_toggle(toggle_filesys, false);
+        set_toggle(toggle_database, false);
+        set_toggle(toggle_trueimage, false);
+        set_toggle(toggle_archives, false);
+        set_toggle(toggle_raw, false);
+        set_toggle(toggle_auspex, false);
+        if (restore_from_archives) {
+            set_toggle(toggle_archives, true);
+        } else if (browsing_raw_partitions) {
+            set_toggle(browsing_auspex ? toggle_auspex : toggle_raw, true);
+        } else {
+            set_toggle(true_image ? toggle_trueimage : toggle_database, true);
+        }
+    }
+    set_toggle(toggle_all_dates, show_all_dates != 0);
+    set_toggle(toggle_recent_dates, show_all_dates == 0);
+    put_sensitive(toggle_all_dates, browsing_filesys == 0);
+    put_sensitive(toggle_recent_dates, browsing_filesys == 0);
+    set_toggle(toggle_yes_get_real, really_get_real != 0);
+    set_toggle(toggle_no_get_real, really_get_real == 0);
+}
+
+void resensitize_menus(int mode) {
+    int selections = get_selection_count(right_list) + get_item_count(persistent_list);
+    resensitize_menus_with(mode, selections);
+}
+
+void enter_filesys_mode(int db_mode) {
+    static const char *const rdbms_words[] = {"oracle",    "oracle",    "informix", "informix",
+                                              "backtrack", "backtrack", "sybase",   "sybase",
+                                              "db2",       "db2",       "sap",      "sap"};
+    Busy busy;
+    root_filesys_only_possible = 0;
+    filesystem_only_restore_possible = 0;
+    true_image = 0;
+    if (db_mode >= 3 && db_mode <= 14) {
+        T_strlcpy(rdbms_argv, rdbms_words[db_mode - 3], sizeof rdbms_argv);
+    } else {
+        db_mode = 0;
+    }
+    list_delete_all(persistent_list);
+    deselect_all_files();
+    show_default_dates();
+    browsing_filesys = 1;
+    browsing_database = db_mode;
+    browsing_auspex = 0;
+    set_client_type_argvs();
+    browsing_raw_partitions = 0;
+    use_alternate_path = 0;
+    alternate_path_defined = 0;
+    manage_restore_widgets(false);
+    set_toggle_states();
+    update_globals();
+    load_both_sides(current_working_directory);
+    resensitize_menus(db_mode == 0 ? 1 : db_mode);
+}
+
+void enter_restore_mode(int kind) {
+    struct Mode {
+        int true_image, auspex, raw, archives;
+    };
+    static const Mode modes[] = {
+        {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 0, 1}, {0, 0, 1, 0}, {0, 1, 1, 0}};
+    if (kind < 0 || kind > 4) {
+        return;
+    }
+    const Mode &m = modes[kind];
+    Busy busy;
+    root_filesys_only_possible = 0;
+    filesystem_only_restore_possible = 0;
+    true_image = m.true_image;
+    list_delete_all(persistent_list);
+    deselect_all_files();
+    browsing_filesys = 0;
+    browsing_auspex = m.auspex;
+    set_client_type_argvs();
+    browsing_raw_partitions = m.raw;
+    browsing_database = 0;
+    restore_from_archives = 0;
+    wisely_choose_dates(m.archives ? 3 : 12);
+    load_image_list(m.archives ? "UARC" : "NOT_ARCHIVE");
+    manage_restore_widgets(true);
+    if (m.archives) {
+        restore_from_archives = 1;
+    }
+    set_toggle_states();
+    update_globals();
+    std::string start_text = UxrGetText(start_date);
+    std::string end_text = UxrGetText(end_date);
+    int files = total_image_files(start_text.c_str(), end_text.c_str());
+    if (files > browse_limit) {
+        pop_warn_int(XKP_MSG_LARGE_RANGE_KEY, XKP_MSG_LARGE_RANGE, files);
+        empty_list_pair(left_list, shadow_left_list);
+        empty_list_pair(right_list, shadow_right_list);
+    } else {
+        load_both_sides(current_working_directory);
+    }
+    resensitize_menus(2);
+}

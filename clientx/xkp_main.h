@@ -1,0 +1,63 @@
+// The main window: menus that switch the browse mode, change the display,
+// manage selections and start requests; the fields of the search; the image,
+// directory and file lists with their hidden companions.
+#pragma once
+
+#include <X11/Intrinsic.h>
+
+// Widget handles of the program state, set by the widgets' creation
+// callbacks (null before the window exists or after a list is destroyed).
+extern Widget pathname;
+extern Widget start_date, end_date;
+extern Widget main_keyword, main_keyword_label;
+extern Widget recursion;
+extern Widget filename_filter;
+extern Widget image_list, shadow_image_list;
+extern Widget left_list, shadow_left_list;
+extern Widget right_list, shadow_right_list;
+extern Widget persistent_list;
+// The File menu's browse toggles, in menu order.
+extern Widget toggle_filesys, toggle_database, toggle_trueimage, toggle_archives, toggle_raw,
+    toggle_auspex;
+// The twelve database-script toggles.
+extern Widget toggle_OBackup, toggle_ORestore, toggle_IBackup, toggle_IRestore, toggle_BBackup,
+    toggle_BRestore, toggle_SBackup, toggle_SRestore, toggle_DB2Backup, toggle_DB2Restore,
+    toggle_SAPBackup, toggle_SAPRestore;
+// View menu toggles.
+extern Widget toggle_all_dates, toggle_recent_dates, toggle_yes_get_real, toggle_no_get_real;
+// The main window's shell (busy cursor of the start dialog).
+extern Widget main_screen;
+
+// The window's own widgets, bound to every one of them.
+struct _UxCxkp_main {
+    Widget Uxxkp_main;
+    Widget Uxform1;
+    Widget Uxmenu1;
+    Widget Uxlabel1, Uxtext11;
+    Widget Uxlabel3, Uxtext1, Uxtext3;
+    Widget Uxlabel4, Uxtext4;
+    Widget Uxframe1, UxpanedWindow2;
+    Widget Uxform10, Uxlabel18, UxscrolledList7;
+    Widget Uxform4, Uxlabel14, Uxtext6, UxarrowButton2, UxarrowButton1, Uxlabel2, Uxtext2;
+    Widget Uxlabel10, UxscrolledList1, Uxseparator2, Uxlabel11, UxscrolledList2;
+    Widget UxscrolledList4, UxscrolledList9, UxscrolledList10, UxscrolledList11;
+    // View toggles handled in pairs.
+    Widget Uxmenu1_p3_b1, Uxmenu1_p3_b2, Uxmenu1_p3_b4, Uxmenu1_p3_b5;
+};
+extern _UxCxkp_main *UxXkp_mainContext;
+
+// Builds the main window with every widget, callback and binding (creation
+// callbacks run in layout order) and returns its shell, unshown.
+Widget create_xkp_main();
+
+// Every browse and View toggle from the program state.
+void set_toggle_states();
+// The sensitivity table applied for mode (0: from the browse state), with
+// the user's selections counted from right_list and persistent_list.
+void resensitize_menus(int mode);
+
+// The mode switches, as the File menu runs them. db_mode: 0 for plain
+// file-system browsing, 3..14 for a database-script item.
+void enter_filesys_mode(int db_mode);
+// kind: 0 backups, 1 true image, 2 archives, 3 raw partitions, 4 Auspex.
+void enter_restore_mode(int kind);

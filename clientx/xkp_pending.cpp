@@ -1,0 +1,76 @@
+// Browse-engine and dialog entry points the main window calls whose work is
+// not built yet. Each does nothing visible: a menu item or field bound to it
+// has no effect. Whoever builds one deletes its entry here and defines it in
+// the unit named beside it.
+#include "xkp_altpath.h"
+#include "xkp_config.h"
+#include "xkp_glue.h"
+#include "xkp_help.h"
+#include "xkp_helpindex.h"
+#include "xkp_progress.h"
+#include "xkp_version.h"
+#include "xkp_viewselect.h"
+
+// Listing loader and the two lists (xkp_glue: listing loader).
+int left_selection_pos = 0;
+void load_both_sides(const char *) {}
+void load_right_side(const char *) {}
+void attempt_initial_load() {}
+char *get_real(const char *path) {
+    // Until directory resolution exists, paths are used as typed (as with
+    // links not resolved); the text is copied so callers may keep it.
+    static char buffer[1536];
+    size_t i = 0;
+    for (; path != nullptr && path[i] != '\0' && i + 1 < sizeof buffer; ++i) {
+        buffer[i] = path[i];
+    }
+    buffer[i] = '\0';
+    return buffer;
+}
+void slide_left_right(int, Widget, Widget) {}
+
+// Backup-image list and date range (xkp_glue: image list).
+void load_image_list(const char *) {}
+void attempt_image_load(const char *) {}
+void wisely_choose_dates(int) {}
+void set_keyword_dates() {}
+int total_image_files(const char *, const char *) {
+    return 0;
+}
+void set_dates_from_images() {}
+void clear_backup_images(int) {}
+
+// Selection model (xkp_glue: selections).
+void preserve_right_selections() {}
+void unpreserve_right_selections() {}
+void validate_right_selection(int, int, int *) {}
+void select_all_filenames() {}
+void extract_selection_path(char *out) {
+    if (out != nullptr) {
+        out[0] = '\0';
+    }
+}
+
+// Requests (xkp_glue: request file and command lines; start dialog).
+void fill_temp_file(int, const char *, const char *, const char *) {}
+void request_backup_selected() {}
+void request_backup_directory() {}
+void request_backup_database() {}
+void request_archive_selected() {}
+void request_archive_directory() {}
+void request_restore_selected() {}
+void request_restore_directory() {}
+void request_restore_database() {}
+
+// Dialogs (xkp_config, xkp_altpath, xkp_progress, xkp_viewselect, xkp_help,
+// xkp_helpindex, xkp_version). A null window is not shown.
+Widget progress_filename_widget = nullptr;
+Widget create_xkp_config() {
+    return nullptr;
+}
+Widget create_xkp_altpath() {
+    return nullptr;
+}
+Widget create_xkp_progress() {
+    return nullptr;
+}
