@@ -153,26 +153,24 @@ struct Scanner {
     size_t len;
     size_t pos = 0;
 
-    bool is_delim(char c, const char *delims) const { return strchr(delims, c) != nullptr; }
-
-    // The next piece, or null when only delimiters are left. *ended_by_delim
-    // tells whether a delimiter (rather than the end) closed it; the text
-    // after that delimiter starts at pos.
-    char *next(const char *delims, bool *ended_by_delim) {
-        while (pos < len && is_delim(text[pos], delims)) {
+    // The next piece, or null when only delimiters are left. *end is the
+    // delimiter that closed the piece ('\0' for the end of the text); the
+    // text after that delimiter starts at pos.
+    char *next(const char *delims, char *end) {
+        while (pos < len && strchr(delims, text[pos]) != nullptr) {
             ++pos;
         }
-        *ended_by_delim = false;
+        *end = '\0';
         if (pos >= len) {
             return nullptr;
         }
         char *piece = text + pos;
-        while (pos < len && !is_delim(text[pos], delims)) {
+        while (pos < len && strchr(delims, text[pos]) == nullptr) {
             ++pos;
         }
         if (pos < len) {
+            *end = text[pos];
             text[pos++] = '\0';
-            *ended_by_delim = true;
         }
         return piece;
     }
@@ -187,17 +185,25 @@ struct Scanner {
     }
 };
 
-// The characters a field's piece ends at. A field with nothing after it in
-// its format ends at a blank, so that the other half of the text can follow.
-const char *delimiters(const char *sep) {
-    return *sep != '\0' ? sep : " \t";
+// The next piece of a field whose format separator is sep. The piece ends at
+// a character of the separator or at a blank: the date and the time are
+// separated by a blank, so a blank that is not part of the separator ends
+// the half (*half_over), and the fields it leaves out keep their defaults.
+// This lets "14:05 12/01/2026" and "12/01/2026 2 PM" omit trailing fields.
+char *next_piece(Scanner *sc, const char *sep, char *end, bool *half_over) {
+    char delims[TF_SEP_SIZE + 2];
+    T_strlcpy(delims, sep, sizeof delims);
+    T_strlcat(delims, " \t", sizeof delims);
+    char *piece = sc->next(delims, end);
+    *half_over = piece != nullptr && *end != '\0' && strchr(sep, *end) == nullptr;
+    return piece;
 }
 
 // A separator of two or more characters must be typed whole: the text after
-// the delimiter that ended the piece must repeat the rest of the separator
+// the separator character that ended the piece must repeat the rest of the separator
 // (without a final blank when strip_blank is set).
-bool separator_follows(const Scanner &sc, bool ended_by_delim, const char *sep, bool strip_blank) {
-    if (!ended_by_delim || strlen(sep) < 2) {
+bool separator_follows(const Scanner &sc, char end, const char *sep, bool strip_blank) {
+    if (end == '\0' || strchr(sep, end) == nullptr || strlen(sep) < 2) {
         return true;
     }
     std::string rest(sep + 1);
@@ -293,33 +299,34 @@ bool parse_half(char *fmt, bool first_half, Scanner *sc, Fields *f, int *pieces)
     if (field == nullptr) {
         return true;
     }
-    bool ended = false;
-    char *piece = sc->next(delimiters(sep), &ended);
+    char end = '\0';
+    bool half_over = false;
+    char *piece = next_piece(sc, sep, &end, &half_over);
     // The very first separator of the text is checked in full; later ones
-    // may drop a final blank (the user may end the text there).
-    if (piece != nullptr && !separator_follows(*sc, ended, sep, !first_half)) {
+    // may drop a final blank.
+    if (piece != nullptr && !separator_follows(*sc, end, sep, !first_half)) {
         return false;
     }
     for (int i = 0; i < 3 && field != nullptr && piece != nullptr; ++i) {
         ++*pieces;
         const char *tail = nullptr;
         assign(field, leading_number(piece, &tail), f);
-        // An AM/PM word typed right after the number ("2:30 PM", "12AM")
-        // belongs to the same piece when the separator is not a blank.
+        // An AM/PM word typed right after the number ("2:30PM") belongs to
+        // the same piece.
         const int inside = apply_ampm_trimmed(tail, f);
         if (inside < 0) {
             return false;
         }
         *pieces += inside;
-        if (i == 2) {
+        if (i == 2 || half_over) {
             break;
         }
         field = getdef_sep(nullptr, sep);
         if (field == nullptr) {
             break;
         }
-        piece = sc->next(delimiters(sep), &ended);
-        if (piece != nullptr && !separator_follows(*sc, ended, sep, true)) {
+        piece = next_piece(sc, sep, &end, &half_over);
+        if (piece != nullptr && !separator_follows(*sc, end, sep, true)) {
             return false;
         }
         if (piece != nullptr) {
@@ -329,7 +336,10 @@ bool parse_half(char *fmt, bool first_half, Scanner *sc, Fields *f, int *pieces)
             }
             if (word > 0) {
                 ++*pieces;
-                piece = sc->next(delimiters(sep), &ended);
+                if (half_over) {
+                    break;
+                }
+                piece = next_piece(sc, sep, &end, &half_over);
             }
         }
     }
@@ -824,6 +834,29 @@ int32_t unctime(const struct tm *tm) {
             continue;
         }
         value = candidate;
+    }
+    // The bit search assumes that local time only moves forward. Where the
+    // clock is set back, a wall-clock time occurs twice and the search may
+    // stop at the first occurrence. Every exact match is t = wall - offset
+    // for one of the offsets in force around that wall-clock time, so try
+    // each of them and keep the latest, which is the largest value whose
+    // local time is not later than the wanted time.
+    struct tm wall = *tm;
+    const time_t w = timegm(&wall);
+    for (int day = -2; day <= 2; ++day) {
+        const time_t probe = w + day * 86400L;
+        struct tm around;
+        if (localtime_r(&probe, &around) == nullptr) {
+            continue;
+        }
+        const time_t t = w - around.tm_gmtoff;
+        if (t <= static_cast<time_t>(value) || t > static_cast<time_t>(TF_INFINITY)) {
+            continue;
+        }
+        struct tm lt;
+        if (localtime_r(&t, &lt) != nullptr && dcmp(&lt, tm) == 0) {
+            value = static_cast<uint32_t>(t);
+        }
     }
     return static_cast<int32_t>(value);
 }

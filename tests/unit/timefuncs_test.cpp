@@ -1,0 +1,744 @@
+// Dates: the locale definitions read from the alias file, formatting and
+// parsing by them (round trips, the year window, AM/PM words, bad dates,
+// infinity), the fixed-format parser, and the local-time search across
+// daylight-saving changes.
+#include <gtest/gtest.h>
+
+#include "timefuncs.h"
+#include "tmmsgcache.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Seconds of a UTC date.
+int32_t utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+    struct tm tm = {};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    return static_cast<int32_t>(timegm(&tm));
+}
+
+void write_file(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+void set_tz(const char *tz) {
+    setenv("TZ", tz, 1);
+    tzset();
+}
+
+// A product root of its own with an alias file and a small catalog.
+//   de_DE        day.month.year with a trailing dot, 24-hour clock, own
+//                infinity text; de_DE.UTF-8 redirects to it
+//   en_US        12-hour clock with the built-in AM/PM words
+//   xx_NM        12-hour clock with catalog words "VOR"/"NM" (catalog
+//                texts longer than 3 characters are cut)
+//   xx_YY        two-digit years, dashes, dotted time
+//   xx_SP        date separators of two characters
+//   xx_BARE      a "TL" line without formats
+//   loop1/loop2  "TM" lines pointing at each other
+class TimefuncsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/timefuncs_testXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        const char *keep = getenv("XKP_ROOT");
+        had_root_ = keep != nullptr;
+        saved_root_ = had_root_ ? keep : "";
+        const char *tz = getenv("TZ");
+        had_tz_ = tz != nullptr;
+        saved_tz_ = had_tz_ ? tz : "";
+        setenv("XKP_ROOT", root_.c_str(), 1);
+        set_tz("UTC");
+
+        mkdir((root_ + "/msg").c_str(), 0755);
+        write_file(alias(), "# locale aliases\n"
+                            "TL 1 C\n"
+                            "TL 5 de_DE hh:mn:ss dd.mm.yyyy.\n"
+                            "TM 11 de_DE.UTF-8 5 de_DE\n"
+                            "TL 5 en_US HH:mn:ss mm/dd/yyyy\n"
+                            "TL 5 xx_NM HH:mn:ss mm/dd/yyyy\n"
+                            "TL 5 xx_YY hh.mn.ss yy-mm-dd\n"
+                            "TL 5 xx_SP hh:mn:ss dd, mm, yyyy\n"
+                            "TL 7 xx_BARE\n"
+                            "TM 5 loop1 5 loop2\n"
+                            "TM 5 loop2 5 loop1\n");
+        catalog("de_DE", "CerTmf0040N \"UNENDLICH\"\n");
+        catalog("xx_NM", "CerTmf0010N \"VORM\"\nCerTmf0020N \"NM\"\n");
+        fresh();
+    }
+
+    void TearDown() override {
+        fresh();
+        if (had_root_) {
+            setenv("XKP_ROOT", saved_root_.c_str(), 1);
+        } else {
+            unsetenv("XKP_ROOT");
+        }
+        if (had_tz_) {
+            set_tz(saved_tz_.c_str());
+        } else {
+            unsetenv("TZ");
+            tzset();
+        }
+        std::string cmd = "rm -rf '" + root_ + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+
+    // Forget every cache so that the files on disk are read again.
+    static void fresh() {
+        timefuncs_forget();
+        destroyLocaleList();
+    }
+
+    std::string alias() const { return root_ + "/msg/.conf"; }
+
+    void catalog(const std::string &locale, const std::string &text) {
+        const std::string dir = root_ + "/msg/" + locale;
+        mkdir(dir.c_str(), 0755);
+        mkdir((dir + "/sorvane").c_str(), 0755);
+        write_file(dir + "/sorvane/CerMsgs", text);
+    }
+
+    std::string root_;
+    std::string saved_root_;
+    std::string saved_tz_;
+    bool had_root_ = false;
+    bool had_tz_ = false;
+};
+
+// Parses text and returns the value, or -1 when the text is invalid.
+int64_t parse(const char *text, int startofday, const char *locale = "C", int timefirst = 0) {
+    int32_t v = -12345;
+    if (!convert2unixdatel(text, &v, startofday, locale, timefirst)) {
+        EXPECT_EQ(v, -12345) << "an invalid text must leave the output alone: " << text;
+        return -1;
+    }
+    return v;
+}
+
+// ---- formatting ----
+
+TEST_F(TimefuncsTest, FormatsByTheLocaleDefinition) {
+    struct Case {
+        int32_t t;
+        const char *locale;
+        int timefirst;
+        const char *want;
+    };
+    const int32_t dec1 = utc(2026, 12, 1);
+    const Case cases[] = {
+        {dec1, "C", 0, "12/01/2026 00:00:00"},
+        {dec1, nullptr, 0, "12/01/2026 00:00:00"},
+        {dec1, "no_SUCH", 0, "12/01/2026 00:00:00"},
+        {dec1, "C", 1, "00:00:00 12/01/2026"},
+        {utc(2026, 3, 7, 9, 5, 4), "de_DE", 0, "07.03.2026. 09:05:04"},
+        {utc(2026, 3, 7, 9, 5, 4), "de_DE.UTF-8", 0, "07.03.2026. 09:05:04"},
+        {utc(2026, 3, 7, 9, 5, 4), "de_DE", 1, "09:05:04 07.03.2026."},
+        {utc(2026, 12, 1, 14, 5, 9), "en_US", 0, "12/01/2026 02:05:09 PM"},
+        {utc(2026, 12, 1, 0, 0, 0), "en_US", 0, "12/01/2026 12:00:00 AM"},
+        {utc(2026, 12, 1, 12, 0, 0), "en_US", 0, "12/01/2026 12:00:00 PM"},
+        {utc(2026, 12, 1, 11, 59, 59), "en_US", 0, "12/01/2026 11:59:59 AM"},
+        {utc(2026, 12, 1, 23, 0, 0), "xx_NM", 0, "12/01/2026 11:00:00 NM"},
+        {utc(2026, 12, 1, 1, 0, 0), "xx_NM", 0, "12/01/2026 01:00:00 VOR"},
+        {utc(2009, 7, 4, 23, 8, 1), "xx_YY", 0, "09-07-04 23.08.01"},
+        {utc(2026, 2, 3), "xx_SP", 0, "03, 02, 2026 00:00:00"},
+        {utc(2026, 2, 3), "xx_BARE", 0, "02/03/2026 00:00:00"},
+        {utc(2026, 2, 3), "loop1", 0, "02/03/2026 00:00:00"},
+        {0, "C", 0, "01/01/1970 00:00:00"},
+        {TF_CAP, "C", 0, "01/19/2038 03:14:06"},
+        {-86400, "C", 0, "12/31/1969 00:00:00"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_STREQ(datestringl(c.t, c.locale, c.timefirst), c.want)
+            << c.t << " in " << (c.locale ? c.locale : "(null)");
+    }
+}
+
+TEST_F(TimefuncsTest, InfinityAndItsCatalogText) {
+    EXPECT_STREQ(datestringl(TF_INFINITY, "C", 0), "INFINITY      ");
+    EXPECT_STREQ(datestringl(TF_INFINITY, nullptr, 0), "INFINITY      ");
+    EXPECT_STREQ(datestringl(TF_INFINITY, "de_DE", 0), "UNENDLICH");
+    // The cap is a date, not infinity.
+    EXPECT_STRNE(datestringl(TF_CAP, "C", 0), "INFINITY      ");
+}
+
+TEST_F(TimefuncsTest, ResultIsOneStaticBuffer) {
+    char *a = datestringl(utc(2026, 1, 1), "C", 0);
+    char *b = datestringl(utc(2027, 1, 1), "C", 0);
+    EXPECT_EQ(a, b);
+    EXPECT_STREQ(b, "01/01/2027 00:00:00");
+}
+
+TEST_F(TimefuncsTest, LongFormatsStayWithinTheResult) {
+    // Separators of many characters are cut to four; the result never
+    // exceeds 60 characters.
+    write_file(alias(), "TL 4 wide hh::::::::mn::::::::ss yyyy--------mm--------dd---------\n");
+    fresh();
+    const char *s = datestringl(utc(2026, 5, 6, 7, 8, 9), "wide", 0);
+    EXPECT_LE(strlen(s), TF_DATE_SIZE - 1);
+    EXPECT_STREQ(s, "2026----05----06---- 07::::08::::09");
+}
+
+// ---- parsing ----
+
+TEST_F(TimefuncsTest, ParsesDatesAndTimes) {
+    struct Case {
+        const char *text;
+        int startofday;
+        const char *locale;
+        int64_t want; // -1: invalid
+    };
+    const Case cases[] = {
+        {"12/31/2026", 0, "C", utc(2026, 12, 31, 23, 59, 59)},
+        {"12/31/2026", 1, "C", utc(2026, 12, 31)},
+        {"12/01/2026 14:05:00", 1, "C", utc(2026, 12, 1, 14, 5, 0)},
+        {"12/01/2026 14:05", 1, "C", utc(2026, 12, 1, 14, 5, 0)},
+        {"12/01/2026 14:05", 0, "C", utc(2026, 12, 1, 14, 5, 59)},
+        {"12/01/2026 14", 0, "C", utc(2026, 12, 1, 14, 59, 59)},
+        {"  12/01/2026   ", 0, "C", utc(2026, 12, 1, 23, 59, 59)},
+        {"12/01/2026 14:05:00 and more", 1, "C", utc(2026, 12, 1, 14, 5, 0)},
+        {"2/29/2024", 1, "C", utc(2024, 2, 29)},
+        {"1/1/2026 0:0:0", 0, "C", utc(2026, 1, 1)},
+        {"2/29/2025", 1, "C", -1},
+        {"4/31/2026", 1, "C", -1},
+        {"13/01/2026", 1, "C", -1},
+        {"0/01/2026", 1, "C", -1},
+        {"12/0/2026", 1, "C", -1},
+        {"12/01/2026 24:00:00", 1, "C", -1},
+        {"12/01/2026 23:60:00", 1, "C", -1},
+        {"12/01/2026 23:59:60", 1, "C", -1},
+        {"12/01/2026 -1:00:00", 1, "C", -1},
+        {"", 1, "C", -1},
+        {"garbage", 1, "C", -1},
+        {"14:05:00", 1, "C", -1},
+        // day.month.year
+        {"24.12.2026", 1, "de_DE", utc(2026, 12, 24)},
+        {"24.12.2026.", 0, "de_DE", utc(2026, 12, 24, 23, 59, 59)},
+        {"24.12.2026 18:30", 1, "de_DE", utc(2026, 12, 24, 18, 30)},
+        {"24.12.2026. 18:30:15", 1, "de_DE.UTF-8", utc(2026, 12, 24, 18, 30, 15)},
+        {"12/24/2026", 1, "de_DE", -1},
+        {"31.4.2026", 1, "de_DE", -1},
+        // two-digit years with their own separators
+        {"09-07-04 23.08.01", 1, "xx_YY", utc(2009, 7, 4, 23, 8, 1)},
+        {"99-12-31", 1, "xx_YY", utc(1999, 12, 31)},
+        // a two-character separator must be typed whole
+        {"03, 02, 2026", 1, "xx_SP", utc(2026, 2, 3)},
+        {"03, 02, 2026 10:11:12", 1, "xx_SP", utc(2026, 2, 3, 10, 11, 12)},
+        {"03,02,2026", 1, "xx_SP", -1},
+        {"03 ,02, 2026", 1, "xx_SP", -1},
+        // later separators may leave out their final blank
+        {"03, 02,2026", 1, "xx_SP", utc(2026, 2, 3)},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(parse(c.text, c.startofday, c.locale), c.want)
+            << '"' << c.text << "\" in " << c.locale << " flag " << c.startofday;
+    }
+}
+
+TEST_F(TimefuncsTest, TimeFirstTexts) {
+    EXPECT_EQ(parse("14:05:00 12/01/2026", 1, "C", 1), utc(2026, 12, 1, 14, 5));
+    EXPECT_EQ(parse("18:30 24.12.2026.", 0, "de_DE", 1), utc(2026, 12, 24, 18, 30, 59));
+    // Without the date the month is missing.
+    EXPECT_EQ(parse("14:05:00", 1, "C", 1), -1);
+    EXPECT_EQ(parse("12/01/2026", 1, "C", 1), -1);
+}
+
+TEST_F(TimefuncsTest, TextLengthLimits) {
+    std::string text = "12/31/2026";
+    text.resize(TF_TEXT_MAX, ' ');
+    EXPECT_EQ(parse(text.c_str(), 1), utc(2026, 12, 31));
+    text.push_back(' ');
+    EXPECT_EQ(parse(text.c_str(), 1), -1);
+    int32_t v = 0;
+    EXPECT_EQ(convert2unixdatel(nullptr, &v, 1, "C", 0), 0);
+    EXPECT_EQ(convert2unixdatel("1/1/2026", nullptr, 1, "C", 0), 0);
+}
+
+TEST_F(TimefuncsTest, YearWindow) {
+    struct Case {
+        const char *text;
+        int64_t want;
+    };
+    const Case cases[] = {
+        {"1/1/00", utc(2000, 1, 1)},
+        {"1/1/38", utc(2038, 1, 1)},
+        {"1/1/39", 0},
+        {"1/1/45", 0},
+        {"1/1/69", 0},
+        {"1/1/70", 0},
+        {"1/2/70", utc(1970, 1, 2)},
+        {"6/15/99", utc(1999, 6, 15)},
+        {"1/1/100", 0},
+        {"12/31/1969", 0},
+        {"1/1/1970 00:00:01", 1},
+        {"1/1/2050", TF_CAP},
+        {"1/19/2038 03:14:06", TF_CAP},
+        {"1/19/2038 03:14:05", TF_CAP - 1},
+        {"1/19/2038 03:14:07", TF_CAP},
+        {"12/31/99999", TF_CAP},
+        {"2/30/45", 0}, // before the window: the day is not looked at
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(parse(c.text, 1), c.want) << c.text;
+    }
+}
+
+TEST_F(TimefuncsTest, MissingYearIsTheCurrentOne) {
+    time_t now = time(nullptr);
+    struct tm lt;
+    ASSERT_NE(localtime_r(&now, &lt), nullptr);
+    const int year = lt.tm_year + 1900;
+    EXPECT_EQ(parse("3/4", 1), utc(year, 3, 4));
+    EXPECT_EQ(parse("03.04.", 1, "de_DE"), utc(year, 4, 3));
+}
+
+TEST_F(TimefuncsTest, AmPmWords) {
+    struct Case {
+        const char *text;
+        const char *locale;
+        int64_t want;
+    };
+    const int32_t day = utc(2026, 12, 1);
+    const Case cases[] = {
+        {"12/01/2026 02:30:00 PM", "en_US", day + 14 * 3600 + 30 * 60},
+        {"12/01/2026 02:30:00 pm", "en_US", day + 14 * 3600 + 30 * 60},
+        {"12/01/2026 02:30:00 AM", "en_US", day + 2 * 3600 + 30 * 60},
+        {"12/01/2026 12:00:00 AM", "en_US", day},
+        {"12/01/2026 12:00:00 PM", "en_US", day + 12 * 3600},
+        {"12/01/2026 2:30 PM", "en_US", day + 14 * 3600 + 30 * 60},
+        {"12/01/2026 2:30PM", "en_US", day + 14 * 3600 + 30 * 60},
+        {"12/01/2026 2 PM", "en_US", day + 14 * 3600},
+        {"12/01/2026 02:30:00", "en_US", day + 2 * 3600 + 30 * 60},
+        {"12/01/2026 14:30:00 PM", "en_US", day + 14 * 3600 + 30 * 60},
+        {"12/01/2026 13:00:00 AM", "en_US", day + 13 * 3600},
+        {"12/01/2026 02:30:00 PM", "C", -1},
+        {"12/01/2026 02:30:00 AM", "de_DE", -1},
+        {"12/01/2026 PM", "en_US", -1},
+        // the catalog's words, cut to three characters
+        {"12/01/2026 02:30:00 NM", "xx_NM", day + 14 * 3600 + 30 * 60},
+        {"12/01/2026 12:30:00 vor", "xx_NM", day + 30 * 60},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(parse(c.text, 1, c.locale), c.want) << c.text << " in " << c.locale;
+    }
+    setupampm("xx_NM");
+    EXPECT_STREQ(amstr, "VOR");
+    EXPECT_STREQ(pmstr, "NM");
+    setupampm(nullptr);
+    EXPECT_STREQ(amstr, "AM");
+    EXPECT_STREQ(pmstr, "PM");
+    // Back to the same locale after no locale: its words again.
+    setupampm("xx_NM");
+    EXPECT_STREQ(amstr, "VOR");
+}
+
+TEST_F(TimefuncsTest, RoundTripsInEveryLocaleAndZone) {
+    const char *const locales[] = {"C", "de_DE", "en_US", "xx_NM", "xx_YY", "xx_SP"};
+    const char *const zones[] = {"UTC", "Europe/Berlin", "America/New_York", "Asia/Kolkata"};
+    // Spread over the representable range (two-digit years only where the
+    // window maps them back), plus both ends of a day.
+    std::vector<int32_t> values = {utc(1970, 1, 2),      utc(1999, 12, 31, 23, 59, 59),
+                                   utc(2000, 2, 29, 12), utc(2024, 7, 15, 6, 7, 8),
+                                   utc(2026, 12, 1),     utc(2037, 12, 31, 12)};
+    for (int32_t t = utc(1971, 1, 1); t < utc(2037, 1, 1); t += 7777777) {
+        values.push_back(t);
+    }
+    for (const char *zone : zones) {
+        set_tz(zone);
+        for (const char *locale : locales) {
+            for (int32_t t : values) {
+                std::string text = datestringl(t, locale, 0);
+                int32_t back = 0;
+                ASSERT_EQ(convert2unixdatel(text.c_str(), &back, 1, locale, 0), 1)
+                    << text << " in " << locale << " " << zone;
+                // A repeated hour parses as its later occurrence.
+                EXPECT_TRUE(back == t || back == t + 3600)
+                    << text << " in " << locale << " " << zone << ": " << t << " -> " << back;
+                if (back != t) {
+                    time_t a = t;
+                    time_t b = back;
+                    struct tm la, lb;
+                    localtime_r(&a, &la);
+                    localtime_r(&b, &lb);
+                    EXPECT_EQ(dcmp(&la, &lb), 0) << "same local time expected";
+                }
+                std::string text_tf = datestringl(t, locale, 1);
+                ASSERT_EQ(convert2unixdatel(text_tf.c_str(), &back, 1, locale, 1), 1) << text_tf;
+            }
+        }
+    }
+}
+
+// ---- daylight saving ----
+
+TEST_F(TimefuncsTest, DaylightSavingEdges) {
+    struct Case {
+        const char *zone;
+        const char *text;
+        int64_t want;
+    };
+    const Case cases[] = {
+        // Berlin springs forward at 02:00 CET on 29 March 2026: 02:30 does
+        // not exist, the last second before the gap is 01:59:59 CET.
+        {"Europe/Berlin", "3/29/2026 02:30:00", utc(2026, 3, 29, 0, 59, 59)},
+        {"Europe/Berlin", "3/29/2026 01:59:59", utc(2026, 3, 29, 0, 59, 59)},
+        {"Europe/Berlin", "3/29/2026 03:00:00", utc(2026, 3, 29, 1, 0, 0)},
+        // It falls back at 03:00 CEST on 25 October: 02:30 happens twice,
+        // the later (CET) one is taken.
+        {"Europe/Berlin", "10/25/2026 02:30:00", utc(2026, 10, 25, 1, 30)},
+        {"Europe/Berlin", "10/25/2026 01:59:59", utc(2026, 10, 24, 23, 59, 59)},
+        {"Europe/Berlin", "10/25/2026 03:00:00", utc(2026, 10, 25, 2, 0)},
+        {"America/New_York", "3/8/2026 02:15:00", utc(2026, 3, 8, 6, 59, 59)},
+        {"America/New_York", "11/1/2026 01:30:00", utc(2026, 11, 1, 6, 30)},
+        {"America/New_York", "11/1/2026", utc(2026, 11, 2, 4, 59, 59)},
+        // Before the epoch in local time: the start of time.
+        {"Europe/Berlin", "1/1/1970 00:30:00", 0},
+        {"America/New_York", "1/1/1970 00:00:00", 5 * 3600},
+    };
+    for (const Case &c : cases) {
+        set_tz(c.zone);
+        int startofday = strchr(c.text, ' ') != nullptr ? 1 : 0;
+        EXPECT_EQ(parse(c.text, startofday), c.want) << c.text << " in " << c.zone;
+    }
+}
+
+TEST_F(TimefuncsTest, UnctimeIsTheLastSecondNotLaterThanTheWantedTime) {
+    const char *const zones[] = {"UTC", "Europe/Berlin", "America/New_York", "Australia/Lord_Howe"};
+    for (const char *zone : zones) {
+        set_tz(zone);
+        uint32_t seed = 12345;
+        for (int i = 0; i < 400; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const time_t t = static_cast<time_t>(seed % 2147483000u) + 86400;
+            struct tm want;
+            ASSERT_NE(localtime_r(&t, &want), nullptr);
+            const int32_t r = unctime(&want);
+            const time_t rt = r;
+            const time_t next = static_cast<time_t>(r) + 1;
+            struct tm at, after;
+            localtime_r(&rt, &at);
+            localtime_r(&next, &after);
+            EXPECT_LE(dcmp(&at, &want), 0) << zone << " " << t;
+            EXPECT_GT(dcmp(&after, &want), 0) << zone << " " << t;
+            EXPECT_GE(static_cast<time_t>(r), t) << zone;
+        }
+    }
+    // Around every setting back of the clock in 2026 each wall-clock time
+    // of the repeated interval parses as its later occurrence.
+    for (const char *zone : zones) {
+        set_tz(zone);
+        int fallbacks = 0;
+        for (time_t h = utc(2026, 1, 1); h < utc(2027, 1, 1); h += 3600) {
+            struct tm a, b;
+            const time_t h2 = h + 3600;
+            localtime_r(&h, &a);
+            localtime_r(&h2, &b);
+            const long shift = a.tm_gmtoff - b.tm_gmtoff;
+            if (shift <= 0) {
+                continue;
+            }
+            ++fallbacks;
+            for (time_t t = h - 2 * 3600; t < h + 4 * 3600; t += 97) {
+                struct tm want, later;
+                localtime_r(&t, &want);
+                const time_t twin = t + shift;
+                localtime_r(&twin, &later);
+                const time_t expect = dcmp(&later, &want) == 0 ? twin : t;
+                EXPECT_EQ(static_cast<time_t>(unctime(&want)), expect) << zone << " " << t;
+            }
+        }
+        EXPECT_EQ(fallbacks, strcmp(zone, "UTC") == 0 ? 0 : 1) << zone;
+    }
+
+    struct tm past = {};
+    past.tm_year = 60;
+    past.tm_mday = 1;
+    set_tz("UTC");
+    EXPECT_EQ(unctime(&past), 0);
+    struct tm future = {};
+    future.tm_year = 200;
+    future.tm_mday = 1;
+    EXPECT_EQ(unctime(&future), TF_INFINITY);
+}
+
+TEST(TimefuncsPlain, DcmpOrdersFieldByField) {
+    struct tm base = {};
+    base.tm_year = 126;
+    base.tm_mon = 5;
+    base.tm_mday = 15;
+    base.tm_hour = 12;
+    base.tm_min = 30;
+    base.tm_sec = 30;
+    EXPECT_EQ(dcmp(&base, &base), 0);
+    int tm::*const fields[] = {&tm::tm_year, &tm::tm_mon, &tm::tm_mday,
+                               &tm::tm_hour, &tm::tm_min, &tm::tm_sec};
+    for (size_t i = 0; i < 6; ++i) {
+        struct tm later = base;
+        later.*fields[i] += 1;
+        // A later field outweighs every field after it.
+        for (size_t j = i + 1; j < 6; ++j) {
+            later.*fields[j] -= 10;
+        }
+        EXPECT_EQ(dcmp(&later, &base), 1) << i;
+        EXPECT_EQ(dcmp(&base, &later), -1) << i;
+    }
+}
+
+TEST(TimefuncsPlain, ValidDayTable) {
+    struct Case {
+        int month, day, year, want;
+    };
+    const Case cases[] = {
+        {0, 31, 126, 1}, {0, 32, 126, 0}, {1, 28, 125, 1}, {1, 29, 125, 0},  {1, 29, 124, 1},
+        {1, 30, 124, 0}, {3, 30, 126, 1}, {3, 31, 126, 0}, {11, 31, 126, 1}, {5, 0, 126, 0},
+        {5, -3, 126, 0}, {12, 1, 126, 0}, {-1, 1, 126, 0}, {1, 29, 100, 1},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(ValidDay(c.month, c.day, c.year), c.want)
+            << c.month << " " << c.day << " " << c.year;
+    }
+}
+
+// ---- the fixed-format parser ----
+
+TEST_F(TimefuncsTest, FixedFormatParser) {
+    struct Case {
+        const char *zone;
+        const char *text;
+        int startofday;
+        int64_t want;
+    };
+    time_t now = time(nullptr);
+    struct tm lt;
+    gmtime_r(&now, &lt);
+    const Case cases[] = {
+        {"UTC", "1/1/70 00:00:00", 1, 0},
+        {"America/New_York", "1/1/70 00:00:00", 1, 5 * 3600},
+        {"Europe/Berlin", "1/1/70 00:00:00", 1, 0},
+        {"UTC", "12/01/2026 14:05:00", 1, utc(2026, 12, 1, 14, 5)},
+        {"UTC", "12/01/2026 14:05:00 \t\n", 1, utc(2026, 12, 1, 14, 5)},
+        {"UTC", "12/31/2026", 0, utc(2026, 12, 31, 23, 59, 59)},
+        {"UTC", "12/31/2026", 1, utc(2026, 12, 31)},
+        {"UTC", "1/2/26 3:04:05", 1, utc(2026, 1, 2, 3, 4, 5)},
+        {"UTC", "1/2/26 3:04", 0, utc(2026, 1, 2, 3, 4, 59)},
+        {"UTC", "1/1/45 00:00:00", 1, 0},
+        {"UTC", "01/01/2050 00:00:00", 1, TF_CAP},
+        {"UTC", "3/4", 1, utc(lt.tm_year + 1900, 3, 4)},
+        {"UTC", "2/29/2025", 1, -1},
+        {"UTC", "13/01/2026", 1, -1},
+        {"UTC", "12/01/2026 24:00:00", 1, -1},
+        {"UTC", "12/01/2026 10:60:00", 1, -1},
+        {"UTC", "12", 1, -1},
+        {"UTC", "", 1, -1},
+    };
+    for (const Case &c : cases) {
+        set_tz(c.zone);
+        int32_t v = -12345;
+        const int ok = convert2unixdate(c.text, &v, c.startofday);
+        EXPECT_EQ(ok ? static_cast<int64_t>(v) : -1, c.want) << c.text << " in " << c.zone;
+    }
+}
+
+// ---- definitions ----
+
+TEST_F(TimefuncsTest, DefinitionLookup) {
+    struct Case {
+        const char *locale;
+        const char *name;
+        const char *timefmt;
+        const char *datefmt;
+    };
+    const Case cases[] = {
+        {"de_DE", "de_DE", "hh:mn:ss ", " dd.mm.yyyy. "},
+        {"de_DE.UTF-8", "de_DE", "hh:mn:ss ", " dd.mm.yyyy. "},
+        {"en_US", "en_US", "HH:mn:ss ", " mm/dd/yyyy "},
+        {"C", "tm", "hh:mn:ss ", " mm/dd/yyyy "},
+        {"xx_BARE", "tm", "hh:mn:ss ", " mm/dd/yyyy "},
+        {"loop1", "tm", "hh:mn:ss ", " mm/dd/yyyy "},
+        {"unknown", "tm", "hh:mn:ss ", " mm/dd/yyyy "},
+        {"", "tm", "hh:mn:ss ", " mm/dd/yyyy "},
+        {nullptr, "tm", "hh:mn:ss ", " mm/dd/yyyy "},
+    };
+    for (const Case &c : cases) {
+        char buf[TF_DEF_SIZE];
+        const char *name = getdef(buf, c.locale);
+        ASSERT_NE(name, nullptr);
+        EXPECT_STREQ(name, c.name) << (c.locale ? c.locale : "(null)");
+        const char *t = getdef_next();
+        const char *d = getdef_next();
+        ASSERT_NE(t, nullptr);
+        ASSERT_NE(d, nullptr);
+        EXPECT_STREQ(t, c.timefmt);
+        EXPECT_STREQ(d, c.datefmt);
+    }
+}
+
+TEST_F(TimefuncsTest, DefinitionIsCachedPerLocale) {
+    char buf[TF_DEF_SIZE];
+    getdef(buf, "de_DE");
+    write_file(alias(), "TL 5 de_DE hh:mn:ss yyyy/mm/dd\nTL 5 en_GB hh:mn:ss dd/mm/yyyy\n");
+    // The same locale is not read again...
+    EXPECT_STREQ(datestringl(utc(2026, 1, 2), "de_DE", 0), "02.01.2026. 00:00:00");
+    // ...another one is, and coming back reads the file anew.
+    EXPECT_STREQ(datestringl(utc(2026, 1, 2), "en_GB", 0), "02/01/2026 00:00:00");
+    EXPECT_STREQ(datestringl(utc(2026, 1, 2), "de_DE", 0), "2026/01/02 00:00:00");
+    unlink(alias().c_str());
+    fresh();
+    EXPECT_STREQ(datestringl(utc(2026, 1, 2), "de_DE", 0), "01/02/2026 00:00:00");
+}
+
+TEST_F(TimefuncsTest, DefinitionLineShapes) {
+    struct Case {
+        const char *line;
+        const char *want; // the definition, "" for the built-in
+    };
+    const Case cases[] = {
+        {"TL 2 ab hh:mn:ss dd.mm.yyyy.", "ab hh:mn:ss ^ dd.mm.yyyy. ^\n"},
+        {"TL 2 ab   HH.mn.ss    yyyy-mm-dd  trailing words", "ab HH.mn.ss ^ yyyy-mm-dd ^\n"},
+        {"TL 2 ab hh:mn:ssdd/mm/yy", "ab hh:mn:ss ^ dd/mm/yy ^\n"},
+        {"TL 2 ab hh:mn:ss", ""},
+        {"TL 2 ab hh:mn:ss dd/mm", ""},
+        {"TL 9 ab hh:mn:ss dd/mm/yy", ""},
+        {"TM 2 ab 2 cd", ""},
+    };
+    for (const Case &c : cases) {
+        write_file(alias(), std::string(c.line) + "\n");
+        fresh();
+        char buf[TF_DEF_SIZE];
+        getdef(buf, "ab");
+        // getdef tokenizes the buffer: rebuild the text from its parts.
+        std::string def = buf;
+        const char *t = getdef_next();
+        const char *d = getdef_next();
+        ASSERT_NE(t, nullptr);
+        ASSERT_NE(d, nullptr);
+        def += std::string(" ") + t + "^" + d + "^\n";
+        EXPECT_EQ(def, *c.want ? c.want : TF_BUILTIN_DEF) << c.line;
+    }
+}
+
+TEST(TimefuncsPlain, FieldCodesAndSeparators) {
+    struct Case {
+        const char *format;
+        std::vector<std::pair<std::string, std::string>> fields; // code, separator
+    };
+    const Case cases[] = {
+        {"hh:mn:ss ", {{"hh", ":"}, {"mn", ":"}, {"ss", " "}}},
+        {" mm/dd/yyyy ", {{"mm", "/"}, {"dd", "/"}, {"yyyy", " "}}},
+        {"dd.mm.yyyy", {{"dd", "."}, {"mm", "."}, {"yyyy", ""}}},
+        {"yy-mm-dd", {{"yy", "-"}, {"mm", "-"}, {"dd", ""}}},
+        // separators are cut to four characters
+        {"hh:::::::mn", {{"hh", "::::"}, {"mn", ""}}},
+        // codes without a separator between them make one field
+        {"hhmn:ss", {{"hhmn", ":"}, {"ss", ""}}},
+        // three or five y are no year
+        {"yyy/mm", {{"mm", ""}}},
+        {"dd/yyyyy", {{"dd", "/yyy"}}},
+        {"dd.yyyy.", {{"dd", "."}, {"yyyy", "."}}},
+        {"xx", {}},
+        {"", {}},
+    };
+    for (const Case &c : cases) {
+        std::vector<char> buf(c.format, c.format + strlen(c.format) + 1);
+        char sep[TF_SEP_SIZE];
+        std::vector<std::pair<std::string, std::string>> got;
+        for (char *f = getdef_sep(buf.data(), sep); f != nullptr; f = getdef_sep(nullptr, sep)) {
+            got.emplace_back(f, sep);
+            ASSERT_LT(got.size(), 10u) << c.format;
+        }
+        EXPECT_EQ(got, c.fields) << '"' << c.format << '"';
+    }
+}
+
+TEST(TimefuncsPlain, ValiddefRecognisesCodesInContext) {
+    struct Case {
+        const char *format;
+        size_t pos;
+        int want;
+    };
+    const Case cases[] = {
+        {"HH", 0, 2},  {"hh", 0, 2},    {"mn", 0, 2},   {"mm", 0, 2},    {"dd", 0, 2},
+        {"ss", 0, 2},  {"yy", 0, 2},    {"yyyy", 0, 4}, {"yyyyy", 0, 0}, {"yyyyy", 1, 0},
+        {"yyy", 0, 0}, {"xyy", 1, 2},   {"yyy", 1, 0},  {"h", 0, 0},     {"", 0, 0},
+        {"Hh", 0, 0},  {"yyyy/", 0, 4}, {"MM", 0, 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(validdef(c.format, c.pos), c.want) << c.format << " at " << c.pos;
+    }
+}
+
+TEST(TimefuncsPlain, HalvesFormatSeparately) {
+    struct tm tm = {};
+    tm.tm_year = 126;
+    tm.tm_mon = 11;
+    tm.tm_mday = 1;
+    tm.tm_hour = 0;
+    tm.tm_min = 5;
+    tm.tm_sec = 9;
+    char out[31];
+    char fmt1[] = "hh:mn:ss ";
+    dotime(fmt1, out, &tm, 1, 1);
+    EXPECT_STREQ(out, "00:05");
+    char fmt2[] = "HH:mn:ss ";
+    dotime(fmt2, out, &tm, 0, 0);
+    EXPECT_STREQ(out, "00:05:09");
+    char fmt3[] = "HH:mn:ss ";
+    dotime(fmt3, out, &tm, 0, 1);
+    EXPECT_STREQ(out, "12:05:09 AM");
+    char fmt4[] = "hh:xx:ss";
+    dotime(fmt4, out, &tm, 0, 1);
+    EXPECT_STREQ(out, "00:xx:09");
+    char fmt5[] = " yy.mm.dd. ";
+    dodate(fmt5, out, &tm);
+    EXPECT_STREQ(out, "26.12.01.");
+}
+
+TEST(TimefuncsPlain, EodfSplitsATlLine) {
+    char rest[] = " hh:mn:ss dd.mm.yyyy. tail\n";
+    char *datefmt = nullptr;
+    char *timefmt = eodf(rest, &datefmt);
+    ASSERT_NE(timefmt, nullptr);
+    EXPECT_STREQ(timefmt, "hh:mn:ss");
+    EXPECT_STREQ(datefmt, "dd.mm.yyyy.");
+    // No blank before the time format and none between the formats: no
+    // room to cut the time format.
+    char tight[] = "hh:mn:ssdd/mm/yy";
+    EXPECT_EQ(eodf(tight, &datefmt), nullptr);
+    char incomplete[] = " hh:mn:ss dd/mm";
+    EXPECT_EQ(eodf(incomplete, &datefmt), nullptr);
+}
+
+TEST_F(TimefuncsTest, MidnightIsTheEndOfToday) {
+    for (const char *zone : {"UTC", "Asia/Kolkata", "America/New_York"}) {
+        set_tz(zone);
+        const time_t before = time(nullptr);
+        const int32_t m = midnight();
+        EXPECT_GE(static_cast<time_t>(m), before) << zone;
+        EXPECT_LT(static_cast<time_t>(m), before + 86400 + 3600) << zone;
+        time_t mt = m;
+        struct tm lt, now;
+        localtime_r(&mt, &lt);
+        localtime_r(&before, &now);
+        EXPECT_EQ(lt.tm_mday, now.tm_mday) << zone;
+    }
+    set_tz("Asia/Kolkata"); // no daylight saving: always 23:59:59
+    const std::string text = datestringl(midnight(), "C", 0);
+    EXPECT_EQ(text.substr(text.size() - 8), "23:59:59");
+}
+
+} // namespace
