@@ -1,0 +1,927 @@
+// The backed-up file tree: kplist output in, directory and file rows out.
+#include "xkp_tree.h"
+
+#include "timefuncs.h"
+#include "xkp_rows.h"
+#include "xkp_state.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <sys/mman.h>
+#include <string>
+#include <vector>
+
+tree_node *rootnode = nullptr;
+char previous_path[XKP_TEXT_SIZE];
+tree_node *previous_node = nullptr;
+file_node *final_filenode = nullptr;
+int minimum_depth = 1;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Storage: every node and text of the tree comes from one bump arena that is
+// released as a whole. Blocks grow geometrically up to 4 MB and come
+// straight from mmap: large ones are 2 MB aligned and offered to the kernel
+// as huge pages, which spares most page faults when a million nodes are
+// written. Running out of memory throws std::bad_alloc, as new would.
+struct block_unmapper {
+    size_t size;
+    void operator()(char *p) const { munmap(p, size); }
+};
+using arena_block = std::unique_ptr<char, block_unmapper>;
+
+constexpr size_t HUGE_PAGE = 2u << 20;
+
+arena_block map_block(size_t size) {
+    if (size < HUGE_PAGE) {
+        void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        return arena_block(static_cast<char *>(p), block_unmapper{size});
+    }
+    // Map one huge page more and trim to an aligned run.
+    size_t span = size + HUGE_PAGE;
+    void *raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        throw std::bad_alloc();
+    uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    uintptr_t aligned = (start + HUGE_PAGE - 1) & ~(uintptr_t{HUGE_PAGE} - 1);
+    size_t head = aligned - start;
+    if (head > 0)
+        munmap(raw, head);
+    size_t tail = span - head - size;
+    if (tail > 0)
+        munmap(reinterpret_cast<char *>(aligned) + size, tail);
+    madvise(reinterpret_cast<void *>(aligned), size, MADV_HUGEPAGE);
+    return arena_block(reinterpret_cast<char *>(aligned), block_unmapper{size});
+}
+
+class tree_arena {
+  public:
+    void *alloc(size_t size, size_t align) {
+        size_t at = (used_ + align - 1) & ~(align - 1);
+        if (blocks_.empty() || at + size > cap_) {
+            size_t want = std::max(size + align, next_block_);
+            want = (want + 4095) & ~size_t{4095};
+            blocks_.push_back(map_block(want));
+            total_ += want;
+            cap_ = want;
+            next_block_ = std::min<size_t>(next_block_ * 2, 4u << 20);
+            at = 0;
+        }
+        used_ = at + size;
+        return blocks_.back().get() + at;
+    }
+    template <typename T> T *make() {
+        T *p = static_cast<T *>(alloc(sizeof(T), alignof(T)));
+        *p = T{};
+        return p;
+    }
+    const char *copy(const char *text, size_t len) {
+        char *p = static_cast<char *>(alloc(len + 1, 1));
+        memcpy(p, text, len);
+        p[len] = '\0';
+        return p;
+    }
+    const char *copy(const char *text) { return copy(text, strlen(text)); }
+    void clear() {
+        blocks_.clear();
+        used_ = cap_ = total_ = 0;
+        next_block_ = 64 << 10;
+    }
+    size_t bytes() const { return total_; }
+
+  private:
+    std::vector<arena_block> blocks_;
+    size_t used_ = 0;
+    size_t cap_ = 0;
+    size_t total_ = 0;
+    size_t next_block_ = 64 << 10;
+};
+
+tree_arena arena;
+
+// The texts of the listing line being processed. Every node the line makes
+// shares one arena copy of them, made on first use.
+struct line_texts {
+    const char *entry;   // may be null
+    const char *numbers; // may be null
+    const char *entry_copy = nullptr;
+    const char *numbers_copy = nullptr;
+
+    const char *own_entry() {
+        if (entry == nullptr)
+            return nullptr;
+        if (entry_copy == nullptr)
+            entry_copy = arena.copy(entry);
+        return entry_copy;
+    }
+    const char *own_numbers() {
+        if (numbers == nullptr)
+            return nullptr;
+        if (numbers_copy == nullptr)
+            numbers_copy = arena.copy(numbers);
+        return numbers_copy;
+    }
+};
+
+// Compares two base names the way the file lists are ordered: strncmp over
+// the larger of the two stated lengths, from the sixth character of each
+// entry text.
+int compare_names(const char *a, int alen, const char *b, int blen) {
+    return strncmp(a + 5, b + 5, static_cast<size_t>(std::max(alen, blen)));
+}
+
+int compare_file(const file_node *node, int32_t time, const char *entry, int len) {
+    int c = compare_names(node->entry, node->name_len, entry, len);
+    if (c != 0)
+        return c;
+    if (node->backup_time > time)
+        return -1;
+    if (node->backup_time < time)
+        return 1;
+    return 0;
+}
+
+file_node *closest_file_in(tree_node *dir, int32_t time, const char *entry, int len, int *found,
+                           int *end) {
+    *found = 0;
+    *end = 0;
+    file_node *start = dir->files;
+    if (final_filenode != nullptr && compare_file(final_filenode, time, entry, len) <= 0)
+        start = final_filenode;
+    file_node *last = nullptr;
+    int last_cmp = 1;
+    file_node *p = start;
+    for (; p != nullptr; p = p->next) {
+        int c = compare_file(p, time, entry, len);
+        if (c > 0)
+            break;
+        last = p;
+        last_cmp = c;
+    }
+    *end = p == nullptr;
+    *found = last != nullptr && last_cmp == 0;
+    return last;
+}
+
+void add_file_in(tree_node *dir, int32_t time, line_texts &texts, int len) {
+    if (dir == nullptr || texts.entry == nullptr)
+        return;
+    file_node *after = nullptr;
+    if (dir->files != nullptr) {
+        int found, end;
+        after = closest_file_in(dir, time, texts.entry, len, &found, &end);
+        if (found)
+            return;
+    }
+    // Versions of one file usually repeat the same texts: share the
+    // neighbour's copies instead of storing them again.
+    const file_node *prev = after;
+    const file_node *next = after != nullptr ? after->next : dir->files;
+    for (const file_node *n : {prev, next}) {
+        if (n == nullptr || n->name_len != len)
+            continue;
+        if (texts.entry_copy == nullptr && strcmp(n->entry, texts.entry) == 0)
+            texts.entry_copy = n->entry;
+        if (texts.numbers_copy == nullptr && texts.numbers != nullptr && n->numbers != nullptr &&
+            strcmp(n->numbers, texts.numbers) == 0)
+            texts.numbers_copy = n->numbers;
+    }
+    file_node *node = arena.make<file_node>();
+    node->backup_time = time;
+    node->name_len = len;
+    node->entry = texts.own_entry();
+    node->numbers = texts.own_numbers();
+    if (after == nullptr) {
+        node->next = dir->files;
+        dir->files = node;
+    } else {
+        node->next = after->next;
+        after->next = node;
+    }
+    final_filenode = node;
+}
+
+tree_node *closest_node_in(tree_node *parent, const char *name, int *found) {
+    *found = 0;
+    tree_node *p = parent->child;
+    // Start from the last node found here when it does not pass the name:
+    // the list is ordered, so the walk ends at the same node.
+    if (parent->hint != nullptr && strcmp(parent->hint->name, name) <= 0)
+        p = parent->hint;
+    tree_node *last = nullptr;
+    for (; p != nullptr; p = p->next) {
+        int c = strcmp(p->name, name);
+        if (c > 0)
+            break;
+        last = p;
+        if (c == 0) {
+            *found = 1;
+            break;
+        }
+    }
+    return last;
+}
+
+// Length of previous_path, so that the cache test is one memcmp.
+size_t previous_len = 0;
+
+tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
+    if (previous_node != nullptr && previous_len == path_len &&
+        memcmp(previous_path, path, path_len) == 0)
+        return previous_node;
+    tree_node *node = rootnode;
+    if (true_image && strcmp(path, "/") == 0 && rootnode->numbers == nullptr) {
+        rootnode->numbers = texts.own_numbers();
+        if (verbose)
+            rootnode->verbose_text = texts.own_entry();
+    }
+    char component[TREE_COMPONENT_MAX + 1];
+    const char *p = path;
+    while (*p != '\0') {
+        while (*p == '/')
+            ++p;
+        if (*p == '\0')
+            break;
+        const char *slash = strchr(p, '/');
+        size_t len = slash != nullptr ? static_cast<size_t>(slash - p) : strlen(p);
+        size_t used = std::min(len, TREE_COMPONENT_MAX);
+        memcpy(component, p, used);
+        component[used] = '\0';
+        p += len;
+        int found;
+        tree_node *near = closest_node_in(node, component, &found);
+        if (found) {
+            node->hint = near;
+            node = near;
+            continue;
+        }
+        tree_node *made = arena.make<tree_node>();
+        made->name = arena.copy(component, used);
+        made->numbers = texts.own_numbers();
+        made->verbose_text = verbose ? texts.own_entry() : nullptr;
+        if (near == nullptr) {
+            made->next = node->child;
+            node->child = made;
+        } else {
+            made->next = near->next;
+            near->next = made;
+        }
+        node->hint = made;
+        node = made;
+    }
+    // Only a path that fits the cache is remembered: a cut copy could match
+    // a different long path.
+    if (path_len < sizeof previous_path) {
+        memcpy(previous_path, path, path_len + 1);
+        previous_len = path_len;
+        previous_node = node;
+    } else {
+        previous_path[0] = '\0';
+        previous_len = 0;
+        previous_node = nullptr;
+    }
+    final_filenode = nullptr;
+    return node;
+}
+
+// ---------------------------------------------------------------------------
+// Parsing of listing lines.
+
+bool is_sep(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+// Reads one integer field at p (after separators): an optional sign and
+// digits, ending at a separator or the end of the text. Values beyond the
+// 32-bit range are clamped. Returns false when the field is not a number.
+bool take_int(const char *&p, const char *end, int32_t &out) {
+    while (p < end && is_sep(*p))
+        ++p;
+    bool neg = false;
+    if (p < end && (*p == '-' || *p == '+')) {
+        neg = *p == '-';
+        ++p;
+    }
+    const char *digits = p;
+    int64_t v = 0;
+    while (p < end && static_cast<unsigned char>(*p - '0') <= 9) {
+        if (v <= INT64_C(0x100000000))
+            v = v * 10 + (*p - '0');
+        ++p;
+    }
+    if (p == digits || (p < end && !is_sep(*p)))
+        return false;
+    out = static_cast<int32_t>(std::clamp<int64_t>(neg ? -v : v, INT32_MIN, INT32_MAX));
+    return true;
+}
+
+// Copies the first field at or after p (at most max-1 characters) into dst.
+void take_field(const char *&p, const char *end, char *dst, size_t max) {
+    while (p < end && is_sep(*p))
+        ++p;
+    size_t n = 0;
+    while (p < end && !is_sep(*p)) {
+        if (n + 1 < max)
+            dst[n++] = *p;
+        ++p;
+    }
+    dst[n] = '\0';
+}
+
+char *put_int(char *out, int32_t v) {
+    char digits[12];
+    int n = 0;
+    uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    do {
+        digits[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (v < 0)
+        *out++ = '-';
+    while (n > 0)
+        *out++ = digits[--n];
+    return out;
+}
+
+// "%4d " followed by the base name; returns the end of the text written.
+char *put_entry_head(char *out, int len, const char *base, size_t base_len) {
+    char digits[12];
+    char *e = put_int(digits, len);
+    size_t n = static_cast<size_t>(e - digits);
+    for (size_t i = n; i < 4; ++i)
+        *out++ = ' ';
+    memcpy(out, digits, n);
+    out += n;
+    *out++ = ' ';
+    memcpy(out, base, base_len);
+    return out + base_len;
+}
+
+// Copies one integer field at p (after separators) to out as "%d" prints
+// its value, and stores the value (clamped to 32 bits). One pass: a field
+// already in that form (the usual case) is copied as it stands. Returns the
+// end of the text written, or null when the field is not a number.
+char *take_numbers_field(const char *&p, const char *end, char *out, int32_t &value) {
+    while (p < end && is_sep(*p))
+        ++p;
+    const char *s = p;
+    bool neg = false;
+    if (p < end && (*p == '-' || *p == '+')) {
+        neg = *p == '-';
+        ++p;
+    }
+    const char *digits = p;
+    int64_t v = 0;
+    while (p < end && static_cast<unsigned char>(*p - '0') <= 9) {
+        if (v <= INT64_C(0x100000000))
+            v = v * 10 + (*p - '0');
+        ++p;
+    }
+    size_t n = static_cast<size_t>(p - digits);
+    if (n == 0 || (p < end && !is_sep(*p)))
+        return nullptr;
+    if (neg)
+        v = -v;
+    value = static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    bool canonical = *s != '+' && n <= 9 && (digits[0] != '0' || (n == 1 && !neg));
+    if (!canonical)
+        return put_int(out, value);
+    memcpy(out, s, static_cast<size_t>(p - s));
+    return out + (p - s);
+}
+
+// Skips one field at p (after separators); false when there is none.
+bool skip_field(const char *&p, const char *end) {
+    while (p < end && is_sep(*p))
+        ++p;
+    if (p >= end)
+        return false;
+    while (p < end && !is_sep(*p))
+        ++p;
+    return true;
+}
+
+constexpr size_t SMALL_FIELD = 65; // mode, owner, group and size texts
+
+struct listing_line {
+    int32_t device;
+    char numbers[9 * 12 + 1];
+    char mode[SMALL_FIELD];
+    char owner[SMALL_FIELD];
+    char group[SMALL_FIELD];
+    char size[SMALL_FIELD];
+    int32_t backup_time;
+    int32_t mod_time;
+    int32_t path_len;
+    const char *path; // the first piece, inside the line
+    size_t first_len; // its length
+};
+
+// Splits a line (newline removed) into its parts; the mode, owner, group and
+// size texts only when want_columns. False for a line that does not carry
+// nine numbers, the four fields of column 31 and a path.
+bool parse_line(const char *line, size_t len, listing_line &out, bool want_columns) {
+    const char *p = line;
+    const char *end = line + len;
+    char *w = out.numbers;
+    for (int i = 0; i < 9; ++i) {
+        if (i > 0)
+            *w++ = ' ';
+        int32_t v;
+        w = take_numbers_field(p, end, w, v);
+        if (w == nullptr)
+            return false;
+        if (i == 7)
+            out.device = v;
+    }
+    *w = '\0';
+    while (p < end && is_sep(*p))
+        ++p;
+    const char *r = p;
+    size_t rlen = static_cast<size_t>(end - r);
+    if (rlen <= 69)
+        return false;
+    const char *q = r + 31;
+    if (want_columns) {
+        const char *m = r;
+        take_field(m, r + 11, out.mode, sizeof out.mode);
+        char raw[SMALL_FIELD];
+        m = r + 11;
+        take_field(m, end, raw, sizeof raw);
+        decolonize_by_mode(raw, out.owner, 0);
+        m = r + 21;
+        take_field(m, end, raw, sizeof raw);
+        decolonize_by_mode(raw, out.group, 0);
+        take_field(q, end, out.size, sizeof out.size);
+        if (out.size[0] == '\0')
+            return false;
+    } else if (!skip_field(q, end)) {
+        return false;
+    }
+    if (!take_int(q, end, out.backup_time) || !take_int(q, end, out.mod_time) ||
+        !take_int(q, end, out.path_len))
+        return false;
+    const char *slash = static_cast<const char *>(memchr(r + 69, '/', rlen - 69));
+    out.path = slash != nullptr ? slash : r + 69;
+    out.first_len = static_cast<size_t>(end - out.path);
+    return true;
+}
+
+// Lines of a stream, read in large blocks, each at most XKP_TEXT_SIZE - 1
+// bytes with its newline (a longer line continues as the next one, as with
+// fgets into a buffer of XKP_TEXT_SIZE). The text handed out has its newline
+// replaced by a NUL and stays valid until the next call.
+class line_reader {
+  public:
+    explicit line_reader(FILE *stream) : stream_(stream), buf_(new char[BLOCK + 1]) {}
+
+    // The next line without its newline, or null at the end of the input.
+    const char *next(size_t &len) {
+        constexpr size_t limit = XKP_TEXT_SIZE - 1;
+        if (carried_) {
+            buf_[pos_] = carry_;
+            carried_ = false;
+        }
+        for (;;) {
+            size_t avail = end_ - pos_;
+            size_t look = std::min(avail, limit);
+            const char *nl = static_cast<const char *>(memchr(buf_.get() + pos_, '\n', look));
+            if (nl != nullptr || avail >= limit || (eof_ && avail > 0)) {
+                char *start = buf_.get() + pos_;
+                if (nl != nullptr) {
+                    len = static_cast<size_t>(nl - start);
+                    pos_ += len + 1;
+                } else {
+                    len = look;
+                    pos_ += len;
+                    // The piece is cut: keep its last byte for the next piece
+                    // while this one is terminated in place.
+                    if (len < avail) {
+                        carry_ = start[len];
+                        carried_ = true;
+                    }
+                }
+                start[len] = '\0';
+                return start;
+            }
+            if (eof_)
+                return nullptr;
+            refill();
+        }
+    }
+
+  private:
+    static constexpr size_t BLOCK = 1 << 16;
+
+    void refill() {
+        size_t keep = end_ - pos_;
+        memmove(buf_.get(), buf_.get() + pos_, keep);
+        pos_ = 0;
+        end_ = keep;
+        size_t got = fread(buf_.get() + end_, 1, BLOCK - end_, stream_);
+        end_ += got;
+        if (got == 0)
+            eof_ = true;
+    }
+
+    FILE *stream_;
+    std::unique_ptr<char[]> buf_;
+    size_t pos_ = 0;
+    size_t end_ = 0;
+    bool eof_ = false;
+    char carry_ = 0;
+    bool carried_ = false;
+};
+
+// Is path (trailing slash ignored, then one added) the listed root?
+bool is_root_line(const std::string &root_text, const char *path, size_t len) {
+    if (len > 1 && path[len - 1] == '/')
+        --len;
+    if (len == 1 && path[0] == '/')
+        return root_text == "/";
+    return root_text.size() == len + 1 && root_text.compare(0, len, path, len) == 0 &&
+           root_text.back() == '/';
+}
+
+// ---------------------------------------------------------------------------
+// Dumping.
+
+struct date_cache {
+    int32_t time = 0;
+    bool valid = false;
+    char text[64];
+    const char *get(int32_t t) {
+        if (!valid || t != time) {
+            T_strlcpy(text, datestringl(t, tmlctime, 0), sizeof text);
+            time = t;
+            valid = true;
+        }
+        return text;
+    }
+};
+
+void put_row(char *row, const char *date, const char *vcols, const char *name) {
+    if (verbose)
+        snprintf(row, XKP_TEXT_SIZE, "%s %s  %s", date, vcols, name);
+    else
+        snprintf(row, XKP_TEXT_SIZE, "%s  %s", date, name);
+}
+
+// The directory whose rows go to the file list: right_dir without its
+// trailing slash, taken once per walk.
+std::string dump_right_path;
+
+void dump_tree_in(tree_node *node, int depth, std::string &path) {
+    // On entry path holds the parent's path; it is restored on return.
+    size_t parent_len = path.size();
+    if (depth >= minimum_depth) {
+        std::string line, key;
+        if (depth == minimum_depth || graphic_mode == 3) {
+            line.reserve(parent_len + 1 + strlen(node->name));
+            line.append(path).append("/").append(node->name);
+        } else {
+            key.assign(static_cast<size_t>(2 * (depth - minimum_depth)), ' ');
+            line.append(key).append(node->name);
+        }
+        if (line.size() >= XKP_TEXT_SIZE)
+            line.resize(XKP_TEXT_SIZE - 1);
+        add_left_item(line.c_str(), key.c_str());
+    }
+    if (depth > 1)
+        path.append("/");
+    path.append(node->name);
+    if (path == dump_right_path)
+        dump_filelist(node);
+    if (depth <= minimum_depth + recursion_limit)
+        for (tree_node *c = node->child; c != nullptr; c = c->next)
+            dump_tree_in(c, depth + 1, path);
+    path.resize(parent_len);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+void free_all() {
+    arena.clear();
+    rootnode = nullptr;
+    previous_node = nullptr;
+    final_filenode = nullptr;
+    previous_path[0] = '\0';
+    previous_len = 0;
+}
+
+void init_tree() {
+    free_all();
+    rootnode = arena.make<tree_node>();
+    rootnode->name = arena.copy("");
+    rootnode->verbose_text = verbose ? arena.copy("") : nullptr;
+}
+
+size_t tree_memory_bytes() {
+    return arena.bytes();
+}
+
+int entry_name_length(const char *entry) {
+    if (entry == nullptr)
+        return 0;
+    const char *p = entry;
+    while (*p == ' ')
+        ++p;
+    int v = 0;
+    while (*p >= '0' && *p <= '9' && v < 100000)
+        v = v * 10 + (*p++ - '0');
+    return v;
+}
+
+const char *entry_verbose_columns(const char *entry) {
+    if (entry == nullptr)
+        return "";
+    size_t len = strlen(entry);
+    size_t at = 5 + static_cast<size_t>(entry_name_length(entry)) + 1;
+    return at <= len ? entry + at : "";
+}
+
+int compare_files(const file_node *node, int32_t time, const char *entry) {
+    return compare_file(node, time, entry, entry_name_length(entry));
+}
+
+file_node *closest_file(tree_node *dir, int32_t time, const char *entry, int *found, int *end) {
+    int f = 0, e = 0;
+    file_node *r = dir != nullptr && entry != nullptr && strlen(entry) >= 5
+                       ? closest_file_in(dir, time, entry, entry_name_length(entry), &f, &e)
+                       : nullptr;
+    if (found != nullptr)
+        *found = f;
+    if (end != nullptr)
+        *end = e;
+    return r;
+}
+
+tree_node *closest_node(tree_node *parent, const char *name, int *found) {
+    int f = 0;
+    tree_node *r =
+        parent != nullptr && name != nullptr ? closest_node_in(parent, name, &f) : nullptr;
+    if (found != nullptr)
+        *found = f;
+    return r;
+}
+
+tree_node *search_node(tree_node *parent, const char *name) {
+    if (parent == nullptr || name == nullptr)
+        return nullptr;
+    for (tree_node *p = parent->child; p != nullptr; p = p->next)
+        if (strcmp(p->name, name) == 0)
+            return p;
+    return nullptr;
+}
+
+tree_node *build_node(const char *path, int32_t, const char *entry, const char *numbers) {
+    if (rootnode == nullptr)
+        init_tree();
+    line_texts texts{entry, numbers};
+    const char *p = path != nullptr ? path : "";
+    return build_node_in(p, strlen(p), texts);
+}
+
+void add_file(tree_node *dir, int32_t time, const char *entry, const char *numbers) {
+    if (entry == nullptr || strlen(entry) < 5)
+        return;
+    line_texts texts{entry, numbers};
+    add_file_in(dir, time, texts, entry_name_length(entry));
+}
+
+void build_timelist(time_entry **list, int32_t time, const char *text) {
+    if (list == nullptr)
+        return;
+    time_entry **at = list;
+    while (*at != nullptr && (*at)->time > time)
+        at = &(*at)->next;
+    if (*at != nullptr && (*at)->time == time)
+        return;
+    time_entry *e = arena.make<time_entry>();
+    e->time = time;
+    e->text = text != nullptr ? arena.copy(text) : nullptr;
+    e->next = *at;
+    *at = e;
+}
+
+void build_tree(const char *dir, FILE *stream) {
+    root_filesys_only_possible = 0;
+    filesystem_only_restore_possible = 0;
+    device_number = -1;
+    if (rootnode == nullptr)
+        init_tree();
+    std::string root_text = dir != nullptr ? dir : "";
+    if (root_text.size() > 1 && root_text.back() == '/')
+        root_text.pop_back();
+    if (root_text.empty() || root_text.back() != '/')
+        root_text.push_back('/');
+    bool mixed = false;
+    if (stream == nullptr)
+        return;
+
+    line_reader reader(stream);
+    char path[TREE_PATH_MAX + 1];
+    // Entry texts: "%4d " + base name + the verbose columns.
+    char entry[TREE_PATH_MAX + 512];
+    listing_line parsed;
+    const char *line;
+    size_t len;
+    while ((line = reader.next(len)) != nullptr) {
+        if (!parse_line(line, len, parsed, verbose != 0))
+            continue;
+        size_t plen = std::min(parsed.first_len, TREE_PATH_MAX);
+        memcpy(path, parsed.path, plen);
+        path[plen] = '\0';
+        // A name holding newlines continues on the following lines. A
+        // stated length beyond the longest path is not believed.
+        if (parsed.path_len > 0 && static_cast<size_t>(parsed.path_len) <= TREE_PATH_MAX) {
+            size_t want = static_cast<size_t>(parsed.path_len);
+            const char *more;
+            size_t more_len;
+            while (plen < want && plen < TREE_PATH_MAX &&
+                   (more = reader.next(more_len)) != nullptr) {
+                path[plen++] = '\n';
+                size_t n = std::min(more_len, TREE_PATH_MAX - plen);
+                memcpy(path + plen, more, n);
+                plen += n;
+                path[plen] = '\0';
+            }
+        }
+        if (plen == 0)
+            continue;
+
+        int32_t dev = parsed.device;
+        if (is_root_line(root_text, path, plen)) {
+            if (dev != -1)
+                root_filesys_only_possible = !mixed;
+            if (device_number == -1 && !mixed) {
+                device_number = dev;
+                if (dev == -1) {
+                    root_filesys_only_possible = 0;
+                    mixed = true;
+                }
+            } else if (dev != device_number) {
+                device_number = -1;
+                root_filesys_only_possible = 0;
+                mixed = true;
+            }
+        }
+
+        bool is_dir = path[plen - 1] == '/';
+        const char *base = "";
+        size_t base_len = 0;
+        size_t dir_len = 0;
+        if (!is_dir) {
+            const char *slash = static_cast<const char *>(memrchr(path, '/', plen));
+            base = slash != nullptr ? slash + 1 : path;
+            base_len = plen - static_cast<size_t>(base - path);
+            dir_len = slash != nullptr ? static_cast<size_t>(slash - path) : 0;
+            // "." and ".." name no file of their own.
+            if ((base_len == 1 && base[0] == '.') ||
+                (base_len == 2 && base[0] == '.' && base[1] == '.'))
+                continue;
+        }
+        char *e = put_entry_head(entry, static_cast<int>(base_len), base, base_len);
+        *e = '\0';
+        if (verbose) {
+            char date[64];
+            T_strlcpy(date, datestringl(parsed.mod_time, tmlctime, 0), sizeof date);
+            snprintf(e, sizeof entry - static_cast<size_t>(e - entry), " %s %10s %10s %11s %s",
+                     parsed.mode, parsed.owner, parsed.group, parsed.size, date);
+        }
+        line_texts texts{entry, parsed.numbers};
+        if (!is_dir) {
+            path[dir_len] = '\0';
+            tree_node *node = build_node_in(path, dir_len, texts);
+            add_file_in(node, parsed.backup_time, texts, static_cast<int>(base_len));
+        } else {
+            if (plen > 1)
+                path[--plen] = '\0';
+            tree_node *node = build_node_in(path, plen, texts);
+            time_entry **at = &node->timelist;
+            while (*at != nullptr && (*at)->time > parsed.backup_time)
+                at = &(*at)->next;
+            if (*at == nullptr || (*at)->time != parsed.backup_time) {
+                time_entry *t = arena.make<time_entry>();
+                t->time = parsed.backup_time;
+                t->text = verbose ? texts.own_entry() : nullptr;
+                t->next = *at;
+                *at = t;
+            }
+        }
+    }
+}
+
+void dump_all() {
+    if (rootnode == nullptr)
+        init_tree();
+    int depth = 1;
+    const char *p = left_dir;
+    while (*p != '\0') {
+        while (*p == '/')
+            ++p;
+        if (*p == '\0')
+            break;
+        const char *s = p;
+        while (*p != '\0' && *p != '/')
+            ++p;
+        size_t n = static_cast<size_t>(p - s);
+        if (n == 1 && s[0] == '.')
+            continue;
+        if (n == 2 && s[0] == '.' && s[1] == '.') {
+            // ".." climbs, but never above the root.
+            if (depth > 1)
+                --depth;
+            continue;
+        }
+        ++depth;
+    }
+    minimum_depth = depth;
+    dump_tree(rootnode, 1, rootnode->name);
+}
+
+void dump_tree(tree_node *node, int depth, const char *parent_path) {
+    if (node == nullptr)
+        return;
+    std::string path = parent_path != nullptr ? parent_path : "";
+    dump_right_path = trim_slash(right_dir);
+    dump_tree_in(node, depth, path);
+}
+
+void dump_filelist(tree_node *node) {
+    if (node == nullptr)
+        return;
+    date_cache dates;
+    char row[XKP_TEXT_SIZE];
+    char key[16];
+    std::string name;
+    int accepted = 0;
+    if (true_image) {
+        for (time_entry *t = node->timelist; t != nullptr; t = t->next) {
+            snprintf(key, sizeof key, "%d", t->time);
+            put_row(row, dates.get(t->time), entry_verbose_columns(node->verbose_text), ".");
+            accepted +=
+                add_right_list(row, ".", key, node->numbers != nullptr ? node->numbers : "", 1);
+            if (!show_all_dates)
+                break;
+        }
+    }
+    for (tree_node *c = node->child; c != nullptr; c = c->next) {
+        name.assign(c->name).append("/");
+        for (time_entry *t = c->timelist; t != nullptr; t = t->next) {
+            snprintf(key, sizeof key, "%d", t->time);
+            put_row(row, dates.get(t->time), entry_verbose_columns(t->text), name.c_str());
+            accepted +=
+                add_right_list(row, name.c_str(), key, c->numbers != nullptr ? c->numbers : "", 1);
+            if (!show_all_dates)
+                break;
+        }
+    }
+    if (accepted > 0)
+        add_right_list(" ", " ", " ", " ", 0);
+    const file_node *prev = nullptr;
+    for (const file_node *f = node->files; f != nullptr; f = f->next) {
+        bool same = prev != nullptr && prev->name_len == f->name_len &&
+                    compare_names(prev->entry, prev->name_len, f->entry, f->name_len) == 0;
+        prev = f;
+        if (same && !show_all_dates)
+            continue;
+        name.assign(f->entry + 5, std::min(strlen(f->entry + 5), static_cast<size_t>(f->name_len)));
+        snprintf(key, sizeof key, "%d", f->backup_time);
+        put_row(row, dates.get(f->backup_time), entry_verbose_columns(f->entry), name.c_str());
+        add_right_list(row, name.c_str(), key, f->numbers != nullptr ? f->numbers : "", 1);
+    }
+    flush_right_list();
+}
+
+void dump_dir(const char *path) {
+    if (rootnode == nullptr || path == nullptr)
+        return;
+    tree_node *node = rootnode;
+    char component[TREE_COMPONENT_MAX + 1];
+    const char *p = path;
+    while (*p != '\0') {
+        while (*p == '/')
+            ++p;
+        if (*p == '\0')
+            break;
+        const char *s = p;
+        while (*p != '\0' && *p != '/')
+            ++p;
+        size_t n = std::min(static_cast<size_t>(p - s), TREE_COMPONENT_MAX);
+        memcpy(component, s, n);
+        component[n] = '\0';
+        node = search_node(node, component);
+        if (node == nullptr)
+            return;
+    }
+    dump_filelist(node);
+}
