@@ -121,6 +121,12 @@ void manage_restore_widgets(bool show) {
     if (UxXkp_mainContext == nullptr) {
         return;
     }
+    // The frame hangs below the keyword row when it shows, below the dates
+    // otherwise (a form does not skip an unmanaged attachment by itself).
+    if (UxXkp_mainContext->Uxframe1 != nullptr) {
+        XtVaSetValues(UxXkp_mainContext->Uxframe1, XmNtopWidget,
+                      show ? UxXkp_mainContext->Uxtext4 : UxXkp_mainContext->Uxtext1, nullptr);
+    }
     for (Widget w :
          {UxXkp_mainContext->Uxform10, UxXkp_mainContext->Uxtext4, UxXkp_mainContext->Uxlabel4}) {
         if (w == nullptr) {
@@ -809,9 +815,9 @@ Widget field_label(const char *name, Widget parent, const char *text, const char
 void attach_row(Widget label, Widget field, Widget above, int field_right_position) {
     XtVaSetValues(label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 6,
                   XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 8, XmNrightAttachment,
-                  XmATTACH_POSITION, XmNrightPosition, 24, nullptr);
+                  XmATTACH_POSITION, XmNrightPosition, 28, nullptr);
     XtVaSetValues(field, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 4,
-                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 24, XmNleftOffset, 8,
+                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 28, XmNleftOffset, 8,
                   nullptr);
     if (field_right_position >= 100) {
         XtVaSetValues(field, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 8, nullptr);
@@ -919,8 +925,7 @@ Widget create_xkp_main() {
         attempt_image_load(image_type());
     }
 
-    // The frame with the two panes. In file-system modes the keyword row is
-    // unmanaged; the form then follows its attachment up to the dates.
+    // The frame with the two panes.
     Widget frame1 = bind(XtVaCreateManagedWidget(
         "frame1", xmFrameWidgetClass, form1, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, text4,
         XmNtopOffset, 8, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 6, XmNrightAttachment,
