@@ -772,7 +772,8 @@ int formatString(const char *key, kp_slot field, const kp_type_arg *arg, const k
     const kp_string *v = slot_as<kp_string>(field);
     if (v == nullptr || out == nullptr)
         return KP_BAD_VALUE;
-    if (!v->has_value())
+    // An empty text cannot be written: a key without a value means none.
+    if (!v->has_value() || (*v)->empty())
         return KP_OK;
     return no_throw([&] {
         kp_field_def fd{CONF_STRING, false, TOKEN_WORD, arg != nullptr ? *arg : kp_type_arg{},
