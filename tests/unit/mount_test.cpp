@@ -1,0 +1,274 @@
+// The mount table: which lines are kept, the hosts flag, the three questions,
+// refreshes that only add, and the failure codes. Tables are written to
+// temporary files named by XKP_MNTTAB.
+#include <gtest/gtest.h>
+
+#include "mount.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class MountTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/mnttab.XXXXXX";
+        int fd = mkstemp(tmpl);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        table = tmpl;
+        setenv("XKP_MNTTAB", table.c_str(), 1);
+        discard_mount_list();
+    }
+
+    void TearDown() override {
+        discard_mount_list();
+        unsetenv("XKP_MNTTAB");
+        unlink(table.c_str());
+    }
+
+    void write_table(const std::string &text, const char *mode = "w") {
+        FILE *f = fopen(table.c_str(), mode);
+        ASSERT_NE(f, nullptr);
+        fputs(text.c_str(), f);
+        fclose(f);
+    }
+
+    // The list from the head: "type unresolved|path|resource|hosts".
+    static std::vector<std::string> entries() {
+        std::vector<std::string> out;
+        const mount_entry *prev = nullptr;
+        for (const mount_entry *e = nfs_mount_list.get(); e != nullptr; e = e->next.get()) {
+            EXPECT_EQ(e->previous, prev) << "back link of " << e->path;
+            EXPECT_EQ(e->path_length, static_cast<int>(e->path.size()));
+            out.push_back(std::to_string(e->type) + " " + e->unresolved_path + "|" + e->path + "|" +
+                          e->resource + "|" + std::to_string(e->hosts));
+            prev = e;
+        }
+        return out;
+    }
+
+    std::string table;
+};
+
+const char *kTable = "# mount table\n"
+                     "/dev/sda1 / ext4 rw 0 0\n"
+                     "server:/export/pub /pub nfs4 rw 0 0\n"
+                     "-hosts /net autofs rw,nosuid 0 0\n"
+                     "auto_home /home2 autofs rw 0 0\n"
+                     "/export/home /home lofs rw 0 0\n"
+                     "\n"
+                     "-hosts /net/alpha/export autofs rw 0 0\n"
+                     "/srv/data/ /mnt/data/ lofs ro 0 0\n"
+                     "/export/my\\040files /files lofs rw 0 0\n";
+
+TEST_F(MountTest, KeepsLoopBackAndHostsMapEntriesNewestFirst) {
+    write_table(kTable);
+    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    EXPECT_EQ(lofs_and_hosts_mounts_only, 1);
+    EXPECT_EQ(lists_already_built, 0);
+    std::vector<std::string> want = {
+        "2 /files|/files|/export/my files|0",
+        "2 /mnt/data/|/mnt/data|/srv/data/|0",
+        "3 /net/alpha/export|/net/alpha/export|-hosts|0",
+        "2 /home|/home|/export/home|0",
+        "3 /net|/net|-hosts|1",
+    };
+    EXPECT_EQ(entries(), want);
+}
+
+struct Question {
+    const char *path;
+    int hosts_mount_point;
+    int automounted;
+    const char *loop_back; // null: no translation
+};
+
+TEST_F(MountTest, Questions) {
+    write_table(kTable);
+    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    const Question cases[] = {
+        {"/net", 1, 1, nullptr},
+        {"/net/", 0, 1, nullptr}, // the listing strips the slash before asking
+        {"/net/alpha", 0, 1, nullptr},
+        {"/net/alpha/", 0, 1, nullptr},
+        {"/net/beta", 0, 0, nullptr},
+        {"/net/alp", 0, 0, nullptr},
+        {"/net/alpha/export", 0, 0, nullptr},
+        {"/home2", 0, 0, nullptr}, // another map is not kept at all
+        {"/home", 0, 0, "/export/home"},
+        {"/home/", 0, 0, "/export/home/"},
+        {"/home/ann", 0, 0, "/export/home/ann"},
+        {"/home/ann/src/x.c", 0, 0, "/export/home/ann/src/x.c"},
+        {"/homework", 0, 0, nullptr},
+        {"/hom", 0, 0, nullptr},
+        {"/mnt/data/x", 0, 0, "/srv/data/x"}, // no doubled slash from the source's own
+        {"/mnt/data", 0, 0, "/srv/data/"},
+        {"/files/a b", 0, 0, "/export/my files/a b"},
+        {"/pub/x", 0, 0, nullptr},
+        {"", 0, 1, nullptr}, // "" + "/" is the root, below which /net is mounted
+    };
+    for (const auto &q : cases) {
+        EXPECT_EQ(is_hosts_mount_point(q.path) != 0, q.hosts_mount_point != 0) << q.path;
+        EXPECT_EQ(path_is_automounted(q.path) != 0, q.automounted != 0) << q.path;
+        const char *got = actual_loop_back_path(q.path);
+        if (q.loop_back == nullptr) {
+            EXPECT_EQ(got, nullptr) << q.path << " gave " << got;
+        } else {
+            ASSERT_NE(got, nullptr) << q.path;
+            EXPECT_STREQ(got, q.loop_back) << q.path;
+        }
+    }
+    EXPECT_EQ(is_hosts_mount_point(nullptr), 0);
+    EXPECT_EQ(path_is_automounted(nullptr), 0);
+    EXPECT_EQ(actual_loop_back_path(nullptr), nullptr);
+}
+
+struct NestedCase {
+    const char *table;
+    const char *path;
+    const char *expected;
+};
+
+TEST_F(MountTest, LaterOfNestedLoopBackMountsWins) {
+    const NestedCase cases[] = {
+        {"/export/a /data lofs rw 0 0\n/export/b /data/sub lofs rw 0 0\n", "/data/sub/x",
+         "/export/b/x"},
+        {"/export/b /data/sub lofs rw 0 0\n/export/a /data lofs rw 0 0\n", "/data/sub/x",
+         "/export/a/sub/x"},
+        {"/export/a /data lofs rw 0 0\n/export/c /data lofs rw 0 0\n", "/data/y", "/export/c/y"},
+        {"/export/root / lofs rw 0 0\n", "/etc/passwd", "/export/root/etc/passwd"},
+        {"/export/root / lofs rw 0 0\n", "/", "/export/root"},
+    };
+    for (const auto &c : cases) {
+        discard_mount_list();
+        write_table(c.table);
+        ASSERT_EQ(create_mount_list(0, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+        const char *got = actual_loop_back_path(c.path);
+        ASSERT_NE(got, nullptr) << c.table;
+        EXPECT_STREQ(got, c.expected) << c.table;
+    }
+}
+
+TEST_F(MountTest, RefreshAddsOnlyNewLines) {
+    write_table("-hosts /net autofs rw 0 0\n/export/home /home lofs rw 0 0\n");
+    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    ASSERT_EQ(entries().size(), 2u);
+
+    // A host reached since, a new loop-back mount, and the same mount point
+    // again with another source: only the first two are new.
+    write_table("-hosts /net/beta/pub autofs rw 0 0\n"
+                "/export/proj /proj lofs rw 0 0\n"
+                "/elsewhere /home lofs rw 0 0\n",
+                "a");
+    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    EXPECT_EQ(lists_already_built, 1);
+    std::vector<std::string> want = {
+        "2 /proj|/proj|/export/proj|0",
+        "3 /net/beta/pub|/net/beta/pub|-hosts|0",
+        "2 /home|/home|/export/home|0",
+        "3 /net|/net|-hosts|1",
+    };
+    EXPECT_EQ(entries(), want);
+    EXPECT_STREQ(actual_loop_back_path("/home/ann"), "/export/home/ann");
+    EXPECT_NE(path_is_automounted("/net/beta"), 0);
+
+    // Lines gone from the table stay in the list.
+    write_table("");
+    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    EXPECT_EQ(entries().size(), 4u);
+}
+
+TEST_F(MountTest, FirstBuildInAnyOtherModeKeepsNfsToo) {
+    write_table(kTable);
+    ASSERT_EQ(create_mount_list(0, 0), MNT_OK);
+    EXPECT_EQ(lofs_and_hosts_mounts_only, 0);
+    auto got = entries();
+    ASSERT_EQ(got.size(), 7u);
+    EXPECT_EQ(got.back(), "1 /pub|/pub|server:/export/pub|0");
+}
+
+TEST_F(MountTest, UnreadableTable) {
+    // Missing file: 60 on a first build, with or without retries.
+    setenv("XKP_MNTTAB", (table + ".missing").c_str(), 1);
+    EXPECT_EQ(create_mount_list(0, MNT_LOFS_AND_HOSTS_ONLY), MNT_TABLE_UNREADABLE);
+    EXPECT_EQ(create_mount_list(1, MNT_LOFS_AND_HOSTS_ONLY), MNT_TABLE_UNREADABLE);
+    EXPECT_EQ(nfs_mount_list, nullptr);
+    EXPECT_EQ(actual_loop_back_path("/home/ann"), nullptr);
+
+    // A directory opens but cannot be read: the read error is a failure too.
+    char dtmpl[] = "/tmp/mnttabdir.XXXXXX";
+    ASSERT_NE(mkdtemp(dtmpl), nullptr);
+    setenv("XKP_MNTTAB", dtmpl, 1);
+    EXPECT_EQ(build_mount_list(), MNT_TABLE_UNREADABLE);
+    rmdir(dtmpl);
+
+    // A refresh that fails leaves the list as it was and reports success.
+    setenv("XKP_MNTTAB", table.c_str(), 1);
+    write_table("/export/home /home lofs rw 0 0\n");
+    ASSERT_EQ(create_mount_list(0, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    setenv("XKP_MNTTAB", (table + ".missing").c_str(), 1);
+    EXPECT_EQ(create_mount_list(0, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    EXPECT_STREQ(actual_loop_back_path("/home/ann"), "/export/home/ann");
+}
+
+TEST(MountTypes, Codes) {
+    struct {
+        const char *type;
+        int code;
+    } cases[] = {{"nfs", MNT_KIND_NFS},     {"nfs4", MNT_KIND_NFS},      {"lofs", MNT_KIND_LOFS},
+                 {"lofs2", MNT_KIND_OTHER}, {"autofs", MNT_KIND_AUTOFS}, {"ext4", MNT_KIND_OTHER},
+                 {"", MNT_KIND_OTHER},      {nullptr, MNT_KIND_OTHER}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(mount_type_code(c.type), c.code) << (c.type ? c.type : "(null)");
+    }
+}
+
+TEST(MountList, FilterAndHostsFlag) {
+    discard_mount_list();
+    lofs_and_hosts_mounts_only = 1;
+    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_LOFS, "/a", "/src"), 1);
+    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_AUTOFS, "/net", "-hosts"), 1);
+    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_AUTOFS, "/home", "auto_home"), 0);
+    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_NFS, "/pub", "srv:/pub"), 0);
+    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_OTHER, "/", "/dev/sda1"), 0);
+    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_LOFS, nullptr, "/src"), 0);
+
+    struct {
+        const char *path;
+        int hosts;
+    } flags[] = {{"/net", 1}, {"/net/", 1}, {"/", 1}, {"/net/alpha", 0}, {"net", 1}, {"", 1}};
+    for (const auto &f : flags) {
+        discard_mount_list();
+        ASSERT_EQ(add_to_mount_list(MNT_KIND_AUTOFS, f.path, f.path, "-hosts"), MNT_OK);
+        EXPECT_EQ(nfs_mount_list->hosts, f.hosts) << f.path;
+    }
+    discard_mount_list();
+    ASSERT_EQ(add_to_mount_list(MNT_KIND_LOFS, "/net", "/net", "-hosts"), MNT_OK);
+    EXPECT_EQ(nfs_mount_list->hosts, 0); // only an automounter node carries the flag
+
+    // Refreshes refuse a type and mount point already listed.
+    lists_already_built = 1;
+    EXPECT_EQ(already_in_list(MNT_KIND_LOFS, "/net"), 1);
+    EXPECT_EQ(already_in_list(MNT_KIND_AUTOFS, "/net"), 0);
+    lofs_and_hosts_mounts_only = 1;
+    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_LOFS, "/net", "/other"), 0);
+    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_AUTOFS, "/net", "-hosts"), 1);
+    discard_mount_list();
+}
+
+TEST(MountList, LongListIsReleasedWithoutRecursion) {
+    discard_mount_list();
+    for (int i = 0; i < 300000; ++i) {
+        ASSERT_EQ(add_to_mount_list(MNT_KIND_LOFS, "/m", "/m", "/src"), MNT_OK);
+    }
+    discard_mount_list();
+    EXPECT_EQ(nfs_mount_list, nullptr);
+}
+
+} // namespace
