@@ -178,12 +178,16 @@ MsgRec *scanMsgFile(LocaleRec *loc, MsgFile *file, const char *key) {
     MsgRec *result = nullptr;
     char *raw = nullptr;
     size_t cap = 0;
+    // Line positions are counted rather than asked for: ftell costs a system
+    // call per line.
+    long next = ftell(in);
     for (;;) {
-        long start = ftell(in);
+        long start = next;
         ssize_t n = getline(&raw, &cap, in);
         if (n < 0) {
             break;
         }
+        next += n;
         std::string_view line(raw, static_cast<size_t>(n));
         if (line[0] == '#' || line.size() < TM_KEY_LEN || memcmp(raw, key, 3) != 0 ||
             line[TM_KEY_LEN - 1] != key[TM_KEY_LEN - 1]) {
