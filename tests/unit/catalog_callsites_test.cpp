@@ -1,0 +1,186 @@
+// The call sites and the catalog agree: every message or label key written
+// in the client's sources is a known key of the C catalog, and the built-in
+// text of every key the sources use appears in them as a string literal, so
+// a call site whose default drifted from the catalog is caught.
+
+#include <gtest/gtest.h>
+
+#include "msgdefaults.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Decodes the escapes of a C string literal's body.
+std::string unescape(const std::string &body) {
+    std::string out;
+    for (size_t i = 0; i < body.size(); ++i) {
+        if (body[i] != '\\' || i + 1 >= body.size()) {
+            out += body[i];
+            continue;
+        }
+        char c = body[++i];
+        switch (c) {
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '0':
+            out += '\0';
+            break;
+        default:
+            out += c; // \\ \" \' and the rest
+            break;
+        }
+    }
+    return out;
+}
+
+// The string literals of a C++ source, adjacent literals joined as the
+// compiler joins them; comments and character literals skipped.
+std::vector<std::string> literals(const std::string &src) {
+    std::vector<std::string> out;
+    bool joinable = false; // the last token was a string literal
+    size_t i = 0;
+    const size_t n = src.size();
+    while (i < n) {
+        char c = src[i];
+        if (c == '/' && i + 1 < n && src[i + 1] == '/') {
+            while (i < n && src[i] != '\n') {
+                ++i;
+            }
+            continue;
+        }
+        if (c == '/' && i + 1 < n && src[i + 1] == '*') {
+            size_t end = src.find("*/", i + 2);
+            i = end == std::string::npos ? n : end + 2;
+            continue;
+        }
+        if (isspace(static_cast<unsigned char>(c)) ||
+            (c == '\\' && i + 1 < n && src[i + 1] == '\n')) {
+            ++i;
+            continue;
+        }
+        if (c == '\'') {
+            ++i;
+            while (i < n && src[i] != '\'') {
+                i += src[i] == '\\' ? 2 : 1;
+            }
+            ++i;
+            joinable = false;
+            continue;
+        }
+        if (c == 'R' && i + 1 < n && src[i + 1] == '"') {
+            size_t open = src.find('(', i);
+            std::string delim = ")" + src.substr(i + 2, open - i - 2) + "\"";
+            size_t end = src.find(delim, open);
+            std::string body = src.substr(open + 1, end - open - 1);
+            if (joinable) {
+                out.back() += body;
+            } else {
+                out.push_back(body);
+            }
+            joinable = true;
+            i = end == std::string::npos ? n : end + delim.size();
+            continue;
+        }
+        if (c == '"') {
+            size_t j = i + 1;
+            while (j < n && src[j] != '"') {
+                j += src[j] == '\\' ? 2 : 1;
+            }
+            std::string body = unescape(src.substr(i + 1, j - i - 1));
+            if (joinable) {
+                out.back() += body;
+            } else {
+                out.push_back(body);
+            }
+            joinable = true;
+            i = j + 1;
+            continue;
+        }
+        joinable = false;
+        ++i;
+    }
+    return out;
+}
+
+struct Sources {
+    std::set<std::string> texts;                            // every literal
+    std::map<std::string, std::set<std::string>> key_files; // key -> files using it
+};
+
+Sources scan_sources() {
+    Sources s;
+    const char *root = getenv("XKP_SOURCE_DIR");
+    if (root == nullptr) {
+        return s;
+    }
+    std::regex key("^(Cer|Gui)[A-Za-z]{3}[0-9]{4}N$");
+    for (const char *dir : {"clientx", "libui", "libclient", "sorvane"}) {
+        fs::path base = fs::path(root) / dir;
+        if (!fs::exists(base)) {
+            continue;
+        }
+        for (const auto &entry : fs::recursive_directory_iterator(base)) {
+            std::string ext = entry.path().extension();
+            // The defaults table itself is what the call sites are compared with.
+            if ((ext != ".cpp" && ext != ".h") || entry.path().filename() == "msgdefaults.cpp") {
+                continue;
+            }
+            std::ifstream in(entry.path());
+            std::stringstream buf;
+            buf << in.rdbuf();
+            for (std::string &lit : literals(buf.str())) {
+                if (std::regex_match(lit, key)) {
+                    s.key_files[lit].insert(entry.path().lexically_relative(root).string());
+                }
+                s.texts.insert(std::move(lit));
+            }
+        }
+    }
+    return s;
+}
+
+} // namespace
+
+TEST(SourceLiterals, Lexer) {
+    std::string src = "f(\"a\" \"b\\n\", 'x', \"\\\"q\\\\\"); // \"comment\"\n"
+                      "/* \"block\" */ #define T \"one \" \\\n  \"two\"\n"
+                      "auto r = R\"(raw \"x\")\";";
+    std::vector<std::string> want = {"ab\n", "\"q\\", "one two", "raw \"x\""};
+    EXPECT_EQ(literals(src), want);
+}
+
+TEST(CatalogCallSites, KeysInTheSourcesAreKnownAndTheirTextsMatch) {
+    ASSERT_NE(getenv("XKP_SOURCE_DIR"), nullptr);
+    Sources s = scan_sources();
+    EXPECT_GE(s.key_files.size(), 4u) << "the scan found no keys in the sources";
+    for (const auto &[key, files] : s.key_files) {
+        const char *text = default_message(key.c_str());
+        const LabelDefault *label = default_label(key.c_str());
+        if (text == nullptr && label == nullptr) {
+            ADD_FAILURE() << key << " (used in " << *files.begin() << ") is not a catalog key";
+            continue;
+        }
+        std::string want = text != nullptr ? text : label->label;
+        EXPECT_TRUE(s.texts.count(want))
+            << key << " is used in " << *files.begin()
+            << " but its built-in text appears nowhere in the sources: \"" << want << "\"";
+    }
+}
