@@ -31,13 +31,28 @@ void list_line_item(const char *line, int mode, std::string &out) {
     }
     if (mode == LOAD_ALL_BUT_LAST) {
         // Every field but the last, each followed by one blank: the words of
-        // a help index title without the path that ends the line.
-        int count = field_count(line);
-        char field[XKP_FIELD_MAX + 1];
-        for (int i = 1; i < count; ++i) {
-            field_copy_noval(field, line, i);
-            out.append(field);
-            out.push_back(' ');
+        // a help index title without the path that ends the line. One pass;
+        // a field is cut to XKP_FIELD_MAX characters as field_copy cuts it.
+        auto separator = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
+        const char *p = line;
+        const char *field = nullptr;
+        size_t length = 0;
+        for (;;) {
+            while (*p != '\0' && separator(*p)) {
+                ++p;
+            }
+            if (*p == '\0') {
+                break;
+            }
+            if (field != nullptr) {
+                out.append(field, length < XKP_FIELD_MAX ? length : XKP_FIELD_MAX);
+                out.push_back(' ');
+            }
+            field = p;
+            while (*p != '\0' && !separator(*p)) {
+                ++p;
+            }
+            length = static_cast<size_t>(p - field);
         }
         return;
     }

@@ -4,8 +4,11 @@
 #include "xkp_helppath.h"
 #include "xkp_listline.h"
 
+#include "cmnutils.h"
+
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 TEST(ListLine, StripLineEnd) {
     struct Case {
@@ -73,6 +76,45 @@ TEST(ListLine, LongFieldsAreNotCut) {
     EXPECT_EQ(out, word + " ");
     list_line_item(line.c_str(), 1, out);
     EXPECT_EQ(out, word);
+}
+
+// Mode -4 written with the field routines, field by field.
+std::string all_but_last_reference(const char *line) {
+    std::string out;
+    int count = field_count(line);
+    static char field[XKP_FIELD_MAX + 1];
+    for (int i = 1; i < count; ++i) {
+        field_copy(field, line, i);
+        out += field;
+        out += ' ';
+    }
+    return out;
+}
+
+TEST(ListLine, AllButLastAgreesWithTheFieldRoutines) {
+    std::vector<std::string> lines = {
+        std::string(3000, 'a') + " tail", // a field beyond 2048 is cut
+        "x " + std::string(3000, 'b'),    // a long last field is dropped
+        "\t\n a\t\tb \n c\n",             // every separator kind
+        "single",
+        "",
+    };
+    // Pseudo-random lines over a small alphabet rich in separators.
+    unsigned seed = 12345;
+    for (int n = 0; n < 2000; ++n) {
+        std::string l;
+        int len = static_cast<int>((seed = seed * 1103515245 + 12345) % 40);
+        for (int i = 0; i < len; ++i) {
+            seed = seed * 1103515245 + 12345;
+            l.push_back(" \t\nab/"[(seed >> 16) % 6]);
+        }
+        lines.push_back(l);
+    }
+    std::string out;
+    for (const auto &l : lines) {
+        list_line_item(l.c_str(), LOAD_ALL_BUT_LAST, out);
+        ASSERT_EQ(out, all_but_last_reference(l.c_str())) << '"' << l << '"';
+    }
 }
 
 class HelpPath : public ::testing::Test {
