@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The real xkp binary under Xvfb with openbox, driven from the keyboard:
+# F10 opens the menu bar, the mnemonics open each menu, File, Quit ends the
+# program with status 0. Screenshots of the window and of every menu go to
+# BUILD/e2e-artifacts/main_window/.
+#   tests/e2e/main_window.sh BUILD_DIR
+set -uo pipefail
+build=$(cd "${1:?build directory}" && pwd)
+xkp=$build/clientx/xkp
+out=$build/e2e-artifacts/main_window
+mkdir -p "$out"
+rm -f "$out"/*.png
+export XKP_ROOT=${XKP_ROOT:-$build/root} LANG=C.UTF-8
+fail() { echo "FAIL: $*" >&2; exit 1; }
+[ -x "$xkp" ] || fail "$xkp is not built"
+
+# Xvfb picks a free display number itself and writes it to the fd.
+numfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$numfile" ] && break; sleep 0.1; done
+display=:$(head -1 "$numfile")
+rm -f "$numfile"
+app=""
+wm=""
+cleanup() {
+    [ -n "$app" ] && kill "$app" 2>/dev/null
+    [ -n "$wm" ] && kill "$wm" 2>/dev/null
+    kill "$xvfb" 2>/dev/null
+}
+trap cleanup EXIT
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+openbox >/dev/null 2>&1 &
+wm=$!
+sleep 0.5
+
+work=$(mktemp -d)
+mkdir -p "$work/tree/sub dir"
+echo hello > "$work/tree/a file"
+cd "$work/tree"
+
+# Waits for xkp to end (at most 5 s) and checks its status.
+expect_exit_zero() {
+    for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$app" 2>/dev/null; then
+        fail "$1: xkp is still running"
+    fi
+    wait "$app"
+    local status=$?
+    app=""
+    [ "$status" -eq 0 ] || fail "$1: xkp ended with status $status"
+}
+
+run_window() { # name, options...
+    local name=$1
+    shift
+    "$xkp" "$@" &
+    app=$!
+    win=$(timeout 20 xdotool search --sync --onlyvisible --classname xkp | head -1)
+    [ -n "$win" ] || fail "$name: the main window did not appear"
+    xdotool windowfocus --sync "$win"
+    sleep 0.5
+    import -window root "$out/$name-window.png"
+}
+
+shot() { sleep 0.4; import -window root "$out/$1.png"; }
+
+# Does the screenshot differ from the window alone (a menu is drawn)?
+differs() {
+    local diff
+    diff=$(compare -metric AE "$out/$1.png" "$out/$2.png" /dev/null 2>&1 || true)
+    [ "${diff%% *}" != "0" ]
+}
+
+run_window filesys
+# F10 enters the menu bar on File, Down pulls the menu down, Escape closes.
+xdotool key F10
+sleep 0.3
+xdotool key Down
+shot f10-file
+differs f10-file filesys-window || fail "F10 opened no menu"
+xdotool key Escape Escape
+# Every menu by its mnemonic.
+for m in f e v b r h; do
+    xdotool keydown alt key $m keyup alt
+    shot "menu-$m"
+    differs "menu-$m" filesys-window || fail "menu with mnemonic $m did not open"
+    xdotool key Escape Escape
+    sleep 0.2
+done
+# A mode switch from the keyboard: File, Browse backups (restore) shows the
+# image pane.
+xdotool keydown alt key f keyup alt
+sleep 0.3
+xdotool key b
+shot restore-mode
+differs restore-mode filesys-window || fail "restore mode changed nothing on the screen"
+# File, Quit: the process ends at once with status 0.
+xdotool keydown alt key f keyup alt
+sleep 0.3
+xdotool key q
+expect_exit_zero "File, Quit"
+
+# Started in restore mode, then quit through F10 and the item's mnemonic.
+run_window restore -r
+xdotool key F10
+sleep 0.3
+xdotool key Down
+shot restore-f10
+xdotool key q
+expect_exit_zero "F10, Quit"
+rm -rf "$work"
+echo "PASS: screenshots in $out"
