@@ -48,12 +48,18 @@ struct kp_pathelem {
     char separator = '/';
     // The text (cut to KP_PE_TEXT_MAX characters) with separators replaced by
     // terminators.
-    char copy[KP_PE_TEXT_MAX + 1] = {};
+    char copy[KP_PE_TEXT_MAX + 1];
     // Null-terminated list of the non-empty elements in order. The 255th
     // element receives the whole rest of the text, separators included.
-    char *elements[KP_PE_MAX_ELEMENTS + 1] = {};
+    char *elements[KP_PE_MAX_ELEMENTS + 1];
 
-    kp_pathelem() = default;
+    // An empty record. The arrays are not cleared beyond their first slot:
+    // kppathmatch builds two records on the stack per call, and clearing 3 KB
+    // each would cost more than the match itself.
+    kp_pathelem() {
+        copy[0] = '\0';
+        elements[0] = nullptr;
+    }
     kp_pathelem(const kp_pathelem &) = delete;
     kp_pathelem &operator=(const kp_pathelem &) = delete;
 };
