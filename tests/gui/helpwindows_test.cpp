@@ -309,4 +309,35 @@ TEST_F(HelpWindowsTest, AnnouncementReplacesWhateverTheTextHeld) {
     generate_announcement(nullptr);
 }
 
+// The installed help, as the staged product root holds it: every index item
+// opens a window with text in it.
+using InstalledHelpTest = GuiTest;
+
+TEST_F(InstalledHelpTest, EveryIndexItemOpensAPageWithText) {
+    Widget index = create_xkp_helpindex();
+    ASSERT_NE(index, nullptr);
+    popup_interface(index, XtGrabNone);
+    gui::drain();
+    Widget list = gui::must_find(index, "scrolledList3");
+    int count = get_item_count(list);
+    ASSERT_GE(count, 8);
+    for (int i = 1; i <= count; ++i) {
+        SCOPED_TRACE("item " + std::to_string(i) + ": " + gui::list_items(list)[i - 1]);
+        EXPECT_NE(gui::list_items(list)[i - 1], "");
+        XmListSelectPos(list, i, True);
+        gui::drain();
+        Widget help = nullptr;
+        for (Cardinal k = 0; k < UxTopLevel->core.num_popups; ++k) {
+            Widget s = UxTopLevel->core.popup_list[k];
+            if (!s->core.being_destroyed && strcmp(XtName(s), "xkp_help") == 0) {
+                help = s;
+            }
+        }
+        ASSERT_NE(help, nullptr);
+        std::string text = gui::text_of(gui::must_find(help, "scrolledText2"));
+        EXPECT_GT(text.size(), 500u);
+        EXPECT_EQ(help_file_for_topic(help_topic).rfind(help_topic_path("xkp/"), 0), 0u);
+    }
+}
+
 } // namespace
