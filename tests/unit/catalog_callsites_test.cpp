@@ -7,11 +7,11 @@
 
 #include "msgdefaults.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -120,6 +120,22 @@ std::vector<std::string> literals(const std::string &src) {
     return out;
 }
 
+// "Cer" or "Gui", three letters, four digits, "N": a key of the client's catalog.
+bool is_key(const std::string &s) {
+    if (s.size() != 11 || (s.compare(0, 3, "Cer") != 0 && s.compare(0, 3, "Gui") != 0) ||
+        s[10] != 'N') {
+        return false;
+    }
+    for (size_t i = 3; i < 10; ++i) {
+        bool ok = i < 6 ? isalpha(static_cast<unsigned char>(s[i])) != 0
+                        : isdigit(static_cast<unsigned char>(s[i])) != 0;
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 struct Sources {
     std::set<std::string> texts;                            // every literal
     std::map<std::string, std::set<std::string>> key_files; // key -> files using it
@@ -131,7 +147,6 @@ Sources scan_sources() {
     if (root == nullptr) {
         return s;
     }
-    std::regex key("^(Cer|Gui)[A-Za-z]{3}[0-9]{4}N$");
     for (const char *dir : {"clientx", "libui", "libclient", "sorvane"}) {
         fs::path base = fs::path(root) / dir;
         if (!fs::exists(base)) {
@@ -147,7 +162,7 @@ Sources scan_sources() {
             std::stringstream buf;
             buf << in.rdbuf();
             for (std::string &lit : literals(buf.str())) {
-                if (std::regex_match(lit, key)) {
+                if (is_key(lit)) {
                     s.key_files[lit].insert(entry.path().lexically_relative(root).string());
                 }
                 s.texts.insert(std::move(lit));
