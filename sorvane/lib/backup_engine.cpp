@@ -9,6 +9,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
+#include <mutex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -71,7 +73,8 @@ class Backup {
     std::vector<Entry> entries_;
     std::unordered_map<std::string, size_t> seen_;
     std::vector<std::string> roots_;         // existing request paths, no trailing slash
-    std::unordered_set<std::string> failed_; // paths restic could not read
+    std::mutex failed_mu_;                   // the walk and the reader of restic both add
+    std::unordered_set<std::string> failed_; // paths that could not be read
     long long request_entries_ = 0;
 };
 
@@ -142,6 +145,7 @@ void Backup::walk(const std::string &root) {
         DIR *d = opendir(dir.c_str());
         if (d == nullptr) {
             log_.failed(dir, std::string("cannot read the directory: ") + strerror(errno));
+            std::lock_guard<std::mutex> g(failed_mu_);
             failed_.insert(dir);
             continue;
         }
@@ -266,8 +270,10 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
                 j.contains("error")
                     ? (j["error"].is_string() ? j["error"].get<std::string>() : j["error"].dump())
                     : std::string("read error");
-            if (!item.empty())
+            if (!item.empty()) {
+                std::lock_guard<std::mutex> g(failed_mu_);
                 failed_.insert(item);
+            }
             log_.failed(item.empty() ? "(unnamed)" : item, "restic could not read it: " + what);
             return;
         }
@@ -446,19 +452,36 @@ int Backup::run(const KpArgs &args) {
         add_ancestors(p);
         add_entry(p, sb, true);
         roots_.push_back(p);
-        if (S_ISDIR(sb.st_mode))
-            walk(p);
     }
     if (roots_.empty()) {
         log_.report(what, kpstatus::NONE_EXIST);
         return kpstatus::NONE_EXIST;
     }
-    log_.line("examined " + std::to_string(request_entries_) + " files and directories");
 
+    // The listing lines are made from our own walk of the request, which
+    // runs beside restic's backup of the same paths: the walk costs little
+    // CPU but waits on the file system, and so does restic.
     backup_time_ = choose_backup_time();
+    std::vector<std::string> dirs;
+    for (const auto &e : entries_)
+        if (e.in_request && e.line.numbers[LN_TYPE] == 1)
+            dirs.push_back(file_path(e));
+    std::sort(dirs.begin(), dirs.end());
+    std::vector<std::string> outer; // directories not inside another one
+    for (const auto &d : dirs)
+        if (outer.empty() || !(outer.back() == "/" ||
+                               d.compare(0, outer.back().size() + 1, outer.back() + "/") == 0))
+            outer.push_back(d);
+    dirs = std::move(outer);
+    std::thread walker([this, dirs] {
+        for (const auto &d : dirs)
+            walk(d);
+    });
     std::string snapshot;
     bool partial = false;
     st = run_restic_backup(snapshot, partial);
+    walker.join();
+    log_.line("examined " + std::to_string(request_entries_) + " files and directories");
     if (st != 0) {
         log_.report(what, st);
         return st;

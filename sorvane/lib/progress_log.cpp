@@ -97,6 +97,7 @@ bool ProgressLog::open(const std::string &path, std::string &err) {
 }
 
 void ProgressLog::line(const std::string &text) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
     char stamp[32];
     time_t now = time(nullptr);
     struct tm tmv {};
@@ -111,6 +112,7 @@ void ProgressLog::line(const std::string &text) {
 }
 
 void ProgressLog::skipped(const std::string &name, const std::string &why) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
     ++skipped_;
     ++skip_why_[why];
     if (skipped_ <= DETAIL_LIMIT)
@@ -120,6 +122,7 @@ void ProgressLog::skipped(const std::string &name, const std::string &why) {
 }
 
 void ProgressLog::failed(const std::string &name, const std::string &why) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
     ++failed_;
     ++fail_why_[why];
     if (failed_ <= DETAIL_LIMIT)
@@ -129,6 +132,7 @@ void ProgressLog::failed(const std::string &name, const std::string &why) {
 }
 
 void ProgressLog::report(const std::string &what, int status) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
     line(what + ": " + std::to_string(done_) + " done, " + std::to_string(skipped_) + " skipped, " +
          std::to_string(failed_) + " failed");
     for (const auto &[why, n] : skip_why_)

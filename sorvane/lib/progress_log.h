@@ -6,11 +6,15 @@
 
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 // Text of the statuses the programs return.
 const char *kpstatus_text(int status);
+
+// The log may be written from two threads (the walk of the files and the
+// reader of restic's output): every member takes the object's lock.
 
 // Names may hold newlines and any byte: they are written with control
 // bytes and backslashes escaped ("\n", "\x01", "\\") so that a name is one
@@ -34,17 +38,30 @@ class ProgressLog {
     void line(const std::string &text);
 
     // Tallies for the final report.
-    void done(long long n = 1) { done_ += n; }
+    void done(long long n = 1) {
+        std::lock_guard<std::recursive_mutex> g(mu_);
+        done_ += n;
+    }
     void skipped(const std::string &name, const std::string &why);
     void failed(const std::string &name, const std::string &why);
-    long long done_count() const { return done_; }
-    long long skipped_count() const { return skipped_; }
-    long long failed_count() const { return failed_; }
+    long long done_count() const {
+        std::lock_guard<std::recursive_mutex> g(mu_);
+        return done_;
+    }
+    long long skipped_count() const {
+        std::lock_guard<std::recursive_mutex> g(mu_);
+        return skipped_;
+    }
+    long long failed_count() const {
+        std::lock_guard<std::recursive_mutex> g(mu_);
+        return failed_;
+    }
 
     // Writes the totals (with the reasons counted) and the final status.
     void report(const std::string &what, int status);
 
   private:
+    mutable std::recursive_mutex mu_;
     FILE *f_ = nullptr;
     bool echo_ = false;
     long long done_ = 0, skipped_ = 0, failed_ = 0;

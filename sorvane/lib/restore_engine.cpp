@@ -478,7 +478,8 @@ int Restore::run(const KpArgs &args) {
         log_.line("existing files are kept (-K)");
     if (geteuid() != 0)
         log_.line("restoring as a user other than root: restored files belong to that user");
-    for (auto &[id, w] : work_) {
+    for (auto &item : work_) {
+        ImageWork &w = item.second;
         // One restic call per image and destination file system, staged
         // beside the destinations so that moving into place is a rename.
         std::map<dev_t, std::vector<const Planned *>> groups;
