@@ -153,6 +153,7 @@ TEST_F(MainWindowTest, EveryWidgetIsThereUnderItsName) {
     char *accelerator = nullptr;
     XtVaGetValues(w("menu1"), XmNmenuAccelerator, &accelerator, nullptr);
     EXPECT_STREQ(accelerator, "<KeyUp>F10");
+    XtFree(accelerator); // the menu bar hands out a copy
 }
 
 TEST_F(MainWindowTest, MenusHoldTheirItemsInOrderWithCatalogLabelsAndMnemonics) {
