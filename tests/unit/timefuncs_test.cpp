@@ -742,3 +742,54 @@ TEST_F(TimefuncsTest, MidnightIsTheEndOfToday) {
 }
 
 } // namespace
+
+namespace {
+
+// The installed alias file (the staged product root the suite runs with):
+// every locale it names has a definition that formats and parses back, and
+// a locale whose "TL" line carries formats does not fall back to the
+// built-in one.
+TEST(TimefuncsInstalled, EveryLocaleOfTheAliasFileRoundTrips) {
+    const char *root = getenv("XKP_ROOT");
+    ASSERT_NE(root, nullptr);
+    std::ifstream in(std::string(root) + "/msg/.conf");
+    ASSERT_TRUE(in) << "no alias file in the staged root";
+    timefuncs_forget();
+    const char *tz = getenv("TZ");
+    const std::string saved_tz = tz != nullptr ? tz : "";
+    set_tz("Europe/Berlin");
+    int named = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("TL ", 0) != 0 && line.rfind("TM ", 0) != 0) {
+            continue;
+        }
+        size_t pos = 3;
+        const size_t n = std::stoul(line.substr(pos), &pos);
+        pos = line.find_first_not_of(' ', 3 + pos);
+        const std::string name = line.substr(pos, n);
+        ++named;
+        char buf[TF_DEF_SIZE];
+        getdef(buf, name.c_str());
+        const std::string rest = line.substr(pos + n);
+        if (line[1] == 'L' && rest.find_first_not_of(" \t\r") != std::string::npos) {
+            EXPECT_STREQ(buf, name.c_str()) << "definition of " << name << " not read";
+        }
+        for (int32_t t : {utc(2026, 12, 1, 14, 5, 9), utc(1999, 1, 31, 0, 0, 1)}) {
+            const std::string text = datestringl(t, name.c_str(), 0);
+            int32_t back = 0;
+            ASSERT_EQ(convert2unixdatel(text.c_str(), &back, 1, name.c_str(), 0), 1)
+                << text << " in " << name;
+            EXPECT_EQ(back, t) << text << " in " << name;
+        }
+    }
+    EXPECT_GT(named, 0);
+    if (tz != nullptr) {
+        set_tz(saved_tz.c_str());
+    } else {
+        unsetenv("TZ");
+        tzset();
+    }
+}
+
+} // namespace
