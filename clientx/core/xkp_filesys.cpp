@@ -241,14 +241,28 @@ void sort(int count, std::string *names, struct stat64 *statuses) {
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [names](int a, int b) { return compare_entries(names[a], names[b]) < 0; });
-    std::vector<std::string> sorted_names(static_cast<size_t>(count));
-    std::vector<struct stat64> sorted_stats(static_cast<size_t>(count));
+    // Put element order[i] at position i, one cycle of the permutation at a
+    // time, so the status records are moved once and not copied wholesale.
+    std::vector<bool> placed(static_cast<size_t>(count), false);
     for (int i = 0; i < count; ++i) {
-        sorted_names[static_cast<size_t>(i)] = std::move(names[order[static_cast<size_t>(i)]]);
-        sorted_stats[static_cast<size_t>(i)] = statuses[order[static_cast<size_t>(i)]];
+        if (placed[static_cast<size_t>(i)] || order[static_cast<size_t>(i)] == i)
+            continue;
+        std::string name = std::move(names[i]);
+        struct stat64 status = statuses[i];
+        int j = i;
+        for (;;) {
+            placed[static_cast<size_t>(j)] = true;
+            int k = order[static_cast<size_t>(j)];
+            if (k == i) {
+                names[j] = std::move(name);
+                statuses[j] = status;
+                break;
+            }
+            names[j] = std::move(names[k]);
+            statuses[j] = statuses[k];
+            j = k;
+        }
     }
-    std::move(sorted_names.begin(), sorted_names.end(), names);
-    std::copy(sorted_stats.begin(), sorted_stats.end(), statuses);
 }
 
 char xselect(const mode_choice *choices, int count, char fallback, mode_t mode) {

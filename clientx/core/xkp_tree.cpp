@@ -149,14 +149,19 @@ int compare_file(const file_node *node, int32_t time, const char *entry, int len
 
 file_node *closest_file_in(tree_node *dir, int32_t time, const char *entry, int len, int *found,
                            int *end) {
-    *found = 0;
-    *end = 0;
-    file_node *start = dir->files;
-    if (final_filenode != nullptr && compare_file(final_filenode, time, entry, len) <= 0)
-        start = final_filenode;
     file_node *last = nullptr;
     int last_cmp = 1;
-    file_node *p = start;
+    file_node *p = dir->files;
+    // Start after the last inserted node when it does not pass the new
+    // entry: the list is ordered, so the walk ends at the same node.
+    if (final_filenode != nullptr) {
+        int c = compare_file(final_filenode, time, entry, len);
+        if (c <= 0) {
+            last = final_filenode;
+            last_cmp = c;
+            p = final_filenode->next;
+        }
+    }
     for (; p != nullptr; p = p->next) {
         int c = compare_file(p, time, entry, len);
         if (c > 0)
