@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Figures of build_tree against `wc -l` over the same generated kplist listing
+# (1,000,000 file lines: 100,000 files in 1,000 directories, 10 backups each,
+# plus the directory lines), in one run. Figures, not assertions:
+#   1. time to build the tree / time of `wc -l` (goal: at most 3), best of 5,
+#      wall clock and CPU (user+sys, steadier on a busy machine);
+#   2. memory of the tree (its arena) / bytes of the listing (goal: at most 2),
+#      and the process's peak resident set for reference.
+# Usage: bench/tree_vs_wc.sh BUILD_DIR [RUNS]
+set -euo pipefail
+build=$(cd "${1:?build dir}" && pwd)
+runs=${2:-5}
+exe=$build/bench/tree_bench
+work=$(mktemp -d /tmp/tree_vs_wc.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+listing=$work/listing
+
+"$exe" --generate "$listing"
+bytes=$(stat -c %s "$listing")
+echo "listing: $(wc -l <"$listing") lines, $bytes bytes"
+
+# best CMD...: runs CMD $runs times, prints the best "WALL CPU RSS_KB".
+best() {
+    local b_wall="" b_cpu="" rss=0
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >"$work/out"
+        read -r wall user sys kb <"$work/time"
+        cpu=$(python3 -c "print(round($user + $sys, 3))")
+        if [ -z "$b_wall" ] || python3 -c "import sys; sys.exit(0 if $wall < $b_wall else 1)"; then
+            b_wall=$wall
+        fi
+        if [ -z "$b_cpu" ] || python3 -c "import sys; sys.exit(0 if $cpu < $b_cpu else 1)"; then
+            b_cpu=$cpu
+        fi
+        rss=$kb
+    done
+    echo "$b_wall $b_cpu $rss"
+}
+
+cat "$listing" >/dev/null # warm the page cache for both
+read -r wc_wall wc_cpu _ < <(best wc -l "$listing")
+read -r t_wall t_cpu t_rss < <(best "$exe" --build-once "$listing")
+read -r _ arena _ <"$work/out"
+ratio() { python3 -c "print(round($1 / max($2, 0.001), 2))"; }
+echo "wc -l:      ${wc_wall}s wall, ${wc_cpu}s cpu"
+echo "build_tree: ${t_wall}s wall, ${t_cpu}s cpu (whole process)"
+echo "time ratio: $(ratio "$t_wall" "$wc_wall") wall, $(ratio "$t_cpu" "$wc_cpu") cpu (goal <= 3)"
+echo "tree memory: $arena bytes = $(ratio "$arena" "$bytes") x the listing (goal <= 2);" \
+     "peak RSS ${t_rss} KB = $(ratio "$((t_rss * 1024))" "$bytes") x"
