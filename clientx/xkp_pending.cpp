@@ -3,6 +3,7 @@
 // has no effect. Whoever builds one deletes its entry here and defines it in
 // the unit named beside it.
 #include "xkp_altpath.h"
+#include "xkp_backuplist.h"
 #include "xkp_config.h"
 #include "xkp_glue.h"
 #include "xkp_help.h"
@@ -28,6 +29,10 @@ char *get_real(const char *path) {
     return buffer;
 }
 void slide_left_right(int, Widget, Widget) {}
+
+// Backup-mode listing (xkp_backuplist).
+void load_backup_sides(const char *) {}
+void load_backup_right(const char *) {}
 
 // Backup-image list and date range (xkp_glue: image list).
 void load_image_list(const char *) {}
