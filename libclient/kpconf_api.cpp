@@ -6,7 +6,9 @@
 #include "logging.h"
 #include "unixconf_api.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -467,7 +469,11 @@ int do_readString(kp_cursor *cur, kp_slot field, const kp_type_arg *arg, const k
     std::string value = t.token();
     const size_t max = arg != nullptr ? arg->max_len : 0;
     if (max != 0 && value.size() > max) {
-        const std::string cut = value.substr(0, max);
+        // Blanks the cut leaves at the end go too, as from every token: a
+        // value that ends in a blank could never be written back.
+        std::string cut = value.substr(0, max);
+        while (!cut.empty() && is_conf_space(cut.back()))
+            cut.pop_back();
         conf_log(LOG_SEV_ERROR, "readString",
                  "String too long on line %d.  Truncating \"%s\" to \"%s\".", line, value.c_str(),
                  cut.c_str());
@@ -1217,18 +1223,64 @@ kp_slot config_slot(kp_config *cfg, int row) {
         configDefinition[row].field);
 }
 
-int getConfigIndexA(const char *name) {
-    if (name == nullptr)
-        return -1;
-    for (int i = 0; i < KPCONF_KEYS; ++i) {
-        const kp_config_def &def = configDefinition[i];
-        bool match = strcasecmp(name, def.name) == 0;
-        for (const char *const *alt = def.alternatives; !match && *alt != nullptr; ++alt)
-            match = strcasecmp(name, *alt) == 0;
-        if (match)
-            return def.type == CONF_OBSOLETE ? -2 : i;
+namespace {
+
+// Every name and alternative, lower-cased and sorted, so that a lookup is a
+// binary search rather than a walk over 174 rows with every line parsed.
+struct key_entry {
+    char name[48];
+    int row;
+};
+
+constexpr size_t MAX_KEY_ENTRIES = KPCONF_KEYS * 2;
+
+struct key_index {
+    key_entry entry[MAX_KEY_ENTRIES];
+    size_t count = 0;
+
+    key_index() {
+        for (int i = 0; i < KPCONF_KEYS; ++i) {
+            add(configDefinition[i].name, i);
+            for (const char *const *alt = configDefinition[i].alternatives; *alt != nullptr; ++alt)
+                add(*alt, i);
+        }
+        std::sort(entry, entry + count, [](const key_entry &x, const key_entry &y) {
+            return strcmp(x.name, y.name) < 0;
+        });
     }
-    return -1;
+    void add(const char *name, int row) {
+        if (count < MAX_KEY_ENTRIES && lower(name, entry[count].name, sizeof entry[count].name)) {
+            entry[count].row = row;
+            ++count;
+        }
+    }
+    // The lower-case copy; false when it does not fit (no key is that long).
+    static bool lower(const char *from, char *to, size_t size) {
+        size_t i = 0;
+        for (; from[i] != '\0'; ++i) {
+            if (i + 1 >= size)
+                return false;
+            to[i] = static_cast<char>(tolower(static_cast<unsigned char>(from[i])));
+        }
+        to[i] = '\0';
+        return true;
+    }
+};
+
+} // namespace
+
+int getConfigIndexA(const char *name) {
+    static const key_index index;
+    char key[sizeof(key_entry::name)];
+    if (name == nullptr || !key_index::lower(name, key, sizeof key))
+        return -1;
+    const key_entry *end = index.entry + index.count;
+    const key_entry *hit =
+        std::lower_bound(index.entry, end, key,
+                         [](const key_entry &e, const char *k) { return strcmp(e.name, k) < 0; });
+    if (hit == end || strcmp(hit->name, key) != 0)
+        return -1;
+    return configDefinition[hit->row].type == CONF_OBSOLETE ? -2 : hit->row;
 }
 
 // ----------------------------------------------------------------- parsing
@@ -1414,8 +1466,12 @@ int getDefaultConfig(kp_config *cfg) {
         return KP_BAD_VALUE;
     return no_throw([&] {
         build_defaults();
-        if (text_unset(default_record.BUSY_FILE_NOTIFY_USER) ||
-            text_unset(default_record.BUSY_FILE_DIRECTORY)) {
+        // The password database is asked once: the superuser, for one, has no
+        // home directory for this purpose and would be asked on every call.
+        static bool user_asked = false;
+        if (!user_asked && (text_unset(default_record.BUSY_FILE_NOTIFY_USER) ||
+                            text_unset(default_record.BUSY_FILE_DIRECTORY))) {
+            user_asked = true;
             std::optional<std::string> user = TgetUserName();
             if (user.has_value()) {
                 if (text_unset(default_record.BUSY_FILE_NOTIFY_USER))

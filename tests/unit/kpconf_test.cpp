@@ -599,6 +599,9 @@ TEST(ConfigParse, TypedValuesAndTheirMessages) {
         {"MEDIA_ID_PREFIX = ABCD",
          [](const kp_config &c) { EXPECT_EQ(c.MEDIA_ID_PREFIX, "ABC"); },
          {"String too long on line 1.  Truncating \"ABCD\" to \"ABC\"."}},
+        {"MEDIA_ID_PREFIX = A  CD",
+         [](const kp_config &c) { EXPECT_EQ(c.MEDIA_ID_PREFIX, "A"); },
+         {"String too long on line 1.  Truncating \"A  CD\" to \"A\"."}},
         {"KPBACKUP_POLICY = " + long_policy,
          [long_policy](const kp_config &c) {
              EXPECT_EQ(c.KPBACKUP_POLICY, long_policy.substr(0, 128));
