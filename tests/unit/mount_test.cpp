@@ -217,48 +217,22 @@ TEST_F(MountTest, UnreadableTable) {
     EXPECT_STREQ(actual_loop_back_path("/home/ann"), "/export/home/ann");
 }
 
-TEST(MountTypes, Codes) {
+TEST(MountList, OnlyAutomounterNodesOfTheHostsMapCarryTheFlag) {
     struct {
-        const char *type;
-        int code;
-    } cases[] = {{"nfs", MNT_KIND_NFS},     {"nfs4", MNT_KIND_NFS},      {"lofs", MNT_KIND_LOFS},
-                 {"lofs2", MNT_KIND_OTHER}, {"autofs", MNT_KIND_AUTOFS}, {"ext4", MNT_KIND_OTHER},
-                 {"", MNT_KIND_OTHER},      {nullptr, MNT_KIND_OTHER}};
-    for (const auto &c : cases) {
-        EXPECT_EQ(mount_type_code(c.type), c.code) << (c.type ? c.type : "(null)");
-    }
-}
-
-TEST(MountList, FilterAndHostsFlag) {
-    discard_mount_list();
-    lofs_and_hosts_mounts_only = 1;
-    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_LOFS, "/a", "/src"), 1);
-    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_AUTOFS, "/net", "-hosts"), 1);
-    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_AUTOFS, "/home", "auto_home"), 0);
-    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_NFS, "/pub", "srv:/pub"), 0);
-    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_OTHER, "/", "/dev/sda1"), 0);
-    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_LOFS, nullptr, "/src"), 0);
-
-    struct {
+        int type;
         const char *path;
+        const char *resource;
         int hosts;
-    } flags[] = {{"/net", 1}, {"/net/", 1}, {"/", 1}, {"/net/alpha", 0}, {"net", 1}, {"", 1}};
-    for (const auto &f : flags) {
+    } cases[] = {{MNT_KIND_AUTOFS, "/net/", "-hosts", 1},
+                 {MNT_KIND_AUTOFS, "/", "-hosts", 1},
+                 {MNT_KIND_AUTOFS, "/net/a", "-hosts", 0},
+                 {MNT_KIND_AUTOFS, "/net", "auto", 0},
+                 {MNT_KIND_LOFS, "/net", "-hosts", 0}};
+    for (const auto &c : cases) {
         discard_mount_list();
-        ASSERT_EQ(add_to_mount_list(MNT_KIND_AUTOFS, f.path, f.path, "-hosts"), MNT_OK);
-        EXPECT_EQ(nfs_mount_list->hosts, f.hosts) << f.path;
+        ASSERT_EQ(add_to_mount_list(c.type, c.path, c.path, c.resource), MNT_OK);
+        EXPECT_EQ(nfs_mount_list->hosts, c.hosts) << c.path << " " << c.resource;
     }
-    discard_mount_list();
-    ASSERT_EQ(add_to_mount_list(MNT_KIND_LOFS, "/net", "/net", "-hosts"), MNT_OK);
-    EXPECT_EQ(nfs_mount_list->hosts, 0); // only an automounter node carries the flag
-
-    // Refreshes refuse a type and mount point already listed.
-    lists_already_built = 1;
-    EXPECT_EQ(already_in_list(MNT_KIND_LOFS, "/net"), 1);
-    EXPECT_EQ(already_in_list(MNT_KIND_AUTOFS, "/net"), 0);
-    lofs_and_hosts_mounts_only = 1;
-    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_LOFS, "/net", "/other"), 0);
-    EXPECT_EQ(ok_to_add_to_mount_list(MNT_KIND_AUTOFS, "/net", "-hosts"), 1);
     discard_mount_list();
 }
 
