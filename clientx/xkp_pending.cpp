@@ -12,24 +12,6 @@
 #include "xkp_version.h"
 #include "xkp_viewselect.h"
 
-// Listing loader and the two lists (xkp_glue: listing loader).
-int left_selection_pos = 0;
-void load_both_sides(const char *) {}
-void load_right_side(const char *) {}
-void attempt_initial_load() {}
-char *get_real(const char *path) {
-    // Until directory resolution exists, paths are used as typed (as with
-    // links not resolved); the text is copied so callers may keep it.
-    static char buffer[1536];
-    size_t i = 0;
-    for (; path != nullptr && path[i] != '\0' && i + 1 < sizeof buffer; ++i) {
-        buffer[i] = path[i];
-    }
-    buffer[i] = '\0';
-    return buffer;
-}
-void slide_left_right(int, Widget, Widget) {}
-
 // Backup-mode listing (xkp_backuplist).
 void load_backup_sides(const char *) {}
 void load_backup_right(const char *) {}
@@ -44,17 +26,6 @@ int total_image_files(const char *, const char *) {
 }
 void set_dates_from_images() {}
 void clear_backup_images(int) {}
-
-// Selection model (xkp_glue: selections).
-void preserve_right_selections() {}
-void unpreserve_right_selections() {}
-void validate_right_selection(int, int, int *) {}
-void select_all_filenames() {}
-void extract_selection_path(char *out) {
-    if (out != nullptr) {
-        out[0] = '\0';
-    }
-}
 
 // Requests (xkp_glue: request file and command lines; start dialog).
 void fill_temp_file(int, const char *, const char *, const char *) {}

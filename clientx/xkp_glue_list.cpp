@@ -1,0 +1,417 @@
+// The listing loader of the main window's two lists: loads for the file
+// system and for backups, the Motif row sink behind add_left_item and
+// add_right_item, directory resolution and the divider between the lists.
+#include "xkp_glue_list.h"
+
+#include "UxXt.h"
+#include "mount.h"
+#include "timefuncs.h"
+#include "tmmsg.h"
+#include "uimx_helper.h"
+#include "xkp_backuplist.h"
+#include "xkp_filesys.h"
+#include "xkp_glue.h"
+#include "xkp_main.h"
+#include "xkp_rows.h"
+#include "xkp_select.h"
+#include "xkp_state.h"
+
+#include <Xm/List.h>
+#include <Xm/Xm.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <vector>
+
+int left_selection_pos = 0;
+
+namespace {
+
+XmString plain(const char *text) {
+    return XmStringCreate(ux_str(text), ux_str(XmFONTLIST_DEFAULT_TAG));
+}
+
+void free_all(std::vector<XmString> &strings) {
+    for (XmString s : strings) {
+        XmStringFree(s);
+    }
+    strings.clear();
+}
+
+// What waits to be handed to the lists, and the index of persistent_list
+// that finds a remembered selection for a row in constant time (a walk of
+// persistent_list per row would make a large listing quadratic).
+struct fill_state {
+    std::vector<XmString> left_rows, left_keys;
+    std::vector<XmString> rows, shadows;
+    std::vector<int> select_positions;     // rows of right_list to select
+    std::vector<int> persistent_deletions; // items of persistent_list taken over
+    std::unordered_map<std::string, std::vector<int>> identities;
+    bool index_built = false;
+    std::string filter;
+};
+fill_state fill;
+
+void build_index() {
+    fill.identities.clear();
+    int count = get_item_count(persistent_list);
+    for (int i = 1; i <= count; ++i) {
+        fill.identities[persistent_identity(i)].push_back(i);
+    }
+    fill.index_built = true;
+}
+
+// The persistent_list item remembering this identity (0 when none); with
+// take set it is also marked for removal.
+int remembered(const std::string &identity, bool take) {
+    if (persistent_list == nullptr) {
+        return 0;
+    }
+    if (!fill.index_built) {
+        build_index();
+    }
+    auto found = fill.identities.find(identity);
+    if (found == fill.identities.end() || found->second.empty()) {
+        return 0;
+    }
+    int position = found->second.front();
+    if (take) {
+        fill.persistent_deletions.push_back(position);
+        found->second.erase(found->second.begin());
+    }
+    return position;
+}
+
+void flush_left() {
+    if (!fill.left_rows.empty() && left_list != nullptr) {
+        XmListAddItemsUnselected(left_list, fill.left_rows.data(),
+                                 static_cast<int>(fill.left_rows.size()), 0);
+        if (shadow_left_list != nullptr) {
+            XmListAddItemsUnselected(shadow_left_list, fill.left_keys.data(),
+                                     static_cast<int>(fill.left_keys.size()), 0);
+        }
+    }
+    free_all(fill.left_rows);
+    free_all(fill.left_keys);
+}
+
+void select_pending() {
+    if (fill.select_positions.empty() || right_list == nullptr) {
+        fill.select_positions.clear();
+        return;
+    }
+    // One set of the selected positions instead of one selection call per
+    // row: each single selection costs a pass over the list.
+    std::vector<int> all = fill.select_positions;
+    int count = get_selection_count(right_list);
+    for (int i = 1; i <= count; ++i) {
+        all.push_back(get_nth_selection_pos(right_list, i));
+    }
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    XtVaSetValues(right_list, XmNselectedPositions, all.data(), XmNselectedPositionCount,
+                  static_cast<int>(all.size()), nullptr);
+    fill.select_positions.clear();
+}
+
+void flush_right() {
+    if (!fill.rows.empty()) {
+        if (shadow_right_list != nullptr) {
+            XmListAddItemsUnselected(shadow_right_list, fill.shadows.data(),
+                                     static_cast<int>(fill.shadows.size()), 0);
+        }
+        if (right_list != nullptr) {
+            XmListAddItemsUnselected(right_list, fill.rows.data(),
+                                     static_cast<int>(fill.rows.size()), 0);
+        }
+    }
+    free_all(fill.rows);
+    free_all(fill.shadows);
+    select_pending();
+    if (!fill.persistent_deletions.empty() && persistent_list != nullptr) {
+        std::vector<int> &d = fill.persistent_deletions;
+        std::sort(d.begin(), d.end());
+        d.erase(std::unique(d.begin(), d.end()), d.end());
+        XmListDeletePositions(persistent_list, d.data(), static_cast<int>(d.size()));
+        fill.index_built = false;
+    }
+    fill.persistent_deletions.clear();
+}
+
+void sink_left(void *, const char *line, const char *key) {
+    if (left_list == nullptr) {
+        return;
+    }
+    if (fill.left_rows.size() >= static_cast<size_t>(LIST_BATCH)) {
+        flush_left();
+    }
+    std::string companion = std::string(key) + "!";
+    fill.left_rows.push_back(plain(line));
+    fill.left_keys.push_back(plain(companion.c_str()));
+}
+
+// Rows offered one at a time (the local listing) and rows offered through
+// the batch (the backed-up tree) both wait in the batch: nothing reads the
+// file list while a load fills it, and the loads flush before they return.
+// The position reported is the one the row has once the batch is added.
+int sink_right(void *, const char *row, const char *name, const char *date_key, const char *extra,
+               int batched) {
+    if (right_list == nullptr) {
+        return 0;
+    }
+    if (fill.rows.size() >= static_cast<size_t>(LIST_BATCH)) {
+        flush_right();
+    }
+    int position = get_item_count(right_list) + static_cast<int>(fill.rows.size()) + 1;
+    fill.rows.push_back(plain(row));
+    fill.shadows.push_back(make_quadruple_item("", name, date_key, extra));
+    if (persistent_list != nullptr && get_item_count(persistent_list) > 0 &&
+        !is_blank_separator(row, name, date_key, extra)) {
+        std::string identity = pad_slash(right_dir);
+        identity += name;
+        identity += date_key;
+        if (remembered(identity, batched != 0) != 0) {
+            fill.select_positions.push_back(position);
+        }
+    }
+    return position;
+}
+
+void sink_flush(void *) {
+    flush_left();
+    flush_right();
+}
+
+const char *sink_filter(void *) {
+    if (filename_filter == nullptr) {
+        return nullptr;
+    }
+    fill.filter = UxrGetText(filename_filter);
+    return fill.filter.c_str();
+}
+
+const row_sink list_sink = {nullptr, sink_left, sink_right, sink_flush, sink_filter};
+
+void manage(Widget w, bool on) {
+    if (w == nullptr) {
+        return;
+    }
+    if (on) {
+        XtManageChild(w);
+    } else {
+        XtUnmanageChild(w);
+    }
+}
+
+// The date window of a local listing from the main window's date fields: a
+// start that does not parse is the beginning of time, an end that does not
+// parse the end of today.
+void listing_dates(int32_t *start, int32_t *end) {
+    *start = let_there_be_light;
+    *end = midnight();
+    std::string start_text = UxrGetText(start_date);
+    std::string end_text = UxrGetText(end_date);
+    int32_t t = 0;
+    if (convert2unixdatel(start_text.c_str(), &t, 1, tmlctime, 0) == 1) {
+        *start = t;
+    }
+    if (convert2unixdatel(end_text.c_str(), &t, 0, tmlctime, 0) == 1) {
+        *end = t;
+    }
+}
+
+// The header row of a verbose local listing and the blank row under it.
+void filesys_header_rows() {
+    if (!verbose) {
+        return;
+    }
+    char header[XKP_TEXT_SIZE];
+    tmgetmsg("CerXkp1014N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
+             "   Mode         Owner      Group       Size       Modified       Filename");
+    add_right_item(header, " ", " ", " ", 0);
+    add_right_item(" ", " ", " ", " ", 0);
+}
+
+std::string bare_dir(const char *dir) {
+    return trim_slash(dir != nullptr ? dir : "");
+}
+
+// The first unescaped "?", "*" or "[" at a position of at least 1 cuts the
+// text there and then at its last "/"; when that part has no "/" the scan
+// goes on after the wildcard. Returns the cut length (the whole text when
+// nothing cuts it).
+size_t wildcard_free_length(const std::string &path) {
+    for (size_t i = 1; i < path.size(); ++i) {
+        char c = path[i];
+        if ((c == '?' || c == '*' || c == '[') && path[i - 1] != '\\') {
+            size_t slash = path.rfind('/', i - 1);
+            if (slash != std::string::npos) {
+                return slash;
+            }
+        }
+    }
+    return path.size();
+}
+
+bool initial_load_done = false;
+Widget initial_load_list = nullptr;
+
+void destroyCB_initial_load(Widget w, XtPointer, XtPointer) {
+    // A new main window (tests build several in one process) loads anew.
+    if (w == initial_load_list) {
+        initial_load_done = false;
+        initial_load_list = nullptr;
+    }
+}
+
+} // namespace
+
+void install_list_sink() {
+    set_row_sink(&list_sink);
+}
+
+void flush_list_sink() {
+    sink_flush(nullptr);
+}
+
+void forget_selection_index() {
+    fill.index_built = false;
+}
+
+void quadruple_add_list(Widget list, int position, const char *line1, const char *line2,
+                        const char *line3, const char *line4) {
+    if (list == nullptr) {
+        return;
+    }
+    if (list != shadow_right_list || position != 0) {
+        quadruple_add_item(list, position, line1, line2, line3, line4);
+        return;
+    }
+    if (fill.shadows.size() >= static_cast<size_t>(LIST_BATCH)) {
+        XmListAddItemsUnselected(list, fill.shadows.data(), static_cast<int>(fill.shadows.size()),
+                                 0);
+        free_all(fill.shadows);
+    }
+    fill.shadows.push_back(make_quadruple_item(line1, line2, line3, line4));
+}
+
+void load_both_sides(const char *dir) {
+    if (dir == nullptr) {
+        return;
+    }
+    // dir may be current_working_directory or another global we rewrite.
+    const std::string root = dir;
+    install_list_sink();
+    manage(left_list, false);
+    manage(right_list, false);
+    preserve_right_selections();
+    left_selection_pos = 0;
+    dual_list_delete_all(left_list, shadow_left_list);
+    dual_list_delete_all(right_list, shadow_right_list);
+    right_avoidable_pos = 0;
+    forget_selection_index();
+    T_strlcpy(left_dir, bare_dir(root.c_str()).c_str(), sizeof left_dir);
+    T_strlcpy(right_dir, left_dir, sizeof right_dir);
+    if (browsing_filesys) {
+        filesys_header_rows();
+        int32_t start = 0;
+        int32_t end = 0;
+        listing_dates(&start, &end);
+        filesys_tree(bare_dir(root.c_str()).c_str(), start, end);
+    } else {
+        load_backup_sides(root.c_str());
+    }
+    flush_list_sink();
+    manage(left_list, true);
+    manage(right_list, true);
+}
+
+void load_right_side(const char *dir) {
+    if (dir == nullptr) {
+        return;
+    }
+    const std::string root = dir;
+    install_list_sink();
+    manage(right_list, false);
+    dual_list_delete_all(right_list, shadow_right_list);
+    right_avoidable_pos = 0;
+    forget_selection_index();
+    T_strlcpy(right_dir, bare_dir(root.c_str()).c_str(), sizeof right_dir);
+    if (browsing_filesys) {
+        filesys_header_rows();
+        int32_t start = 0;
+        int32_t end = 0;
+        listing_dates(&start, &end);
+        filesys_dir(bare_dir(root.c_str()).c_str(), start, end);
+    } else {
+        load_backup_right(root.c_str());
+    }
+    flush_list_sink();
+    manage(right_list, true);
+}
+
+void attempt_initial_load() {
+    if (initial_load_done || left_list == nullptr || right_list == nullptr ||
+        persistent_list == nullptr || shadow_left_list == nullptr || shadow_right_list == nullptr) {
+        return;
+    }
+    initial_load_done = true;
+    initial_load_list = left_list;
+    XtAddCallback(left_list, XmNdestroyCallback, destroyCB_initial_load, nullptr);
+    load_both_sides(current_working_directory);
+}
+
+char *get_real(const char *path) {
+    static char result[XKP_TEXT_SIZE];
+    const std::string typed = path != nullptr ? path : "";
+    T_strlcpy(result, typed.c_str(), sizeof result);
+    if (!really_get_real) {
+        return result;
+    }
+    // The wildcard-free directory part is resolved; the rest (the pattern)
+    // is put back behind it unchanged.
+    size_t cut = wildcard_free_length(typed);
+    std::string work = typed.substr(0, cut);
+    std::string tail = cut < typed.size() ? "/" + typed.substr(cut + 1) : "";
+    // realpath gives what a change into the directory and getcwd would
+    // give, without moving the process's working directory.
+    struct stat st {};
+    char resolved[PATH_MAX];
+    if (stat(work.empty() ? "/" : work.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        realpath(work.empty() ? "/" : work.c_str(), resolved) == nullptr) {
+        return result;
+    }
+    std::string physical = resolved;
+    const char *mapped = actual_loop_back_path(physical.c_str());
+    if (mapped != nullptr) {
+        physical = mapped;
+    }
+    if (physical.size() > 1 && physical.back() == '/' && !tail.empty()) {
+        physical.pop_back();
+    }
+    physical += tail;
+    T_strlcpy(result, physical.c_str(), sizeof result);
+    return result;
+}
+
+void slide_left_right(int direction, Widget separator, Widget form) {
+    if (separator == nullptr || form == nullptr) {
+        return;
+    }
+    Dimension width = UxrGetProp<Dimension>(form, XmNwidth);
+    if (width == 0) {
+        return;
+    }
+    Position x = UxrGetProp<Position>(separator, XmNx);
+    float ratio = static_cast<float>(x) / static_cast<float>(width);
+    ratio += direction > 0 ? 0.1f : -0.1f;
+    ratio = std::clamp(ratio, 0.1f, 0.9f);
+    int position = static_cast<int>(ratio * static_cast<float>(width));
+    XtVaSetValues(separator, XmNx, static_cast<Position>(position), XmNleftOffset, position,
+                  nullptr);
+}

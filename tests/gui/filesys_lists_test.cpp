@@ -1,0 +1,424 @@
+// The main window's two lists in file-system mode, filled for real from a
+// scratch tree: depth, wildcards, date window, separator and header rows,
+// verbose rows, the filename filter, and the selection model (identity,
+// restore after directory changes, conflicts, select-all, the Edit menu).
+#include <gtest/gtest.h>
+
+#include "support/gui_harness.h"
+
+#include "UxXt.h"
+#include "uimx_helper.h"
+#include "xkp_glue.h"
+#include "xkp_glue_list.h"
+#include "xkp_main.h"
+#include "xkp_rows.h"
+#include "xkp_select.h"
+#include "xkp_state.h"
+#include "timefuncs.h"
+
+#include <Xm/List.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Items = std::vector<std::string>;
+
+void touch(const std::string &path, time_t mtime = 0) {
+    int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    close(fd);
+    if (mtime != 0) {
+        struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+}
+
+class FilesysListsTest : public GuiTest {
+  protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
+        T_strlcpy(tmlctime, "C", sizeof tmlctime);
+        // root/ a.txt b.c  sub1/ x.c sub1/deep/ y  sub2/ z  user1/ user2/
+        root_ = dir_.path();
+        for (const char *d : {"/sub1", "/sub1/deep", "/sub2", "/user1", "/user2"}) {
+            ASSERT_EQ(mkdir((root_ + d).c_str(), 0755), 0);
+        }
+        for (const char *f : {"/a.txt", "/b.c", "/sub1/x.c", "/sub1/deep/y", "/sub2/z"}) {
+            touch(root_ + f);
+        }
+        T_strlcpy(current_working_directory, (root_ + "/").c_str(),
+                  sizeof current_working_directory);
+    }
+    void TearDown() override {
+        set_row_sink(nullptr);
+        GuiTest::TearDown();
+    }
+    void build() {
+        shell_ = create_xkp_main();
+        ASSERT_NE(shell_, nullptr);
+        popup_interface(shell_, XtGrabNone);
+        gui::drain();
+    }
+    // Types text into a field and presses Enter.
+    void enter(Widget field, const std::string &text) {
+        put_text(field, text.c_str());
+        gui::fire(field, XmNactivateCallback);
+        gui::drain();
+    }
+    int row_of(const std::string &name) {
+        int count = get_item_count(shadow_right_list);
+        for (int i = 1; i <= count; ++i) {
+            if (name == get_line_from_item(shadow_right_list, i, 2)) {
+                return i;
+            }
+        }
+        return 0;
+    }
+    int left_row_of(const std::string &line) {
+        Items items = gui::list_items(left_list);
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i] == line) {
+                return static_cast<int>(i) + 1;
+            }
+        }
+        return 0;
+    }
+    // A click on a file row, through the list's selection callback.
+    void click_row(int position) {
+        XmListSelectPos(right_list, position, True);
+        gui::drain();
+    }
+    std::vector<int> selected_rows() {
+        std::vector<int> out;
+        for (int i = 1; i <= get_selection_count(right_list); ++i) {
+            out.push_back(get_nth_selection_pos(right_list, i));
+        }
+        return out;
+    }
+    Items remembered_paths() {
+        Items out;
+        for (int i = 1; i <= get_item_count(persistent_list); ++i) {
+            out.push_back(get_line_from_item(persistent_list, i, 2));
+        }
+        return out;
+    }
+    Widget menu_item(const char *name) {
+        std::string menu(name, 8);
+        Widget pulldown = gui::must_find(shell_, menu.c_str());
+        return XtNameToWidget(pulldown, name);
+    }
+
+    gui::TempDir dir_;
+    std::string root_;
+    Widget shell_ = nullptr;
+};
+
+TEST_F(FilesysListsTest, StartUpListsTheWorkingDirectoryToTheDepth) {
+    build();
+    // Depth 2: the root, its subdirectories, and theirs (not read further).
+    EXPECT_EQ(gui::list_items(left_list),
+              (Items{root_, "   sub1", "     deep", "   sub2", "   user1", "   user2"}));
+    EXPECT_EQ(gui::list_items(right_list),
+              (Items{"sub1/", "sub2/", "user1/", "user2/", " ", "a.txt", "b.c"}));
+    EXPECT_EQ(right_avoidable_pos, 5);
+    // Companions: keys with "!", and (empty, name, date key, extra) per row.
+    EXPECT_EQ(gui::list_items(shadow_left_list)[0], "!");
+    EXPECT_EQ(gui::list_items(shadow_left_list)[2], "     !");
+    struct stat st {};
+    ASSERT_EQ(stat((root_ + "/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(gui::list_items(shadow_right_list)[5],
+              "\na.txt\n" + std::to_string(st.st_mtime) + "\n");
+    EXPECT_STREQ(right_dir, root_.c_str());
+
+    // Depth 1: subdirectory lines, none of them read.
+    enter(recursion, "1");
+    EXPECT_EQ(gui::list_items(left_list),
+              (Items{root_, "   sub1", "   sub2", "   user1", "   user2"}));
+    // Depth 3 reaches sub1/deep's entries (no further directories there).
+    enter(recursion, "3");
+    EXPECT_EQ(get_item_count(left_list), 6);
+}
+
+TEST_F(FilesysListsTest, WildcardsFilterAndFullPathView) {
+    build();
+    enter(pathname, root_ + "/user*");
+    EXPECT_EQ(gui::list_items(left_list), (Items{root_, "   user1", "   user2"}));
+    EXPECT_EQ(gui::list_items(right_list), (Items{"user1/", "user2/", " ", "a.txt", "b.c"}));
+
+    // A wildcard escaped with a backslash is no wildcard for the root.
+    graphic_mode = 3;
+    enter(pathname, root_ + "/");
+    EXPECT_EQ(gui::list_items(left_list),
+              (Items{root_, root_ + "/sub1", root_ + "/sub1/deep", root_ + "/sub2",
+                     root_ + "/user1", root_ + "/user2"}));
+    EXPECT_EQ(gui::list_items(shadow_left_list), Items(6, "!"));
+}
+
+TEST_F(FilesysListsTest, FilenameFilterAndDateWindow) {
+    build();
+    enter(filename_filter, "*.c");
+    EXPECT_EQ(gui::list_items(right_list), (Items{"b.c"}));
+    EXPECT_EQ(right_avoidable_pos, 0) << "no directory row, no separator";
+    enter(filename_filter, "");
+    EXPECT_EQ(get_item_count(right_list), 7);
+
+    // A file a second outside the window is left out, one on its edge kept.
+    touch(root_ + "/old", 1000000000);
+    touch(root_ + "/edge", 1000000000 + 86400);
+    put_text(end_date, datestringl(1000000000 + 86400, tmlctime, 0));
+    enter(start_date, datestringl(1000000001, tmlctime, 0));
+    Items rows = gui::list_items(right_list);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), "old"), 0);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), "edge"), 1);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), "a.txt"), 0) << "modified today";
+}
+
+TEST_F(FilesysListsTest, VerboseRowsHaveHeaderModeLettersAndCachedNames) {
+    ASSERT_EQ(chmod((root_ + "/a.txt").c_str(), 04644), 0);
+    ASSERT_EQ(symlink("sub1", (root_ + "/link").c_str()), 0);
+    verbose = 1;
+    build();
+    Items rows = gui::list_items(right_list);
+    ASSERT_GE(rows.size(), 9u);
+    EXPECT_EQ(rows[0], "   Mode         Owner      Group       Size       Modified       Filename");
+    EXPECT_EQ(rows[1], " ");
+    EXPECT_EQ(rows[2].substr(0, 10), "drwxr-xr-x");
+    int a = row_of("a.txt");
+    int link = row_of("link");
+    ASSERT_GT(a, 0);
+    ASSERT_GT(link, a) << "links sort with the files, after a.txt";
+    EXPECT_EQ(rows[a - 1].substr(0, 10), "-rwSr--r--");
+    EXPECT_EQ(rows[link - 1][0], 'l');
+    EXPECT_NE(rows[a - 1].find(" a.txt"), std::string::npos);
+
+    // Neither header row can be selected, nor the separator.
+    for (int p : {1, 2, right_avoidable_pos}) {
+        click_row(p);
+        EXPECT_TRUE(selected_rows().empty()) << p;
+    }
+}
+
+TEST_F(FilesysListsTest, SelectionsSurviveDirectoryChangesAndComeBackSelected) {
+    build();
+    click_row(row_of("a.txt"));
+    EXPECT_EQ(selected_rows(), (std::vector<int>{row_of("a.txt")}));
+
+    // Into sub1 by a single click on its directory line: a.txt is remembered.
+    XmListSelectPos(left_list, left_row_of("   sub1"), True);
+    gui::drain();
+    EXPECT_EQ(std::string(current_working_directory), root_ + "/sub1/");
+    EXPECT_EQ(gui::text_of(pathname), root_ + "/sub1/");
+    EXPECT_EQ(gui::list_items(right_list), (Items{"deep/", " ", "x.c"}));
+    EXPECT_EQ(remembered_paths(), (Items{root_ + "/a.txt"}));
+    click_row(row_of("x.c"));
+    click_row(row_of("deep/"));
+
+    // Back at the root: a.txt selected again, the sub1 selections remembered.
+    XmListSelectPos(left_list, 1, True);
+    gui::drain();
+    EXPECT_EQ(selected_rows(), (std::vector<int>{row_of("a.txt")}));
+    // In row order of the directory they were selected in.
+    EXPECT_EQ(remembered_paths(),
+              (Items{root_ + "/a.txt", root_ + "/sub1/deep/", root_ + "/sub1/x.c"}));
+
+    // Preserving twice keeps one entry per selection.
+    preserve_right_selections();
+    preserve_right_selections();
+    EXPECT_EQ(get_item_count(persistent_list), 3);
+
+    // Deselecting forgets it; the other directories' selections stay.
+    XmListDeselectPos(right_list, row_of("a.txt"));
+    int pos = row_of("a.txt");
+    int none = 0;
+    validate_right_selection(pos, 0, &none);
+    EXPECT_EQ(remembered_paths(), (Items{root_ + "/sub1/deep/", root_ + "/sub1/x.c"}));
+
+    // Double click on sub1: both lists rooted there, its selections back.
+    XmListSelectPos(left_list, left_row_of("   sub1"), False);
+    gui::fire(left_list, XmNdefaultActionCallback);
+    gui::drain();
+    EXPECT_EQ(gui::list_items(left_list), (Items{root_ + "/sub1", "   deep"}));
+    EXPECT_EQ(selected_rows().size(), 2u);
+
+    // The Edit menu: clear for this directory, discard the rest.
+    gui::fire(menu_item("menu1_p2_b1"), XmNactivateCallback);
+    EXPECT_TRUE(selected_rows().empty());
+    EXPECT_TRUE(remembered_paths().empty());
+}
+
+TEST_F(FilesysListsTest, EditMenuSelectAllAndDiscard) {
+    build();
+    gui::fire(menu_item("menu1_p2_b2"), XmNactivateCallback);
+    gui::drain();
+    // Every row but the separator.
+    EXPECT_EQ(selected_rows(), (std::vector<int>{1, 2, 3, 4, 6, 7}));
+    XmListSelectPos(left_list, left_row_of("   sub2"), True);
+    gui::drain();
+    EXPECT_EQ(get_item_count(persistent_list), 6);
+    click_row(row_of("z"));
+    gui::fire(menu_item("menu1_p2_b3"), XmNactivateCallback);
+    EXPECT_EQ(get_item_count(persistent_list), 0) << "discard drops other directories";
+    EXPECT_EQ(selected_rows().size(), 1u) << "the current row stays selected";
+    // It is remembered again at the next directory change.
+    XmListSelectPos(left_list, 1, True);
+    gui::drain();
+    EXPECT_EQ(remembered_paths(), (Items{root_ + "/sub2/z"}));
+    EXPECT_TRUE(selected_rows().empty());
+}
+
+// Backed-up rows (several dates of one name) fed through the row seam: the
+// conflict rule and select-all's newest-version rule.
+TEST_F(FilesysListsTest, VersionsOfOneFileConflictDirectoriesDoNot) {
+    build();
+    browsing_filesys = 0;
+    dual_list_delete_all(right_list, shadow_right_list);
+    right_avoidable_pos = 0;
+    T_strlcpy(right_dir, "/home/ann", sizeof right_dir);
+    install_list_sink();
+    const char *rows[][3] = {{"Backup Date  Filename", " ", " "},
+                             {" ", " ", " "},
+                             {"d1", "dir/", "300"},
+                             {"d2", "dir/", "200"},
+                             {" ", " ", " "},
+                             {"f1", "f", "300"},
+                             {"f2", "f", "200"},
+                             {"f3", "f", "100"},
+                             {"g1", "g", "100"}};
+    for (auto &r : rows) {
+        add_right_list(r[0], r[1], r[2], " ", 0);
+    }
+    flush_list_sink();
+    ASSERT_EQ(get_item_count(right_list), 9);
+    EXPECT_EQ(right_avoidable_pos, 5);
+
+    click_row(3);
+    click_row(4);
+    EXPECT_EQ(selected_rows(), (std::vector<int>{3, 4})) << "two dates of a directory";
+    click_row(7);
+    click_row(6);
+    click_row(8);
+    EXPECT_EQ(selected_rows(), (std::vector<int>{3, 4, 7})) << "the first version clicked stays";
+    true_image = 1;
+    XmListDeselectAllItems(right_list);
+    click_row(3);
+    click_row(4);
+    EXPECT_EQ(selected_rows(), (std::vector<int>{3})) << "true image: one date per directory";
+    true_image = 0;
+
+    select_all_filenames();
+    EXPECT_EQ(selected_rows(), (std::vector<int>{3, 4, 6, 9}));
+
+    // Remembered versions come back selected through the batch, and leave
+    // persistent_list until the next preserve.
+    preserve_right_selections();
+    EXPECT_EQ(get_item_count(persistent_list), 4);
+    EXPECT_EQ(get_line_from_item(persistent_list, 3, 2), std::string("/home/ann/f"));
+    dual_list_delete_all(right_list, shadow_right_list);
+    for (auto &r : rows) {
+        add_right_list(r[0], r[1], r[2], " ", 0);
+    }
+    flush_list_sink();
+    EXPECT_EQ(selected_rows(), (std::vector<int>{3, 4, 6, 9}));
+    EXPECT_EQ(get_item_count(persistent_list), 0);
+}
+
+TEST_F(FilesysListsTest, SelectionPathOfIndentedLines) {
+    build();
+    EXPECT_EQ(left_selection_pos, 0);
+    char out[XKP_TEXT_SIZE];
+    extract_selection_path(out);
+    EXPECT_EQ(std::string(out), std::string(current_working_directory));
+    XmListSelectPos(left_list, left_row_of("     deep"), False);
+    extract_selection_path(out);
+    EXPECT_EQ(std::string(out), root_ + "/sub1/deep/");
+    EXPECT_EQ(left_selection_pos, 3);
+    XmListSelectPos(left_list, 1, False);
+    extract_selection_path(out);
+    EXPECT_EQ(std::string(out), root_ + "/");
+}
+
+TEST_F(FilesysListsTest, GetRealResolvesLinksOnlyWhenAsked) {
+    ASSERT_EQ(symlink(root_.c_str(), (root_ + "/sub2/back").c_str()), 0);
+    std::string through = root_ + "/sub2/back/sub1";
+    struct Case {
+        std::string typed;
+        int really;
+        std::string want;
+    } cases[] = {
+        {through, 1, root_ + "/sub1"},
+        {through + "/", 1, root_ + "/sub1"},
+        {through, 0, through},
+        {root_ + "/sub2/back/us*", 1, root_ + "/us*"},
+        {root_ + "/sub2/back/u\\*x", 1, root_ + "/sub2/back/u\\*x"},
+        {root_ + "/missing/dir", 1, root_ + "/missing/dir"},
+        {"/", 1, "/"},
+    };
+    for (const Case &c : cases) {
+        really_get_real = c.really;
+        EXPECT_EQ(std::string(get_real(c.typed.c_str())), c.want) << c.typed;
+    }
+}
+
+TEST_F(FilesysListsTest, ArrowsSlideTheDividerWithinBounds) {
+    build();
+    Widget separator = UxXkp_mainContext->Uxseparator2;
+    Widget form = UxXkp_mainContext->Uxform4;
+    Widget right = gui::must_find(shell_, "arrowButton1");
+    Widget left = gui::must_find(shell_, "arrowButton2");
+    int width = UxrGetProp<Dimension>(form, XmNwidth);
+    ASSERT_GT(width, 100);
+    int before = UxrGetProp<Position>(separator, XmNx);
+    gui::fire(right, XmNactivateCallback);
+    gui::drain();
+    int after = UxrGetProp<Position>(separator, XmNx);
+    EXPECT_NEAR(after - before, width / 10, 2);
+    EXPECT_EQ(UxrGetProp<int>(separator, XmNleftOffset), after);
+    for (int i = 0; i < 12; ++i) {
+        gui::fire(right, XmNactivateCallback);
+        gui::drain();
+    }
+    EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), width * 9 / 10, 2);
+    for (int i = 0; i < 12; ++i) {
+        gui::fire(left, XmNactivateCallback);
+        gui::drain();
+    }
+    EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), width / 10, 2);
+}
+
+TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
+    const std::string odd[] = {"with blank", "new\nline", "quote'\"$`\\", "\xe9t\xe9", "-dash"};
+    for (const std::string &n : odd) {
+        touch(root_ + "/sub2/" + n);
+    }
+    ASSERT_EQ(mkdir((root_ + "/sub2/closed").c_str(), 0), 0);
+    build();
+    XmListSelectPos(left_list, left_row_of("   sub2"), True);
+    gui::drain();
+    for (const std::string &n : odd) {
+        int r = row_of(n);
+        EXPECT_GT(r, 0) << n;
+        click_row(r);
+    }
+    // The names come back byte for byte from the remembered selections.
+    XmListSelectPos(left_list, 1, True);
+    gui::drain();
+    Items paths = remembered_paths();
+    ASSERT_EQ(paths.size(), 5u);
+    for (const std::string &n : odd) {
+        EXPECT_NE(std::find(paths.begin(), paths.end(), root_ + "/sub2/" + n), paths.end()) << n;
+    }
+    // A directory that cannot be opened gets no line of its own (root can
+    // open any).
+    EXPECT_EQ(left_row_of("     closed") > 0, geteuid() == 0);
+    chmod((root_ + "/sub2/closed").c_str(), 0755);
+}
+
+} // namespace
