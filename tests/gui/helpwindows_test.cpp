@@ -300,15 +300,6 @@ TEST_F(HelpWindowsTest, VersionWindow) {
     EXPECT_EQ(shells("xkp_version")[0], second);
 }
 
-TEST_F(HelpWindowsTest, AnnouncementReplacesWhateverTheTextHeld) {
-    Widget shell = create_xkp_version();
-    Widget text = gui::must_find(shell, "text12");
-    XmTextSetString(text, const_cast<char *>("stale"));
-    generate_announcement(text);
-    EXPECT_EQ(gui::text_of(text), "2004100719");
-    generate_announcement(nullptr);
-}
-
 // The installed help, as the staged product root holds it: every index item
 // opens a window with text in it.
 using InstalledHelpTest = GuiTest;

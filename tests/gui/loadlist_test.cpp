@@ -108,12 +108,6 @@ TEST_F(LoadListTest, CountsAcrossBatchesAndTheLineLimit) {
     }
 }
 
-TEST_F(LoadListTest, ListItemsAreAppended) {
-    load_list_from_fd(list_, stream("first\n"), 0);
-    load_list_from_fd(list_, stream("second\n"), 0);
-    EXPECT_EQ(gui::list_items(list_), (Items{"first", "second"}));
-}
-
 TEST_F(LoadListTest, TextModeAppendsLinesAtTheEnd) {
     XmTextSetString(text_, ux_str("kept\n"));
     FILE *f = stream("one  \ntwo\t\npartial");

@@ -66,18 +66,6 @@ TEST(ListLine, ModesShapeTheItem) {
     }
 }
 
-TEST(ListLine, LongFieldsAreNotCut) {
-    // A line of the loader holds at most 1536 characters, below the 2048 a
-    // field may have: nothing of it is lost in mode -4 or N.
-    std::string word(1400, 'w');
-    std::string line = word + " path";
-    std::string out;
-    list_line_item(line.c_str(), -4, out);
-    EXPECT_EQ(out, word + " ");
-    list_line_item(line.c_str(), 1, out);
-    EXPECT_EQ(out, word);
-}
-
 // Mode -4 written with the field routines, field by field.
 std::string all_but_last_reference(const char *line) {
     std::string out;
