@@ -12,21 +12,6 @@
 #include "xkp_version.h"
 #include "xkp_viewselect.h"
 
-// Backup-mode listing (xkp_backuplist).
-void load_backup_sides(const char *) {}
-void load_backup_right(const char *) {}
-
-// Backup-image list and date range (xkp_glue: image list).
-void load_image_list(const char *) {}
-void attempt_image_load(const char *) {}
-void wisely_choose_dates(int) {}
-void set_keyword_dates() {}
-int total_image_files(const char *, const char *) {
-    return 0;
-}
-void set_dates_from_images() {}
-void clear_backup_images(int) {}
-
 // Requests (xkp_glue: request file and command lines; start dialog).
 void fill_temp_file(int, const char *, const char *, const char *) {}
 void request_backup_selected() {}

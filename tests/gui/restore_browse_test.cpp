@@ -1,0 +1,661 @@
+// The restore browse on the real main window against scripted command
+// programs: the image list and its rows, the default, keyword and chosen
+// dates, the browse limit, the kplist command lines and the backed-up tree
+// in the two lists, and the statuses the programs answer with.
+#include <gtest/gtest.h>
+
+#include "support/gui_harness.h"
+
+#include "UxXt.h"
+#include "kpconf_api.h"
+#include "timefuncs.h"
+#include "uimx_helper.h"
+#include "unixconf_api.h"
+#include "xkp_glue.h"
+#include "xkp_images.h"
+#include "xkp_main.h"
+#include "xkp_restorecmd.h"
+#include "xkp_rows.h"
+#include "xkp_state.h"
+#include "xkp_tree.h"
+
+#include <Xm/List.h>
+#include <Xm/MessageB.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Items = std::vector<std::string>;
+
+// The arguments after the first one equal to word.
+Items after(const Items &args, const std::string &word) {
+    auto it = std::find(args.begin(), args.end(), word);
+    return it == args.end() ? Items{} : Items(it + 1, args.end());
+}
+
+// One kplist line: nine numbers (device eighth), then the mode at column 0
+// of the rest, owner at 11, group at 21, the numbers at 31, the path at 69.
+std::string kpline(const std::string &path, int32_t backup, int dev = 7, int stated = -1) {
+    char numbers[96];
+    snprintf(numbers, sizeof numbers, "%d %d %d %d", 42, backup, 1000000000,
+             stated >= 0 ? stated : static_cast<int>(path.size()));
+    char r[256];
+    snprintf(r, sizeof r, "%-10s %-9s %-9s %-37s ", "-rw-r--r--", "ann", "staff", numbers);
+    char head[96];
+    snprintf(head, sizeof head, "0 33188 100 200 1 0 8 %d 3 ", dev);
+    return std::string(head) + r + path + "\n";
+}
+
+class RestoreBrowseTest : public GuiTest {
+  protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        const char *r = getenv("XKP_ROOT");
+        saved_root_ = r != nullptr ? r : "";
+        bin_ = root_.file("sorvane/bin");
+        mkdirs(bin_);
+        if (!saved_root_.empty()) {
+            // The catalog and the date definitions of the staged product.
+            symlink((saved_root_ + "/msg").c_str(), root_.file("msg").c_str());
+        }
+        setenv("XKP_ROOT", root_.path().c_str(), 1);
+        T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
+        T_strlcpy(tmlctime, "C", sizeof tmlctime);
+        T_strlcpy(current_working_directory, (work_.path() + "/").c_str(),
+                  sizeof current_working_directory);
+        T_strlcpy(current_browse_client, "ann-pc", sizeof current_browse_client);
+        users_config.loaded = 1;
+        users_config.INITIAL_BROWSE_SEARCH_LIMIT = 0;
+        for (const char *name : {"kpclimagelist", "kplist"}) {
+            fake(name);
+        }
+        answer("kpclimagelist", "", 227);
+        answer("kplist", "", 227);
+        answer_likely("", 227);
+    }
+    void TearDown() override {
+        gui::close_message_boxes();
+        GuiTest::TearDown();
+        if (saved_root_.empty()) {
+            unsetenv("XKP_ROOT");
+        } else {
+            setenv("XKP_ROOT", saved_root_.c_str(), 1);
+        }
+        users_config.loaded = 0;
+        users_config.INITIAL_BROWSE_SEARCH_LIMIT = 0;
+    }
+    static void mkdirs(const std::string &path) {
+        std::string p;
+        for (size_t i = 1; i <= path.size(); ++i) {
+            if (i == path.size() || path[i] == '/') {
+                mkdir(path.substr(0, i).c_str(), 0755);
+            }
+        }
+    }
+    // A program that records each run's arguments (a "--" line, then one
+    // per line) and answers from NAME.out / NAME.status, or for
+    // "-likelydate" from NAME.likely.out / NAME.likely.status.
+    void fake(const std::string &name) {
+        std::string d = root_.path();
+        std::string script = "#!/bin/sh\n"
+                             "echo -- >> '" +
+                             d + "/" + name +
+                             ".args'\n"
+                             "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
+                             d + "/" + name +
+                             ".args'; done\n"
+                             "case \" $* \" in *' -likelydate '*) s=likely.;; *) s=;; esac\n"
+                             "cat '" +
+                             d + "/" + name +
+                             ".'$s'out'\n"
+                             "exit $(cat '" +
+                             d + "/" + name + ".'$s'status')\n";
+        std::string path = bin_ + "/" + name;
+        FILE *f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs(script.c_str(), f);
+        fclose(f);
+        chmod(path.c_str(), 0755);
+    }
+    void write(const std::string &path, const std::string &text) {
+        FILE *f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+    }
+    void answer(const std::string &name, const std::string &out, int status) {
+        write(root_.file(name + ".out"), out);
+        write(root_.file(name + ".status"), std::to_string(status) + "\n");
+    }
+    void answer_likely(const std::string &out, int status) {
+        write(root_.file("kpclimagelist.likely.out"), out);
+        write(root_.file("kpclimagelist.likely.status"), std::to_string(status) + "\n");
+    }
+    // The argument lists of every run of name so far.
+    std::vector<Items> runs(const std::string &name) {
+        std::vector<Items> out;
+        std::string text = gui::read_file(root_.file(name + ".args"));
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t nl = text.find('\n', pos);
+            std::string line = text.substr(pos, nl - pos);
+            pos = nl == std::string::npos ? text.size() : nl + 1;
+            if (line == "--") {
+                out.emplace_back();
+            } else if (!out.empty()) {
+                out.back().push_back(line);
+            }
+        }
+        return out;
+    }
+    void forget_runs(const std::string &name) { unlink(root_.file(name + ".args").c_str()); }
+
+    void build() {
+        shell_ = create_xkp_main();
+        ASSERT_NE(shell_, nullptr);
+        popup_interface(shell_, XtGrabNone);
+        gui::drain();
+    }
+    static std::string date(int32_t t) { return datestringl(t, "C", 0); }
+    static int32_t parse(const std::string &text, int startofday) {
+        int32_t t = -1;
+        convert2unixdatel(text.c_str(), &t, startofday, "C", 0);
+        return t;
+    }
+    std::vector<std::string> boxes() {
+        std::vector<std::string> out;
+        for (const auto &b : gui::message_boxes()) {
+            out.push_back(b.text);
+        }
+        return out;
+    }
+
+    gui::TempDir root_;
+    gui::TempDir work_;
+    std::string saved_root_;
+    std::string bin_;
+    Widget shell_ = nullptr;
+};
+
+const std::string three_images = "1700000000 1731536000 120 2048 0 0 1 weekly-full year end\n"
+                                 "1700600000 1702000000 30 64 0 7 1 daily\n"
+                                 "1701200000\n";
+
+TEST_F(RestoreBrowseTest, ImageListShowsHeaderRuleAndOneFormattedRowPerImage) {
+    build();
+    answer("kpclimagelist", three_images, 0);
+    put_text(main_keyword, "year end  ");
+    load_image_list("NOT_ARCHIVE");
+    gui::drain();
+
+    Items rows = gui::list_items(image_list);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0], "Backed Up            Expires     Files        KB  Sched Type   Policy    "
+                       "                Keyword");
+    EXPECT_EQ(rows[1].substr(0, 21), "-------------------  ");
+    char want[512];
+    snprintf(want, sizeof want, "%s  %-8.8s %8d %9d  %-12.12s %-25s %s", date(1700000000).c_str(),
+             date(1731536000).c_str(), 120, 2048, "Full Backup", "weekly-full", "year end");
+    EXPECT_EQ(rows[2], want);
+    // Schedule 7 is unknown: "?"; the expiration is cut to 8 characters.
+    snprintf(want, sizeof want, "%s  %-8.8s %8d %9d  %-12.12s %-25s %s", date(1700600000).c_str(),
+             date(1702000000).c_str(), 30, 64, "?", "daily", "");
+    EXPECT_EQ(rows[3], want);
+    EXPECT_EQ(rows[3].find(date(1702000000)), std::string::npos);
+    // A line of one field: everything else empty or 0, and no crash.
+    EXPECT_EQ(rows[4].substr(0, date(1701200000).size()), date(1701200000));
+    EXPECT_NE(rows[4].find("?"), std::string::npos);
+
+    // The companion keeps the raw lines, row N+2 for item N.
+    EXPECT_EQ(gui::list_items(shadow_image_list),
+              (Items{"1700000000 1731536000 120 2048 0 0 1 weekly-full year end",
+                     "1700600000 1702000000 30 64 0 7 1 daily", "1701200000"}));
+
+    std::vector<Items> r = runs("kpclimagelist");
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r.back(), (Items{"-K", "-t", "NOT_ARCHIVE", "-X", "-d",
+                               std::to_string(let_there_be_light), "-e", std::to_string(midnight()),
+                               "-client", "ann-pc", "-keyword", "year end"}));
+}
+
+TEST_F(RestoreBrowseTest, ImageListCommandLinesFollowTheModeAndQuoteWhatTheUserTyped) {
+    build();
+    debug_enabled = 1;
+    struct Case {
+        int true_image;
+        const char *type;
+        const char *keyword;
+        const char *client;
+        std::string want_tail;
+    } cases[] = {
+        {0, "NOT_ARCHIVE", "", "ann-pc", "-client ann-pc -keyword \"\""},
+        {1, "UARC", "q\"$x`y\\", "odd client",
+         "-client 'odd client' -keyword \"q\\\"\\$x\\`y\\\\\""},
+    };
+    for (const Case &c : cases) {
+        true_image = c.true_image;
+        T_strlcpy(current_browse_client, c.client, sizeof current_browse_client);
+        put_text(main_keyword, c.keyword);
+        forget_runs("kpclimagelist");
+        gui::StdoutCapture out;
+        load_image_list(c.type);
+        std::string trace = out.stop();
+        std::string program = root_.path() + "/sorvane/bin/kpclimagelist";
+        std::string want = "debug loading image list:" + program + " " +
+                           (c.true_image ? "-TK" : "-K") + " " + dash_ct_option + " " +
+                           dash_server_option + " -t " + c.type + " -X -d " +
+                           std::to_string(let_there_be_light) + " -e " +
+                           std::to_string(midnight()) + " " + c.want_tail + "!\n";
+        EXPECT_NE(trace.find(want), std::string::npos) << trace;
+        // The program got the keyword exactly as typed.
+        std::vector<Items> r = runs("kpclimagelist");
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_EQ(r[0].back(), c.keyword);
+        EXPECT_EQ(r[0][r[0].size() - 3], c.client);
+    }
+}
+
+TEST_F(RestoreBrowseTest, ImageListStatuses) {
+    build();
+    struct Case {
+        int status;
+        size_t boxes;
+    } cases[] = {{0, 0}, {227, 0}, {25, 1}, {25, 1}, {71, 2}};
+    for (const Case &c : cases) {
+        answer("kpclimagelist", "1700000000 1 2 3 0 0 1 p k\n", c.status);
+        load_image_list("NOT_ARCHIVE");
+        gui::drain();
+        EXPECT_EQ(gui::message_boxes().size(), c.boxes) << "status " << c.status;
+        // Whatever was listed is shown, with the two header rows.
+        EXPECT_EQ(get_item_count(image_list), 3) << c.status;
+    }
+    std::vector<std::string> texts = boxes();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_NE(texts[0].find("Could not connect to server"), std::string::npos) << texts[0];
+    EXPECT_EQ(kprd_missing, 1);
+}
+
+TEST_F(RestoreBrowseTest, ChosenImagesSetTheDateRange) {
+    build();
+    answer("kpclimagelist", three_images, 0);
+    load_image_list("NOT_ARCHIVE");
+    struct Case {
+        std::vector<int> positions;
+        std::string start, end;
+    } cases[] = {
+        {{3, 4}, date(1700000000), date(1700600000)},
+        {{5}, date(1701200000), date(1701200000)},
+        {{1, 2}, date(let_there_be_light), date(midnight())},
+        {{2, 4, 5}, date(1700600000), date(1701200000)},
+    };
+    for (const Case &c : cases) {
+        // Selecting by position replaces the selection of an extended
+        // list: several positions are chosen as in a multiple list.
+        XmListDeselectAllItems(image_list);
+        XtVaSetValues(image_list, XmNselectionPolicy, XmMULTIPLE_SELECT, nullptr);
+        for (int p : c.positions) {
+            XmListSelectPos(image_list, p, False);
+        }
+        XtVaSetValues(image_list, XmNselectionPolicy, XmEXTENDED_SELECT, nullptr);
+        ASSERT_EQ(get_selection_count(image_list), static_cast<int>(c.positions.size()));
+        set_dates_from_images();
+        EXPECT_EQ(gui::text_of(start_date), c.start);
+        EXPECT_EQ(gui::text_of(end_date), c.end);
+    }
+    // Selecting is wired to the list's extended-selection callback, and it
+    // does not reload anything.
+    forget_runs("kplist");
+    XmListDeselectAllItems(image_list);
+    XmListSelectPos(image_list, 3, False);
+    XmListCallbackStruct cb{};
+    cb.reason = XmCR_EXTENDED_SELECT;
+    cb.item_position = 3;
+    XtCallCallbacks(image_list, XmNextendedSelectionCallback, &cb);
+    EXPECT_EQ(gui::text_of(start_date), date(1700000000));
+    EXPECT_TRUE(runs("kplist").empty());
+}
+
+TEST_F(RestoreBrowseTest, KeywordDatesNarrowToTheImagesFound) {
+    build();
+    answer("kpclimagelist", three_images, 0);
+    load_image_list("NOT_ARCHIVE");
+    put_text(start_date, "");
+    put_text(end_date, "");
+    set_keyword_dates();
+    EXPECT_EQ(gui::text_of(start_date), date(1700000000));
+    EXPECT_EQ(gui::text_of(end_date), date(1701200000));
+
+    // The range in the fields bounds the span.
+    put_text(start_date, date(1700500000).c_str());
+    put_text(end_date, date(1700700000).c_str());
+    set_keyword_dates();
+    EXPECT_EQ(gui::text_of(start_date), date(1700500000));
+    EXPECT_EQ(gui::text_of(end_date), date(1700700000));
+
+    // No images found: both fields show the current time.
+    answer("kpclimagelist", "", 227);
+    load_image_list("NOT_ARCHIVE");
+    int32_t before = static_cast<int32_t>(time(nullptr));
+    set_keyword_dates();
+    int32_t after = static_cast<int32_t>(time(nullptr));
+    for (Widget field : {start_date, end_date}) {
+        int32_t t = parse(gui::text_of(field), 1);
+        EXPECT_GE(t, before);
+        EXPECT_LE(t, after);
+    }
+}
+
+TEST_F(RestoreBrowseTest, KeywordEnterReloadsImagesNarrowsDatesAndLists) {
+    build();
+    enter_restore_mode(0);
+    answer("kpclimagelist", "1700000000 0 3 3 0 0 1 p monthly\n", 0);
+    forget_runs("kplist");
+    put_text(main_keyword, "monthly");
+    gui::fire(main_keyword, XmNactivateCallback);
+    gui::drain();
+    EXPECT_EQ(gui::text_of(start_date), date(1700000000));
+    EXPECT_EQ(gui::text_of(end_date), date(1700000000));
+    std::vector<Items> r = runs("kplist");
+    ASSERT_EQ(r.size(), 1u);
+    Items want_tail = {"-X",
+                       "-s",
+                       std::to_string(parse(date(1700000000), 1)),
+                       "-e",
+                       std::to_string(parse(date(1700000000), 0)),
+                       "-keyword",
+                       "monthly"};
+    ASSERT_GE(r[0].size(), want_tail.size() + 1);
+    EXPECT_EQ(Items(r[0].end() - static_cast<long>(want_tail.size()) - 1, r[0].end() - 1),
+              want_tail);
+}
+
+TEST_F(RestoreBrowseTest, DefaultStartDateComesFromTheLikelyDateAndTheSearchLimit) {
+    build();
+    const int32_t now = static_cast<int32_t>(time(nullptr));
+    struct Case {
+        std::string likely;
+        int status;
+        int32_t limit_days;
+        int32_t want; // -1: empty field (the beginning of time)
+    } cases[] = {
+        {std::to_string(now - 90 * 86400) + "\n", 0, 30, now - 30 * 86400},
+        {std::to_string(now - 90 * 86400) + "\n", 0, 0, now - 90 * 86400},
+        {std::to_string(now - 10 * 86400) + " extra words\n", 0, 30, now - 10 * 86400},
+        {"garbage\n", 0, 0, -1},
+        {"", 227, 0, -1},
+        {std::to_string(now - 90 * 86400) + "\n", 5, 0, -1},
+        {"", 227, 7, now - 7 * 86400},
+    };
+    for (const Case &c : cases) {
+        answer_likely(c.likely, c.status);
+        users_config.INITIAL_BROWSE_SEARCH_LIMIT = c.limit_days;
+        wisely_choose_dates(12);
+        std::string start = gui::text_of(start_date);
+        if (c.want < 0) {
+            // The beginning of time, which has no date text when it is not
+            // after the epoch (the time zone decides).
+            EXPECT_EQ(start, let_there_be_light >= 1 ? date(let_there_be_light) : "") << c.likely;
+        } else {
+            // The limit is taken from the clock: allow the seconds the test took.
+            int32_t got = parse(start, 1);
+            EXPECT_NEAR(static_cast<double>(got), static_cast<double>(c.want), 5.0) << c.likely;
+        }
+        EXPECT_EQ(gui::text_of(end_date), date(midnight()));
+        EXPECT_EQ(date1_latch, 0);
+        EXPECT_EQ(date2_latch, 0);
+    }
+    gui::close_message_boxes();
+
+    // The likely-date request names the image kind and the browsed client.
+    forget_runs("kpclimagelist");
+    wisely_choose_dates(3);
+    std::vector<Items> r = runs("kpclimagelist");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(after(r[0], "-likelydate"), (Items{"-t", "UARC", "-client", "ann-pc"}));
+
+    // A date the user typed survives one choice; the latch is then cleared.
+    answer_likely(std::to_string(now - 86400) + "\n", 0);
+    put_text(start_date, "1/2/23");
+    EXPECT_EQ(date1_latch, 1);
+    wisely_choose_dates(12);
+    EXPECT_EQ(gui::text_of(start_date), "1/2/23");
+    wisely_choose_dates(12);
+    EXPECT_EQ(gui::text_of(start_date), date(now - 86400));
+}
+
+TEST_F(RestoreBrowseTest, TooManyFilesPostponeTheListingUntilUpdateDisplay) {
+    build();
+    answer("kpclimagelist",
+           "1700000000 0 3000 1 0 0 1 p\n1700600000 0 2000 1 0 1 1 p\n1700700000 0 -9 1 0 1 1 p\n",
+           0);
+    answer("kplist", kpline("/data/a", 1700000000), 0);
+    browse_limit = 1000;
+    forget_runs("kplist");
+    enter_restore_mode(0);
+    gui::drain();
+    std::vector<gui::MessageBox> b = gui::message_boxes();
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(b[0].type, XmDIALOG_WARNING);
+    EXPECT_NE(b[0].text.find("large\nnumber of files (5000)"), std::string::npos) << b[0].text;
+    EXPECT_TRUE(runs("kplist").empty());
+    EXPECT_EQ(get_item_count(left_list), 0);
+    EXPECT_EQ(get_item_count(right_list), 0);
+    gui::close_message_boxes();
+
+    // Update Display lists them.
+    Widget pulldown = gui::must_find(shell_, "menu1_p2");
+    gui::fire(XtNameToWidget(pulldown, "menu1_p2_b5"), XmNactivateCallback);
+    gui::drain();
+    EXPECT_EQ(runs("kplist").size(), 1u);
+    EXPECT_GT(get_item_count(right_list), 0);
+
+    // The count only takes images within the range, negative counts not.
+    EXPECT_EQ(total_image_files(date(1700000000).c_str(), date(1700000000).c_str()), 3000);
+    EXPECT_EQ(total_image_files("", ""), 5000);
+    EXPECT_EQ(total_image_files(date(1700600001).c_str(), "garbage"), 0);
+}
+
+TEST_F(RestoreBrowseTest, EnteringEachRestoreModeUsesItsImageKind) {
+    build();
+    struct Case {
+        int kind;
+        const char *type;
+        const char *list_flag;
+    } cases[] = {{0, "NOT_ARCHIVE", "-B"},
+                 {1, "NOT_ARCHIVE", "-B"},
+                 {2, "UARC", "-A"},
+                 {3, "NOT_ARCHIVE", "-B"},
+                 {4, "NOT_ARCHIVE", "-B"}};
+    answer("kplist", kpline("/x", 1700000000), 0);
+    for (const Case &c : cases) {
+        forget_runs("kpclimagelist");
+        forget_runs("kplist");
+        enter_restore_mode(c.kind);
+        std::vector<Items> r = runs("kpclimagelist");
+        ASSERT_EQ(r.size(), 2u) << c.kind; // the likely date, then the list
+        EXPECT_EQ(after(r[0], "-likelydate"), (Items{"-t", c.type, "-client", "ann-pc"}));
+        EXPECT_EQ(r[1][0], c.kind == 1 ? "-TK" : "-K");
+        EXPECT_EQ(after(r[1], "-t").at(0), c.type);
+        std::vector<Items> l = runs("kplist");
+        ASSERT_EQ(l.size(), 1u);
+        Items &a = l[0];
+        EXPECT_EQ(std::count(a.begin(), a.end(), c.list_flag), 1) << c.kind;
+        EXPECT_EQ(std::count(a.begin(), a.end(), "-r"), c.kind >= 3 ? 1 : 0) << c.kind;
+        EXPECT_EQ(std::count(a.begin(), a.end(), "-T"), c.kind == 1 ? 1 : 0) << c.kind;
+    }
+}
+
+TEST_F(RestoreBrowseTest, ListingCommandLinesWithAndWithoutADateRange) {
+    build();
+    enter_restore_mode(0);
+    debug_enabled = 1;
+    recursion_limit = 2;
+    T_strlcpy(dash_S_option, "-S srv", sizeof dash_S_option);
+    std::string program = root_.path() + "/sorvane/bin/kplist";
+    struct Case {
+        std::string start, end, dir, want;
+    } cases[] = {
+        {date(1700000000), date(1700600000), "/home/ann/",
+         program + " " + dash_t_option + " -S srv   -B -l -b -U -W -R 2 -X -s " +
+             std::to_string(parse(date(1700000000), 1)) + " -e " +
+             std::to_string(parse(date(1700600000), 0)) + " -keyword \"\" '/home/ann/'"},
+        {"not a date", date(1700600000), "/it's/",
+         program + " " + dash_t_option +
+             " -S srv   -B -l -b -U -W -R 2 -keyword \"\" '/it'\\''s/'"},
+    };
+    for (const Case &c : cases) {
+        put_text(start_date, c.start.c_str());
+        put_text(end_date, c.end.c_str());
+        forget_runs("kplist");
+        gui::StdoutCapture out;
+        load_both_sides(c.dir.c_str());
+        std::string trace = out.stop();
+        EXPECT_NE(trace.find("debug listing image contents:" + c.want + "!\n"), std::string::npos)
+            << trace;
+        std::vector<Items> r = runs("kplist");
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_EQ(r[0].back(), c.dir); // the directory arrives intact
+        EXPECT_EQ(date1_latch + date2_latch, 0);
+    }
+}
+
+TEST_F(RestoreBrowseTest, BackedUpTreeFillsBothListsWithEveryVersion) {
+    build();
+    enter_restore_mode(0);
+    std::string listing = kpline("/data/", 1700000000) + kpline("/data/", 1700600000) +
+                          kpline("/data/b.txt", 1700000000) + kpline("/data/b.txt", 1700600000) +
+                          kpline("/data/b.txt", 1700600000) + // the same line twice
+                          kpline("/data/a\nb", 1700000000, 7, 9).substr(0) +
+                          kpline("/data/sub/", 1700600000) + kpline("/data/sub/c", 1700600000) +
+                          kpline("/data/.", 1700600000) + kpline("/data/..", 1700600000);
+    answer("kplist", listing, 0);
+    show_all_dates = 1;
+    load_both_sides("/data/");
+    gui::drain();
+    EXPECT_EQ(gui::list_items(left_list), (Items{"/data", "  sub"}));
+    Items rows = gui::list_items(right_list);
+    std::string d0 = date(1700000000), d1 = date(1700600000);
+    Items want = {"Backup Date          Filename",
+                  " ",
+                  d1 + "  sub/",
+                  " ",
+                  d0 + "  a\nb",
+                  d1 + "  b.txt",
+                  d0 + "  b.txt"};
+    EXPECT_EQ(rows, want);
+    EXPECT_EQ(right_avoidable_pos, 4);
+    // Each row's companion carries the name, the backup time and the numbers.
+    EXPECT_EQ(std::string(get_line_from_item(shadow_right_list, 6, 2)), "b.txt");
+    EXPECT_EQ(std::string(get_line_from_item(shadow_right_list, 6, 3)), "1700600000");
+    EXPECT_EQ(std::string(get_line_from_item(shadow_right_list, 6, 4)),
+              "0 33188 100 200 1 0 8 7 3");
+
+    // Only the newest date of each file.
+    show_all_dates = 0;
+    load_both_sides("/data/");
+    EXPECT_EQ(gui::list_items(right_list),
+              (Items{want[0], " ", d1 + "  sub/", " ", d0 + "  a\nb", d1 + "  b.txt"}));
+
+    // The file list of a subdirectory from the same tree, kplist not run.
+    forget_runs("kplist");
+    load_right_side("/data/sub/");
+    EXPECT_EQ(gui::list_items(right_list), (Items{want[0], " ", d1 + "  c"}));
+    load_right_side("/data/missing/");
+    EXPECT_EQ(gui::list_items(right_list), (Items{want[0], " "}));
+    EXPECT_TRUE(runs("kplist").empty());
+}
+
+TEST_F(RestoreBrowseTest, TrueImageListsTheDirectoryItself) {
+    build();
+    enter_restore_mode(1);
+    answer("kplist",
+           kpline("/data/", 1700000000) + kpline("/data/", 1700600000) +
+               kpline("/data/f", 1700600000),
+           0);
+    show_all_dates = 1;
+    load_both_sides("/data/");
+    std::string d0 = date(1700000000), d1 = date(1700600000);
+    EXPECT_EQ(gui::list_items(right_list), (Items{"Backup Date          Filename", " ", d1 + "  .",
+                                                  d0 + "  .", " ", d1 + "  f"}));
+}
+
+TEST_F(RestoreBrowseTest, RootDeviceDecidesWholeFileSystemRestore) {
+    build();
+    enter_restore_mode(0);
+    struct Case {
+        std::vector<int> root_devices;
+        int want;
+    } cases[] = {{{7, 7}, 1}, {{7, 8}, 0}, {{-1}, 0}, {{}, 0}};
+    for (const Case &c : cases) {
+        std::string listing;
+        int32_t t = 1700000000;
+        for (int dev : c.root_devices) {
+            listing += kpline("/data/", t++, dev);
+        }
+        listing += kpline("/data/f", 1700000000, 9);
+        answer("kplist", listing, 0);
+        load_both_sides("/data/");
+        EXPECT_EQ(root_filesys_only_possible, c.want) << c.root_devices.size();
+    }
+}
+
+TEST_F(RestoreBrowseTest, ListingStatusesAndBadLines) {
+    build();
+    enter_restore_mode(0);
+    gui::close_message_boxes();
+    struct Case {
+        std::string out;
+        int status;
+        size_t boxes;
+        const char *text; // in the newest box
+        int rows;         // file-list rows after the load
+    } cases[] = {
+        {"", 227, 1, "Could not find any files that match the date range", 2},
+        // A partial listing before a failure is shown, the failure reported.
+        {kpline("/d/x", 1700000000), 25, 2, "Could not connect to server", 3},
+        {kpline("/d/x", 1700000000), 25, 2, nullptr, 3}, // once per run
+        // Short, garbled lines, an impossible length, no final newline.
+        {"1 2 3\n\n garbage line\n" + kpline("/d/y", 1700000000, 7, 99999) + "9 9 9 9 9 9 9 9 9 " +
+             std::string(200, 'x'),
+         0, 2, nullptr, -1},
+    };
+    for (const Case &c : cases) {
+        answer("kplist", c.out, c.status);
+        load_both_sides("/d/");
+        gui::drain();
+        std::vector<std::string> texts = boxes();
+        EXPECT_EQ(texts.size(), c.boxes) << c.status;
+        if (c.text != nullptr && !texts.empty()) {
+            EXPECT_NE(texts.back().find(c.text), std::string::npos) << texts.back();
+        }
+        if (c.rows >= 0) {
+            EXPECT_EQ(get_item_count(right_list), c.rows) << c.status;
+        }
+        EXPECT_EQ(get_item_count(right_list), get_item_count(shadow_right_list));
+        EXPECT_EQ(get_item_count(left_list), get_item_count(shadow_left_list));
+    }
+}
+
+TEST_F(RestoreBrowseTest, LeftDirectoryWithDotDotStartsTheTreeHigher) {
+    build();
+    enter_restore_mode(0);
+    answer("kplist",
+           kpline("/home/", 1700000000) + kpline("/home/ann/", 1700000000) +
+               kpline("/home/ann/f", 1700000000),
+           0);
+    load_both_sides("/home/ann/../");
+    EXPECT_EQ(minimum_depth, 2);
+    Items left = gui::list_items(left_list);
+    ASSERT_FALSE(left.empty());
+    EXPECT_EQ(left[0], "/home");
+}
+
+} // namespace
