@@ -515,15 +515,6 @@ bool ImageListing::open_memory(std::string_view lst, std::string_view idx, std::
         err = "catalog index size does not match its count";
         return false;
     }
-    for (uint64_t i = 0; i < count; ++i) {
-        IdxRec r;
-        memcpy(&r, idx.data() + 16 + i * sizeof r, sizeof r);
-        if (r.off > lst.size() || r.len > lst.size() - r.off || r.path_off > r.len ||
-            r.path_len > r.len - r.path_off || r.path_len == 0 || lst[r.off + r.path_off] != '/') {
-            err = "catalog index record " + std::to_string(i) + " is out of bounds";
-            return false;
-        }
-    }
     count_ = static_cast<size_t>(count);
     return true;
 }
@@ -536,14 +527,39 @@ IdxRec rec_at(const unsigned char *idx, size_t i) {
 }
 } // namespace
 
-std::string_view ImageListing::line(size_t i) const {
+// Records are checked when read, not when the image is opened: a listing
+// query touches a few pages of a large image, and checking every record up
+// front would read all of it. A record pointing outside the listing reads
+// as empty.
+bool ImageListing::record(size_t i, uint64_t &off, uint32_t &len, uint32_t &path_off,
+                          uint32_t &path_len) const {
+    if (i >= count_)
+        return false;
     IdxRec r = rec_at(idx_, i);
-    return std::string_view(lst_ + r.off, r.len);
+    if (r.off > lst_size_ || r.len > lst_size_ - r.off || r.path_off > r.len ||
+        r.path_len > r.len - r.path_off || r.path_len == 0)
+        return false;
+    off = r.off;
+    len = r.len;
+    path_off = r.path_off;
+    path_len = r.path_len;
+    return true;
+}
+
+std::string_view ImageListing::line(size_t i) const {
+    uint64_t off;
+    uint32_t len, po, pl;
+    if (!record(i, off, len, po, pl))
+        return {};
+    return std::string_view(lst_ + off, len);
 }
 
 std::string_view ImageListing::path(size_t i) const {
-    IdxRec r = rec_at(idx_, i);
-    return std::string_view(lst_ + r.off + r.path_off, r.path_len);
+    uint64_t off;
+    uint32_t len, po, pl;
+    if (!record(i, off, len, po, pl))
+        return {};
+    return std::string_view(lst_ + off + po, pl);
 }
 
 int ImageListing::depth(size_t i) const {

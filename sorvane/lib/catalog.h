@@ -100,7 +100,7 @@ std::vector<ImageHeader> load_image_headers(const std::string &dir,
                                             std::vector<std::string> *bad = nullptr);
 
 // Read access to one image's listing through the index. Both files are
-// mapped read-only; the index is checked against the listing when opened.
+// mapped read-only.
 class ImageListing {
   public:
     ImageListing() = default;
@@ -110,7 +110,9 @@ class ImageListing {
     ImageListing(ImageListing &&o) noexcept;
     ImageListing &operator=(ImageListing &&o) noexcept;
 
-    // Opens ID.lst and ID.idx of dir. False with err when missing or corrupt.
+    // Opens ID.lst and ID.idx of dir. False with err when missing or when
+    // the index's size does not match its count; a record pointing outside
+    // the listing reads as an empty line and path.
     bool open(const std::string &dir, const std::string &id, std::string &err);
     // The same from memory (used by the fuzz target and the tests): the
     // texts must outlive the object.
@@ -133,6 +135,8 @@ class ImageListing {
                      const std::function<void(size_t)> &fn) const;
 
   private:
+    bool record(size_t i, uint64_t &off, uint32_t &len, uint32_t &path_off,
+                uint32_t &path_len) const;
     size_t lower_bound(std::string_view key) const;
     size_t after_prefix(std::string_view prefix) const;
     void unmap();

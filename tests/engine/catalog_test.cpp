@@ -161,21 +161,36 @@ TEST_F(CatalogDir, HeadersRoundTripAndBadOnesAreSkipped) {
     EXPECT_EQ(bad, std::vector<std::string>{"0000000005.hdr"});
 }
 
-TEST(ImageListingMemory, RejectsIndexesThatPointOutside) {
+TEST(ImageListingMemory, RecordsPointingOutsideReadAsEmpty) {
     std::string lst = format_listing_line(line_for("/a"));
-    std::string idx = "KPIDX1\n";
-    idx.push_back('\0');
-    unsigned long long count = 1;
-    idx.append(reinterpret_cast<const char *>(&count), 8);
-    struct {
-        unsigned long long off;
-        unsigned len, path_off, path_len, depth;
-    } rec{0, static_cast<unsigned>(lst.size()) + 5, 0, 2, 1};
-    idx.append(reinterpret_cast<const char *>(&rec), sizeof rec);
+    auto index = [&](unsigned len) {
+        std::string idx = "KPIDX1\n";
+        idx.push_back('\0');
+        unsigned long long count = 1;
+        idx.append(reinterpret_cast<const char *>(&count), 8);
+        struct {
+            unsigned long long off;
+            unsigned len, path_off, path_len, depth;
+        } rec{0, len, static_cast<unsigned>(lst.size()) - 3, 2, 1};
+        idx.append(reinterpret_cast<const char *>(&rec), sizeof rec);
+        return idx;
+    };
+    std::string good = index(static_cast<unsigned>(lst.size()));
+    std::string bad = index(static_cast<unsigned>(lst.size()) + 5);
     ImageListing img;
     std::string err;
-    EXPECT_FALSE(img.open_memory(lst, idx, err));
-    EXPECT_FALSE(img.open_memory(lst, idx.substr(0, 20), err));
+    ASSERT_TRUE(img.open_memory(lst, good, err)) << err;
+    EXPECT_EQ(img.path(0), "/a");
+    EXPECT_EQ(img.find("/a"), 0u);
+    ASSERT_TRUE(img.open_memory(lst, bad, err)) << err;
+    EXPECT_TRUE(img.line(0).empty());
+    EXPECT_EQ(img.find("/a"), img.size());
+    int calls = 0;
+    img.for_each_in("/", -1, [&](size_t) { ++calls; });
+    EXPECT_EQ(calls, 0);
+    // An index whose size does not match its count is refused.
+    EXPECT_FALSE(img.open_memory(lst, good.substr(0, 20), err));
+    EXPECT_FALSE(img.open_memory(lst, good + "x", err));
     EXPECT_FALSE(img.open_memory(lst, "", err));
 }
 
