@@ -13,15 +13,8 @@
 #include "xkp_viewselect.h"
 
 // Requests (xkp_glue: request file and command lines; start dialog).
-void fill_temp_file(int, const char *, const char *, const char *) {}
-void request_backup_selected() {}
-void request_backup_directory() {}
-void request_backup_database() {}
-void request_archive_selected() {}
-void request_archive_directory() {}
 void request_restore_selected() {}
 void request_restore_directory() {}
-void request_restore_database() {}
 
 // Dialogs (xkp_config, xkp_altpath, xkp_progress, xkp_viewselect, xkp_help,
 // xkp_helpindex, xkp_version). A null window is not shown.

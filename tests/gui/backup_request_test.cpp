@@ -1,0 +1,574 @@
+// Backup, archive and database-script requests through the real main window
+// and start dialog, against recording programs: the exact command lines,
+// the request files, hostile names and keywords reaching the program as
+// typed, the progress-log names, the dialog's hiding rules and toggles, and
+// what happens to the selections on OK and Cancel.
+#include <gtest/gtest.h>
+
+#include "support/gui_harness.h"
+
+#include "UxXt.h"
+#include "timefuncs.h"
+#include "uimx_helper.h"
+#include "unixconf_api.h"
+#include "xkp_confirm.h"
+#include "xkp_glue.h"
+#include "xkp_main.h"
+#include "xkp_request.h"
+#include "xkp_state.h"
+
+#include <X11/IntrinsicP.h>
+#include <Xm/List.h>
+#include <Xm/ToggleB.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Items = std::vector<std::string>;
+
+// Splits a NUL-separated record.
+Items split0(const std::string &text) {
+    Items out;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\0') {
+            out.push_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return out;
+}
+
+void write_file(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+const std::string hostile[] = {
+    "plain", "two  blanks", "quote'single", "quote\"double",    "$HOME and $(id)",
+    "`id`",  "back\\slash", "new\nline",    "semi;colon|pipe&", "-k",
+    "*?[",
+};
+
+class BackupRequestTest : public GuiTest {
+  protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
+        T_strlcpy(tmlctime, "C", sizeof tmlctime);
+        const char *root = getenv("XKP_ROOT");
+        saved_root_ = root != nullptr ? root : "";
+        saved_home_ = getenv("HOME") != nullptr ? getenv("HOME") : "";
+        // A product root of recording programs, with the installed catalog.
+        prod_ = dir_.path() + "/root";
+        home_ = dir_.path() + "/home";
+        tree_ = dir_.path() + "/tree";
+        tmp_ = dir_.path() + "/tmp";
+        for (const std::string &d :
+             {prod_, prod_ + "/sorvane", prod_ + "/sorvane/bin", home_, tree_, tmp_}) {
+            ASSERT_EQ(mkdir(d.c_str(), 0755), 0) << d;
+        }
+        if (!saved_root_.empty()) {
+            symlink((saved_root_ + "/msg").c_str(), (prod_ + "/msg").c_str());
+        }
+        setenv("XKP_ROOT", prod_.c_str(), 1);
+        setenv("HOME", home_.c_str(), 1);
+        setenv("TMPDIR", tmp_.c_str(), 1);
+        for (const char *p : {"kpbackup", "kparchive", "kphdb"}) {
+            fake(p, 0);
+        }
+        for (const std::string &n : hostile) {
+            int fd = open((tree_ + "/" + n).c_str(), O_CREAT | O_WRONLY, 0644);
+            ASSERT_GE(fd, 0) << n;
+            close(fd);
+        }
+        T_strlcpy(current_working_directory, (tree_ + "/").c_str(),
+                  sizeof current_working_directory);
+    }
+    void TearDown() override {
+        gui::close_message_boxes();
+        GuiTest::TearDown();
+        setenv("XKP_ROOT", saved_root_.c_str(), 1);
+        setenv("HOME", saved_home_.c_str(), 1);
+        unsetenv("TMPDIR");
+        users_config.KPBACKUP_POLICY.reset();
+        users_config.KPBACKUP_SCHED.reset();
+    }
+    // A program that records its arguments (NUL-separated, one record per
+    // run in NAME.args.N) and a copy of its request file, then exits.
+    void fake(const std::string &name, int status) {
+        std::string path = prod_ + "/sorvane/bin/" + name;
+        std::ofstream s(path);
+        s << "#!/bin/sh\n"
+          << "me='" << path << "'\n"
+          << "n=1; while [ -e \"$me.args.$n\" ]; do n=$((n+1)); done\n"
+          << "printf '%s\\0' \"$@\" > \"$me.args.$n\"\n"
+          << "prev=\n"
+          << "for a in \"$@\"; do\n"
+          << "  if [ \"$prev\" = -f ]; then cp \"$a\" \"$me.request.$n\"; fi\n"
+          << "  if [ \"$prev\" = -L ]; then [ -f \"$a\" ] && echo exists > \"$me.log.$n\"; fi\n"
+          << "  prev=$a\n"
+          << "done\n"
+          << "exit " << status << "\n";
+        s.close();
+        chmod(path.c_str(), 0755);
+    }
+    Items args(const std::string &name, int run = 1) {
+        return split0(
+            gui::read_file(prod_ + "/sorvane/bin/" + name + ".args." + std::to_string(run)));
+    }
+    std::string request(const std::string &name, int run = 1) {
+        return gui::read_file(prod_ + "/sorvane/bin/" + name + ".request." + std::to_string(run));
+    }
+    void build() {
+        shell_ = create_xkp_main();
+        ASSERT_NE(shell_, nullptr);
+        popup_interface(shell_, XtGrabNone);
+        gui::drain();
+    }
+    Widget menu_item(const char *name) {
+        std::string menu(name, 8);
+        return XtNameToWidget(gui::must_find(shell_, menu.c_str()), name);
+    }
+    Widget dialog() {
+        for (Cardinal i = 0; i < UxTopLevel->core.num_popups; ++i) {
+            Widget s = UxTopLevel->core.popup_list[i];
+            if (!s->core.being_destroyed && strcmp(XtName(s), "xkp_confirm") == 0) {
+                return s;
+            }
+        }
+        return nullptr;
+    }
+    Widget part(const char *name) { return gui::must_find(dialog(), name); }
+    void select_names(const Items &names) {
+        int count = get_item_count(shadow_right_list);
+        for (int i = 1; i <= count; ++i) {
+            std::string name = get_line_from_item(shadow_right_list, i, 2);
+            if (std::find(names.begin(), names.end(), name) != names.end()) {
+                XmListSelectPos(right_list, i, True);
+            }
+        }
+        gui::drain();
+    }
+    void request_item(const char *name) {
+        gui::fire(menu_item(name), XmNactivateCallback);
+        gui::drain();
+    }
+    // OK, with the command the dialog ran as the trace shows it.
+    std::string ok() {
+        debug_enabled = 1;
+        gui::StdoutCapture capture;
+        gui::click(part("pushButton6"));
+        gui::drain();
+        std::string out = capture.stop();
+        debug_enabled = 0;
+        const std::string mark = "debug confirm command:";
+        size_t at = out.find(mark);
+        if (at == std::string::npos) {
+            return "";
+        }
+        size_t end = out.rfind("!\n");
+        return out.substr(at + mark.size(), end - at - mark.size());
+    }
+    Items message_texts() {
+        Items out;
+        for (const gui::MessageBox &m : gui::message_boxes()) {
+            out.push_back(m.text);
+        }
+        return out;
+    }
+
+    gui::TempDir dir_;
+    std::string saved_root_, saved_home_, prod_, home_, tree_, tmp_;
+    Widget shell_ = nullptr;
+};
+
+TEST_F(BackupRequestTest, BackupOfSelectedFilesRunsTheExactCommandWithHostileNamesAndKeyword) {
+    build();
+    select_names({hostile, hostile + std::size(hostile)});
+    ASSERT_EQ(get_selection_count(right_list), static_cast<int>(std::size(hostile)));
+    request_item("menu1_p4_b1");
+    ASSERT_NE(dialog(), nullptr);
+    EXPECT_EQ(gui::label_of(part("label5")), "OK to backup these files?");
+    EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.bkup.001");
+    EXPECT_TRUE(gui::managed(part("text5")));
+    for (const char *hidden :
+         {"toggleButton3", "toggleButton7", "toggleButton15", "toggleButtonDummy"}) {
+        EXPECT_FALSE(gui::managed(part(hidden))) << hidden;
+    }
+    Items shown = gui::list_items(part("scrolledList5"));
+    ASSERT_EQ(shown.size(), std::size(hostile));
+    std::string tmpfile = temp_filename;
+    ASSERT_EQ(tmpfile.rfind(tmp_ + "/", 0), 0u) << tmpfile;
+
+    {
+        const std::string keyword = "k'\"$`\\ \tx$(id) -f /etc";
+        put_text(part("text5"), (keyword + "   ").c_str());
+        // The request file of the selections: counted lines in list order.
+        // In list order: the file list's byte order.
+        Items names(std::begin(hostile), std::end(hostile));
+        std::sort(names.begin(), names.end());
+        std::string want_request;
+        for (const std::string &n : names) {
+            std::string p = tree_ + "/" + n;
+            want_request += std::to_string(p.size()) + " " + p + "\n";
+        }
+        EXPECT_EQ(gui::read_file(tmpfile), want_request);
+
+        std::string log = home_ + "/kplog.bkup.001";
+        std::string cmd = ok();
+        EXPECT_EQ(cmd, prod_ + "/sorvane/bin/kpbackup  " + " -k " +
+                           apostrophize(keyword.c_str()).value() + "  -L " + log + " -f " +
+                           tmpfile);
+        EXPECT_EQ(args("kpbackup"), (Items{"-k", keyword, "-L", log, "-f", tmpfile}));
+        EXPECT_EQ(request("kpbackup"), want_request);
+        EXPECT_EQ(gui::read_file(prod_ + "/sorvane/bin/kpbackup.log.1"), "exists\n");
+    }
+    // After OK: no dialog, no selections, the state cleared.
+    EXPECT_EQ(dialog(), nullptr);
+    EXPECT_EQ(get_item_count(persistent_list), 0);
+    EXPECT_EQ(get_selection_count(right_list), 0);
+    EXPECT_STREQ(temp_filename, "");
+    EXPECT_STREQ(confirmed_cmd, "");
+    EXPECT_TRUE(message_texts().empty());
+
+    // The keyword is offered again; the next log gets the next number.
+    select_names({"plain"});
+    request_item("menu1_p4_b1");
+    ASSERT_NE(dialog(), nullptr);
+    EXPECT_EQ(gui::text_of(part("text5")), "k'\"$`\\ \tx$(id) -f /etc");
+    EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.bkup.002");
+}
+
+TEST_F(BackupRequestTest, SearchDirectoryRequestsPassTheDirectoryAsOneWord) {
+    for (const std::string &n :
+         {std::string("dir 'q' \"d\" $x `y` \\z\nend"), std::string("-rf")}) {
+        ASSERT_EQ(mkdir((tree_ + "/" + n + ".d").c_str(), 0755), 0);
+    }
+    build();
+    int run = 0;
+    for (const std::string &n :
+         {std::string("dir 'q' \"d\" $x `y` \\z\nend"), std::string("-rf")}) {
+        SCOPED_TRACE(n);
+        std::string dir = tree_ + "/" + n + ".d/";
+        put_text(pathname, dir.c_str());
+        request_item("menu1_p4_b4");
+        ASSERT_NE(dialog(), nullptr);
+        EXPECT_EQ(gui::label_of(part("label5")), "OK to archive directory?");
+        EXPECT_EQ(gui::list_items(part("scrolledList5")), (Items{dir}));
+        EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.arch." + (run == 0 ? "001" : "002"));
+        put_text(part("text5"), "");
+        std::string cmd = ok();
+        ++run;
+        EXPECT_EQ(cmd, prod_ + "/sorvane/bin/kparchive  " + std::string(" -L ") + home_ +
+                           "/kplog.arch.00" + std::to_string(run) + " " +
+                           apostrophize(dir.c_str()).value());
+        EXPECT_EQ(args("kparchive", run),
+                  (Items{"-L", home_ + "/kplog.arch.00" + std::to_string(run), dir}));
+    }
+}
+
+TEST_F(BackupRequestTest, CancelKeepsTheSelectionsAndTheRequestFile) {
+    build();
+    select_names({"plain", "`id`"});
+    request_item("menu1_p4_b3");
+    ASSERT_NE(dialog(), nullptr);
+    EXPECT_EQ(gui::label_of(part("label5")), "OK to archive these files?");
+    std::string tmpfile = temp_filename;
+    gui::click(part("pushButton7"));
+    gui::drain();
+    EXPECT_EQ(dialog(), nullptr);
+    EXPECT_STREQ(temp_filename, "");
+    EXPECT_STREQ(confirmation_msg, "");
+    EXPECT_EQ(get_item_count(persistent_list), 2);
+    EXPECT_EQ(get_selection_count(right_list), 2);
+    EXPECT_FALSE(gui::read_file(tmpfile).empty());
+    EXPECT_TRUE(args("kparchive").empty()) << "nothing ran";
+}
+
+TEST_F(BackupRequestTest, NothingSelectedShowsAMessageAndNoDialog) {
+    build();
+    request_item("menu1_p4_b1");
+    EXPECT_EQ(dialog(), nullptr);
+    EXPECT_EQ(message_texts(), (Items{"You have not selected any files"}));
+}
+
+TEST_F(BackupRequestTest, LoggingToggleAndLogsThatCannotBeCreated) {
+    build();
+    T_strlcpy(dash_eight_option, " -8 ", sizeof dash_eight_option);
+    struct Case {
+        const char *what;
+        bool logging;
+        std::string log;  // typed into the log field
+        bool message;     // CerXkp0301N shown
+        std::string part; // expected between the header's keyword and the trailer
+    } cases[] = {
+        {"logging off: neither -L nor -8", false, "", false, ""},
+        {"missing directory", true, home_ + "/no/such/log", true, " -8 "},
+        {"planted link", true, home_ + "/planted", true, " -8 "},
+        {"blank in the name", true, home_ + "/my log", false,
+         " -8  -L " + home_ + "/my\xc0\xa0log"},
+        {"backslash in the name", true, home_ + "/a\\b", false, " -8  -L '" + home_ + "/a\\b'"},
+    };
+    write_file(dir_.path() + "/victim", "keep me");
+    ASSERT_EQ(symlink((dir_.path() + "/victim").c_str(), (home_ + "/planted").c_str()), 0);
+    int run = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        select_names({"plain"});
+        request_item("menu1_p4_b1");
+        ASSERT_NE(dialog(), nullptr);
+        gui::toggle(part("toggleButton1"), c.logging);
+        EXPECT_EQ(gui::sensitive(part("text7")), c.logging);
+        EXPECT_EQ(gui::sensitive(part("label17")), c.logging);
+        put_text(part("text7"), c.log.c_str());
+        std::string tmpfile = temp_filename;
+        std::string cmd = ok();
+        ++run;
+        EXPECT_EQ(cmd, prod_ + "/sorvane/bin/kpbackup  " + c.part + " -f " + tmpfile);
+        EXPECT_EQ(message_texts().size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(message_texts()[0], "Insufficient permission to create log file.\n"
+                                          "Operation will proceed without logging.");
+        }
+        gui::close_message_boxes();
+        EXPECT_FALSE(args("kpbackup", run).empty()) << "the request runs either way";
+    }
+    EXPECT_EQ(gui::read_file(dir_.path() + "/victim"), "keep me");
+}
+
+TEST_F(BackupRequestTest, ExitStatusesAreReportedOnceForTheServer) {
+    build();
+    struct Case {
+        int status;
+        size_t messages;
+    } cases[] = {{0, 0}, {227, 0}, {25, 1}, {25, 0}, {12, 1}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.status);
+        fake("kpbackup", c.status);
+        select_names({"plain"});
+        request_item("menu1_p4_b1");
+        ASSERT_NE(dialog(), nullptr);
+        ok();
+        EXPECT_EQ(message_texts().size(), c.messages);
+        EXPECT_EQ(get_item_count(persistent_list), 0) << "dropped whatever the status";
+        gui::close_message_boxes();
+    }
+    // A program that is missing: the runner's message, the selections dropped.
+    unlink((prod_ + "/sorvane/bin/kpbackup").c_str());
+    select_names({"plain"});
+    request_item("menu1_p4_b1");
+    ok();
+    ASSERT_EQ(message_texts().size(), 1u);
+    EXPECT_NE(message_texts()[0].find("cannot be executed"), std::string::npos);
+    EXPECT_EQ(get_item_count(persistent_list), 0);
+}
+
+TEST_F(BackupRequestTest, DatabaseScriptRequests) {
+    users_config.KPBACKUP_POLICY = "pol;icy";
+    users_config.KPBACKUP_SCHED = "any";
+    T_strlcpy(current_server, "srv", sizeof current_server);
+    T_strlcpy(backupKeyword, "kept", sizeof backupKeyword);
+    build();
+    enter_filesys_mode(3); // Oracle backup scripts
+    select_names({"plain", "two  blanks"});
+    request_item("menu1_p4_b8");
+    ASSERT_NE(dialog(), nullptr);
+    EXPECT_EQ(gui::label_of(part("label5")), "OK to backup database using these scripts?");
+    EXPECT_FALSE(gui::managed(part("text5"))) << "no keyword field for scripts";
+    std::string tmpfile = temp_filename;
+    EXPECT_EQ(gui::read_file(tmpfile), tree_ + "/plain\n" + tree_ + "/two  blanks\n");
+    std::string cmd = ok();
+    EXPECT_EQ(cmd, prod_ +
+                       "/sorvane/bin/kphdb -ub -fork -rdbms oracle -S srv -c 'pol;icy'  -k "
+                       "'kept'  -L " +
+                       home_ + "/kplog.bkup.001 -f " + tmpfile);
+    EXPECT_EQ(args("kphdb"),
+              (Items{"-ub", "-fork", "-rdbms", "oracle", "-S", "srv", "-c", "pol;icy", "-k", "kept",
+                     "-L", home_ + "/kplog.bkup.001", "-f", tmpfile}));
+
+    users_config.KPBACKUP_SCHED = "daily";
+    enter_filesys_mode(4); // Oracle restore scripts
+    select_names({"plain"});
+    request_item("menu1_p5_b7");
+    ASSERT_NE(dialog(), nullptr);
+    EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.rest.001");
+    tmpfile = temp_filename;
+    cmd = ok();
+    EXPECT_EQ(cmd, prod_ +
+                       "/sorvane/bin/kphdb -r -fork -rdbms oracle -S srv -c 'pol;icy' -s "
+                       "daily -k 'kept'  -L " +
+                       home_ + "/kplog.rest.001 -f " + tmpfile);
+}
+
+TEST_F(BackupRequestTest, DatabaseItemsLeaveTheMenuWithoutTheDatabaseProgram) {
+    unlink((prod_ + "/sorvane/bin/kphdb").c_str());
+    build();
+    EXPECT_FALSE(gui::managed(menu_item("menu1_p4_b8")));
+    EXPECT_FALSE(gui::managed(menu_item("menu1_p5_b7")));
+    EXPECT_TRUE(gui::managed(menu_item("menu1_p4_b1")));
+}
+
+TEST_F(BackupRequestTest, StartDialogHidingRulesInRestoreModes) {
+    build();
+    browsing_filesys = 0;
+    use_persistent_list = 1;
+    quadruple_add_item(persistent_list, 0, "/a/b/. 01/02/24", "/a/b/.", "100", "1 2 3 4 5 6 7 8 9");
+    struct Case {
+        const char *what;
+        int raw, wbak, alt_defined, use_alt, root_only, truei;
+        bool t3_sensitive, t3_set, t7_sensitive, t7_set, t15_sensitive;
+        const char *t3_label;
+        const char *first_item;
+    } cases[] = {
+        {"plain restore", 0, 0, 0, 0, 0, 0, true, false, false, false, false,
+         "Overwrite existing files", "/a/b/. 01/02/24"},
+        {"raw partitions", 1, 0, 0, 0, 1, 0, false, true, false, false, true,
+         "Overwrite existing files", "/a/b/. 01/02/24"},
+        {"NDMP", 0, 19, 1, 1, 0, 0, false, true, true, true, false, "Overwrite existing files",
+         "/a/b/. 01/02/24"},
+        {"exchange, true image", 0, 16, 1, 0, 0, 1, true, false, true, false, false,
+         "Delete existing transaction logs prior to restore", "/a/b/  01/02/24"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        browsing_raw_partitions = c.raw;
+        standard_or_wbak = c.wbak;
+        alternate_path_defined = c.alt_defined;
+        use_alternate_path = c.use_alt;
+        root_filesys_only_possible = c.root_only;
+        true_image = c.truei;
+        Widget shell = create_xkp_confirm();
+        popup_interface(shell, XtGrabNone);
+        gui::drain();
+        for (const char *shown : {"toggleButton3", "toggleButton7", "toggleButton15"}) {
+            EXPECT_TRUE(gui::managed(part(shown))) << shown;
+        }
+        EXPECT_FALSE(gui::managed(part("text5")));
+        EXPECT_FALSE(gui::managed(part("toggleButtonDummy")));
+        EXPECT_EQ(gui::sensitive(part("toggleButton3")), c.t3_sensitive);
+        EXPECT_EQ(gui::toggle_set(part("toggleButton3")), c.t3_set);
+        EXPECT_EQ(gui::label_of(part("toggleButton3")), c.t3_label);
+        EXPECT_EQ(gui::sensitive(part("toggleButton7")), c.t7_sensitive);
+        EXPECT_EQ(gui::toggle_set(part("toggleButton7")), c.t7_set);
+        EXPECT_EQ(gui::sensitive(part("toggleButton15")), c.t15_sensitive);
+        EXPECT_EQ(gui::toggle_set(part("toggleButton15")), c.t15_sensitive);
+        EXPECT_EQ(gui::list_items(part("scrolledList5")).at(0), c.first_item);
+        gui::click(part("pushButton7"));
+        gui::drain();
+    }
+}
+
+TEST_F(BackupRequestTest, ProgressLogNames) {
+    struct Case {
+        Items existing;
+        std::string want;
+    } cases[] = {
+        {{}, "kplog.bkup.001"},
+        {{"kplog.bkup.001"}, "kplog.bkup.002"},
+        {{"kplog.bkup.017", "kplog.bkup.003"}, "kplog.bkup.018"},
+        {{"kplog.bkup.x"}, "kplog.bkup.001"},
+        {{"kplog.bkup.999"}, "kplog.bkup.1000"},
+        {{"kplog.bkup."}, "kplog.bkup.001"},
+        {{"kplog.arch.500", "kplog.bkupx.9"}, "kplog.bkup.001"},
+    };
+    for (const Case &c : cases) {
+        gui::TempDir home;
+        for (const std::string &n : c.existing) {
+            write_file(home.file(n), "");
+        }
+        setenv("HOME", (home.path() + "/").c_str(), 1);
+        EXPECT_EQ(std::string(generate_home_filename("log.bkup")), home.file(c.want)) << c.want;
+    }
+    // A home holding wildcard characters is taken literally.
+    gui::TempDir odd;
+    std::string home = odd.file("h[1]*");
+    ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+    write_file(home + "/kplog.rest.041", "");
+    setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(std::string(generate_home_filename("log.rest")), home + "/kplog.rest.042");
+    // At most eight characters of the word.
+    EXPECT_EQ(std::string(generate_home_filename("log.bkup.extra")), home + "/kplog.bkup.001");
+    unsetenv("HOME");
+    EXPECT_EQ(std::string(generate_home_filename("log.zzzz")), "/kplog.zzzz.001");
+}
+
+TEST_F(BackupRequestTest, TransferEncoding) {
+    struct Case {
+        std::string in, out;
+        bool eight;
+    } cases[] = {
+        {"/home/a_b-c.d+e:f\\g", "/home/a_b-c.d+e:f\\g", false},
+        {"/tmp/my log", "/tmp/my\xc0\xa0log", true},
+        {"\xe9", "\xc3\xa9", true},
+        {"a'b",
+         "a\xc0\xa7"
+         "b",
+         true},
+        {"", "", false},
+    };
+    for (const Case &c : cases) {
+        dash_eight_option[0] = '\0';
+        EXPECT_EQ(std::string(utf8_conversion(c.in.c_str())), c.out) << c.in;
+        EXPECT_STREQ(dash_eight_option, c.eight ? " -8 " : "") << c.in;
+    }
+    // Once on, it stays on.
+    utf8_conversion("x y");
+    utf8_conversion("plain");
+    EXPECT_STREQ(dash_eight_option, " -8 ");
+    // A text that would overflow the buffer is cut, never overrun.
+    std::string long_text(1500, ' ');
+    EXPECT_EQ(strlen(utf8_conversion(long_text.c_str())), 1534u);
+}
+
+TEST_F(BackupRequestTest, RequestFileKinds) {
+    build();
+    browsing_filesys = 0;
+    ASSERT_TRUE(create_temp_file(temp_filename, sizeof temp_filename));
+    struct stat st {};
+    ASSERT_EQ(stat(temp_filename, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    quadruple_add_item(persistent_list, 0, "/x/late 01/01/70 00:05:00", "/x/late", "300",
+                       "9 9 9 9 9 9 9 9 9");
+    quadruple_add_item(persistent_list, 0, "/x/b c 01/01/70 00:01:40", "/x/b c", "100",
+                       "1 1 1 1 1 1 1 1 1");
+    quadruple_add_item(persistent_list, 0, "/x/a/. 01/01/70 00:01:40", "/x/a/.", "100",
+                       "2 2 2 2 2 2 2 2 2");
+    fill_temp_file(3, "", "", "");
+    EXPECT_EQ(gui::read_file(temp_filename), "2 2 2 2 2 2 2 2 2 6 /x/a/. 100 100\n"
+                                             "1 1 1 1 1 1 1 1 1 6 /x/b c 100 100\n"
+                                             "9 9 9 9 9 9 9 9 9 7 /x/late 300 300\n");
+    true_image = 1;
+    put_text(start_date, datestringl(50, tmlctime, 0));
+    fill_temp_file(3, "", "", "");
+    EXPECT_EQ(gui::read_file(temp_filename), "2 2 2 2 2 2 2 2 2 5 /x/a/ 50 100\n"
+                                             "1 1 1 1 1 1 1 1 1 6 /x/b c 50 100\n"
+                                             "9 9 9 9 9 9 9 9 9 7 /x/late 50 300\n");
+    fill_temp_file(2, "", "", "");
+    EXPECT_EQ(gui::read_file(temp_filename), "25 /x/late 01/01/70 00:05:00\n"
+                                             "24 /x/b c 01/01/70 00:01:40\n"
+                                             "24 /x/a/. 01/01/70 00:01:40\n");
+    device_number = -1;
+    fill_temp_file(0, datestringl(60, tmlctime, 0), "not a date", "/d i r");
+    int32_t end_of_today = midnight();
+    EXPECT_EQ(gui::read_file(temp_filename),
+              "0 0 0 0 0 0 0 -1 0 6 /d i r 60 " + std::to_string(end_of_today) + "\n");
+
+    // A link put in place of the request file is not written through.
+    std::string victim = dir_.path() + "/victim";
+    write_file(victim, "keep");
+    unlink(temp_filename);
+    ASSERT_EQ(symlink(victim.c_str(), temp_filename), 0);
+    fill_temp_file(2, "", "", "");
+    EXPECT_EQ(gui::read_file(victim), "keep");
+}
+
+} // namespace
