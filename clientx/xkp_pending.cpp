@@ -18,13 +18,9 @@ void request_restore_directory() {}
 
 // Dialogs (xkp_config, xkp_altpath, xkp_progress, xkp_viewselect, xkp_help,
 // xkp_helpindex, xkp_version). A null window is not shown.
-Widget progress_filename_widget = nullptr;
 Widget create_xkp_config() {
     return nullptr;
 }
 Widget create_xkp_altpath() {
-    return nullptr;
-}
-Widget create_xkp_progress() {
     return nullptr;
 }

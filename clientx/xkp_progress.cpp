@@ -1,0 +1,439 @@
+// The progress dialog.
+#include "xkp_progress.h"
+
+#include "UxXt.h"
+#include "uimx_helper.h"
+#include "xkp_help.h"
+#include "xkp_helppath.h"
+#include "xkp_listline.h"
+#include "xkp_state.h"
+
+#include <Xm/Form.h>
+#include <Xm/Frame.h>
+#include <Xm/Label.h>
+#include <Xm/List.h>
+#include <Xm/PanedW.h>
+#include <Xm/PushB.h>
+#include <Xm/ScrollBar.h>
+#include <Xm/ScrolledW.h>
+#include <Xm/Text.h>
+#include <Xm/TextF.h>
+#include <Xm/ToggleB.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+_UxCxkp_progress *UxXkp_progressContext = nullptr;
+Widget progress_ls_widget = nullptr;
+Widget progress_cat_widget = nullptr;
+Widget progress_cat_window_widget = nullptr;
+Widget progress_filename_widget = nullptr;
+
+namespace {
+
+XtIntervalId refresh_timer = 0;
+
+struct fd_closer {
+    int fd;
+    ~fd_closer() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+struct dir_closer {
+    void operator()(DIR *d) const { closedir(d); }
+};
+
+void clear_text() {
+    if (progress_cat_widget != nullptr) {
+        XmTextSetString(progress_cat_widget, ux_str(""));
+    }
+}
+
+// The text for the complete lines of chunk: each line without its trailing
+// blanks, tabs and newline, and one newline; a line longer than the line
+// limit goes on as the next line. Stops after the line count limit. Returns
+// the bytes of chunk consumed: up to the end of the last complete line, so
+// that a line still being written is read whole by the next refresh.
+size_t complete_lines(const std::string &chunk, std::string &text) {
+    size_t pos = 0;
+    int lines = 0;
+    while (pos < chunk.size() && lines < LOAD_MAX_LINES) {
+        size_t nl = chunk.find('\n', pos);
+        size_t end = nl == std::string::npos ? chunk.size() : nl;
+        size_t length = end - pos;
+        bool cut = length >= static_cast<size_t>(LOAD_LINE_MAX);
+        if (cut) {
+            length = LOAD_LINE_MAX;
+        } else if (nl == std::string::npos) {
+            break; // no newline yet
+        }
+        std::string line = chunk.substr(pos, length);
+        strip_line_end(line.data());
+        std::string item;
+        list_line_item(line.c_str(), LOAD_TEXT, item);
+        text += item;
+        pos += length + (cut ? 0 : 1);
+        ++lines;
+    }
+    return pos;
+}
+
+void scroll_to_end() {
+    if (progress_cat_window_widget == nullptr) {
+        return;
+    }
+    Widget bar = UxrGetProp<Widget>(progress_cat_window_widget, XmNverticalScrollBar);
+    if (bar == nullptr) {
+        return;
+    }
+    int max = UxrGetProp<int>(bar, XmNmaximum);
+    int min = UxrGetProp<int>(bar, XmNminimum);
+    int slider = UxrGetProp<int>(bar, XmNsliderSize);
+    XmScrollBarSetValues(bar, std::max(min, max - slider), 0, 0, 0, True);
+}
+
+void alarm_handler(XtPointer, XtIntervalId *) {
+    refresh_timer = 0;
+    set_auto_refresh(auto_refresh_interval);
+}
+
+_UxCxkp_progress *context_of(Widget w) {
+    return static_cast<_UxCxkp_progress *>(UxGetContext(w));
+}
+
+void forget_widgets() {
+    progress_ls_widget = nullptr;
+    progress_cat_widget = nullptr;
+    progress_cat_window_widget = nullptr;
+    progress_filename_widget = nullptr;
+}
+
+void destroyCB_shell(Widget, XtPointer client_data, XtPointer) {
+    if (UxXkp_progressContext == client_data) {
+        UxXkp_progressContext = nullptr;
+    }
+    forget_widgets();
+}
+
+void popdownCB_shell(Widget, XtPointer, XtPointer) {
+    forget_widgets();
+}
+
+void browseSelectionCB_scrolledList6(Widget w, XtPointer, XtPointer) {
+    _UxCxkp_progress *c = context_of(w);
+    if (c == nullptr) {
+        return;
+    }
+    std::string path = get_selected_item(w, 1);
+    put_text(c->Uxtext8, path.c_str());
+    load_progress_text(c->UxscrolledText3, path.c_str());
+}
+
+void activateCB_text8(Widget, XtPointer, XtPointer) {
+    set_auto_refresh(auto_refresh_interval);
+}
+
+void valueChangedCB_toggleButton6(Widget w, XtPointer, XtPointer) {
+    set_auto_refresh(XmToggleButtonGetState(w) ? 10 : 0);
+}
+
+void activateCB_pushButton8(Widget w, XtPointer, XtPointer) {
+    _UxCxkp_progress *c = context_of(w);
+    set_auto_refresh(0);
+    progress_cat_filename[0] = '\0';
+    if (c != nullptr) {
+        UxDestroyInterface(c->Uxxkp_progress);
+    }
+}
+
+void activateCB_pushButton9(Widget w, XtPointer, XtPointer) {
+    _UxCxkp_progress *c = context_of(w);
+    if (c == nullptr) {
+        return;
+    }
+    progress_cat_filename[0] = '\0';
+    std::string path = UxrGetText(c->Uxtext8);
+    if (field_count(path.c_str()) > 0) {
+        unlink(path.c_str());
+    }
+    if (report_name_fragment != nullptr) {
+        load_progress_directory(c->UxscrolledList6, report_name_fragment);
+    }
+    clear_text();
+    put_text(c->Uxtext8, "");
+}
+
+void activateCB_pushButton12(Widget, XtPointer, XtPointer) {
+    help_topic_by_name(help_topic_path("xkp/Progress").c_str());
+}
+
+Widget label(_UxCxkp_progress *c, const char *name, Widget parent, const char *text,
+             const char *key) {
+    Widget w = XtVaCreateManagedWidget(name, xmLabelWidgetClass, parent, XmNalignment,
+                                       XmALIGNMENT_BEGINNING, nullptr);
+    UxPutContext(w, c);
+    put_label_string(w, text);
+    initialize_label(w, key);
+    return w;
+}
+
+Widget button(_UxCxkp_progress *c, const char *name, Widget form, const char *text, const char *key,
+              XtCallbackProc callback) {
+    Widget b =
+        XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form, XmNwidth, 130,
+                                XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, nullptr);
+    UxPutContext(b, c);
+    put_label_string(b, text);
+    initialize_label(b, key);
+    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
+    return b;
+}
+
+} // namespace
+
+void load_progress_directory(Widget list, const char *kind) {
+    if (list == nullptr) {
+        return;
+    }
+    list_delete_all(list);
+    const char *home = getenv("HOME");
+    std::string dir = home != nullptr ? home : "/";
+    std::unique_ptr<DIR, dir_closer> d(opendir(dir.c_str()));
+    if (!d) {
+        return;
+    }
+    std::string prefix = std::string("kplog.") + (kind != nullptr ? kind : "") + ".";
+    std::string base = dir.empty() || dir.back() != '/' ? dir + "/" : dir;
+    std::vector<std::string> paths;
+    while (struct dirent *de = readdir(d.get())) {
+        if (strncmp(de->d_name, prefix.c_str(), prefix.size()) == 0) {
+            paths.push_back(base + de->d_name);
+        }
+    }
+    // Byte order, as inserting each before the first greater item gives.
+    std::sort(paths.begin(), paths.end(), [](const std::string &a, const std::string &b) {
+        return strcmp(a.c_str(), b.c_str()) < 0;
+    });
+    std::vector<XmString> items;
+    items.reserve(paths.size());
+    for (const std::string &p : paths) {
+        items.push_back(XmStringCreate(ux_str(p.c_str()), ux_str(XmFONTLIST_DEFAULT_TAG)));
+    }
+    if (!items.empty()) {
+        XmListAddItemsUnselected(list, items.data(), static_cast<int>(items.size()), 0);
+    }
+    for (XmString s : items) {
+        XmStringFree(s);
+    }
+}
+
+int load_progress_text(Widget text, const char *path) {
+    if (text == nullptr || path == nullptr) {
+        return 0;
+    }
+    auto empty = [text] { XmTextSetString(text, ux_str("")); };
+    if (strcmp(path, progress_cat_filename) != 0) {
+        progress_filesize = 0;
+        T_strlcpy(progress_cat_filename, path, sizeof progress_cat_filename);
+        empty();
+    }
+    struct stat st {};
+    if (lstat(path, &st) != 0) {
+        progress_filesize = 0;
+        empty();
+        return 0;
+    }
+    if (st.st_size < progress_filesize) {
+        progress_filesize = 0;
+        empty();
+    }
+    if (st.st_size <= progress_filesize) {
+        return 0;
+    }
+    // Not through a link, and never blocking on a pipe named like a log.
+    fd_closer f{open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    struct stat opened {};
+    if (f.fd < 0 || fstat(f.fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        progress_filesize = 0;
+        empty();
+        return 0;
+    }
+    // Only the bytes added since the last refresh are read.
+    std::string chunk;
+    char buffer[65536];
+    off_t at = progress_filesize;
+    for (;;) {
+        ssize_t n = pread(f.fd, buffer, sizeof buffer, at);
+        if (n <= 0) {
+            break;
+        }
+        chunk.append(buffer, static_cast<size_t>(n));
+        at += n;
+    }
+    std::string added;
+    size_t used = complete_lines(chunk, added);
+    if (used == 0) {
+        return 0;
+    }
+    progress_filesize += static_cast<int>(used);
+    XmTextInsert(text, XmTextGetLastPosition(text), ux_str(added.c_str()));
+    return 1;
+}
+
+void set_auto_refresh(int seconds) {
+    if (progress_ls_widget != nullptr && report_name_fragment != nullptr) {
+        load_progress_directory(progress_ls_widget, report_name_fragment);
+    }
+    if (progress_cat_widget != nullptr && progress_filename_widget != nullptr) {
+        std::string path = UxrGetText(progress_filename_widget);
+        if (load_progress_text(progress_cat_widget, path.c_str()) == 1) {
+            scroll_to_end();
+        }
+    }
+    if (UxTopLevel != nullptr) {
+        XmUpdateDisplay(UxTopLevel);
+    }
+    if (auto_refresh_interval != 0 && refresh_timer != 0) {
+        XtRemoveTimeOut(refresh_timer);
+        refresh_timer = 0;
+    }
+    if (seconds != 0 && UxTopLevel != nullptr) {
+        refresh_timer = XtAppAddTimeOut(XtWidgetToApplicationContext(UxTopLevel),
+                                        static_cast<unsigned long>(seconds) * 1000 + 100,
+                                        alarm_handler, nullptr);
+    }
+    auto_refresh_interval = seconds;
+}
+
+Widget create_xkp_progress() {
+    if (UxTopLevel == nullptr) {
+        return nullptr;
+    }
+    auto *c = ux_new_context<_UxCxkp_progress>();
+    Widget shell = XtVaCreatePopupShell("xkp_progress", topLevelShellWidgetClass, UxTopLevel,
+                                        XmNwidth, 840, XmNheight, 650, XmNx, 20, XmNy, 20, nullptr);
+    c->Uxxkp_progress = shell;
+    UxPutContext(shell, c);
+    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, c);
+    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, c);
+    XtAddCallback(shell, XmNpopdownCallback, popdownCB_shell, nullptr);
+    re_label_window(shell, "GuiXkp0700N", "xkp_progress", "");
+
+    Widget form = XtVaCreateWidget("form3", xmFormWidgetClass, shell, XmNresizePolicy,
+                                   XmRESIZE_NONE, nullptr);
+    c->Uxform3 = form;
+    UxPutContext(form, c);
+    // A timer left by a dialog closed through the window manager stops here.
+    set_auto_refresh(0);
+
+    c->Uxlabel12 = label(c, "label12", form, "Progress Report", "GuiXkp0702N");
+    XtVaSetValues(c->Uxlabel12, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
+                  XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
+
+    c->UxpushButton8 =
+        button(c, "pushButton8", form, "Close", "GuiXkp0701N", activateCB_pushButton8);
+    XtVaSetValues(c->UxpushButton8, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
+    c->UxpushButton9 =
+        button(c, "pushButton9", form, "Delete Log File", "GuiXkp0703N", activateCB_pushButton9);
+    XtVaSetValues(c->UxpushButton9, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget,
+                  c->UxpushButton8, XmNleftOffset, 10, nullptr);
+    c->UxpushButton12 =
+        button(c, "pushButton12", form, "Help...", "GuiXkp0704N", activateCB_pushButton12);
+    XtVaSetValues(c->UxpushButton12, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
+                  nullptr);
+
+    c->UxtoggleButton6 = XtVaCreateManagedWidget(
+        "toggleButton6", xmToggleButtonWidgetClass, form, XmNset, XmUNSET, XmNleftAttachment,
+        XmATTACH_FORM, XmNleftOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
+        c->UxpushButton8, XmNbottomOffset, 10, nullptr);
+    UxPutContext(c->UxtoggleButton6, c);
+    put_label_string(c->UxtoggleButton6, "Automatic Refresh");
+    initialize_label(c->UxtoggleButton6, "GuiXkp0705N");
+    XtAddCallback(c->UxtoggleButton6, XmNvalueChangedCallback, valueChangedCB_toggleButton6,
+                  nullptr);
+
+    c->Uxtext8 = XtVaCreateManagedWidget(
+        "text8", xmTextFieldWidgetClass, form, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1),
+        XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 14, XmNrightAttachment,
+        XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
+        c->UxtoggleButton6, XmNbottomOffset, 6, nullptr);
+    UxPutContext(c->Uxtext8, c);
+    XtAddCallback(c->Uxtext8, XmNactivateCallback, activateCB_text8, nullptr);
+    c->Uxlabel33 = label(c, "label33", form, "Log File", "GuiXkp0706N");
+    XtVaSetValues(c->Uxlabel33, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
+                  XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, c->Uxtext8,
+                  XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, c->Uxtext8,
+                  nullptr);
+
+    c->Uxframe2 = XtVaCreateManagedWidget(
+        "frame2", xmFrameWidgetClass, form, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,
+        c->Uxlabel12, XmNtopOffset, 6, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET,
+        XmNbottomWidget, c->Uxtext8, XmNbottomOffset, 8, nullptr);
+    UxPutContext(c->Uxframe2, c);
+    c->UxpanedWindow1 =
+        XtVaCreateManagedWidget("panedWindow1", xmPanedWindowWidgetClass, c->Uxframe2, nullptr);
+    UxPutContext(c->UxpanedWindow1, c);
+
+    // Upper pane: the logs.
+    c->Uxform8 = XtVaCreateManagedWidget("form8", xmFormWidgetClass, c->UxpanedWindow1, XmNheight,
+                                         160, XmNpaneMinimum, 60, nullptr);
+    UxPutContext(c->Uxform8, c);
+    c->Uxlabel16 =
+        label(c, "label16", c->Uxform8, "Log files in your $HOME directory", "GuiXkp0707N");
+    XtVaSetValues(c->Uxlabel16, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
+                  nullptr);
+    Arg args[3];
+    XtSetArg(args[0], XmNselectionPolicy, XmBROWSE_SELECT);
+    XtSetArg(args[1], XmNscrollBarDisplayPolicy, XmSTATIC);
+    Widget list = XmCreateScrolledList(c->Uxform8, ux_str("scrolledList6"), args, 2);
+    XtVaSetValues(XtParent(list), XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, c->Uxlabel16,
+                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+                  XmNbottomAttachment, XmATTACH_FORM, nullptr);
+    c->UxscrolledList6 = list;
+    UxPutContext(list, c);
+    UxPutContext(XtParent(list), c);
+    XtAddCallback(list, XmNbrowseSelectionCallback, browseSelectionCB_scrolledList6, nullptr);
+    XtManageChild(list);
+    progress_ls_widget = list;
+    if (report_name_fragment != nullptr) {
+        load_progress_directory(list, report_name_fragment);
+    }
+
+    // Lower pane: the content.
+    c->Uxform9 = XtVaCreateManagedWidget("form9", xmFormWidgetClass, c->UxpanedWindow1,
+                                         XmNpaneMinimum, 100, nullptr);
+    UxPutContext(c->Uxform9, c);
+    c->Uxlabel15 = label(c, "label15", c->Uxform9, "Contents of selected log file", "GuiXkp0708N");
+    XtVaSetValues(c->Uxlabel15, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
+                  nullptr);
+    XtSetArg(args[0], XmNeditMode, XmMULTI_LINE_EDIT);
+    XtSetArg(args[1], XmNeditable, False);
+    XtSetArg(args[2], XmNscrollBarDisplayPolicy, XmSTATIC);
+    Widget text = XmCreateScrolledText(c->Uxform9, ux_str("scrolledText3"), args, 3);
+    XtVaSetValues(XtParent(text), XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, c->Uxlabel15,
+                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+                  XmNbottomAttachment, XmATTACH_FORM, nullptr);
+    c->UxscrolledText3 = text;
+    UxPutContext(text, c);
+    UxPutContext(XtParent(text), c);
+    XtManageChild(text);
+    progress_cat_widget = text;
+    progress_cat_window_widget = XtParent(text);
+    progress_filename_widget = c->Uxtext8;
+
+    XtManageChild(form);
+    UxXkp_progressContext = c;
+    return shell;
+}
