@@ -33,11 +33,14 @@ for d in range(100):
 PY
 echo "tree: $(find "$work/tree" -type f | wc -l) files"
 
-# secs_and_rss CMD...: runs CMD, prints "SECONDS RSS_KB".
+# measure CMD...: runs CMD, prints "SECONDS RSS_KB CPU_SECONDS" (wall time,
+# peak resident set, user+system time; CPU time is the steadier figure on a
+# loaded machine).
 measure() {
-    /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
+    /usr/bin/time -f '%e %M %U %S' -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
         echo "failed: $*" >&2; cat "$work/err" >&2; exit 1; }
-    cat "$work/time"
+    read -r e m u s < "$work/time"
+    echo "$e $m $(python3 -c "print(round($u + $s, 2))")"
 }
 
 "$bin/kpadmin" init-server bench >/dev/null
@@ -47,13 +50,14 @@ export RESTIC_CACHE_DIR=$work/plaincache
 restic --password-file "$work/pw" --repository-file "$work/repofile" init </dev/null >/dev/null
 
 printf '%s\0' "$work/tree" > "$work/list"
-read -r r_s r_m < <(measure restic --password-file "$work/pw" --repository-file "$work/repofile" \
+read -r r_s r_m r_c < <(measure restic --password-file "$work/pw" --repository-file "$work/repofile" \
     backup -q --files-from-raw "$work/list" </dev/null)
 tp=$work/tree
 printf "%d %s\n" ${#tp} "$tp" > "$work/req"
-read -r k_s k_m < <(measure "$bin/kpbackup" -f "$work/req" -L "$work/log")
-echo "backup of $files files: restic ${r_s}s ${r_m}KB, kpbackup ${k_s}s ${k_m}KB," \
-     "ratio $(python3 -c "print(round($k_s/$r_s, 3))") (goal <= 1.15)"
+read -r k_s k_m k_c < <(measure "$bin/kpbackup" -f "$work/req" -L "$work/log")
+echo "backup of $files files: restic ${r_s}s (cpu ${r_c}s) ${r_m}KB," \
+     "kpbackup ${k_s}s (cpu ${k_c}s) ${k_m}KB," \
+     "ratio $(python3 -c "print(round($k_s/$r_s, 3))") wall, $(python3 -c "print(round($k_c/$r_c, 3))") cpu (goal <= 1.15)"
 
 # More images of the same tree (a few files changed each time).
 for i in $(seq 2 "$images"); do
@@ -70,7 +74,7 @@ for i in 1 2 3 4 5 6 7 8 9 10; do
 done
 SH
 chmod +x "$work/kplist10.sh"
-read -r l10_s l_m < <(measure "$work/kplist10.sh")
+read -r l10_s l_m l10_c < <(measure "$work/kplist10.sh")
 l_s=$(python3 -c "print(round($l10_s / 10, 4))")
 lines=$("$bin/kplist" -B -R 0 -X -s 0 -e 2147483646 -keyword "" "$dir/" | wc -l)
 repo=$XKP_ROOT/sorvane/servers/bench
@@ -85,6 +89,6 @@ for s in $snaps; do
 done
 SH
 chmod +x "$work/ls_all.sh"
-read -r s_s s_m < <(measure "$work/ls_all.sh")
+read -r s_s s_m s_c < <(measure "$work/ls_all.sh")
 echo "listing $dir over $images images ($lines lines): restic ls ${s_s}s ${s_m}KB," \
      "kplist ${l_s}s ${l_m}KB, kplist is $(python3 -c "print(round($s_s/max($l_s,0.001)))") times faster (goal >= 100)"
