@@ -13,14 +13,6 @@
 #include "xkp_viewselect.h"
 
 // Requests (xkp_glue: request file and command lines; start dialog).
-void request_restore_selected() {}
-void request_restore_directory() {}
 
-// Dialogs (xkp_config, xkp_altpath, xkp_progress, xkp_viewselect, xkp_help,
+// Dialogs (xkp_progress, xkp_viewselect, xkp_help,
 // xkp_helpindex, xkp_version). A null window is not shown.
-Widget create_xkp_config() {
-    return nullptr;
-}
-Widget create_xkp_altpath() {
-    return nullptr;
-}

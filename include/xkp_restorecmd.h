@@ -1,6 +1,6 @@
 // The restore road without X: the kplist and kpclimagelist command lines,
-// the rows of the backup-image list, the order and the lines of a restore
-// request file, and the fragments of the kprestore command line.
+// the rows of the backup-image list, and the fragments of the kprestore
+// command line and the rename file.
 //
 // Everything here reads the program state (xkp_state.h) and returns texts;
 // the windows (xkp_images, xkp_backuplist, xkp_restore) put them into
@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // text as one shell word: unchanged when it holds only letters, digits and
 // "/", ".", "_", "-", "+", ":", ",", "@", "%", "="; else quoted with
@@ -58,41 +57,6 @@ int32_t leading_time(const char *text);
 // and the current time now: the limit time when later than r, else r, or
 // let_there_be_light when s is not 0 or r < 1.
 int32_t choose_start_date(int32_t r, int s, int32_t limit_days, int64_t now);
-
-// One selection entry of persistent_list: display text, full path, date
-// key, nine-numbers text.
-struct restore_entry {
-    std::string display;
-    std::string path;
-    std::string key;
-    std::string extra;
-};
-
-// A restore record as the request file's writer sorts it. cut is the
-// entry's display text without its last three blank-separated words.
-struct restore_record {
-    int entry; // index into the entries
-    int32_t start;
-    int32_t end;
-    const char *cut;
-};
-
-// qsort order of restore records: start time, end time, then strcmp of the
-// cut display texts.
-int comparator(const void *a, const void *b);
-
-// The display text cut at its last blank three times over (fewer blanks:
-// cut as far as there are).
-std::string cut_three_words(const std::string &display);
-
-// The lines of a kind-3 request file (image entries) for entries, sorted
-// by comparator. Each entry's time is its date key; under true-image
-// restore every start is true_image_start and a path ending in "/." loses
-// its final ".".
-std::string image_entries_text(const std::vector<restore_entry> &entries, int32_t true_image_start);
-
-// The one line of a kind-0 request file (directory restore).
-std::string directory_entry_text(const char *dir, int32_t start, int32_t end);
 
 // The kprestore header: program, -t, -C, -D and -S fragments, each followed
 // by a blank.

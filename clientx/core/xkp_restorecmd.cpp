@@ -207,68 +207,6 @@ int32_t choose_start_date(int32_t r, int s, int32_t limit_days, int64_t now) {
     return r;
 }
 
-int comparator(const void *a, const void *b) {
-    const auto *x = static_cast<const restore_record *>(a);
-    const auto *y = static_cast<const restore_record *>(b);
-    if (x->start != y->start) {
-        return x->start < y->start ? -1 : 1;
-    }
-    if (x->end != y->end) {
-        return x->end < y->end ? -1 : 1;
-    }
-    return strcmp(x->cut, y->cut);
-}
-
-std::string cut_three_words(const std::string &display) {
-    std::string s = display;
-    for (int i = 0; i < 3; ++i) {
-        size_t blank = s.rfind(' ');
-        if (blank == std::string::npos) {
-            break;
-        }
-        s.erase(blank);
-    }
-    return s;
-}
-
-std::string image_entries_text(const std::vector<restore_entry> &entries,
-                               int32_t true_image_start) {
-    std::vector<std::string> cuts;
-    cuts.reserve(entries.size());
-    for (const restore_entry &e : entries) {
-        cuts.push_back(cut_three_words(e.display));
-    }
-    std::vector<restore_record> records(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        int32_t t = leading_time(entries[i].key.c_str());
-        records[i] = {static_cast<int>(i), true_image ? true_image_start : t, t, cuts[i].c_str()};
-    }
-    if (!records.empty()) {
-        qsort(records.data(), records.size(), sizeof(restore_record), comparator);
-    }
-    std::string out;
-    for (const restore_record &r : records) {
-        const restore_entry &e = entries[static_cast<size_t>(r.entry)];
-        std::string path = e.path;
-        // The directory's own row "." of a true-image listing names the
-        // directory: /a/b/. is written /a/b/. Only a final "/." is cut, so a
-        // file whose name ends in a dot keeps it.
-        if (true_image && path.size() >= 2 && path.compare(path.size() - 2, 2, "/.") == 0) {
-            path.pop_back();
-        }
-        out += e.extra + " " + number(static_cast<long long>(path.size())) + " " + path + " " +
-               number(r.start) + " " + number(r.end) + "\n";
-    }
-    return out;
-}
-
-std::string directory_entry_text(const char *dir, int32_t start, int32_t end) {
-    std::string d = dir != nullptr ? dir : "";
-    return "0 0 0 0 0 0 0 " + number(device_number) + " 0 " +
-           number(static_cast<long long>(d.size())) + " " + d + " " + number(start) + " " +
-           number(end) + "\n";
-}
-
 std::string restore_header() {
     std::string h = program("kprestore");
     for (const char *fragment :

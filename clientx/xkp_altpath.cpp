@@ -1,0 +1,226 @@
+// The alternate destination dialog.
+#include "xkp_altpath.h"
+
+#include "UxXt.h"
+#include "uimx_helper.h"
+#include "xkp_errmsg.h"
+#include "xkp_help.h"
+#include "xkp_helppath.h"
+#include "xkp_restorecmd.h"
+#include "xkp_state.h"
+
+#include <Xm/Form.h>
+#include <Xm/Label.h>
+#include <Xm/PushB.h>
+#include <Xm/TextF.h>
+#include <Xm/ToggleB.h>
+#include <Xm/Xm.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+_UxCxkp_altpath *UxXkp_altpathContext = nullptr;
+
+namespace {
+
+void destroyCB_shell(Widget, XtPointer client_data, XtPointer) {
+    if (UxXkp_altpathContext == client_data) {
+        UxXkp_altpathContext = nullptr;
+    }
+}
+
+_UxCxkp_altpath *context_of(Widget w) {
+    return static_cast<_UxCxkp_altpath *>(UxGetContext(w));
+}
+
+void activateCB_pushButton10(Widget w, XtPointer, XtPointer) {
+    _UxCxkp_altpath *c = context_of(w);
+    if (c == nullptr) {
+        return;
+    }
+    std::string from = UxrGetText(c->Uxtext4);
+    std::string to = UxrGetText(c->Uxtext13);
+    int hard = XmToggleButtonGetState(c->UxtoggleButton9) ? 1 : 0;
+    int soft = XmToggleButtonGetState(c->UxtoggleButton11) ? 1 : 0;
+    if (define_alternate_path(from.c_str(), to.c_str(), hard, soft)) {
+        UxDestroyInterface(c->Uxxkp_desttpath);
+    }
+}
+
+void activateCB_pushButton14(Widget w, XtPointer, XtPointer) {
+    _UxCxkp_altpath *c = context_of(w);
+    use_alternate_path = 0;
+    alternate_path_defined = 0;
+    if (c != nullptr) {
+        UxDestroyInterface(c->Uxxkp_desttpath);
+    }
+}
+
+void activateCB_pushButton16(Widget w, XtPointer, XtPointer) {
+    _UxCxkp_altpath *c = context_of(w);
+    if (c != nullptr) {
+        put_text(c->Uxtext4, current_working_directory);
+        put_text(c->Uxtext13, current_working_directory);
+    }
+}
+
+void activateCB_pushButton15(Widget, XtPointer, XtPointer) {
+    help_topic_by_name(help_topic_path("xkp/Altpath").c_str());
+}
+
+Widget bind(Widget w, _UxCxkp_altpath *context) {
+    UxPutContext(w, context);
+    return w;
+}
+
+// A row of the stacked fields: attached under above (the form's top when
+// null).
+void attach_below(Widget w, Widget above) {
+    if (above == nullptr) {
+        XtVaSetValues(w, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 12, nullptr);
+    } else {
+        XtVaSetValues(w, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 6,
+                      nullptr);
+    }
+    XtVaSetValues(w, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 12, XmNrightAttachment,
+                  XmATTACH_FORM, XmNrightOffset, 12, nullptr);
+}
+
+Widget make_label(Widget form, const char *name, const char *text, const char *key, Widget above,
+                  _UxCxkp_altpath *context) {
+    Widget l = bind(XtVaCreateManagedWidget(name, xmLabelWidgetClass, form, XmNalignment,
+                                            XmALIGNMENT_BEGINNING, nullptr),
+                    context);
+    attach_below(l, above);
+    put_label_string(l, text);
+    initialize_label(l, key);
+    return l;
+}
+
+Widget make_field(Widget form, const char *name, Widget above, const char *value,
+                  _UxCxkp_altpath *context) {
+    Widget t = bind(XtVaCreateManagedWidget(name, xmTextFieldWidgetClass, form, nullptr), context);
+    attach_below(t, above);
+    put_text(t, value);
+    return t;
+}
+
+Widget make_toggle(Widget form, const char *name, const char *text, const char *key, Widget above,
+                   _UxCxkp_altpath *context) {
+    Widget t = bind(XtVaCreateManagedWidget(name, xmToggleButtonWidgetClass, form, XmNset, True,
+                                            XmNalignment, XmALIGNMENT_BEGINNING, nullptr),
+                    context);
+    attach_below(t, above);
+    put_label_string(t, text);
+    initialize_label(t, key);
+    XmToggleButtonSetState(t, True, False);
+    return t;
+}
+
+Widget make_button(Widget form, const char *name, const char *text, const char *key, int position,
+                   XtCallbackProc callback, _UxCxkp_altpath *context) {
+    // Four buttons share the bottom row in equal fifths of its width.
+    Widget b = bind(XtVaCreateManagedWidget(
+                        name, xmPushButtonWidgetClass, form, XmNbottomAttachment, XmATTACH_FORM,
+                        XmNbottomOffset, 12, XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition,
+                        2 + position * 25, XmNrightAttachment, XmATTACH_POSITION, XmNrightPosition,
+                        23 + position * 25, nullptr),
+                    context);
+    put_label_string(b, text);
+    initialize_label(b, key);
+    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
+    return b;
+}
+
+std::string temp_dir() {
+    const char *dir = getenv("TMPDIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+} // namespace
+
+int define_alternate_path(const char *from, const char *to, int hard, int soft) {
+    // The file is created by mkstemp, so its name cannot be taken over by
+    // someone else's file or link between naming and writing.
+    std::string name = temp_dir() + "/xkpXXXXXX";
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+        int saved = errno;
+        // A directory we cannot reach gives the same answer as no name.
+        if (saved == ENOENT || saved == ENOTDIR || saved == EACCES || saved == EROFS) {
+            pop_errmsg(XKP_MSG_ALTPATH_TEMP_KEY, XKP_MSG_ALTPATH_TEMP);
+        } else {
+            pop_errcode();
+        }
+        return 0;
+    }
+    T_strlcpy(altpath_cmdfile, name.c_str(), sizeof altpath_cmdfile);
+    FILE *out = fdopen(fd, "w");
+    if (out == nullptr) {
+        pop_errcode();
+        close(fd);
+        return 0;
+    }
+    T_strlcpy(from_alternate_path, from != nullptr ? from : "", sizeof from_alternate_path);
+    T_strlcpy(to_alternate_path, to != nullptr ? to : "", sizeof to_alternate_path);
+    std::string text = rename_file_text(from_alternate_path, to_alternate_path);
+    size_t written = fwrite(text.data(), 1, text.size(), out);
+    bool flushed = fflush(out) == 0;
+    bool closed = fclose(out) == 0;
+    if (written == 0 || written != text.size() || !flushed || !closed) {
+        filename_error(name.c_str());
+        return 0;
+    }
+    alternate_path_defined = 1;
+    use_alternate_path = 1;
+    rename_altpath_hard = hard;
+    rename_altpath_soft = soft;
+    return 1;
+}
+
+Widget create_xkp_altpath() {
+    if (UxTopLevel == nullptr) {
+        return nullptr;
+    }
+    auto *context = ux_new_context<_UxCxkp_altpath>();
+    Widget shell = XtVaCreatePopupShell("xkp_desttpath", topLevelShellWidgetClass, UxTopLevel,
+                                        XmNwidth, 720, XmNheight, 400, XmNx, 90, XmNy, 90, nullptr);
+    context->Uxxkp_desttpath = bind(shell, context);
+    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, context);
+    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
+    re_label_window(shell, "GuiXkp0100N", "xkp_destpath", "");
+
+    Widget form = bind(XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNresizePolicy,
+                                               XmRESIZE_NONE, XmNfractionBase, 100, nullptr),
+                       context);
+    context->Uxform = form;
+
+    const char *from =
+        from_alternate_path[0] != '\0' ? from_alternate_path : current_working_directory;
+    const char *to = to_alternate_path[0] != '\0' ? to_alternate_path : current_working_directory;
+    context->Uxlabel25 =
+        make_label(form, "label25", "Restore From", "GuiXkp0101N", nullptr, context);
+    context->Uxtext4 = make_field(form, "text4", context->Uxlabel25, from, context);
+    context->Uxlabel26 =
+        make_label(form, "label26", "Restore To", "GuiXkp0102N", context->Uxtext4, context);
+    context->Uxtext13 = make_field(form, "text13", context->Uxlabel26, to, context);
+    context->UxtoggleButton9 = make_toggle(form, "toggleButton9", "Rename Hard Links",
+                                           "GuiXkp0107N", context->Uxtext13, context);
+    context->UxtoggleButton11 = make_toggle(form, "toggleButton11", "Rename Soft Links",
+                                            "GuiXkp0108N", context->UxtoggleButton9, context);
+
+    context->UxpushButton10 =
+        make_button(form, "pushButton10", "OK", "GuiXkp0103N", 0, activateCB_pushButton10, context);
+    context->UxpushButton14 = make_button(form, "pushButton14", "Cancel", "GuiXkp0104N", 1,
+                                          activateCB_pushButton14, context);
+    context->UxpushButton16 = make_button(form, "pushButton16", "Current Directory", "GuiXkp0106N",
+                                          2, activateCB_pushButton16, context);
+    context->UxpushButton15 = make_button(form, "pushButton15", "Help...", "GuiXkp0105N", 3,
+                                          activateCB_pushButton15, context);
+
+    UxXkp_altpathContext = context;
+    return shell;
+}

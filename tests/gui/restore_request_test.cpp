@@ -1,0 +1,531 @@
+// Restore requests on the real windows against a recording kprestore: the
+// request files (image entries and their order, the directory entry), every
+// kprestore command line the start dialog runs, the alternate destination
+// dialog and its rename file, and the configuration dialog.
+#include <gtest/gtest.h>
+
+#include "support/gui_harness.h"
+
+#include "UxXt.h"
+#include "timefuncs.h"
+#include "uimx_helper.h"
+#include "unixconf_api.h"
+#include "xkp_altpath.h"
+#include "xkp_config.h"
+#include "xkp_glue.h"
+#include "xkp_main.h"
+#include "xkp_restore.h"
+#include "xkp_state.h"
+
+#include <Xm/List.h>
+#include <Xm/RowColumn.h>
+#include <Xm/ToggleB.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Items = std::vector<std::string>;
+
+std::string kpline(const std::string &path, int32_t backup, int dev = 7) {
+    char numbers[96];
+    snprintf(numbers, sizeof numbers, "%d %d %d %zu", 42, backup, 1000000000, path.size());
+    char r[256];
+    snprintf(r, sizeof r, "%-10s %-9s %-9s %-37s ", "-rw-r--r--", "ann", "staff", numbers);
+    char head[96];
+    snprintf(head, sizeof head, "0 33188 100 200 1 0 8 %d %d ", dev, backup % 1000);
+    return std::string(head) + r + path + "\n";
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        out.push_back(text.substr(pos, nl - pos));
+        pos = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return out;
+}
+
+class RestoreRequestTest : public GuiTest {
+  protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        const char *r = getenv("XKP_ROOT");
+        saved_root_ = r != nullptr ? r : "";
+        const char *h = getenv("HOME");
+        saved_home_ = h != nullptr ? h : "";
+        bin_ = root_.file("sorvane/bin");
+        for (const char *d : {"sorvane", "sorvane/bin", "sorvane/bin/tmp", "home"}) {
+            mkdir(root_.file(d).c_str(), 0755);
+        }
+        if (!saved_root_.empty()) {
+            symlink((saved_root_ + "/msg").c_str(), root_.file("msg").c_str());
+        }
+        setenv("XKP_ROOT", root_.path().c_str(), 1);
+        // Request files below the programs' directory, where the recording
+        // kprestore copies them from.
+        setenv("TMPDIR", root_.file("sorvane/bin/tmp").c_str(), 1);
+        setenv("HOME", root_.file("home").c_str(), 1);
+        T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
+        T_strlcpy(tmlctime, "C", sizeof tmlctime);
+        T_strlcpy(current_working_directory, "/d/", sizeof current_working_directory);
+        T_strlcpy(orig_client, "ann-pc", sizeof orig_client);
+        T_strlcpy(current_browse_client, "ann-pc", sizeof current_browse_client);
+        T_strlcpy(current_restore_client, "ann-pc", sizeof current_restore_client);
+        T_strlcpy(orig_server, "master", sizeof orig_server);
+        T_strlcpy(current_server, "master", sizeof current_server);
+        users_config.loaded = 1;
+        gui::write_fake_program(bin_, "kpclimagelist", "1700000000 0 5 5 0 0 1 p\n", 0);
+        gui::write_fake_program(bin_, "kprestore", "", 0);
+        listing(kpline("/d/", 1700000000) + kpline("/d/sub/", 1700000000) +
+                kpline("/d/a", 1700000100) + kpline("/d/b", 1700000300) +
+                kpline("/d/c", 1700000100) + kpline("/d/c", 1700000050));
+    }
+    void TearDown() override {
+        gui::close_message_boxes();
+        GuiTest::TearDown();
+        auto restore = [](const char *name, const std::string &value) {
+            if (value.empty()) {
+                unsetenv(name);
+            } else {
+                setenv(name, value.c_str(), 1);
+            }
+        };
+        restore("XKP_ROOT", saved_root_);
+        restore("HOME", saved_home_);
+        unsetenv("TMPDIR");
+        users_config.loaded = 0;
+    }
+    void listing(const std::string &text) { gui::write_fake_program(bin_, "kplist", text, 0); }
+    // The main window in restore mode kind, listing /d/.
+    void build(int kind = 0) {
+        shell_ = create_xkp_main();
+        ASSERT_NE(shell_, nullptr);
+        popup_interface(shell_, XtGrabNone);
+        gui::drain();
+        enter_restore_mode(kind);
+        gui::drain();
+        gui::close_message_boxes();
+    }
+    // Selects the file rows whose text ends with each name.
+    void select(const Items &suffixes) {
+        Items rows = gui::list_items(right_list);
+        for (const std::string &s : suffixes) {
+            for (size_t i = 2; i < rows.size(); ++i) {
+                if (rows[i].size() >= s.size() &&
+                    rows[i].compare(rows[i].size() - s.size(), s.size(), s) == 0) {
+                    XmListSelectPos(right_list, static_cast<int>(i + 1), False);
+                }
+            }
+        }
+    }
+    Widget confirm() { return gui::find(top_, "xkp_confirm"); }
+    // OK in the start dialog, with the command traced; returns the command.
+    std::string run_confirm() {
+        Widget dialog = confirm();
+        EXPECT_NE(dialog, nullptr);
+        if (dialog == nullptr) {
+            return "";
+        }
+        debug_enabled = 1;
+        gui::StdoutCapture out;
+        gui::click(gui::must_find(dialog, "pushButton6"));
+        gui::drain();
+        std::string trace = out.stop();
+        debug_enabled = 0;
+        const std::string tag = "debug confirm command:";
+        size_t at = trace.find(tag);
+        if (at == std::string::npos) {
+            return "";
+        }
+        size_t end = trace.find("!\n", at);
+        return trace.substr(at + tag.size(), end - at - tag.size());
+    }
+    std::string request_file() {
+        // The fake program copied the file named after -f.
+        return gui::read_file(bin_ + "/kprestore.file.1");
+    }
+    std::string prog() { return root_.path() + "/sorvane/bin/kprestore"; }
+    std::string log_name(int n) {
+        char buf[32];
+        snprintf(buf, sizeof buf, "/kplog.rest.%03d", n);
+        return root_.file("home") + buf;
+    }
+
+    gui::TempDir root_;
+    std::string saved_root_, saved_home_, bin_;
+    Widget shell_ = nullptr;
+};
+
+TEST_F(RestoreRequestTest, SelectedFilesAreWrittenAsImageEntriesInTimeThenPathOrder) {
+    build();
+    // Every version of c (all dates are shown), a and b.
+    select({"  b", "  c", "  a"});
+    request_restore_selected();
+    gui::drain();
+    ASSERT_NE(confirm(), nullptr);
+    EXPECT_STREQ(confirmation_msg, "OK to restore these files?");
+    EXPECT_EQ(std::string(log_filename), log_name(1));
+    std::string tmp = temp_filename;
+    EXPECT_EQ(tmp.rfind(root_.file("sorvane/bin/tmp/"), 0), 0u) << tmp;
+
+    std::string cmd = run_confirm();
+    // The root's lines agree on one device: the no-crossing toggle starts set.
+    std::string want = prog() + " -t 0     -K  -O  -L " + log_name(1) + " -W   -f " + tmp;
+    EXPECT_EQ(cmd, want);
+    EXPECT_EQ(lines_of(request_file()),
+              (Items{"0 33188 100 200 1 0 8 7 50 4 /d/c 1700000050 1700000050",
+                     "0 33188 100 200 1 0 8 7 100 4 /d/a 1700000100 1700000100",
+                     "0 33188 100 200 1 0 8 7 100 4 /d/c 1700000100 1700000100",
+                     "0 33188 100 200 1 0 8 7 300 4 /d/b 1700000300 1700000300"}));
+    // The selections are gone once the request ran.
+    EXPECT_EQ(get_item_count(persistent_list), 0);
+}
+
+TEST_F(RestoreRequestTest, CommandLinesFollowModeOptionsAndDestination) {
+    struct Case {
+        const char *name;
+        int kind;
+        bool overwrite; // set "Overwrite existing files"
+        bool logging;   // leave "Use log file" set
+        int redirect;   // 0 none, else the link flags + 1 (1: neither, 2: hard, 3: soft, 4: both)
+        const char *dash_D; // a restore client chosen in the configuration
+        std::string middle; // what comes between the header and the trailer
+        std::string trailer_head;
+    } cases[] = {
+        {"plain", 0, false, false, 0, "", " -K  -O ", " -W  "},
+        {"overwrite", 0, true, false, 0, "", " -O ", " -W  "},
+        {"archives", 2, true, false, 0, "", " -O ", " -W  -A"},
+        {"raw partitions overwrite forced", 3, false, false, 0, "", " -O ", " -W  -r "},
+        {"redirect both links", 0, true, false, 4, "", " -O ALT-l ", " -W  "},
+        {"redirect hard link", 0, true, false, 2, "", " -O ALT-H ", " -W  "},
+        {"redirect soft link", 0, true, false, 3, "", " -O ALT-y ", " -W  "},
+        {"redirect no links", 0, true, false, 1, "", " -O ALT", " -W  "},
+        {"other client", 0, true, false, 0, "other-pc", " -O ", " -W  "},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        build(c.kind);
+        if (c.dash_D[0] != '\0') {
+            set_special_options("", c.dash_D, "", standard_or_wbak);
+        }
+        if (c.redirect > 0) {
+            int flags = c.redirect - 1;
+            ASSERT_EQ(define_alternate_path("/d", "/elsewhere", flags & 1, flags >> 1 & 1), 1);
+        }
+        select({"  a"});
+        request_restore_selected();
+        gui::drain();
+        Widget dialog = confirm();
+        ASSERT_NE(dialog, nullptr);
+        Widget overwrite = gui::must_find(dialog, "toggleButton3");
+        if (c.kind == 3) {
+            EXPECT_FALSE(gui::sensitive(overwrite));
+        } else {
+            gui::toggle(overwrite, c.overwrite);
+        }
+        gui::toggle(gui::must_find(dialog, "toggleButton1"), c.logging);
+        EXPECT_EQ(gui::toggle_set(gui::must_find(dialog, "toggleButton7")), c.redirect > 0);
+        std::string tmp = temp_filename;
+        std::string cmd = run_confirm();
+        std::string header = prog() + " -t " + (c.kind == 4 ? "12" : "0") + "  " +
+                             (c.dash_D[0] != '\0' ? std::string("-D ") + c.dash_D : "") + "  ";
+        std::string middle = c.middle;
+        size_t alt = middle.find("ALT");
+        if (alt != std::string::npos) {
+            middle.replace(alt, 3, " -R " + std::string(altpath_cmdfile) + " ");
+        }
+        EXPECT_EQ(cmd, header + middle + c.trailer_head + " -f " + tmp);
+        if (c.redirect > 0) {
+            EXPECT_EQ(gui::read_file(altpath_cmdfile), "change /d to /elsewhere\n");
+        }
+        XtDestroyWidget(shell_);
+        gui::drain();
+        shell_ = nullptr;
+        reset_resensitize_table(); // the next window registers its own items
+        use_alternate_path = alternate_path_defined = 0;
+        unlink((bin_ + "/kprestore.args").c_str());
+    }
+}
+
+TEST_F(RestoreRequestTest, TrueImageWritesTheDirectoryItselfFromTheStartDate) {
+    build(1);
+    put_text(start_date, "11/01/2023 00:00:00");
+    int32_t start = 0;
+    ASSERT_EQ(convert2unixdatel("11/01/2023 00:00:00", &start, 1, "C", 0), 1);
+    select({"  .", "  a"});
+    request_restore_selected();
+    gui::drain();
+    std::string tmp = temp_filename;
+    std::string cmd = run_confirm();
+    EXPECT_EQ(cmd, prog() + " -t 0     -K  -O  -L " + log_name(1) + " -T -W   -f " + tmp);
+    std::string s = std::to_string(start);
+    EXPECT_EQ(lines_of(request_file()),
+              (Items{"0 33188 100 200 1 0 8 7 0 3 /d/ " + s + " 1700000000",
+                     "0 33188 100 200 1 0 8 7 100 4 /d/a " + s + " 1700000100"}));
+}
+
+TEST_F(RestoreRequestTest, SearchDirectoryIsOneDirectoryEntry) {
+    listing(kpline("/d/", 1700000000, 7) + kpline("/d/a", 1700000100, 7));
+    build();
+    EXPECT_EQ(root_filesys_only_possible, 1);
+    put_text(start_date, "11/01/2023 00:00:00");
+    put_text(end_date, "not a date");
+    int32_t start = 0;
+    ASSERT_EQ(convert2unixdatel("11/01/2023 00:00:00", &start, 1, "C", 0), 1);
+    request_restore_directory();
+    gui::drain();
+    ASSERT_NE(confirm(), nullptr);
+    EXPECT_STREQ(confirmation_msg, "OK to restore directory?");
+    EXPECT_STREQ(confirmation_directory, "/d/");
+    // The whole file system toggle starts set: the root's lines agree on one device.
+    EXPECT_TRUE(gui::toggle_set(gui::must_find(confirm(), "toggleButton15")));
+    std::string tmp = temp_filename;
+    std::string cmd = run_confirm();
+    EXPECT_EQ(cmd, prog() + " -t 0     -K  -O  -L " + log_name(1) + " -W   -f " + tmp);
+    EXPECT_EQ(request_file(), "0 0 0 0 0 0 0 7 0 3 /d/ " + std::to_string(start) + " " +
+                                  std::to_string(midnight()) + "\n");
+}
+
+TEST_F(RestoreRequestTest, RequestsThatCannotStart) {
+    build();
+    // Nothing selected.
+    request_restore_selected();
+    gui::drain();
+    EXPECT_EQ(confirm(), nullptr);
+    std::vector<gui::MessageBox> b = gui::message_boxes();
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_NE(b[0].text.find("You have not made any selections"), std::string::npos);
+    gui::close_message_boxes();
+
+    // No temporary directory.
+    setenv("TMPDIR", root_.file("missing").c_str(), 1);
+    select({"  a"});
+    request_restore_selected();
+    gui::drain();
+    EXPECT_EQ(confirm(), nullptr);
+    b = gui::message_boxes();
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_NE(b[0].text.find("System error creating temporary file"), std::string::npos);
+    // The selection is still held for a later try.
+    EXPECT_GT(get_item_count(persistent_list), 0);
+}
+
+TEST_F(RestoreRequestTest, HostOptions) {
+    struct Case {
+        const char *browse, *restore, *server;
+        int type;
+        const char *C, *D, *S, *server_opt, *t;
+        const char *cur_browse, *cur_restore, *cur_server;
+    } cases[] = {
+        {"other", "other", "backup2", 4, "-C other", "-D other", "-S backup2", "-server backup2",
+         "-t 4", "other", "other", "backup2"},
+        // Names equal to this client and the master: current, but no option.
+        {"ann-pc", "ann-pc", "master", 0, "", "", "", "", "-t 0", "ann-pc", "ann-pc", "master"},
+        // Blank fields keep the current names and drop the options.
+        {"  ", "", "\t", 0, "", "", "", "", "-t 0", "ann-pc", "ann-pc", "master"},
+        // A name the shell would split reaches the program as one word.
+        {"a b", "x;rm", "s$1", 0, "-C 'a b'", "-D 'x;rm'", "-S 's$1'", "-server 's$1'", "-t 0",
+         "a b", "x;rm", "s$1"},
+    };
+    for (const Case &c : cases) {
+        set_special_options(c.browse, c.restore, c.server, c.type);
+        EXPECT_STREQ(dash_C_option, c.C);
+        EXPECT_STREQ(dash_D_option, c.D);
+        EXPECT_STREQ(dash_S_option, c.S);
+        EXPECT_STREQ(dash_server_option, c.server_opt);
+        EXPECT_STREQ(dash_t_option, c.t);
+        EXPECT_EQ(standard_or_wbak, c.type);
+        EXPECT_STREQ(current_browse_client, c.cur_browse);
+        EXPECT_STREQ(current_restore_client, c.cur_restore);
+        EXPECT_STREQ(current_server, c.cur_server);
+        set_special_options("ann-pc", "ann-pc", "master", 0);
+    }
+}
+
+class AltpathTest : public RestoreRequestTest {};
+
+TEST_F(AltpathTest, DialogShowsThePairWritesTheRenameFileAndCancels) {
+    build();
+    Widget d = create_xkp_altpath();
+    ASSERT_NE(d, nullptr);
+    popup_interface(d, XtGrabNone);
+    gui::drain();
+    EXPECT_STREQ(XtName(d), "xkp_desttpath");
+    EXPECT_EQ(gui::text_of(gui::must_find(d, "text4")), "/d/");
+    EXPECT_EQ(gui::text_of(gui::must_find(d, "text13")), "/d/");
+    EXPECT_TRUE(gui::toggle_set(gui::must_find(d, "toggleButton9")));
+    EXPECT_TRUE(gui::toggle_set(gui::must_find(d, "toggleButton11")));
+    EXPECT_EQ(gui::label_of(gui::must_find(d, "pushButton16")), "Current Directory");
+
+    put_text(gui::must_find(d, "text4"), "/a b");
+    put_text(gui::must_find(d, "text13"), "/c d");
+    gui::toggle(gui::must_find(d, "toggleButton9"), false);
+    gui::click(gui::must_find(d, "pushButton10"));
+    gui::drain();
+    EXPECT_EQ(gui::find(top_, "xkp_desttpath"), nullptr);
+    EXPECT_EQ(gui::read_file(altpath_cmdfile), "change /a b to /c d\n");
+    struct stat st {};
+    ASSERT_EQ(stat(altpath_cmdfile, &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u); // nobody else may change the pair
+    EXPECT_EQ(alternate_path_defined, 1);
+    EXPECT_EQ(use_alternate_path, 1);
+    EXPECT_EQ(rename_altpath_hard, 0);
+    EXPECT_EQ(rename_altpath_soft, 1);
+
+    // Opened again: the confirmed pair, both toggles set again; Current
+    // Directory changes only the fields.
+    d = create_xkp_altpath();
+    popup_interface(d, XtGrabNone);
+    gui::drain();
+    EXPECT_EQ(gui::text_of(gui::must_find(d, "text4")), "/a b");
+    EXPECT_TRUE(gui::toggle_set(gui::must_find(d, "toggleButton9")));
+    gui::click(gui::must_find(d, "pushButton16"));
+    EXPECT_EQ(gui::text_of(gui::must_find(d, "text13")), "/d/");
+    EXPECT_STREQ(to_alternate_path, "/c d");
+    // Cancel turns the redirection off; the start dialog then offers none.
+    gui::click(gui::must_find(d, "pushButton14"));
+    gui::drain();
+    EXPECT_EQ(alternate_path_defined, 0);
+    EXPECT_EQ(use_alternate_path, 0);
+    select({"  a"});
+    request_restore_selected();
+    gui::drain();
+    ASSERT_NE(confirm(), nullptr);
+    EXPECT_FALSE(gui::sensitive(gui::must_find(confirm(), "toggleButton7")));
+}
+
+TEST_F(AltpathTest, NoTemporaryDirectoryKeepsTheDialogOpen) {
+    build();
+    setenv("TMPDIR", root_.file("missing").c_str(), 1);
+    Widget d = create_xkp_altpath();
+    popup_interface(d, XtGrabNone);
+    gui::drain();
+    gui::click(gui::must_find(d, "pushButton10"));
+    gui::drain();
+    EXPECT_NE(gui::find(top_, "xkp_desttpath"), nullptr);
+    std::vector<gui::MessageBox> b = gui::message_boxes();
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_NE(b[0].text.find("A temporary file is needed"), std::string::npos);
+    EXPECT_EQ(alternate_path_defined, 0);
+}
+
+class ConfigTest : public RestoreRequestTest {
+  protected:
+    Widget open_config() {
+        Widget d = create_xkp_config();
+        EXPECT_NE(d, nullptr);
+        popup_interface(d, XtGrabNone);
+        gui::drain();
+        return d;
+    }
+    void choose(Widget d, const char *item) {
+        Widget pulldown = gui::must_find(d, "menu2_p1");
+        XtVaSetValues(gui::must_find(d, "menu2"), XmNmenuHistory, XtNameToWidget(pulldown, item),
+                      nullptr);
+    }
+    std::string chosen(Widget d) {
+        Widget w = UxrGetProp<Widget>(gui::must_find(d, "menu2"), XmNmenuHistory);
+        return w != nullptr ? XtName(w) : "";
+    }
+};
+
+TEST_F(ConfigTest, OpensOnTheCurrentChoices) {
+    build();
+    struct Case {
+        int type;
+        int privileged;
+        const char *item;
+    } cases[] = {{4, 0, "menu2_p1_b4"}, {5, 0, "menu2_p1_b2"}, {22, 1, "menu2_p1_b12"}};
+    for (const Case &c : cases) {
+        standard_or_wbak = c.type;
+        privileged = c.privileged;
+        Widget d = open_config();
+        EXPECT_STREQ(XtName(d), "xkp_config");
+        EXPECT_EQ(gui::text_of(gui::must_find(d, "text10")), "master");
+        EXPECT_EQ(gui::text_of(gui::must_find(d, "text9")), "ann-pc");
+        EXPECT_EQ(gui::text_of(gui::must_find(d, "text5")), "ann-pc");
+        EXPECT_EQ(chosen(d), c.item) << c.type;
+        EXPECT_EQ(gui::sensitive(gui::must_find(d, "text5")), c.privileged != 0);
+        Widget pulldown = gui::must_find(d, "menu2_p1");
+        EXPECT_EQ(gui::sensitive(XtNameToWidget(pulldown, "menu2_p1_b12")), c.privileged != 0);
+        gui::click(gui::must_find(d, "pushButton18")); // Cancel changes nothing
+        gui::drain();
+        EXPECT_EQ(standard_or_wbak, c.type);
+    }
+    // The items in display order with their labels.
+    Widget d = open_config();
+    Widget pulldown = gui::must_find(d, "menu2_p1");
+    WidgetList children = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(pulldown, XmNchildren, &children, XmNnumChildren, &count, nullptr);
+    ASSERT_EQ(static_cast<int>(count), policy_type_item_count);
+    EXPECT_EQ(gui::label_of(children[0]), "AFS");
+    EXPECT_EQ(gui::label_of(children[count - 1]), "Sybase");
+}
+
+TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
+    struct Case {
+        const char *name;
+        const char *server;
+        const char *item;
+        bool images_emptied;
+        bool lists_emptied;
+        const char *S;
+    } cases[] = {
+        {"no change", "master", "menu2_p1_b2", false, false, ""},
+        {"policy type", "master", "menu2_p1_b4", true, true, ""},
+        {"server", "backup2", "menu2_p1_b2", true, true, "-S backup2"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        build();
+        ASSERT_GT(get_item_count(image_list), 2);
+        ASSERT_GT(get_item_count(right_list), 2);
+        Widget d = open_config();
+        put_text(gui::must_find(d, "text10"), c.server);
+        choose(d, c.item);
+        gui::click(gui::must_find(d, "pushButton17"));
+        gui::drain();
+        EXPECT_EQ(gui::find(top_, "xkp_config"), nullptr);
+        EXPECT_EQ(get_item_count(image_list) == 0, c.images_emptied);
+        EXPECT_EQ(get_item_count(right_list) == 0, c.lists_emptied);
+        EXPECT_EQ(get_item_count(shadow_right_list), get_item_count(right_list));
+        EXPECT_STREQ(dash_S_option, c.S);
+        XtDestroyWidget(shell_);
+        gui::drain();
+        shell_ = nullptr;
+        reset_resensitize_table(); // the next window registers its own items
+        set_special_options("ann-pc", "ann-pc", "master", 0);
+        force_client_type = 0;
+    }
+}
+
+TEST_F(ConfigTest, AfsMovesTheBrowseToTheAfsNameSpace) {
+    build();
+    privileged = 1;
+    Widget d = open_config();
+    choose(d, "menu2_p1_b12");
+    gui::click(gui::must_find(d, "pushButton17"));
+    gui::drain();
+    EXPECT_EQ(standard_or_wbak, 22);
+    EXPECT_STREQ(dash_t_option, "-t 22");
+    EXPECT_STREQ(current_working_directory, "/AFS/");
+    EXPECT_EQ(gui::text_of(pathname), "/AFS/");
+    EXPECT_EQ(gui::text_of(recursion), "3");
+    EXPECT_EQ(recursion_limit, 3);
+    EXPECT_EQ(get_item_count(image_list), 0);
+    EXPECT_EQ(get_item_count(left_list), 0);
+    EXPECT_EQ(get_item_count(right_list), 0);
+}
+
+} // namespace
