@@ -19,22 +19,25 @@ listing=$work/listing
 bytes=$(stat -c %s "$listing")
 echo "listing: $(wc -l <"$listing") lines, $bytes bytes"
 
-# best CMD...: runs CMD $runs times, prints the best "WALL CPU RSS_KB".
+# best CMD...: runs CMD $runs times, prints the best wall and CPU (user+sys)
+# seconds and the peak resident set in KB, to the microsecond (getrusage of
+# the children, finer than time(1)). The command's output goes to $work/out.
 best() {
-    local b_wall="" b_cpu="" rss=0
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >"$work/out"
-        read -r wall user sys kb <"$work/time"
-        cpu=$(python3 -c "print(round($user + $sys, 3))")
-        if [ -z "$b_wall" ] || python3 -c "import sys; sys.exit(0 if $wall < $b_wall else 1)"; then
-            b_wall=$wall
-        fi
-        if [ -z "$b_cpu" ] || python3 -c "import sys; sys.exit(0 if $cpu < $b_cpu else 1)"; then
-            b_cpu=$cpu
-        fi
-        rss=$kb
-    done
-    echo "$b_wall $b_cpu $rss"
+    python3 - "$runs" "$work/out" "$@" <<'PY'
+import resource, subprocess, sys, time
+runs, out, cmd = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
+walls, cpus = [], []
+for _ in range(runs):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    t0 = time.perf_counter()
+    with open(out, "w") as f:
+        subprocess.run(cmd, stdout=f, check=True)
+    walls.append(time.perf_counter() - t0)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpus.append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+rss = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+print("%.4f %.4f %d" % (min(walls), min(cpus), rss))
+PY
 }
 
 cat "$listing" >/dev/null # warm the page cache for both
