@@ -991,15 +991,3 @@ TEST(ConfigRecords, FormattedLinesParseBackToTheSameRecord) {
     ASSERT_EQ(FormatConfigA(&defaults, false, &none), 0);
     EXPECT_EQ(none, "");
 }
-
-TEST(ConfigRecords, RecordAccessors) {
-    kp_record r;
-    r.field = {int32_t{7}, kp_string("text"), kp_string{}};
-    EXPECT_EQ(r.num(0), 7);
-    EXPECT_EQ(r.num(1), 0);
-    EXPECT_EQ(r.num(9), 0);
-    EXPECT_STREQ(r.text(1), "text");
-    EXPECT_EQ(r.text(0), nullptr);
-    EXPECT_EQ(r.text(2), nullptr);
-    EXPECT_EQ(r.text(9), nullptr);
-}
