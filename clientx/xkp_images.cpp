@@ -65,7 +65,7 @@ std::vector<int32_t> image_times() {
     int count = get_item_count(shadow_image_list);
     times.reserve(static_cast<size_t>(std::max(count, 0)));
     for (int i = 1; i <= count; ++i) {
-        times.push_back(leading_time(get_item(shadow_image_list, i)));
+        times.push_back(image_time(get_item(shadow_image_list, i)));
     }
     return times;
 }
@@ -230,7 +230,7 @@ int total_image_files(const char *start_text, const char *end_text) {
     int count = get_item_count(shadow_image_list);
     for (int i = 1; i <= count; ++i) {
         const char *line = get_item(shadow_image_list, i);
-        int32_t backed_up = leading_time(line);
+        int32_t backed_up = image_time(line);
         if (backed_up < start || backed_up > end) {
             continue;
         }
@@ -257,7 +257,7 @@ void set_dates_from_images() {
         if (position < 3) {
             continue; // the header and the rule
         }
-        int32_t t = leading_time(get_item(shadow_image_list, position - 2));
+        int32_t t = image_time(get_item(shadow_image_list, position - 2));
         found = true;
         lo = std::min(lo, t);
         hi = std::max(hi, t);

@@ -52,6 +52,9 @@ std::string format_image_row(const char *raw);
 // 32-bit range: field 1 of an image line, the answer of "-likelydate".
 int32_t leading_time(const char *text);
 
+// The backup time of a raw image line: the number of its field 1.
+int32_t image_time(const char *raw);
+
 // The default start of a restore browse from the likely date r that
 // kpclimagelist reported with status s, INITIAL_BROWSE_SEARCH_LIMIT days
 // and the current time now: the limit time when later than r, else r, or

@@ -161,6 +161,12 @@ int32_t leading_time(const char *text) {
     return static_cast<int32_t>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
 }
 
+int32_t image_time(const char *raw) {
+    char f1[XKP_FIELD_MAX + 1];
+    field_copy(f1, raw != nullptr ? raw : "", 1);
+    return leading_time(f1);
+}
+
 std::string format_image_row(const char *raw) {
     const char *line = raw != nullptr ? raw : "";
     char f1[XKP_FIELD_MAX + 1], f2[XKP_FIELD_MAX + 1], f3[XKP_FIELD_MAX + 1];
