@@ -354,7 +354,7 @@ const char *const errmsgstr[256] = {
     "continue",                                                                 // 221
     "done",                                                                     // 222
     "an invalid entry was found",                                               // 223
-    "conflicting specifications were given",                                    // 224
+    "conflicting options were given",                                           // 224
     "a text exceeds the allowed length",                                        // 225
     "the entity already exists",                                                // 226
     "no entity was found",                                                      // 227
