@@ -114,12 +114,17 @@ void select_pending() {
     }
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
+    // The list's own selected-items table goes first: setting the positions
+    // over a table made before the last additions reads freed strings.
+    XmListDeselectAllItems(right_list);
     XtVaSetValues(right_list, XmNselectedPositions, all.data(), XmNselectedPositionCount,
                   static_cast<int>(all.size()), nullptr);
     fill.select_positions.clear();
 }
 
-void flush_right() {
+// Hands the pending rows to the lists; the selections wait for flush_right,
+// so that a long fill sets the selected rows once, not once per batch.
+void flush_rows() {
     if (!fill.rows.empty()) {
         if (shadow_right_list != nullptr) {
             XmListAddItemsUnselected(shadow_right_list, fill.shadows.data(),
@@ -132,6 +137,10 @@ void flush_right() {
     }
     free_all(fill.rows);
     free_all(fill.shadows);
+}
+
+void flush_right() {
+    flush_rows();
     select_pending();
     if (!fill.persistent_deletions.empty() && persistent_list != nullptr) {
         std::vector<int> &d = fill.persistent_deletions;
@@ -165,7 +174,7 @@ int sink_right(void *, const char *row, const char *name, const char *date_key, 
         return 0;
     }
     if (fill.rows.size() >= static_cast<size_t>(LIST_BATCH)) {
-        flush_right();
+        flush_rows();
     }
     int position = get_item_count(right_list) + static_cast<int>(fill.rows.size()) + 1;
     fill.rows.push_back(plain(row));

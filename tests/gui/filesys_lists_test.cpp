@@ -330,6 +330,37 @@ TEST_F(FilesysListsTest, VersionsOfOneFileConflictDirectoriesDoNot) {
     EXPECT_EQ(get_item_count(persistent_list), 0);
 }
 
+// Rows spanning several batches, with remembered selections in each: they
+// come back selected at their own rows (the list's selection is set once,
+// after the last batch, over a table of items that grew in between).
+TEST_F(FilesysListsTest, SelectionsComeBackAcrossBatches) {
+    build();
+    browsing_filesys = 0;
+    dual_list_delete_all(right_list, shadow_right_list);
+    list_delete_all(persistent_list);
+    T_strlcpy(right_dir, "/d", sizeof right_dir);
+    install_list_sink();
+    const std::vector<int> chosen = {1, 1999, 2000, 2001, 4500};
+    for (int i : chosen) {
+        std::string path = "/d/f" + std::to_string(i);
+        quadruple_add_item(persistent_list, 0, path.c_str(), path.c_str(), "7", "");
+    }
+    forget_selection_index();
+    for (int round = 0; round < 2; ++round) {
+        dual_list_delete_all(right_list, shadow_right_list);
+        for (int i = 1; i <= 4500; ++i) {
+            std::string name = "f" + std::to_string(i);
+            add_right_list(name.c_str(), name.c_str(), "7", "", 0);
+        }
+        flush_list_sink();
+        EXPECT_EQ(get_item_count(right_list), 4500);
+        EXPECT_EQ(selected_rows(), chosen) << "round " << round;
+        EXPECT_EQ(get_item_count(persistent_list), 0) << "taken over by the rows";
+        preserve_right_selections();
+        EXPECT_EQ(get_item_count(persistent_list), 5);
+    }
+}
+
 TEST_F(FilesysListsTest, SelectionPathOfIndentedLines) {
     build();
     EXPECT_EQ(left_selection_pos, 0);
