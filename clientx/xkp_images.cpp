@@ -149,8 +149,7 @@ int32_t get_oldestfull_date(int type) {
     std::string command = likelydate_command(type);
     FILE *stream = mypopen(command.c_str(), "r");
     if (stream != nullptr) {
-        char reply[XKP_TEXT_SIZE + 1] = "0";
-        reply[0] = '\0';
+        char reply[XKP_TEXT_SIZE + 1] = "";
         read_till_eol(reply, XKP_TEXT_SIZE, stream);
         // Whatever follows the first line is not needed; the program is
         // waited for all the same.

@@ -558,11 +558,19 @@ TEST_F(RestoreBrowseTest, BackedUpTreeFillsBothListsWithEveryVersion) {
     EXPECT_EQ(std::string(get_line_from_item(shadow_right_list, 6, 4)),
               "0 33188 100 200 1 0 8 7 3");
 
-    // Only the newest date of each file.
-    show_all_dates = 0;
-    load_both_sides("/data/");
+    // View, "Only most recent backup date": the newest date of each file
+    // and directory; "All backup dates for each file" brings them back.
+    T_strlcpy(current_working_directory, "/data/", sizeof current_working_directory);
+    put_text(pathname, "/data/");
+    Widget view = gui::must_find(shell_, "menu1_p3");
+    gui::toggle(XtNameToWidget(view, "menu1_p3_b8"), true);
+    gui::drain();
+    EXPECT_EQ(show_all_dates, 0);
     EXPECT_EQ(gui::list_items(right_list),
               (Items{want[0], " ", d1 + "  sub/", " ", d0 + "  a\nb", d1 + "  b.txt"}));
+    gui::toggle(XtNameToWidget(view, "menu1_p3_b7"), true);
+    gui::drain();
+    EXPECT_EQ(gui::list_items(right_list), want);
 
     // The file list of a subdirectory from the same tree, kplist not run.
     forget_runs("kplist");
