@@ -58,6 +58,10 @@ bool prepare(const char *staged) {
     std::filesystem::create_directories(fx.root + "/sorvane/bin");
     if (staged != nullptr) {
         symlink((std::string(staged) + "/msg").c_str(), (fx.root + "/msg").c_str());
+        // The program's own resources (the Xft render table of the lists),
+        // found as xkp finds them.
+        std::string defaults = std::string(staged) + "/app-defaults/%N%S";
+        setenv("XFILESEARCHPATH", defaults.c_str(), 1);
     }
     fx.listing = fx.root + "/listing";
     FILE *f = fopen(fx.listing.c_str(), "w");
