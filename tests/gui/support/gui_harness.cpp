@@ -38,7 +38,16 @@ bool open_display() {
     int argc = 1;
     char name[] = "xkp";
     char *argv[] = {name, nullptr};
-    g_display = XtOpenDisplay(g_app, nullptr, "xkp", "XSV", nullptr, 0, &argc, argv);
+    // A server that is there but busy (many test programs connecting at once
+    // on a loaded machine) may refuse a connection for a moment: try for a
+    // few seconds before calling the display missing.
+    for (int attempt = 0; attempt < 50 && g_display == nullptr; ++attempt) {
+        if (attempt > 0) {
+            usleep(100 * 1000);
+        }
+        argc = 1;
+        g_display = XtOpenDisplay(g_app, nullptr, "xkp", "XSV", nullptr, 0, &argc, argv);
+    }
     return g_display != nullptr;
 }
 
