@@ -72,22 +72,6 @@ void activateCB_pushButton2(Widget w, XtPointer, XtPointer) {
     with_context(w, [] { help_topic_by_name(help_topic_path("xkp/Help").c_str()); });
 }
 
-Widget make_button(Widget form, const char *name, const char *label, const char *key, bool at_left,
-                   XtCallbackProc callback, _UxCxkp_helpindex *context) {
-    Widget b = XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form, XmNbottomAttachment,
-                                       XmATTACH_FORM, XmNbottomOffset, 10, XmNwidth, 100, nullptr);
-    if (at_left) {
-        XtVaSetValues(b, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
-    } else {
-        XtVaSetValues(b, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
-    }
-    UxPutContext(b, context);
-    put_label_string(b, label);
-    initialize_label(b, key);
-    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
-    return b;
-}
-
 } // namespace
 
 Widget create_xkp_helpindex() {
@@ -108,19 +92,14 @@ Widget create_xkp_helpindex() {
     context->Uxform3 = form;
     UxPutContext(form, context);
 
-    Widget label = XtVaCreateManagedWidget(
-        "label5", xmLabelWidgetClass, form, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
-        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
-        XmNrightOffset, 10, XmNalignment, XmALIGNMENT_BEGINNING, nullptr);
+    Widget label =
+        ux_form_top_label(form, "label5", "Please Select a Help Topic", "GuiXkp0601N", context);
     context->Uxlabel5 = label;
-    UxPutContext(label, context);
-    put_label_string(label, "Please Select a Help Topic");
-    initialize_label(label, "GuiXkp0601N");
 
-    context->UxpushButton1 = make_button(form, "pushButton1", "Close", "GuiXkp0602N", true,
-                                         activateCB_pushButton1, context);
-    context->UxpushButton2 = make_button(form, "pushButton2", "Help...", "GuiXkp0603N", false,
-                                         activateCB_pushButton2, context);
+    context->UxpushButton1 = ux_form_bottom_button(form, "pushButton1", "Close", "GuiXkp0602N",
+                                                   true, activateCB_pushButton1, context);
+    context->UxpushButton2 = ux_form_bottom_button(form, "pushButton2", "Help...", "GuiXkp0603N",
+                                                   false, activateCB_pushButton2, context);
 
     Arg args[2];
     int n = 0;

@@ -67,22 +67,6 @@ void activateCB_pushButton13(Widget w, XtPointer, XtPointer) {
     with_context(w, [] { help_topic_by_name(help_topic_path("xkp/Viewselect").c_str()); });
 }
 
-Widget make_button(Widget form, const char *name, const char *label, const char *key, bool at_left,
-                   XtCallbackProc callback, _UxCxkp_viewselect *context) {
-    Widget b = XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form, XmNbottomAttachment,
-                                       XmATTACH_FORM, XmNbottomOffset, 10, XmNwidth, 100, nullptr);
-    if (at_left) {
-        XtVaSetValues(b, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
-    } else {
-        XtVaSetValues(b, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
-    }
-    UxPutContext(b, context);
-    put_label_string(b, label);
-    initialize_label(b, key);
-    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
-    return b;
-}
-
 } // namespace
 
 Widget create_xkp_viewselect() {
@@ -103,19 +87,14 @@ Widget create_xkp_viewselect() {
     context->Uxform6 = form;
     UxPutContext(form, context);
 
-    Widget label = XtVaCreateManagedWidget(
-        "label22", xmLabelWidgetClass, form, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
-        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
-        XmNrightOffset, 10, XmNalignment, XmALIGNMENT_BEGINNING, nullptr);
+    Widget label = ux_form_top_label(
+        form, "label22", "The following files are currently selected:", "GuiXkp0901N", context);
     context->Uxlabel22 = label;
-    UxPutContext(label, context);
-    put_label_string(label, "The following files are currently selected:");
-    initialize_label(label, "GuiXkp0901N");
 
-    context->UxpushButton3 = make_button(form, "pushButton3", "Close", "GuiXkp0902N", true,
-                                         activateCB_pushButton3, context);
-    context->UxpushButton13 = make_button(form, "pushButton13", "Help...", "GuiXkp0903N", false,
-                                          activateCB_pushButton13, context);
+    context->UxpushButton3 = ux_form_bottom_button(form, "pushButton3", "Close", "GuiXkp0902N",
+                                                   true, activateCB_pushButton3, context);
+    context->UxpushButton13 = ux_form_bottom_button(form, "pushButton13", "Help...", "GuiXkp0903N",
+                                                    false, activateCB_pushButton13, context);
 
     Arg args[1];
     XtSetArg(args[0], XmNscrollBarDisplayPolicy, XmSTATIC);

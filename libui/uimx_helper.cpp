@@ -6,7 +6,9 @@
 #include "xkp_state.h"
 
 #include <X11/cursorfont.h>
+#include <Xm/Label.h>
 #include <Xm/List.h>
+#include <Xm/PushB.h>
 
 #include <string>
 
@@ -274,4 +276,32 @@ void quadruple_add_item(Widget list, int position, const char *line1, const char
     XmString item = make_quadruple_item(line1, line2, line3, line4);
     XmListAddItemUnselected(list, item, position);
     XmStringFree(item);
+}
+
+Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,
+                         void *context) {
+    Widget label = XtVaCreateManagedWidget(
+        name, xmLabelWidgetClass, form, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
+        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
+        XmNrightOffset, 10, XmNalignment, XmALIGNMENT_BEGINNING, nullptr);
+    UxPutContext(label, context);
+    put_label_string(label, text);
+    initialize_label(label, key);
+    return label;
+}
+
+Widget ux_form_bottom_button(Widget form, const char *name, const char *text, const char *key,
+                             bool at_left, XtCallbackProc callback, void *context) {
+    Widget b = XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form, XmNbottomAttachment,
+                                       XmATTACH_FORM, XmNbottomOffset, 10, XmNwidth, 100, nullptr);
+    if (at_left) {
+        XtVaSetValues(b, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
+    } else {
+        XtVaSetValues(b, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
+    }
+    UxPutContext(b, context);
+    put_label_string(b, text);
+    initialize_label(b, key);
+    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
+    return b;
 }

@@ -71,3 +71,14 @@ XmString make_quadruple_item(const char *line1, const char *line2, const char *l
 // Line `line` (from 1) of a compound string into dst (size bytes); "" when
 // the string has fewer lines.
 void xmstring_line(XmString s, int line, char *dst, size_t size);
+
+// Form pieces shared by the small list windows. Each new widget is bound to
+// the window's context record and labelled from the catalog (key) with its
+// built-in text as the default.
+// A label across the top of the form, text aligned to the left.
+Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,
+                         void *context);
+// A 100-pixel button on the bottom edge of the form, at its left or right
+// side, whose activation calls callback.
+Widget ux_form_bottom_button(Widget form, const char *name, const char *text, const char *key,
+                             bool at_left, XtCallbackProc callback, void *context);
