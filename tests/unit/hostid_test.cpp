@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,16 +31,15 @@ namespace {
 
 struct FakeHost {
     std::string name;
-    std::vector<std::string> aliases;
-    std::vector<std::string> addrs;
+    std::vector<std::string> aliases, addrs;
 };
 
 struct FakeNet {
     std::string host_name = "sysname";
     int host_name_errno = 0; // non-zero: the query fails with it
     std::vector<FakeHost> hosts;
-    std::map<std::string, int> errors;    // name -> h_errno
-    std::map<std::string, int> try_again; // name -> temporary failures first
+    // name -> the h_errno its lookups fail with, and how often (-1: always).
+    std::map<std::string, std::pair<int, int>> failing;
     std::vector<std::string> interfaces;
     bool interfaces_fail = false;
     std::vector<std::string> netstat_paths;
@@ -47,31 +47,25 @@ struct FakeNet {
     int by_name_calls = 0, by_addr_calls = 0, pauses = 0;
 
     // Storage behind the returned entry, as the system keeps its own.
+    FakeHost found;
     struct hostent ent {};
     std::vector<char *> alias_ptrs, addr_ptrs;
     std::vector<in_addr_t> addr_store;
-    std::vector<std::string> alias_store;
-    std::string name_store;
 
     struct hostent *entry(const FakeHost &h) {
-        name_store = h.name;
-        alias_store = h.aliases;
-        addr_store.clear();
-        for (const std::string &a : h.addrs)
-            addr_store.push_back(inet_addr(a.c_str()));
+        found = h;
         alias_ptrs.clear();
-        for (std::string &a : alias_store)
-            alias_ptrs.push_back(a.data());
-        alias_ptrs.push_back(nullptr);
         addr_ptrs.clear();
+        addr_store.clear();
+        for (std::string &a : found.aliases)
+            alias_ptrs.push_back(a.data());
+        for (const std::string &a : found.addrs)
+            addr_store.push_back(inet_addr(a.c_str()));
         for (in_addr_t &a : addr_store)
             addr_ptrs.push_back(reinterpret_cast<char *>(&a));
+        alias_ptrs.push_back(nullptr);
         addr_ptrs.push_back(nullptr);
-        ent.h_name = name_store.data();
-        ent.h_aliases = alias_ptrs.data();
-        ent.h_addrtype = AF_INET;
-        ent.h_length = 4;
-        ent.h_addr_list = addr_ptrs.data();
+        ent = {found.name.data(), alias_ptrs.data(), AF_INET, 4, addr_ptrs.data()};
         return &ent;
     }
 };
@@ -89,15 +83,11 @@ int fake_host_name(char *buf, size_t size) {
 
 struct hostent *fake_by_name(const char *name) {
     ++net->by_name_calls;
-    auto err = net->errors.find(name);
-    if (err != net->errors.end()) {
-        h_errno = err->second;
-        return nullptr;
-    }
-    auto again = net->try_again.find(name);
-    if (again != net->try_again.end() && again->second > 0) {
-        --again->second;
-        h_errno = TRY_AGAIN;
+    auto f = net->failing.find(name);
+    if (f != net->failing.end() && f->second.second != 0) {
+        if (f->second.second > 0)
+            --f->second.second;
+        h_errno = f->second.first;
         return nullptr;
     }
     for (const FakeHost &h : net->hosts) {
@@ -113,8 +103,8 @@ struct hostent *fake_by_name(const char *name) {
 
 struct hostent *fake_by_addr(const void *addr, socklen_t len, int family) {
     ++net->by_addr_calls;
-    if (family == AF_INET && len == 4) {
-        in_addr_t a;
+    in_addr_t a;
+    if (family == AF_INET && len == sizeof a) {
         memcpy(&a, addr, sizeof a);
         for (const FakeHost &h : net->hosts) {
             for (const std::string &s : h.addrs) {
@@ -155,30 +145,25 @@ void write_file(const std::string &path, const std::string &text) {
     out << text;
 }
 
-// Runs fn in a child under nobody's effective ids; its result, or "(ids)".
+// Runs fn in a child under nobody's effective ids; its result (cut to 4095
+// bytes), or "(ids)".
 std::string as_nobody(const std::function<std::string()> &fn) {
-    int p[2];
-    if (pipe(p) != 0)
-        return "(pipe)";
+    constexpr size_t size = 4096;
+    void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED)
+        return "(mmap)";
+    char *shared = static_cast<char *>(map);
+    snprintf(shared, size, "(ids)");
     pid_t pid = fork();
     if (pid == 0) {
-        close(p[0]);
-        std::string out = "(ids)";
         if (setgroups(0, nullptr) == 0 && setegid(65534) == 0 && seteuid(65534) == 0)
-            out = fn();
-        ssize_t ignored = write(p[1], out.data(), out.size());
-        (void)ignored;
+            snprintf(shared, size, "%s", fn().c_str());
         _exit(0);
     }
-    close(p[1]);
-    std::string out;
-    char buf[512];
-    ssize_t n;
-    while ((n = read(p[0], buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<size_t>(n));
-    close(p[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    std::string out = shared;
+    munmap(map, size);
     return out;
 }
 
@@ -200,18 +185,17 @@ class HostIdentity : public ::testing::Test {
         kp_netsys_set(&sys_);
         kp_forget_host_identity();
 
-        char root_tpl[] = "/tmp/xkp_hostid_root.XXXXXX";
-        char home_tpl[] = "/tmp/xkp_hostid_home.XXXXXX";
-        ASSERT_NE(mkdtemp(root_tpl), nullptr);
-        ASSERT_NE(mkdtemp(home_tpl), nullptr);
-        root_ = root_tpl;
-        home_ = home_tpl;
-        chmod(root_.c_str(), 0755);
-        chmod(home_.c_str(), 0755);
-        ASSERT_EQ(mkdir((root_ + "/sorvane").c_str(), 0755), 0);
+        char tpl[] = "/tmp/xkp_hostid.XXXXXX";
+        ASSERT_NE(mkdtemp(tpl), nullptr);
+        dir_ = tpl;
+        home_ = dir_ + "/home";
+        chmod(tpl, 0755);
+        ASSERT_EQ(mkdir(home_.c_str(), 0755), 0);
+        ASSERT_EQ(mkdir((dir_ + "/root").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir((dir_ + "/root/sorvane").c_str(), 0755), 0);
         const char *old = getenv("XKP_ROOT");
         saved_root_ = old != nullptr ? old : "";
-        setenv("XKP_ROOT", root_.c_str(), 1);
+        setenv("XKP_ROOT", (dir_ + "/root").c_str(), 1);
         HOME = home_;
     }
     void TearDown() override {
@@ -220,11 +204,11 @@ class HostIdentity : public ::testing::Test {
         he_verbose = 0;
         HOME.clear();
         setenv("XKP_ROOT", saved_root_.c_str(), 1);
-        std::string cmd = "rm -rf '" + root_ + "' '" + home_ + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
+        ASSERT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0);
         net = nullptr;
     }
-    void host_conf(const std::string &text) { write_file(root_ + "/sorvane/kp.conf", text); }
+    std::string host_file() const { return dir_ + "/root/sorvane/kp.conf"; }
+    void host_conf(const std::string &text) { write_file(host_file(), text); }
     void user_conf(const std::string &text) { write_file(home_ + "/kp.conf", text); }
     void use_netstat(const std::vector<std::string> &paths) {
         net->netstat_paths = paths;
@@ -242,7 +226,7 @@ class HostIdentity : public ::testing::Test {
 
     std::unique_ptr<FakeNet> fake_;
     kp_netsys sys_{};
-    std::string root_, home_, saved_root_;
+    std::string dir_, home_, saved_root_;
 };
 
 } // namespace
@@ -340,8 +324,7 @@ TEST(NetstatLines, FourthFieldWhenItIsAnAddress) {
 TEST_F(HostIdentity, RetriesOnlyTemporaryFailures) {
     struct Case {
         const char *name;
-        int temporary; // TRY_AGAIN answers before success
-        int error;     // permanent h_errno, 0 for none
+        int error, times; // the lookups fail with h_errno `error`, `times` times (-1: always)
         int tries;
         bool found;
         int calls, pauses;
@@ -349,22 +332,17 @@ TEST_F(HostIdentity, RetriesOnlyTemporaryFailures) {
     };
     const Case cases[] = {
         {"remote", 0, 0, 3, true, 1, 0, ""},
-        {"remote", 2, 0, 3, true, 3, 2, ""},
-        {"remote", 2, 0, 2, false, 2, 1, "TRY_AGAIN"},
-        {"remote", 5, 0, 0, false, 1, 0, "TRY_AGAIN"}, // at least one try
+        {"remote", TRY_AGAIN, 2, 3, true, 3, 2, ""},
+        {"remote", TRY_AGAIN, 2, 2, false, 2, 1, "TRY_AGAIN"},
+        {"remote", TRY_AGAIN, 5, 0, false, 1, 0, "TRY_AGAIN"}, // at least one try
         {"nosuch", 0, 0, 5, false, 1, 0, "HOST_NOT_FOUND"},
-        {"broken", 0, NO_RECOVERY, 5, false, 1, 0, "NO_RECOVERY"},
-        {"noaddr", 0, NO_ADDRESS, 5, false, 1, 0, "NO_ADDRESS"},
-        {"odd", 0, 99, 5, false, 1, 0, "?undefined error?"},
+        {"broken", NO_RECOVERY, -1, 5, false, 1, 0, "NO_RECOVERY"},
+        {"noaddr", NO_ADDRESS, -1, 5, false, 1, 0, "NO_ADDRESS"},
+        {"odd", 99, -1, 5, false, 1, 0, "?undefined error?"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name + std::string(" tries ") + std::to_string(c.tries));
-        net->try_again.clear();
-        net->errors.clear();
-        if (c.temporary > 0)
-            net->try_again[c.name] = c.temporary;
-        if (c.error != 0)
-            net->errors[c.name] = c.error;
+        net->failing = {{c.name, {c.error, c.times}}};
         net->by_name_calls = net->pauses = 0;
         char err[64] = "";
         struct hostent *h = retry_gethostbyname(c.name, c.tries, 1, err, sizeof err);
@@ -480,7 +458,7 @@ TEST_F(HostIdentity, HostNameFromConfigurationWhenItIsThisMachine) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.host_conf != nullptr ? c.host_conf : "(none)");
         kp_forget_host_identity();
-        unlink((root_ + "/sorvane/kp.conf").c_str());
+        unlink(host_file().c_str());
         if (c.host_conf != nullptr)
             host_conf(c.host_conf);
         EXPECT_EQ(hostname(), c.expect);
@@ -550,7 +528,7 @@ TEST_F(HostIdentity, ClientAndServerNamesOfTheSuperuser) {
     EXPECT_STREQ(buf, "sysname");
 
     kp_forget_host_identity();
-    unlink((root_ + "/sorvane/kp.conf").c_str());
+    unlink(host_file().c_str());
     EXPECT_EQ(kp_client_name(), "sysname");
 
     kp_forget_host_identity();
