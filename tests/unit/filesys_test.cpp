@@ -20,17 +20,20 @@
 
 namespace {
 
-constexpr int32_t BEGIN = 0;
+using Strs = std::vector<std::string>;
 constexpr int32_t END = 2000000000;
+constexpr int32_t T0 = 1500000000; // the default modification time
 
 // A scratch directory removed with everything below it.
 class temp_tree {
   public:
-    temp_tree() {
+    explicit temp_tree(std::initializer_list<const char *> entries = {}) {
         char tmpl[] = "/tmp/xkp_filesys_XXXXXX";
         const char *made = mkdtemp(tmpl);
         EXPECT_NE(made, nullptr);
         root_ = made != nullptr ? made : "/nonexistent";
+        for (const char *e : entries)
+            add(e);
     }
     ~temp_tree() {
         std::string cmd = "chmod -R u+rwx '" + root_ + "' 2>/dev/null; rm -rf '" + root_ + "'";
@@ -39,23 +42,28 @@ class temp_tree {
     const std::string &root() const { return root_; }
     std::string path(const std::string &rel) const { return root_ + "/" + rel; }
 
-    void dir(const std::string &rel, int32_t mtime = 1500000000, mode_t mode = 0755) {
-        ASSERT_EQ(mkdir(path(rel).c_str(), mode), 0) << rel << ": " << strerror(errno);
-        chmod(path(rel).c_str(), mode);
-        touch_time(rel, mtime);
-    }
-    void file(const std::string &rel, int32_t mtime = 1500000000, mode_t mode = 0644) {
-        int fd = open(path(rel).c_str(), O_CREAT | O_WRONLY | O_EXCL, 0600);
-        ASSERT_GE(fd, 0) << rel;
-        close(fd);
-        ASSERT_EQ(chmod(path(rel).c_str(), mode), 0);
-        touch_time(rel, mtime);
-    }
-    void link(const std::string &target, const std::string &rel) {
-        ASSERT_EQ(symlink(target.c_str(), path(rel).c_str()), 0);
+    // Makes "name/" a directory (mode 0755), "name" a file (0644) or
+    // "name>target" a symbolic link; mode -1 keeps the default.
+    void add(const std::string &rel, int32_t mtime = T0, int mode = -1) {
+        const std::string p = path(rel);
+        if (size_t arrow = rel.find('>'); arrow != std::string::npos) {
+            ASSERT_EQ(symlink(rel.substr(arrow + 1).c_str(), path(rel.substr(0, arrow)).c_str()),
+                      0);
+            return;
+        }
+        const bool dir = rel.back() == '/';
+        if (dir) {
+            ASSERT_EQ(mkdir(p.c_str(), 0700), 0) << rel << ": " << strerror(errno);
+        } else {
+            int fd = open(p.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0600);
+            ASSERT_GE(fd, 0) << rel;
+            close(fd);
+        }
+        ASSERT_EQ(chmod(p.c_str(), mode >= 0 ? mode : dir ? 0755 : 0644), 0);
+        touch(rel, mtime);
     }
     // Parent directories' times change as entries appear: set them last.
-    void touch_time(const std::string &rel, int32_t mtime) {
+    void touch(const std::string &rel, int32_t mtime) {
         struct timespec ts[2] = {{mtime, 0}, {mtime, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, path(rel).c_str(), ts, AT_SYMLINK_NOFOLLOW), 0);
     }
@@ -63,20 +71,6 @@ class temp_tree {
   private:
     std::string root_;
 };
-
-std::vector<std::string> left_lines() {
-    std::vector<std::string> out;
-    for (const auto &r : collected_rows().left)
-        out.push_back(r.line);
-    return out;
-}
-
-std::vector<std::string> right_names() {
-    std::vector<std::string> out;
-    for (const auto &r : collected_rows().right)
-        out.push_back(r.name);
-    return out;
-}
 
 class FilesysTest : public ::testing::Test {
   protected:
@@ -87,30 +81,36 @@ class FilesysTest : public ::testing::Test {
         collected_rows().has_filter = false;
         right_avoidable_pos = 0;
     }
-    void list_tree(const std::string &dir, int32_t start = BEGIN, int32_t end = END) {
+    static void list_tree(const std::string &dir, int32_t start = 0, int32_t end = END) {
         collected_rows().clear();
         right_avoidable_pos = 0;
         filesys_tree(dir.c_str(), start, end);
     }
-    void list_dir(const std::string &dir, int32_t start = BEGIN, int32_t end = END) {
+    static void list_dir(const std::string &dir) {
         collected_rows().clear();
         right_avoidable_pos = 0;
-        filesys_dir(dir.c_str(), start, end);
+        filesys_dir(dir.c_str(), 0, END);
+    }
+    static Strs left(std::string collected_left_row::*field = &collected_left_row::line) {
+        Strs out;
+        for (const auto &r : collected_rows().left)
+            out.push_back(r.*field);
+        return out;
+    }
+    static Strs right(std::string collected_right_row::*field = &collected_right_row::name) {
+        Strs out;
+        for (const auto &r : collected_rows().right)
+            out.push_back(r.*field);
+        return out;
     }
 };
 
-TEST_F(FilesysTest, DepthLimitsTheWalk) {
-    temp_tree t;
-    t.dir("a");
-    t.dir("a/a1");
-    t.dir("a/a1/a2");
-    t.dir("a/a1/a2/a3");
-    t.dir("b");
-    t.file("f");
+TEST_F(FilesysTest, DepthLimitsTheWalkAndFullPathView) {
+    temp_tree t({"a/", "a/a1/", "a/a1/a2/", "a/a1/a2/a3/", "b/", "f"});
     const std::string r = t.root();
-    struct depth_case {
+    const struct {
         int limit;
-        std::vector<std::string> lines;
+        Strs lines;
     } cases[] = {
         {1, {r, "   a", "   b"}},
         {2, {r, "   a", "     a1", "   b"}},
@@ -118,39 +118,25 @@ TEST_F(FilesysTest, DepthLimitsTheWalk) {
         {999, {r, "   a", "     a1", "       a2", "         a3", "   b"}},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.limit);
         recursion_limit = c.limit;
         list_tree(r);
-        EXPECT_EQ(left_lines(), c.lines) << c.limit;
+        EXPECT_EQ(left(), c.lines);
         EXPECT_EQ(recursion_limit, c.limit); // restored after every descent
-        EXPECT_EQ(right_names(), (std::vector<std::string>{"a/", "b/", " ", "f"})) << c.limit;
+        EXPECT_EQ(right(), (Strs{"a/", "b/", " ", "f"}));
         EXPECT_EQ(right_avoidable_pos, 3);
     }
     recursion_limit = 2;
     list_tree(r);
-    EXPECT_EQ(collected_rows().left[1].key, "   ");
-    EXPECT_EQ(collected_rows().left[2].key, "     ");
-    EXPECT_EQ(collected_rows().left[0].key, "");
-}
-
-TEST_F(FilesysTest, FullPathView) {
-    temp_tree t;
-    t.dir("a");
-    t.dir("a/x");
-    t.dir("b");
+    EXPECT_EQ(left(&collected_left_row::key), (Strs{"", "   ", "     ", "   "}));
     graphic_mode = 3;
-    recursion_limit = 999;
-    list_tree(t.root() + "/");
-    EXPECT_EQ(left_lines(),
-              (std::vector<std::string>{t.root() + "/", t.path("a"), t.path("a/x"), t.path("b")}));
-    for (const auto &l : collected_rows().left)
-        EXPECT_EQ(l.key, "");
+    list_tree(r + "/");
+    EXPECT_EQ(left(), (Strs{r + "/", t.path("a"), t.path("a/a1"), t.path("b")}));
+    EXPECT_EQ(left(&collected_left_row::key), Strs(4, ""));
 }
 
 TEST_F(FilesysTest, ListingRootOfTypedText) {
-    struct root_case {
-        const char *typed;
-        const char *root;
-    } cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
         {"", "/"},
         {"/", "/"},
         {"/home", "/home"},
@@ -165,200 +151,164 @@ TEST_F(FilesysTest, ListingRootOfTypedText) {
         {"ab*", "ab*"},
         {"ab*/c/d*", "ab*/c"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(filesys_root(c.typed), c.root) << c.typed;
+    for (const auto &[typed, root] : cases)
+        EXPECT_EQ(filesys_root(typed), root) << typed;
 }
 
 TEST_F(FilesysTest, WildcardSelectsSubdirectories) {
-    temp_tree t;
-    t.dir("u1");
-    t.dir("u1/deep");
-    t.dir("u2");
-    t.dir("v");
-    t.file("file");
+    temp_tree t({"u1/", "u1/deep/", "u2/", "v/", "file"});
+    const std::string r = t.root();
     recursion_limit = 999;
-    list_tree(t.root() + "/u*");
-    EXPECT_STREQ(right_dir, t.root().c_str());
-    EXPECT_EQ(std::string(patterned_dir), t.root() + "/u*");
-    EXPECT_EQ(left_lines(), (std::vector<std::string>{t.root(), "   u1", "     deep", "   u2"}));
-    EXPECT_EQ(right_names(), (std::vector<std::string>{"u1/", "u2/", " ", "file"}));
-
+    list_tree(r + "/u*");
+    EXPECT_STREQ(right_dir, r.c_str());
+    EXPECT_EQ(std::string(patterned_dir), r + "/u*");
+    EXPECT_EQ(left(), (Strs{r, "   u1", "     deep", "   u2"}));
+    EXPECT_EQ(right(), (Strs{"u1/", "u2/", " ", "file"}));
     // A pattern deeper than the subdirectories keeps none of them.
-    list_tree(t.root() + "/u*/docs");
-    EXPECT_EQ(left_lines(), (std::vector<std::string>{t.root()}));
-    EXPECT_EQ(right_names(), (std::vector<std::string>{"file"}));
-
+    list_tree(r + "/u*/docs");
+    EXPECT_EQ(left(), Strs{r});
+    EXPECT_EQ(right(), Strs{"file"});
     // A right-only listing keeps filtering with the last full listing's pattern.
-    list_tree(t.root() + "/u*");
-    list_dir(t.root());
+    list_tree(r + "/u*");
+    list_dir(r);
     EXPECT_TRUE(collected_rows().left.empty());
-    EXPECT_EQ(std::string(patterned_dir), t.root() + "/u*");
-    EXPECT_EQ(right_names(), (std::vector<std::string>{"u1/", "u2/", " ", "file"}));
+    EXPECT_EQ(std::string(patterned_dir), r + "/u*");
+    EXPECT_EQ(right(), (Strs{"u1/", "u2/", " ", "file"}));
 }
 
 TEST_F(FilesysTest, DateWindowIsInclusive) {
     temp_tree t;
     const int32_t s = 1400000000, e = 1600000000;
-    t.file("before", s - 1);
-    t.file("at_start", s);
-    t.file("inside", s + 5);
-    t.file("at_end", e);
-    t.file("after", e + 1);
-    t.dir("old_dir", s - 100);
-    t.dir("new_dir", s + 100);
-    t.touch_time("old_dir", s - 100);
+    for (const auto &[name, time] : {std::pair{"before", s - 1},
+                                     {"at_start", s},
+                                     {"inside", s + 5},
+                                     {"at_end", e},
+                                     {"after", e + 1},
+                                     {"old_dir/", s - 100},
+                                     {"new_dir/", s + 100}})
+        t.add(name, time);
     list_tree(t.root(), s, e);
-    EXPECT_EQ(right_names(),
-              (std::vector<std::string>{"new_dir/", " ", "at_end", "at_start", "inside"}));
-    // The directory outside the window is still in the directory list.
-    EXPECT_EQ(left_lines(), (std::vector<std::string>{t.root(), "   new_dir", "   old_dir"}));
+    EXPECT_EQ(right(), (Strs{"new_dir/", " ", "at_end", "at_start", "inside"}));
     EXPECT_EQ(collected_rows().right[2].date_key, std::to_string(e));
+    // The directory outside the window is still in the directory list.
+    EXPECT_EQ(left(), (Strs{t.root(), "   new_dir", "   old_dir"}));
 }
 
 TEST_F(FilesysTest, SeparatorNeedsDirectoryRowsAndAFollowingEntry) {
-    {
-        temp_tree t; // directories only
-        t.dir("a");
-        list_tree(t.root());
-        EXPECT_EQ(right_names(), (std::vector<std::string>{"a/"}));
+    const struct {
+        const char *what;
+        std::initializer_list<const char *> entries;
+        int32_t start;      // when not 0, "a/" is dated before it
+        const char *filter; // null: no filter field
+        Strs names;
+        size_t left_lines; // the left list is neither dated nor filtered
+    } cases[] = {
+        {"directories only", {"a/"}, 0, nullptr, {"a/"}, 2},
+        {"files only", {"f"}, 0, nullptr, {"f"}, 1},
+        {"directory row outside the window", {"a/", "f"}, 1000, nullptr, {"f"}, 2},
+        {"filter hides the directory rows", {"a/", "x.c", "y.h"}, 0, "*.c", {"x.c"}, 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_tree t(c.entries);
+        if (c.start != 0)
+            t.touch("a", 100);
+        collected_rows().has_filter = c.filter != nullptr;
+        collected_rows().filter = c.filter != nullptr ? c.filter : "";
+        list_tree(t.root(), c.start);
+        EXPECT_EQ(right(), c.names);
         EXPECT_EQ(right_avoidable_pos, 0);
-    }
-    {
-        temp_tree t; // files only
-        t.file("f");
-        list_tree(t.root());
-        EXPECT_EQ(right_names(), (std::vector<std::string>{"f"}));
-        EXPECT_EQ(right_avoidable_pos, 0);
-    }
-    {
-        temp_tree t; // the directory row is outside the window
-        t.dir("a", 100);
-        t.file("f", 1500000000);
-        list_tree(t.root(), 1000, END);
-        EXPECT_EQ(right_names(), (std::vector<std::string>{"f"}));
-    }
-    {
-        temp_tree t; // the filter hides the directory rows
-        t.dir("a");
-        t.file("x.c");
-        t.file("y.h");
-        collected_rows().has_filter = true;
-        collected_rows().filter = "*.c";
-        list_tree(t.root());
-        EXPECT_EQ(right_names(), (std::vector<std::string>{"x.c"}));
-        EXPECT_EQ(left_lines().size(), 2u); // the left list is not filtered
+        EXPECT_EQ(left().size(), c.left_lines);
     }
 }
 
-TEST_F(FilesysTest, VerboseRowsAndModeLetters) {
-    temp_tree t;
-    t.file("setuid", 1500000000, 04644);
-    t.file("setgid", 1500000000, 02644);
-    t.file("exec", 1500000000, 06755);
-    t.dir("sticky", 1500000000, 01754);
-    t.dir("tmpish", 1500000000, 01777);
-    t.link("sticky", "link");
+TEST_F(FilesysTest, VerboseRowsModesAndLinks) {
+    temp_tree t({"real/", "real/inside/", "alias>real", "dangling>/nonexistent/target"});
+    t.add("setuid", T0, 04644);
+    t.add("setgid", T0, 02644);
+    t.add("exec", T0, 06755);
+    t.add("sticky/", T0, 01754);
+    t.add("tmpish/", T0, 01777);
     verbose = 1;
-    list_tree(t.root());
-    std::vector<std::string> modes;
-    for (const auto &r : collected_rows().right)
-        modes.push_back(r.row.substr(0, 10));
-    EXPECT_EQ(modes, (std::vector<std::string>{"drwxr-xr-T", "drwxrwxrwt", " ", "-rwsr-sr-x",
-                                               "lrwxrwxrwx", "-rw-r-lr--", "-rwSr--r--"}));
-    const auto &row = collected_rows().right[6];
-    EXPECT_EQ(row.name, "setuid");
-    std::string date = datestringl(1500000000, tmlctime, 0);
-    char want[256];
-    snprintf(want, sizeof want, "-rwSr--r-- %10s %10s %11s %s setuid", "root", "root", "0",
-             date.c_str());
-    if (geteuid() == 0) {
-        EXPECT_EQ(row.row, want);
-    }
-    EXPECT_EQ(collected_rows().right[0].name, "sticky/");
-    EXPECT_EQ(collected_rows().right[0].row.substr(collected_rows().right[0].row.size() - 8),
-              " sticky/");
-}
-
-TEST_F(FilesysTest, SymbolicLinkToDirectoryIsNotDescended) {
-    temp_tree t;
-    t.dir("real");
-    t.dir("real/inside");
-    t.link("real", "alias");
-    t.link("/nonexistent/target", "dangling");
     recursion_limit = 999;
     list_tree(t.root());
-    EXPECT_EQ(left_lines(), (std::vector<std::string>{t.root(), "   real", "     inside"}));
-    EXPECT_EQ(right_names(), (std::vector<std::string>{"real/", " ", "alias", "dangling"}));
+    // Links are listed as entries, never descended.
+    EXPECT_EQ(left(), (Strs{t.root(), "   real", "     inside", "   sticky", "   tmpish"}));
+    Strs modes;
+    for (const auto &row : right(&collected_right_row::row))
+        modes.push_back(row.substr(0, 10));
+    EXPECT_EQ(right(), (Strs{"real/", "sticky/", "tmpish/", " ", "alias", "dangling", "exec",
+                             "setgid", "setuid"}));
+    EXPECT_EQ(modes, (Strs{"drwxr-xr-x", "drwxr-xr-T", "drwxrwxrwt", " ", "lrwxrwxrwx",
+                           "lrwxrwxrwx", "-rwsr-sr-x", "-rw-r-lr--", "-rwSr--r--"}));
+    const std::string sticky = collected_rows().right[1].row;
+    EXPECT_EQ(sticky.substr(sticky.size() - 8), " sticky/");
+    char want[256];
+    snprintf(want, sizeof want, "-rwSr--r-- %10s %10s %11s %s setuid", "root", "root", "0",
+             datestringl(T0, tmlctime, 0));
+    if (geteuid() == 0) {
+        EXPECT_EQ(collected_rows().right[8].row, want);
+    }
 }
 
-TEST_F(FilesysTest, PermissionLetters) {
-    struct mode_case {
-        mode_t mode;
-        const char *letters;
-    } cases[] = {
+TEST_F(FilesysTest, PermissionAndTypeLetters) {
+    const std::pair<mode_t, const char *> cases[] = {
         {0000, "---------"},  {0777, "rwxrwxrwx"},  {04100, "--s------"}, {04000, "--S------"},
         {02010, "-----s---"}, {02000, "-----l---"}, {01001, "--------t"}, {01000, "--------T"},
         {07777, "rwsrwsrwt"}, {07000, "--S--l--T"}, {0421, "r---w---x"},  {0142, "--xr---w-"},
     };
-    for (const auto &c : cases)
-        EXPECT_STREQ(pmode(c.mode), c.letters) << std::oct << c.mode;
-    struct type_case {
-        mode_t mode;
-        char letter;
-    } types[] = {{S_IFIFO, 'p'}, {S_IFCHR, 'c'},  {S_IFDIR, 'd'}, {S_IFBLK, 'b'},
-                 {S_IFLNK, 'l'}, {S_IFSOCK, 's'}, {S_IFREG, '-'}, {0, '-'}};
-    for (const auto &c : types)
-        EXPECT_EQ(printfiletype(c.mode | 0644), c.letter) << std::oct << c.mode;
+    for (const auto &[mode, letters] : cases)
+        EXPECT_STREQ(pmode(mode), letters) << std::oct << mode;
+    const std::pair<mode_t, char> types[] = {{S_IFIFO, 'p'}, {S_IFCHR, 'c'}, {S_IFDIR, 'd'},
+                                             {S_IFBLK, 'b'}, {S_IFLNK, 'l'}, {S_IFSOCK, 's'},
+                                             {S_IFREG, '-'}, {0, '-'}};
+    for (const auto &[type, letter] : types)
+        EXPECT_EQ(printfiletype(type | 0644), letter) << std::oct << type;
 }
 
 TEST_F(FilesysTest, OwnerAndGroupNames) {
     char name[65];
-    finduname(name, 0);
-    EXPECT_STREQ(name, "root");
-    finduname(name, 3999999);
-    EXPECT_STREQ(name, "3999999");
-    finduname(name, 0); // the cache moves to the new id
-    EXPECT_STREQ(name, "root");
-    findgname(name, 0);
-    EXPECT_STREQ(name, "root");
-    findgname(name, 3999998);
-    EXPECT_STREQ(name, "3999998");
-
+    for (const auto &[id, want] : {std::pair{0u, "root"}, {3999999u, "3999999"}, {0u, "root"}}) {
+        finduname(name, id); // the cache moves to each new id
+        EXPECT_STREQ(name, want);
+    }
+    for (const auto &[id, want] : {std::pair{0u, "root"}, {3999998u, "3999998"}}) {
+        findgname(name, id);
+        EXPECT_STREQ(name, want);
+    }
     struct stat64 st {};
     st.st_mode = S_IFREG | 0640;
     st.st_uid = 1234567890; // no such user: ten digits, cut to nine
-    st.st_gid = 0;
     st.st_size = 12345678901LL;
     st.st_mtime = 77;
     file_stats fs;
     get_stats(&fs, &st);
-    EXPECT_STREQ(fs.owner, "123456789");
-    EXPECT_STREQ(fs.group, "root");
-    EXPECT_STREQ(fs.mode, "-rw-r-----");
-    EXPECT_STREQ(fs.size, "12345678901");
+    EXPECT_EQ(Strs({fs.owner, fs.group, fs.mode, fs.size}),
+              (Strs{"123456789", "root", "-rw-r-----", "12345678901"}));
     EXPECT_EQ(fs.mtime, 77);
-    EXPECT_EQ(fs.type, 0);
-    st.st_mode = S_IFDIR | 0755;
-    get_stats(&fs, &st);
-    EXPECT_EQ(fs.type, 1);
-    st.st_mode = S_IFLNK | 0777;
-    get_stats(&fs, &st);
-    EXPECT_EQ(fs.type, 2);
+    for (const auto &[mode, type] :
+         {std::pair{S_IFREG | 0640, 0}, {S_IFDIR | 0755, 1}, {S_IFLNK | 0777, 2}}) {
+        st.st_mode = mode;
+        get_stats(&fs, &st);
+        EXPECT_EQ(fs.type, type) << std::oct << mode;
+    }
 }
 
 TEST_F(FilesysTest, UnopenableDirectoriesAreLeftOut) {
+    const auto listed = [](auto list, const std::string &dir) {
+        testing::internal::CaptureStdout();
+        list(dir);
+        return testing::internal::GetCapturedStdout();
+    };
     debug_enabled = 1;
-    testing::internal::CaptureStdout();
-    list_dir("/nonexistent/xkp/dir");
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "debug could not open directory:/nonexistent/xkp/dir!\n");
+    EXPECT_EQ(listed(list_dir, "/nonexistent/xkp/dir"),
+              "debug could not open directory:/nonexistent/xkp/dir!\n");
     EXPECT_TRUE(collected_rows().right.empty());
     EXPECT_TRUE(collected_rows().left.empty());
 
-    temp_tree t;
-    t.dir("open");
-    t.dir("closed", 1500000000, 0000);
-    t.dir("closed/hidden");
+    temp_tree t({"open/"});
+    t.add("closed/", T0, 0000);
+    t.add("closed/hidden/");
     ASSERT_EQ(chmod(t.root().c_str(), 0755), 0);
     recursion_limit = 999;
     // Root reads every directory: look at the tree as an ordinary user.
@@ -366,30 +316,22 @@ TEST_F(FilesysTest, UnopenableDirectoriesAreLeftOut) {
     if (was_root) {
         ASSERT_EQ(seteuid(65534), 0);
     }
-    testing::internal::CaptureStdout();
-    list_tree(t.root());
+    const std::string out = listed([](const std::string &d) { list_tree(d); }, t.root());
     if (was_root) {
         ASSERT_EQ(seteuid(0), 0);
     }
-    out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "debug could not open directory:" + t.path("closed") + "!\n");
     // The parent still lists it as a subdirectory; it has no line of its own.
-    EXPECT_EQ(left_lines(), (std::vector<std::string>{t.root(), "   open"}));
-    EXPECT_EQ(right_names(), (std::vector<std::string>{"closed/", "open/"}));
-
+    EXPECT_EQ(left(), (Strs{t.root(), "   open"}));
+    EXPECT_EQ(right(), (Strs{"closed/", "open/"}));
     debug_enabled = 0;
-    testing::internal::CaptureStdout();
-    list_dir("/nonexistent/xkp/dir");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(listed(list_dir, "/nonexistent/xkp/dir"), "");
 }
 
 TEST_F(FilesysTest, HostsMapEntriesFilteredByTheMountTable) {
     // A mount table that makes /tmp the hosts-map mount point, with one host
     // mounted below our scratch directory.
-    temp_tree t;
-    t.dir("host");
-    t.dir("host/export");
-    t.file("f");
+    temp_tree t({"host/", "host/export/", "f"});
     char table[] = "/tmp/xkp_mnttab_XXXXXX";
     int fd = mkstemp(table);
     ASSERT_GE(fd, 0);
@@ -400,17 +342,15 @@ TEST_F(FilesysTest, HostsMapEntriesFilteredByTheMountTable) {
     setenv("XKP_MNTTAB", table, 1);
     discard_mount_list();
     ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), 0);
-
     recursion_limit = 1;
     list_tree("/tmp");
     const std::string name = t.root().substr(5);
     // Of everything in /tmp only the directory with a mounted host is examined.
-    EXPECT_EQ(left_lines(), (std::vector<std::string>{"/tmp", "   " + name}));
-    EXPECT_EQ(right_names(), (std::vector<std::string>{name + "/"}));
+    EXPECT_EQ(left(), (Strs{"/tmp", "   " + name}));
+    EXPECT_EQ(right(), Strs{name + "/"});
     // Deeper directories are listed as usual.
     list_tree(t.root());
-    EXPECT_EQ(right_names(), (std::vector<std::string>{"host/", " ", "f"}));
-
+    EXPECT_EQ(right(), (Strs{"host/", " ", "f"}));
     discard_mount_list();
     unsetenv("XKP_MNTTAB");
     unlink(table);
@@ -422,8 +362,8 @@ TEST_F(FilesysTest, EmptyDirectoryMeansRoot) {
     EXPECT_STREQ(right_dir, "/");
     EXPECT_STREQ(patterned_dir, "/");
     ASSERT_FALSE(collected_rows().left.empty());
-    EXPECT_EQ(left_lines()[0], "/");
-    const auto names = right_names();
+    EXPECT_EQ(left()[0], "/");
+    const auto names = right();
     EXPECT_NE(std::find(names.begin(), names.end(), "tmp/"), names.end());
     list_dir("");
     EXPECT_STREQ(right_dir, "/");
@@ -433,50 +373,33 @@ TEST_F(FilesysTest, EmptyDirectoryMeansRoot) {
 TEST_F(FilesysTest, EntriesPerDirectoryAreCapped) {
     temp_tree t;
     for (int i = 0; i < FILESYS_MAX_ENTRIES + 20; ++i)
-        t.file("f" + std::to_string(i));
+        t.add("f" + std::to_string(i));
     list_dir(t.root());
-    EXPECT_EQ(collected_rows().right.size(), static_cast<size_t>(FILESYS_MAX_ENTRIES));
-    auto names = right_names();
+    const auto names = right();
+    EXPECT_EQ(names.size(), static_cast<size_t>(FILESYS_MAX_ENTRIES));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
 }
 
-// The documented order: count-1 passes of neighbour swaps on a positive comparison.
-void bubble(std::vector<std::string> &names) {
-    auto cmp = [](const std::string &a, const std::string &b) {
-        bool da = !a.empty() && a.back() == '/', db = !b.empty() && b.back() == '/';
-        if (da && !db)
-            return -1;
-        if (db && !da)
-            return 1;
-        return strcmp(a.c_str(), b.c_str());
+TEST_F(FilesysTest, SortIsStableDirectoriesFirstThenBytes) {
+    const auto before = [](const std::string &a, const std::string &b) {
+        const bool da = !a.empty() && a.back() == '/', db = !b.empty() && b.back() == '/';
+        return da != db ? da : strcmp(a.c_str(), b.c_str()) < 0;
     };
-    for (size_t pass = 0; pass + 1 < names.size(); ++pass)
-        for (size_t i = 0; i + 1 < names.size() - pass; ++i)
-            if (cmp(names[i], names[i + 1]) > 0)
-                std::swap(names[i], names[i + 1]);
-}
-
-TEST_F(FilesysTest, SortMatchesTheBubbleOrder) {
     std::mt19937 rng(99);
     const char *alphabet[] = {"a", "B", "b", "_", ".", "a/", "\xe9", "Z", "1", "/"};
     for (int round = 0; round < 200; ++round) {
-        size_t n = rng() % 40;
-        std::vector<std::string> names;
-        for (size_t i = 0; i < n; ++i) {
-            std::string s;
+        Strs names(rng() % 40);
+        for (auto &s : names)
             for (int k = 0, len = 1 + static_cast<int>(rng() % 4); k < len; ++k)
                 s += alphabet[rng() % 10];
-            names.push_back(s);
-        }
-        std::vector<struct stat64> stats(n);
-        for (size_t i = 0; i < n; ++i)
+        std::vector<struct stat64> stats(names.size());
+        for (size_t i = 0; i < names.size(); ++i)
             stats[i].st_ino = i; // follows its name
-        std::vector<std::string> want = names;
-        bubble(want);
-        std::vector<std::string> original = names;
-        sort(static_cast<int>(n), names.data(), stats.data());
+        Strs want = names, original = names;
+        std::stable_sort(want.begin(), want.end(), before);
+        sort(static_cast<int>(names.size()), names.data(), stats.data());
         ASSERT_EQ(names, want);
-        for (size_t i = 0; i < n; ++i)
+        for (size_t i = 0; i < names.size(); ++i)
             ASSERT_EQ(original[stats[i].st_ino], names[i]);
     }
 }
