@@ -14,6 +14,8 @@
 
 namespace {
 
+using Strs = std::vector<std::string>;
+
 class MountTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -25,23 +27,25 @@ class MountTest : public ::testing::Test {
         setenv("XKP_MNTTAB", table.c_str(), 1);
         discard_mount_list();
     }
-
     void TearDown() override {
         discard_mount_list();
         unsetenv("XKP_MNTTAB");
         unlink(table.c_str());
     }
-
-    void write_table(const std::string &text, const char *mode = "w") {
-        FILE *f = fopen(table.c_str(), mode);
-        ASSERT_NE(f, nullptr);
+    // Writes (or with mode "a" appends to) the table and builds the list.
+    int build(const std::string &text, int retries = 2, int mode = MNT_LOFS_AND_HOSTS_ONLY,
+              const char *how = "w") {
+        FILE *f = fopen(table.c_str(), how);
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr)
+            return -1;
         fputs(text.c_str(), f);
         fclose(f);
+        return create_mount_list(retries, mode);
     }
-
     // The list from the head: "type unresolved|path|resource|hosts".
-    static std::vector<std::string> entries() {
-        std::vector<std::string> out;
+    static Strs entries() {
+        Strs out;
         const mount_entry *prev = nullptr;
         for (const mount_entry *e = nfs_mount_list.get(); e != nullptr; e = e->next.get()) {
             EXPECT_EQ(e->previous, prev) << "back link of " << e->path;
@@ -67,32 +71,40 @@ const char *kTable = "# mount table\n"
                      "/srv/data/ /mnt/data/ lofs ro 0 0\n"
                      "/export/my\\040files /files lofs rw 0 0\n";
 
+const Strs kKept = {
+    "2 /files|/files|/export/my files|0",
+    "2 /mnt/data/|/mnt/data|/srv/data/|0",
+    "3 /net/alpha/export|/net/alpha/export|-hosts|0",
+    "2 /home|/home|/export/home|0",
+    "3 /net|/net|-hosts|1",
+};
+
 TEST_F(MountTest, KeepsLoopBackAndHostsMapEntriesNewestFirst) {
-    write_table(kTable);
-    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    ASSERT_EQ(build(kTable), MNT_OK);
     EXPECT_EQ(lofs_and_hosts_mounts_only, 1);
     EXPECT_EQ(lists_already_built, 0);
-    std::vector<std::string> want = {
-        "2 /files|/files|/export/my files|0",
-        "2 /mnt/data/|/mnt/data|/srv/data/|0",
-        "3 /net/alpha/export|/net/alpha/export|-hosts|0",
-        "2 /home|/home|/export/home|0",
-        "3 /net|/net|-hosts|1",
-    };
+    EXPECT_EQ(entries(), kKept);
+    // A first build in any other mode keeps the nfs line and the other map too.
+    discard_mount_list();
+    ASSERT_EQ(build(kTable, 0, 0), MNT_OK);
+    EXPECT_EQ(lofs_and_hosts_mounts_only, 0);
+    Strs want = {"2 /files|/files|/export/my files|0",
+                 "2 /mnt/data/|/mnt/data|/srv/data/|0",
+                 "3 /net/alpha/export|/net/alpha/export|-hosts|0",
+                 "2 /home|/home|/export/home|0",
+                 "3 /home2|/home2|auto_home|0",
+                 "3 /net|/net|-hosts|1",
+                 "1 /pub|/pub|server:/export/pub|0"};
     EXPECT_EQ(entries(), want);
 }
 
-struct Question {
-    const char *path;
-    int hosts_mount_point;
-    int automounted;
-    const char *loop_back; // null: no translation
-};
-
 TEST_F(MountTest, Questions) {
-    write_table(kTable);
-    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
-    const Question cases[] = {
+    ASSERT_EQ(build(kTable), MNT_OK);
+    const struct {
+        const char *path;
+        int hosts_mount_point, automounted;
+        const char *loop_back; // null: no translation
+    } cases[] = {
         {"/net", 1, 1, nullptr},
         {"/net/", 0, 1, nullptr}, // the listing strips the slash before asking
         {"/net/alpha", 0, 1, nullptr},
@@ -112,31 +124,22 @@ TEST_F(MountTest, Questions) {
         {"/files/a b", 0, 0, "/export/my files/a b"},
         {"/pub/x", 0, 0, nullptr},
         {"", 0, 1, nullptr}, // "" + "/" is the root, below which /net is mounted
+        {nullptr, 0, 0, nullptr},
     };
     for (const auto &q : cases) {
-        EXPECT_EQ(is_hosts_mount_point(q.path) != 0, q.hosts_mount_point != 0) << q.path;
-        EXPECT_EQ(path_is_automounted(q.path) != 0, q.automounted != 0) << q.path;
+        SCOPED_TRACE(q.path != nullptr ? q.path : "(null)");
+        EXPECT_EQ(is_hosts_mount_point(q.path) != 0, q.hosts_mount_point != 0);
+        EXPECT_EQ(path_is_automounted(q.path) != 0, q.automounted != 0);
         const char *got = actual_loop_back_path(q.path);
-        if (q.loop_back == nullptr) {
-            EXPECT_EQ(got, nullptr) << q.path << " gave " << got;
-        } else {
-            ASSERT_NE(got, nullptr) << q.path;
-            EXPECT_STREQ(got, q.loop_back) << q.path;
-        }
+        EXPECT_EQ(std::string(got != nullptr ? got : "(none)"),
+                  q.loop_back != nullptr ? q.loop_back : "(none)");
     }
-    EXPECT_EQ(is_hosts_mount_point(nullptr), 0);
-    EXPECT_EQ(path_is_automounted(nullptr), 0);
-    EXPECT_EQ(actual_loop_back_path(nullptr), nullptr);
 }
 
-struct NestedCase {
-    const char *table;
-    const char *path;
-    const char *expected;
-};
-
 TEST_F(MountTest, LaterOfNestedLoopBackMountsWins) {
-    const NestedCase cases[] = {
+    const struct {
+        const char *table, *path, *expected;
+    } cases[] = {
         {"/export/a /data lofs rw 0 0\n/export/b /data/sub lofs rw 0 0\n", "/data/sub/x",
          "/export/b/x"},
         {"/export/b /data/sub lofs rw 0 0\n/export/a /data lofs rw 0 0\n", "/data/sub/x",
@@ -147,50 +150,31 @@ TEST_F(MountTest, LaterOfNestedLoopBackMountsWins) {
     };
     for (const auto &c : cases) {
         discard_mount_list();
-        write_table(c.table);
-        ASSERT_EQ(create_mount_list(0, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+        ASSERT_EQ(build(c.table, 0), MNT_OK);
         const char *got = actual_loop_back_path(c.path);
-        ASSERT_NE(got, nullptr) << c.table;
-        EXPECT_STREQ(got, c.expected) << c.table;
+        EXPECT_STREQ(got != nullptr ? got : "(none)", c.expected) << c.table;
     }
 }
 
 TEST_F(MountTest, RefreshAddsOnlyNewLines) {
-    write_table("-hosts /net autofs rw 0 0\n/export/home /home lofs rw 0 0\n");
-    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    ASSERT_EQ(build("-hosts /net autofs rw 0 0\n/export/home /home lofs rw 0 0\n"), MNT_OK);
     ASSERT_EQ(entries().size(), 2u);
-
     // A host reached since, a new loop-back mount, and the same mount point
     // again with another source: only the first two are new.
-    write_table("-hosts /net/beta/pub autofs rw 0 0\n"
-                "/export/proj /proj lofs rw 0 0\n"
-                "/elsewhere /home lofs rw 0 0\n",
-                "a");
-    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    ASSERT_EQ(build("-hosts /net/beta/pub autofs rw 0 0\n"
+                    "/export/proj /proj lofs rw 0 0\n"
+                    "/elsewhere /home lofs rw 0 0\n",
+                    2, MNT_LOFS_AND_HOSTS_ONLY, "a"),
+              MNT_OK);
     EXPECT_EQ(lists_already_built, 1);
-    std::vector<std::string> want = {
-        "2 /proj|/proj|/export/proj|0",
-        "3 /net/beta/pub|/net/beta/pub|-hosts|0",
-        "2 /home|/home|/export/home|0",
-        "3 /net|/net|-hosts|1",
-    };
-    EXPECT_EQ(entries(), want);
+    EXPECT_EQ(entries(),
+              (Strs{"2 /proj|/proj|/export/proj|0", "3 /net/beta/pub|/net/beta/pub|-hosts|0",
+                    "2 /home|/home|/export/home|0", "3 /net|/net|-hosts|1"}));
     EXPECT_STREQ(actual_loop_back_path("/home/ann"), "/export/home/ann");
     EXPECT_NE(path_is_automounted("/net/beta"), 0);
-
     // Lines gone from the table stay in the list.
-    write_table("");
-    ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    ASSERT_EQ(build(""), MNT_OK);
     EXPECT_EQ(entries().size(), 4u);
-}
-
-TEST_F(MountTest, FirstBuildInAnyOtherModeKeepsNfsToo) {
-    write_table(kTable);
-    ASSERT_EQ(create_mount_list(0, 0), MNT_OK);
-    EXPECT_EQ(lofs_and_hosts_mounts_only, 0);
-    auto got = entries();
-    ASSERT_EQ(got.size(), 7u);
-    EXPECT_EQ(got.back(), "1 /pub|/pub|server:/export/pub|0");
 }
 
 TEST_F(MountTest, UnreadableTable) {
@@ -200,28 +184,25 @@ TEST_F(MountTest, UnreadableTable) {
     EXPECT_EQ(create_mount_list(1, MNT_LOFS_AND_HOSTS_ONLY), MNT_TABLE_UNREADABLE);
     EXPECT_EQ(nfs_mount_list, nullptr);
     EXPECT_EQ(actual_loop_back_path("/home/ann"), nullptr);
-
     // A directory opens but cannot be read: the read error is a failure too.
     char dtmpl[] = "/tmp/mnttabdir.XXXXXX";
     ASSERT_NE(mkdtemp(dtmpl), nullptr);
     setenv("XKP_MNTTAB", dtmpl, 1);
     EXPECT_EQ(build_mount_list(), MNT_TABLE_UNREADABLE);
     rmdir(dtmpl);
-
     // A refresh that fails leaves the list as it was and reports success.
     setenv("XKP_MNTTAB", table.c_str(), 1);
-    write_table("/export/home /home lofs rw 0 0\n");
-    ASSERT_EQ(create_mount_list(0, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
+    ASSERT_EQ(build("/export/home /home lofs rw 0 0\n", 0), MNT_OK);
     setenv("XKP_MNTTAB", (table + ".missing").c_str(), 1);
     EXPECT_EQ(create_mount_list(0, MNT_LOFS_AND_HOSTS_ONLY), MNT_OK);
     EXPECT_STREQ(actual_loop_back_path("/home/ann"), "/export/home/ann");
 }
 
-TEST(MountList, OnlyAutomounterNodesOfTheHostsMapCarryTheFlag) {
-    struct {
+TEST(MountList, HostsFlagAndLongLists) {
+    // Only top-level automounter nodes of the hosts map carry the flag.
+    const struct {
         int type;
-        const char *path;
-        const char *resource;
+        const char *path, *resource;
         int hosts;
     } cases[] = {{MNT_KIND_AUTOFS, "/net/", "-hosts", 1},
                  {MNT_KIND_AUTOFS, "/", "-hosts", 1},
@@ -233,14 +214,9 @@ TEST(MountList, OnlyAutomounterNodesOfTheHostsMapCarryTheFlag) {
         ASSERT_EQ(add_to_mount_list(c.type, c.path, c.path, c.resource), MNT_OK);
         EXPECT_EQ(nfs_mount_list->hosts, c.hosts) << c.path << " " << c.resource;
     }
-    discard_mount_list();
-}
-
-TEST(MountList, LongListIsReleasedWithoutRecursion) {
-    discard_mount_list();
-    for (int i = 0; i < 300000; ++i) {
+    // A long list is released without recursion.
+    for (int i = 0; i < 300000; ++i)
         ASSERT_EQ(add_to_mount_list(MNT_KIND_LOFS, "/m", "/m", "/src"), MNT_OK);
-    }
     discard_mount_list();
     EXPECT_EQ(nfs_mount_list, nullptr);
 }
