@@ -21,36 +21,38 @@ int cmp_int(const void *a, const void *b) {
     return x < y ? -1 : (x > y ? 1 : 0);
 }
 
-// Height of a subtree; checks every stored balance against the real heights
-// and the AVL bound on the way, and collects the items in order.
-int check(const AVLnode *n, std::vector<int> &inorder, int &bad) {
-    if (n == nullptr) {
+// Height of a subtree; counts in bad the nodes whose stored balance differs
+// from the real heights or breaks the AVL bound, and collects the items in order.
+int check(const AVLnode *n, std::vector<const void *> &inorder, int &bad) {
+    if (n == nullptr)
         return 0;
-    }
     int hl = check(n->left.get(), inorder, bad);
-    inorder.push_back(*static_cast<const int *>(n->item));
+    inorder.push_back(n->item);
     int hr = check(n->right.get(), inorder, bad);
-    if (hr - hl != n->balance || std::abs(hr - hl) > 1) {
+    if (hr - hl != n->balance || std::abs(hr - hl) > 1)
         ++bad;
-    }
     return 1 + std::max(hl, hr);
 }
 
-struct Verdict {
-    std::vector<int> inorder;
-    int bad = 0;
-    int height = 0;
-};
+std::vector<const void *> verified(const AVLtree *t, int *height = nullptr) {
+    std::vector<const void *> items;
+    int bad = 0, h = check(t->root.get(), items, bad);
+    EXPECT_EQ(bad, 0);
+    if (height != nullptr)
+        *height = h;
+    return items;
+}
 
-Verdict verify(const AVLtree *t) {
-    Verdict v;
-    v.height = check(t->root.get(), v.inorder, v.bad);
-    return v;
+std::vector<int> values(const std::vector<const void *> &items) {
+    std::vector<int> out;
+    for (const void *p : items)
+        out.push_back(*static_cast<const int *>(p));
+    return out;
 }
 
 } // namespace
 
-TEST(Avl, BalancedUnderManyInsertionOrders) {
+TEST(Avl, BalancedAfterEveryInsertionInManyOrders) {
     constexpr int N = 2000;
     std::vector<int> ascending(N);
     std::iota(ascending.begin(), ascending.end(), 0);
@@ -60,93 +62,54 @@ TEST(Avl, BalancedUnderManyInsertionOrders) {
         zigzag.push_back(i);
         zigzag.push_back(N - 1 - i);
     }
-    std::vector<int> shuffled = ascending;
+    std::vector<int> shuffled = ascending, with_dups(N);
     std::mt19937 rng(12345);
     std::shuffle(shuffled.begin(), shuffled.end(), rng);
-    std::vector<int> with_dups; // random values with many repeats
-    std::uniform_int_distribution<int> small(0, 300);
-    for (int i = 0; i < N; ++i) {
-        with_dups.push_back(small(rng));
-    }
-
-    struct Case {
-        const char *name;
-        std::vector<int> *values;
-    } cases[] = {{"ascending", &ascending},
-                 {"descending", &descending},
-                 {"zigzag", &zigzag},
-                 {"shuffled", &shuffled},
-                 {"duplicates", &with_dups}};
-    for (const auto &c : cases) {
+    std::uniform_int_distribution<int> small(0, 300); // random values with many repeats
+    for (int &v : with_dups)
+        v = small(rng);
+    const std::pair<const char *, std::vector<int> *> cases[] = {{"ascending", &ascending},
+                                                                 {"descending", &descending},
+                                                                 {"zigzag", &zigzag},
+                                                                 {"shuffled", &shuffled},
+                                                                 {"duplicates", &with_dups}};
+    for (const auto &[name, vals] : cases) {
+        SCOPED_TRACE(name);
         AVLtreePtr t(AVLopen(cmp_int, nullptr));
         ASSERT_TRUE(t);
         std::set<int> model;
-        for (int &v : *c.values) {
+        for (int &v : *vals) {
             void *got = AVLinsert(t.get(), &v);
-            ASSERT_NE(got, nullptr) << c.name;
-            bool fresh = model.insert(v).second;
+            ASSERT_NE(got, nullptr);
             // A fresh value returns the inserted item, a repeat the stored one.
-            EXPECT_EQ(got == &v, fresh) << c.name << " value " << v;
-            EXPECT_EQ(*static_cast<int *>(got), v) << c.name;
+            EXPECT_EQ(got == &v, model.insert(v).second) << v;
+            EXPECT_EQ(*static_cast<int *>(got), v);
+            // Checked at every step, so each rotation case is seen at once.
+            ASSERT_EQ(verified(t.get()).size(), model.size()) << v;
+            ASSERT_FALSE(testing::Test::HasFailure()) << v;
         }
-        Verdict vd = verify(t.get());
-        EXPECT_EQ(vd.bad, 0) << c.name;
-        EXPECT_EQ(vd.inorder, std::vector<int>(model.begin(), model.end())) << c.name;
+        int height = 0;
+        EXPECT_EQ(values(verified(t.get(), &height)), std::vector<int>(model.begin(), model.end()));
         // An AVL tree of n nodes is at most about 1.44 log2(n + 2) high.
-        double bound = 1.4405 * std::log2(static_cast<double>(model.size()) + 2.0);
-        EXPECT_LE(vd.height, static_cast<int>(bound)) << c.name;
+        EXPECT_LE(height, static_cast<int>(1.4405 * std::log2(model.size() + 2.0)));
         for (int v : model) {
             void *r = AVLretrieve(t.get(), &v);
-            ASSERT_NE(r, nullptr) << c.name;
+            ASSERT_NE(r, nullptr);
             EXPECT_EQ(*static_cast<int *>(r), v);
         }
         int absent = -7;
-        EXPECT_EQ(AVLretrieve(t.get(), &absent), nullptr) << c.name;
-    }
-}
-
-TEST(Avl, InvariantsHoldAfterEveryInsertion) {
-    // Small trees hit every rotation case; verify after each step, not just at the end.
-    std::mt19937 rng(99);
-    for (int round = 0; round < 200; ++round) {
-        std::vector<int> vals(40);
-        std::uniform_int_distribution<int> d(0, 60);
-        for (int &v : vals) {
-            v = d(rng);
-        }
-        AVLtreePtr t(AVLopen(cmp_int, nullptr));
-        std::set<int> model;
-        for (int &v : vals) {
-            AVLinsert(t.get(), &v);
-            model.insert(v);
-            Verdict vd = verify(t.get());
-            ASSERT_EQ(vd.bad, 0) << "round " << round;
-            ASSERT_EQ(vd.inorder.size(), model.size());
-        }
+        EXPECT_EQ(AVLretrieve(t.get(), &absent), nullptr);
     }
 }
 
 TEST(Avl, DefaultOrderIsByPointerValue) {
     AVLtreePtr t(AVLopen(nullptr, nullptr));
     int cells[64];
-    std::vector<int *> order;
-    for (int i = 63; i >= 0; --i) {
+    for (int i = 63; i >= 0; --i)
         EXPECT_EQ(AVLinsert(t.get(), &cells[i]), &cells[i]);
-    }
-    // Collect in order and check the addresses ascend.
     std::vector<uintptr_t> seen;
-    std::vector<const AVLnode *> stack;
-    const AVLnode *n = t->root.get();
-    while (n != nullptr || !stack.empty()) {
-        while (n != nullptr) {
-            stack.push_back(n);
-            n = n->left.get();
-        }
-        n = stack.back();
-        stack.pop_back();
-        seen.push_back(reinterpret_cast<uintptr_t>(n->item));
-        n = n->right.get();
-    }
+    for (const void *p : verified(t.get()))
+        seen.push_back(reinterpret_cast<uintptr_t>(p));
     ASSERT_EQ(seen.size(), 64u);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_EQ(AVLretrieve(t.get(), &cells[17]), &cells[17]);
@@ -168,11 +131,9 @@ TEST(Avl, CloseDestroysEveryItemOnceInPostOrder) {
     std::iota(vals.begin(), vals.end(), 0);
     AVLtree *t = AVLopen(cmp_int, record_destroy);
     ASSERT_NE(t, nullptr);
-    // An owning tree refuses a null item.
-    EXPECT_EQ(AVLinsert(t, nullptr), nullptr);
-    for (int &v : vals) {
+    EXPECT_EQ(AVLinsert(t, nullptr), nullptr); // an owning tree refuses a null item
+    for (int &v : vals)
         AVLinsert(t, &v);
-    }
     int dup = 50;
     EXPECT_EQ(AVLinsert(t, &dup), &vals[50]); // the duplicate stays the caller's
     // The root must come last in a post-order walk.
@@ -180,8 +141,7 @@ TEST(Avl, CloseDestroysEveryItemOnceInPostOrder) {
     AVLclose(t);
     ASSERT_EQ(destroyed.size(), vals.size());
     EXPECT_EQ(destroyed.back(), root_value);
-    std::vector<int> sorted = destroyed;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(sorted, vals);
+    std::sort(destroyed.begin(), destroyed.end());
+    EXPECT_EQ(destroyed, vals);
     AVLclose(nullptr); // harmless
 }
