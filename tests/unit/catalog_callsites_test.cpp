@@ -7,11 +7,13 @@
 
 #include "msgdefaults.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,30 +25,16 @@ namespace {
 
 // Decodes the escapes of a C string literal's body.
 std::string unescape(const std::string &body) {
+    static const std::map<char, char> named = {{'n', '\n'}, {'t', '\t'}, {'r', '\r'}, {'0', '\0'}};
     std::string out;
     for (size_t i = 0; i < body.size(); ++i) {
         if (body[i] != '\\' || i + 1 >= body.size()) {
             out += body[i];
             continue;
         }
-        char c = body[++i];
-        switch (c) {
-        case 'n':
-            out += '\n';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case '0':
-            out += '\0';
-            break;
-        default:
-            out += c; // \\ \" \' and the rest
-            break;
-        }
+        const char c = body[++i];
+        const auto it = named.find(c);
+        out += it != named.end() ? it->second : c; // \\ \" \' and the rest stand for themselves
     }
     return out;
 }
@@ -56,84 +44,56 @@ std::string unescape(const std::string &body) {
 std::vector<std::string> literals(const std::string &src) {
     std::vector<std::string> out;
     bool joinable = false; // the last token was a string literal
+    auto add = [&](const std::string &body) {
+        if (joinable) {
+            out.back() += body;
+        } else {
+            out.push_back(body);
+        }
+        joinable = true;
+    };
     size_t i = 0;
     const size_t n = src.size();
     while (i < n) {
-        char c = src[i];
-        if (c == '/' && i + 1 < n && src[i + 1] == '/') {
-            while (i < n && src[i] != '\n') {
-                ++i;
-            }
-            continue;
-        }
-        if (c == '/' && i + 1 < n && src[i + 1] == '*') {
-            size_t end = src.find("*/", i + 2);
+        const char c = src[i];
+        const char next = i + 1 < n ? src[i + 1] : '\0';
+        if (c == '/' && next == '/') {
+            i = std::min(src.find('\n', i), n);
+        } else if (c == '/' && next == '*') {
+            const size_t end = src.find("*/", i + 2);
             i = end == std::string::npos ? n : end + 2;
-            continue;
-        }
-        if (isspace(static_cast<unsigned char>(c)) ||
-            (c == '\\' && i + 1 < n && src[i + 1] == '\n')) {
+        } else if (isspace(static_cast<unsigned char>(c)) || (c == '\\' && next == '\n')) {
             ++i;
-            continue;
-        }
-        if (c == '\'') {
-            ++i;
-            while (i < n && src[i] != '\'') {
-                i += src[i] == '\\' ? 2 : 1;
+        } else if (c == '\'') {
+            for (++i; i < n && src[i] != '\''; i += src[i] == '\\' ? 2 : 1) {
             }
             ++i;
             joinable = false;
-            continue;
-        }
-        if (c == 'R' && i + 1 < n && src[i + 1] == '"') {
-            size_t open = src.find('(', i);
-            std::string delim = ")" + src.substr(i + 2, open - i - 2) + "\"";
-            size_t end = src.find(delim, open);
-            std::string body = src.substr(open + 1, end - open - 1);
-            if (joinable) {
-                out.back() += body;
-            } else {
-                out.push_back(body);
-            }
-            joinable = true;
+        } else if (c == 'R' && next == '"') {
+            const size_t open = src.find('(', i);
+            const std::string delim = ")" + src.substr(i + 2, open - i - 2) + "\"";
+            const size_t end = src.find(delim, open);
+            add(src.substr(open + 1, end - open - 1));
             i = end == std::string::npos ? n : end + delim.size();
-            continue;
-        }
-        if (c == '"') {
+        } else if (c == '"') {
             size_t j = i + 1;
             while (j < n && src[j] != '"') {
                 j += src[j] == '\\' ? 2 : 1;
             }
-            std::string body = unescape(src.substr(i + 1, j - i - 1));
-            if (joinable) {
-                out.back() += body;
-            } else {
-                out.push_back(body);
-            }
-            joinable = true;
+            add(unescape(src.substr(i + 1, j - i - 1)));
             i = j + 1;
-            continue;
+        } else {
+            joinable = false;
+            ++i;
         }
-        joinable = false;
-        ++i;
     }
     return out;
 }
 
 // "Cer" or "Gui", three letters, four digits, "N": a key of the client's catalog.
 bool is_key(const std::string &s) {
-    if (s.size() != 11 || (s.compare(0, 3, "Cer") != 0 && s.compare(0, 3, "Gui") != 0) ||
-        s[10] != 'N') {
-        return false;
-    }
-    for (size_t i = 3; i < 10; ++i) {
-        bool ok = i < 6 ? isalpha(static_cast<unsigned char>(s[i])) != 0
-                        : isdigit(static_cast<unsigned char>(s[i])) != 0;
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
+    static const std::regex key("(Cer|Gui)[A-Za-z]{3}[0-9]{4}N");
+    return std::regex_match(s, key);
 }
 
 struct Sources {

@@ -7,21 +7,17 @@
 #include "xkp_helppath.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
-std::string env_or_fail(const char *name) {
-    const char *v = getenv(name);
-    return v != nullptr ? v : "";
-}
-
 std::string source_help_dir() {
-    return env_or_fail("XKP_SOURCE_DIR") + "/data/help";
+    const char *v = getenv("XKP_SOURCE_DIR");
+    return std::string(v != nullptr ? v : "") + "/data/help";
 }
 
 bool read_file(const std::string &path, std::string &out) {
@@ -35,46 +31,30 @@ bool read_file(const std::string &path, std::string &out) {
     return true;
 }
 
+// The size of a regular file, -1 when there is none.
 long file_size(const std::string &path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return -1;
-    }
-    return static_cast<long>(st.st_size);
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec)
+               ? static_cast<long>(std::filesystem::file_size(path, ec))
+               : -1;
 }
 
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> lines;
-    std::string cur;
-    for (char c : text) {
-        if (c == '\n') {
-            lines.push_back(cur);
-            cur.clear();
-        } else {
-            cur.push_back(c);
-        }
-    }
-    if (!cur.empty()) {
-        lines.push_back(cur);
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
     }
     return lines;
 }
 
-// Runs of blanks, tabs and newlines become one blank, so that a label broken
-// across two lines of a page is still found.
+// Runs of white space become one blank, so that a label broken across two
+// lines of a page is still found.
 std::string squeeze(const std::string &text) {
+    std::istringstream in(text);
     std::string out;
-    bool blank = false;
-    for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\n') {
-            blank = true;
-            continue;
-        }
-        if (blank && !out.empty()) {
-            out.push_back(' ');
-        }
-        blank = false;
-        out.push_back(c);
+    for (std::string word; in >> word;) {
+        out += (out.empty() ? "" : " ") + word;
     }
     return out;
 }
@@ -85,26 +65,9 @@ const char *const program_topics[] = {"Index",   "Tutorial", "Main",   "Help",  
 
 } // namespace
 
-TEST(HelpFiles, EnvironmentNamesBothTrees) {
-    ASSERT_FALSE(env_or_fail("XKP_SOURCE_DIR").empty());
-    ASSERT_FALSE(env_or_fail("XKP_ROOT").empty());
-}
-
-TEST(HelpFiles, EveryProgramTopicExistsInSourceAndStagedRoot) {
-    for (const char *topic : program_topics) {
-        std::string rel = std::string("xkp/") + topic;
-        EXPECT_GT(file_size(source_help_dir() + "/" + rel), 0) << "source " << rel;
-        // The staged root is what the program reads: resolve as it does.
-        std::string staged = help_file_for_topic(help_topic_path(rel.c_str()).c_str());
-        EXPECT_GT(file_size(staged), 0) << "staged " << staged;
-        std::string a, b;
-        ASSERT_TRUE(read_file(source_help_dir() + "/" + rel, a));
-        ASSERT_TRUE(read_file(staged, b));
-        EXPECT_EQ(a, b) << rel << ": the staged copy is stale";
-    }
-}
-
 TEST(HelpFiles, IndexLinesNameATitleAndAnExistingTopic) {
+    ASSERT_NE(getenv("XKP_SOURCE_DIR"), nullptr);
+    ASSERT_NE(getenv("XKP_ROOT"), nullptr);
     std::string text;
     ASSERT_TRUE(read_file(help_index_path(), text)) << help_index_path();
     ASSERT_FALSE(text.empty());
@@ -120,33 +83,25 @@ TEST(HelpFiles, IndexLinesNameATitleAndAnExistingTopic) {
         // An empty line shows an empty item, a one-field line a title-less
         // one: neither belongs in the index.
         ASSERT_GE(field_count(line.c_str()), 2);
-        std::string topic = index_line_topic(line.c_str());
-        std::string file = help_file_for_topic(topic.c_str());
-        EXPECT_GT(file_size(file), 0) << file;
-        named.push_back(topic);
+        named.push_back(index_line_topic(line.c_str()));
+        EXPECT_GT(file_size(help_file_for_topic(named.back().c_str())), 0);
     }
-    // Every page of a window is reachable from the index.
+    // Every page the program opens is plain narrow text, staged as it is in
+    // the sources, and (but the Index itself) reachable from the index.
     for (const char *topic : program_topics) {
-        if (std::string(topic) == "Index") {
-            continue;
-        }
-        bool found = false;
-        for (const auto &t : named) {
-            found = found || t == std::string("xkp/") + topic ||
-                    t == help_topic_path((std::string("xkp/") + topic).c_str());
-        }
-        EXPECT_TRUE(found) << topic << " is not in the Index";
-    }
-}
-
-TEST(HelpFiles, PagesArePlainNarrowText) {
-    for (const char *topic : program_topics) {
-        std::string text;
-        ASSERT_TRUE(read_file(source_help_dir() + "/xkp/" + topic, text)) << topic;
-        std::vector<std::string> lines = lines_of(text);
-        for (size_t i = 0; i < lines.size(); ++i) {
-            const std::string &l = lines[i];
-            SCOPED_TRACE(std::string(topic) + ":" + std::to_string(i + 1));
+        const std::string rel = std::string("xkp/") + topic;
+        SCOPED_TRACE(rel);
+        // The staged root is what the program reads: resolve as it does.
+        const std::string staged = help_file_for_topic(help_topic_path(rel.c_str()).c_str());
+        std::string source_text, staged_text;
+        ASSERT_TRUE(read_file(source_help_dir() + "/" + rel, source_text));
+        ASSERT_TRUE(read_file(staged, staged_text)) << staged;
+        EXPECT_FALSE(source_text.empty());
+        EXPECT_EQ(source_text, staged_text) << "the staged copy is stale";
+        const std::vector<std::string> page = lines_of(source_text);
+        for (size_t i = 0; i < page.size(); ++i) {
+            const std::string &l = page[i];
+            SCOPED_TRACE("line " + std::to_string(i + 1));
             EXPECT_LT(l.size(), 78u);
             EXPECT_EQ(l.find('\t'), std::string::npos);
             EXPECT_TRUE(l.empty() || l.back() != ' ');
@@ -154,138 +109,86 @@ TEST(HelpFiles, PagesArePlainNarrowText) {
                 EXPECT_TRUE(c >= 0x20 && c < 0x7f) << "byte " << int(c);
             }
         }
+        bool found = std::string(topic) == "Index";
+        for (const auto &t : named) {
+            found = found || t == rel || t == help_topic_path(rel.c_str());
+        }
+        EXPECT_TRUE(found) << topic << " is not in the Index";
     }
 }
 
-// Each window's page names its controls exactly as the program labels them.
-struct PageLabels {
-    const char *topic;
-    std::vector<const char *> labels;
-};
-
+// Each window's page names its controls exactly as the program labels them
+// (labels separated by "|").
 TEST(HelpFiles, PagesNameEveryControlByItsLabel) {
-    const PageLabels pages[] = {
+    const std::pair<const char *, const char *> pages[] = {
         {"Confirm",
-         {"Keyword phrase to associate with this backup", "Use log file", "Log filename",
-          "Overwrite existing files", "Delete existing transaction logs prior to restore",
-          "Redirected restore", "Restore directories without crossing mount points", "\"OK\"",
-          "\"Cancel\"", "\"Help...\""}},
-        {"Altpath",
-         {"Restore From", "Restore To", "Rename Hard Links", "Rename Soft Links", "\"OK\"",
-          "\"Cancel\"", "Current Directory", "\"Help...\"", "Specify Destination Path..."}},
+         "Keyword phrase to associate with this backup|Use log file|Log filename|"
+         "Overwrite existing files|Delete existing transaction logs prior to restore|"
+         "Redirected restore|Restore directories without crossing mount points|\"OK\"|\"Cancel\"|"
+         "\"Help...\""},
+        {"Altpath", "Restore From|Restore To|Rename Hard Links|Rename Soft Links|\"OK\"|\"Cancel\"|"
+                    "Current Directory|\"Help...\"|Specify Destination Path..."},
         {"Progress",
-         {"Progress Report", "Log files in your $HOME directory", "Contents of selected log file",
-          "\"Log File\"", "Automatic Refresh", "\"Close\"", "Delete Log File", "\"Help...\"",
-          "Report progress of backup...", "Report progress of archive...",
-          "Report progress of restore..."}},
+         "Progress Report|Log files in your $HOME directory|Contents of selected log file|"
+         "\"Log File\"|Automatic Refresh|\"Close\"|Delete Log File|\"Help...\"|"
+         "Report progress of backup...|Report progress of archive...|"
+         "Report progress of restore..."},
         {"Config",
-         {"\"Server\"",
-          "Client to browse for restores",
-          "Client to restore to",
-          "Policy type of images to browse",
-          "AFS",
-          "Apollo-wbak",
-          "Auspex-FastBackup",
-          "DataTools-SQL-BackTrack",
-          "DB2",
-          "BriskCopy",
-          "Informix-On-BAR",
-          "MS-Exchange-Server",
-          "MS-SQL-Server",
-          "MS-Windows-NT",
-          "NDMP",
-          "NetWare",
-          "Oracle",
-          "OS/2",
-          "SAP",
-          "Split-Mirror",
-          "Standard",
-          "Sybase",
-          "\"OK\"",
-          "\"Cancel\"",
-          "\"Help...\""}},
-        {"Viewselect",
-         {"The following files are currently selected:", "\"Close\"", "\"Help...\"",
-          "Inspect all selections..."}},
+         "\"Server\"|Client to browse for restores|Client to restore to|"
+         "Policy type of images to browse|AFS|Apollo-wbak|Auspex-FastBackup|"
+         "DataTools-SQL-BackTrack|DB2|BriskCopy|Informix-On-BAR|MS-Exchange-Server|MS-SQL-Server|"
+         "MS-Windows-NT|NDMP|NetWare|Oracle|OS/2|SAP|Split-Mirror|Standard|Sybase|\"OK\"|"
+         "\"Cancel\"|\"Help...\""},
+        {"Viewselect", "The following files are currently selected:|\"Close\"|\"Help...\"|"
+                       "Inspect all selections..."},
         {"Help",
-         {"Online Help text for xkp", "Please Select a Help Topic", "Product Identification",
-          "\"Close\"", "\"Help...\"", "On Window...", "Index...", "On Help...", "On Version...",
-          "Tutorial..."}},
+         "Online Help text for xkp|Please Select a Help Topic|Product Identification|\"Close\"|"
+         "\"Help...\"|On Window...|Index...|On Help...|On Version...|Tutorial..."},
         {"Main",
-         {"Browse file system (backup or archive)",
-          "Browse backups (restore)",
-          "Browse backups (true image restore)",
-          "Browse archives (restore)",
-          "Browse backups (restore raw partitions)",
-          "Browse backups (Auspex FastBackup raw partition)",
-          "Browse file system for Oracle backup scripts",
-          "Browse file system for Oracle restore scripts",
-          "Browse file system for Informix backup scripts",
-          "Browse file system for Informix restore scripts",
-          "Browse file system for SQL-BackTrack backup scripts",
-          "Browse file system for SQL-BackTrack restore scripts",
-          "Browse file system for Sybase backup scripts",
-          "Browse file system for Sybase restore scripts",
-          "Browse file system for DB2 backup scripts",
-          "Browse file system for DB2 restore scripts",
-          "Browse file system for SAP backup scripts",
-          "Browse file system for SAP restore scripts",
-          "Configuration...",
-          "\"Quit\"",
-          "Clear selections for current directory",
-          "Select all in current directory",
-          "Discard selections for previous directories",
-          "Inspect all selections...",
-          "Update Display",
-          "Brief display of filenames",
-          "Verbose display of attributes and filenames",
-          "Indented tree structure",
-          "Full Pathnames",
-          "All backup dates for each file",
-          "Only most recent backup date",
-          "Resolve Links in Search Directory",
-          "Do Not Resolve Links in Search Directory",
-          "Backup selected files and directories...",
-          "Backup search directory...",
-          "Backup database using selected scripts",
-          "Archive selected files and directories...",
-          "Archive search directory...",
-          "Report progress of backup...",
-          "Report progress of archive...",
-          "Specify Destination Path...",
-          "Restore selected files and directories...",
-          "Restore search directory...",
-          "Restore database using selected scripts",
-          "Report progress of restore...",
-          "On Window...",
-          "Index...",
-          "On Help...",
-          "On Version...",
-          "Tutorial...",
-          "Directory to Search",
-          "Range of Dates",
-          "Keyword phrase to search for",
-          "Backup Images",
-          "Filename Filter",
-          "Directory Depth",
-          "Directory Structure",
-          "\"Files\"",
-          "F10"}},
+         "Browse file system (backup or archive)|Browse backups (restore)|"
+         "Browse backups (true image restore)|Browse archives (restore)|"
+         "Browse backups (restore raw partitions)|"
+         "Browse backups (Auspex FastBackup raw partition)|"
+         "Browse file system for Oracle backup scripts|"
+         "Browse file system for Oracle restore scripts|"
+         "Browse file system for Informix backup scripts|"
+         "Browse file system for Informix restore scripts|"
+         "Browse file system for SQL-BackTrack backup scripts|"
+         "Browse file system for SQL-BackTrack restore scripts|"
+         "Browse file system for Sybase backup scripts|"
+         "Browse file system for Sybase restore scripts|"
+         "Browse file system for DB2 backup scripts|Browse file system for DB2 restore scripts|"
+         "Browse file system for SAP backup scripts|Browse file system for SAP restore scripts|"
+         "Configuration...|\"Quit\"|Clear selections for current directory|"
+         "Select all in current directory|Discard selections for previous directories|"
+         "Inspect all selections...|Update Display|Brief display of filenames|"
+         "Verbose display of attributes and filenames|Indented tree structure|Full Pathnames|"
+         "All backup dates for each file|Only most recent backup date|"
+         "Resolve Links in Search Directory|Do Not Resolve Links in Search Directory|"
+         "Backup selected files and directories...|Backup search directory...|"
+         "Backup database using selected scripts|Archive selected files and directories...|"
+         "Archive search directory...|Report progress of backup...|Report progress of archive...|"
+         "Specify Destination Path...|Restore selected files and directories...|"
+         "Restore search directory...|Restore database using selected scripts|"
+         "Report progress of restore...|On Window...|Index...|On Help...|On Version...|"
+         "Tutorial...|Directory to Search|Range of Dates|Keyword phrase to search for|"
+         "Backup Images|Filename Filter|Directory Depth|Directory Structure|\"Files\"|F10"},
         {"Tutorial",
-         {"Browse file system (backup or archive)", "Backup selected files and directories...",
-          "Inspect all selections...", "Keyword phrase to associate with this backup",
-          "Use log file", "Report progress of backup...", "Browse backups (restore)",
-          "Backup Images", "All backup dates for each file", "Only most recent backup date",
-          "Restore selected files and directories...", "Specify Destination Path...",
-          "Overwrite existing files", "Report progress of restore...", "F10"}},
+         "Browse file system (backup or archive)|Backup selected files and directories...|"
+         "Inspect all selections...|Keyword phrase to associate with this backup|Use log file|"
+         "Report progress of backup...|Browse backups (restore)|Backup Images|"
+         "All backup dates for each file|Only most recent backup date|"
+         "Restore selected files and directories...|Specify Destination Path...|"
+         "Overwrite existing files|Report progress of restore...|F10"},
     };
-    for (const auto &page : pages) {
+    for (const auto &[topic, labels] : pages) {
         std::string text;
-        ASSERT_TRUE(read_file(source_help_dir() + "/xkp/" + page.topic, text)) << page.topic;
-        std::string flat = squeeze(text);
-        for (const char *label : page.labels) {
+        ASSERT_TRUE(read_file(source_help_dir() + "/xkp/" + topic, text)) << topic;
+        const std::string flat = squeeze(text);
+        std::istringstream in(labels);
+        for (std::string label; std::getline(in, label, '|');) {
             EXPECT_NE(flat.find(squeeze(label)), std::string::npos)
-                << page.topic << " does not mention " << label;
+                << topic << " does not mention " << label;
         }
     }
 }

@@ -5,46 +5,15 @@
 
 #include "logging.h"
 
-#include <cctype>
+#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <unistd.h>
 
 namespace {
-
-std::string read_all(int fd) {
-    std::string out;
-    lseek(fd, 0, SEEK_SET);
-    char buf[8192];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) {
-        out.append(buf, static_cast<size_t>(n));
-    }
-    return out;
-}
-
-// Splits a debuglog line "HH:MM:SS.mmm [ids] text\n" into its ids and text;
-// false when the line does not have that shape.
-bool split_stamped(const std::string &line, std::string *ids, std::string *text) {
-    const char *shape = "dd:dd:dd.ddd [";
-    if (line.size() < strlen(shape) || line.back() != '\n') {
-        return false;
-    }
-    for (size_t i = 0; shape[i] != '\0'; ++i) {
-        bool digit = isdigit(static_cast<unsigned char>(line[i])) != 0;
-        if (shape[i] == 'd' ? !digit : line[i] != shape[i]) {
-            return false;
-        }
-    }
-    size_t close = line.find("] ", strlen(shape));
-    if (close == std::string::npos) {
-        return false;
-    }
-    *ids = line.substr(strlen(shape), close - strlen(shape));
-    *text = line.substr(close + 2, line.size() - close - 3);
-    return true;
-}
 
 struct TempFile {
     char path[64] = "/tmp/logging_test.XXXXXX";
@@ -55,13 +24,24 @@ struct TempFile {
         }
         unlink(path);
     }
+    std::string text() const {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
 };
 
-// Restores the closed log however a test ends.
-struct OpenLog {
-    explicit OpenLog(int fd) { debugFD = fd; }
-    ~OpenLog() { debugFD = -1; }
-};
+// Splits a debuglog line "HH:MM:SS.mmm [ids] text\n" into its ids and text;
+// false when the line does not have that shape.
+bool split_stamped(const std::string &line, std::string *ids, std::string *text) {
+    static const std::regex head(R"(^\d\d:\d\d:\d\d\.\d\d\d \[([^\]]*)\] )");
+    std::smatch m;
+    if (!std::regex_search(line, m, head) || line.back() != '\n') {
+        return false;
+    }
+    *ids = m[1];
+    *text = line.substr(m.length(0), line.size() - m.length(0) - 1);
+    return true;
+}
 
 } // namespace
 
@@ -70,6 +50,7 @@ TEST(LogmsgFormat, Lines) {
     const std::string at_cut(LOGMSG_TEXT_CUT, 'y');
     const std::string below_cut(LOGMSG_TEXT_CUT - 1, 'z');
     const std::string long_fn(40, 'f');
+    const std::string huge_fn(3000, 'g');
     struct Case {
         const char *name;
         int sev;
@@ -86,6 +67,8 @@ TEST(LogmsgFormat, Lines) {
         {"964 kept whole", 2, below_cut.c_str(), "fn", "<2> fn: " + below_cut},
         {"long function cut with long text", 2, long2000.c_str(), long_fn.c_str(),
          "<2> " + std::string(31, 'f') + ": " + std::string(965, 'x') + "..."},
+        // A short text keeps the whole function name, but the line stops at 1024.
+        {"long function with short text", 2, "t", huge_fn.c_str(), "<2> " + std::string(1020, 'g')},
     };
     for (const auto &c : cases) {
         char line[LOGMSG_LINE_MAX + 1];
@@ -96,36 +79,26 @@ TEST(LogmsgFormat, Lines) {
     }
 }
 
-TEST(LogmsgFormat, LongFunctionWithShortTextIsCutToLineSize) {
-    // A short text keeps the full function name, but the line never passes 1024.
-    std::string fn(3000, 'g');
-    char line[LOGMSG_LINE_MAX + 1];
-    EXPECT_EQ(logmsg_format(line, 2, "t", fn.c_str()), LOGMSG_LINE_MAX);
-    EXPECT_EQ(std::string(line, 5), "<2> g");
-}
-
-TEST(Logmsg, ClosedLogWritesNothing) {
+TEST(Logmsg, ClosedLogWritesNothingOpenLogWritesTimeStampedCutLine) {
     ASSERT_EQ(debugFD, -1);
-    std::string text(2000, 'q');
+    const std::string text(2000, 'q');
     EXPECT_EQ(logmsg(2, text.c_str(), "f"), -1);
     EXPECT_EQ(logmsg(2, nullptr, nullptr), -1);
-}
 
-TEST(Logmsg, OpenLogWritesTimeStampedCutLine) {
     TempFile tf;
     ASSERT_GE(tf.fd, 0);
-    OpenLog open(tf.fd);
-    std::string text(2000, 'q');
-    EXPECT_EQ(logmsg(2, text.c_str(), "getConfigTokenA"), 0);
-    std::string got = read_all(tf.fd);
-    std::string ids;
-    std::string line;
+    debugFD = tf.fd;
+    const int rc = logmsg(2, text.c_str(), "getConfigTokenA");
+    debugFD = -1;
+    EXPECT_EQ(rc, 0);
+    const std::string got = tf.text();
+    std::string ids, line;
     ASSERT_TRUE(split_stamped(got, &ids, &line)) << got;
     EXPECT_EQ(ids, std::to_string(getpid()));
     EXPECT_EQ(line, "<2> getConfigTokenA: " + std::string(965, 'q') + "...");
 }
 
-TEST(Debuglog, Descriptors) {
+TEST(Debuglog, BadDescriptors) {
     EXPECT_EQ(debuglog(-1, "x"), -1);
     EXPECT_EQ(debuglog(-5, "x"), -1);
     // A closed descriptor gives the system error of the write.
@@ -140,17 +113,16 @@ TEST(Debuglog, ParentIdAndLongLine) {
     TempFile tf;
     ASSERT_GE(tf.fd, 0);
     debuglog_set_parent(4242);
-    std::string big(6000, 'L');
-    int rc = debuglog(tf.fd, big.c_str());
+    const int rc = debuglog(tf.fd, std::string(6000, 'L').c_str());
     debuglog_set_parent(0);
     EXPECT_EQ(rc, 0);
-    std::string got = read_all(tf.fd);
-    std::string ids;
-    std::string line;
+    const std::string got = tf.text();
+    std::string ids, line;
     ASSERT_TRUE(split_stamped(got, &ids, &line)) << got.substr(0, 80);
     EXPECT_EQ(ids, "4242." + std::to_string(getpid()));
+    // The whole write stays below 4096 bytes; the line itself is cut to at
+    // most 4072 characters, all of them kept text.
     EXPECT_LE(got.size(), 4095u);
-    // The line itself is cut to at most 4072 characters, all of them kept text.
     EXPECT_LE(line.size(), 4072u);
     EXPECT_GT(line.size(), 4000u);
     EXPECT_EQ(line.find_first_not_of('L'), std::string::npos);
