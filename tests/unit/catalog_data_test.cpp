@@ -11,13 +11,14 @@
 #include "tmmsgcache.h"
 #include "xkp_root.h"
 
-#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -39,21 +40,12 @@ std::vector<std::string> file_keys(const std::string &rel) {
 
 // The printf conversions of a format, in order ("%d", "%s" ...).
 std::vector<std::string> conversions(const std::string &fmt) {
+    static const std::regex conv("%%|%[^A-Za-z]*[A-Za-z]?");
     std::vector<std::string> out;
-    for (size_t i = 0; i < fmt.size(); ++i) {
-        if (fmt[i] != '%') {
-            continue;
+    for (std::sregex_iterator it(fmt.begin(), fmt.end(), conv), end; it != end; ++it) {
+        if (it->str() != "%%") {
+            out.push_back(it->str());
         }
-        if (i + 1 < fmt.size() && fmt[i + 1] == '%') {
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        while (j < fmt.size() && !isalpha(static_cast<unsigned char>(fmt[j]))) {
-            ++j;
-        }
-        out.push_back(fmt.substr(i, j - i + 1));
-        i = j;
     }
     return out;
 }
@@ -62,17 +54,13 @@ std::vector<std::string> conversions(const std::string &fmt) {
 // fields each.
 bool is_date_definition(const std::string &rest) {
     std::istringstream in(rest);
-    std::string time;
-    std::string date;
-    std::string extra;
-    in >> time >> date;
-    if (!time.empty() && in >> extra) {
+    std::string time, date, extra;
+    if (!(in >> time >> date) || in >> extra) {
         return false;
     }
-    bool hour = time.find("hh") != std::string::npos || time.find("HH") != std::string::npos;
-    return hour && time.find("mn") != std::string::npos && time.find("ss") != std::string::npos &&
-           date.find("dd") != std::string::npos && date.find("mm") != std::string::npos &&
-           date.find("yy") != std::string::npos;
+    auto has = [](const std::string &s, const char *code) { return s.find(code) != s.npos; };
+    return (has(time, "hh") || has(time, "HH")) && has(time, "mn") && has(time, "ss") &&
+           has(date, "dd") && has(date, "mm") && has(date, "yy");
 }
 
 struct Label {
@@ -102,14 +90,12 @@ class InstalledCatalog : public ::testing::Test {
 
 TEST_F(InstalledCatalog, EveryMessageHasItsEnglishText) {
     ASSERT_FALSE(message_defaults().empty());
-    for (const MsgDefault &m : message_defaults()) {
-        const char *text = getLocalMsgFmt("C", m.key);
-        ASSERT_NE(text, nullptr) << m.key << " is missing from the C catalog";
-        EXPECT_STREQ(text, m.text) << m.key;
-    }
     std::set<std::string> known;
     for (const MsgDefault &m : message_defaults()) {
         EXPECT_TRUE(known.insert(m.key).second) << "duplicate default for " << m.key;
+        const char *text = getLocalMsgFmt("C", m.key);
+        ASSERT_NE(text, nullptr) << m.key << " is missing from the C catalog";
+        EXPECT_STREQ(text, m.text) << m.key;
     }
     std::vector<std::string> keys = file_keys("C/sorvane/CerMsgs");
     EXPECT_EQ(keys.size(), known.size());
@@ -176,20 +162,17 @@ TEST_F(InstalledCatalog, GermanMessagesTakeTheEnglishArguments) {
 }
 
 TEST_F(InstalledCatalog, GermanLabelsOfTheMainWindow) {
-    struct Case {
-        const char *key;
-        const char *label;
-        const char *mnemonic;
-    } cases[] = {
-        {"GuiXkp0047N", "Datei", "D"},   {"GuiXkp0052N", "Hilfe", "H"},
-        {"GuiXkp0016N", "Beenden", "B"}, {"GuiXkp0053N", "Zu durchsuchendes Verzeichnis", ""},
-        {"GuiXkp0058N", "Dateien", ""},
-    };
-    for (const auto &c : cases) {
-        Label got = lookup_label(c.key, kGerman);
-        EXPECT_TRUE(got.found) << c.key;
-        EXPECT_EQ(got.label, c.label) << c.key;
-        EXPECT_EQ(got.mnemonic, c.mnemonic) << c.key;
+    // key, label|mnemonic
+    const std::pair<const char *, const char *> cases[] = {
+        {"GuiXkp0047N", "Datei|D"},
+        {"GuiXkp0052N", "Hilfe|H"},
+        {"GuiXkp0016N", "Beenden|B"},
+        {"GuiXkp0053N", "Zu durchsuchendes Verzeichnis|"},
+        {"GuiXkp0058N", "Dateien|"}};
+    for (const auto &[key, want] : cases) {
+        Label got = lookup_label(key, kGerman);
+        EXPECT_TRUE(got.found) << key;
+        EXPECT_EQ(got.label + "|" + got.mnemonic, want) << key;
     }
     // Every German label belongs to a known key, and every main-window label
     // (keys 0001 to 0064) is translated with a mnemonic taken from its label.
@@ -213,24 +196,19 @@ TEST_F(InstalledCatalog, GermanLabelsOfTheMainWindow) {
 }
 
 TEST_F(InstalledCatalog, AliasFileMapsThePlatformNames) {
-    struct Case {
-        const char *platform;
-        const char *common;
-    } cases[] = {
-        {"C", "C"},
-        {"POSIX", "C"},
-        {"C.UTF-8", "C"},
-        {"C.utf8", "C"},
-        {"en_US", "C"},
-        {"en_US.UTF-8", "C"},
-        {"en_US.utf8", "C"},
-        {"de_DE.UTF-8", "de_DE.UTF-8"},
-        {"de_DE.utf8", "de_DE.UTF-8"},
-    };
-    for (const auto &c : cases) {
+    const std::pair<const char *, const char *> cases[] = {{"C", "C"},
+                                                           {"POSIX", "C"},
+                                                           {"C.UTF-8", "C"},
+                                                           {"C.utf8", "C"},
+                                                           {"en_US", "C"},
+                                                           {"en_US.UTF-8", "C"},
+                                                           {"en_US.utf8", "C"},
+                                                           {"de_DE.UTF-8", "de_DE.UTF-8"},
+                                                           {"de_DE.utf8", "de_DE.UTF-8"}};
+    for (const auto &[platform, common] : cases) {
         const char *result = nullptr;
-        EXPECT_EQ(real2commonlocale(c.platform, &result), 0) << c.platform << ": " << result;
-        EXPECT_STREQ(result, c.common) << c.platform;
+        EXPECT_EQ(real2commonlocale(platform, &result), 0) << platform << ": " << result;
+        EXPECT_STREQ(result, common) << platform;
     }
     const char *result = nullptr;
     EXPECT_EQ(real2commonlocale("xx_XX.UTF-8", &result), -1);
