@@ -24,26 +24,27 @@ using Strs = std::vector<std::string>;
 constexpr int32_t END = 2000000000;
 constexpr int32_t T0 = 1500000000; // the default modification time
 
-// A scratch directory removed with everything below it.
-class temp_tree {
-  public:
-    explicit temp_tree(std::initializer_list<const char *> entries = {}) {
+// Each test gets a scratch directory, root, removed with everything below it.
+class FilesysTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_program_state();
+        set_row_sink(nullptr);
+        collected_rows().clear();
+        collected_rows().has_filter = false;
+        right_avoidable_pos = 0;
         char tmpl[] = "/tmp/xkp_filesys_XXXXXX";
-        const char *made = mkdtemp(tmpl);
-        EXPECT_NE(made, nullptr);
-        root_ = made != nullptr ? made : "/nonexistent";
-        for (const char *e : entries)
-            add(e);
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
     }
-    ~temp_tree() {
-        std::string cmd = "chmod -R u+rwx '" + root_ + "' 2>/dev/null; rm -rf '" + root_ + "'";
+    void TearDown() override {
+        std::string cmd = "chmod -R u+rwx '" + root + "' 2>/dev/null; rm -rf '" + root + "'";
         EXPECT_EQ(system(cmd.c_str()), 0);
     }
-    const std::string &root() const { return root_; }
-    std::string path(const std::string &rel) const { return root_ + "/" + rel; }
+    std::string path(const std::string &rel) const { return root + "/" + rel; }
 
     // Makes "name/" a directory (mode 0755), "name" a file (0644) or
-    // "name>target" a symbolic link; mode -1 keeps the default.
+    // "name>target" a symbolic link below root; mode -1 keeps the default.
     void add(const std::string &rel, int32_t mtime = T0, int mode = -1) {
         const std::string p = path(rel);
         if (size_t arrow = rel.find('>'); arrow != std::string::npos) {
@@ -62,24 +63,14 @@ class temp_tree {
         ASSERT_EQ(chmod(p.c_str(), mode >= 0 ? mode : dir ? 0755 : 0644), 0);
         touch(rel, mtime);
     }
+    void add(std::initializer_list<std::string> rels) {
+        for (const auto &rel : rels)
+            add(rel);
+    }
     // Parent directories' times change as entries appear: set them last.
     void touch(const std::string &rel, int32_t mtime) {
         struct timespec ts[2] = {{mtime, 0}, {mtime, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, path(rel).c_str(), ts, AT_SYMLINK_NOFOLLOW), 0);
-    }
-
-  private:
-    std::string root_;
-};
-
-class FilesysTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        reset_program_state();
-        set_row_sink(nullptr);
-        collected_rows().clear();
-        collected_rows().has_filter = false;
-        right_avoidable_pos = 0;
     }
     static void list_tree(const std::string &dir, int32_t start = 0, int32_t end = END) {
         collected_rows().clear();
@@ -103,11 +94,13 @@ class FilesysTest : public ::testing::Test {
             out.push_back(r.*field);
         return out;
     }
+
+    std::string root;
 };
 
 TEST_F(FilesysTest, DepthLimitsTheWalkAndFullPathView) {
-    temp_tree t({"a/", "a/a1/", "a/a1/a2/", "a/a1/a2/a3/", "b/", "f"});
-    const std::string r = t.root();
+    add({"a/", "a/a1/", "a/a1/a2/", "a/a1/a2/a3/", "b/", "f"});
+    const std::string &r = root;
     const struct {
         int limit;
         Strs lines;
@@ -131,7 +124,7 @@ TEST_F(FilesysTest, DepthLimitsTheWalkAndFullPathView) {
     EXPECT_EQ(left(&collected_left_row::key), (Strs{"", "   ", "     ", "   "}));
     graphic_mode = 3;
     list_tree(r + "/");
-    EXPECT_EQ(left(), (Strs{r + "/", t.path("a"), t.path("a/a1"), t.path("b")}));
+    EXPECT_EQ(left(), (Strs{r + "/", path("a"), path("a/a1"), path("b")}));
     EXPECT_EQ(left(&collected_left_row::key), Strs(4, ""));
 }
 
@@ -156,8 +149,8 @@ TEST_F(FilesysTest, ListingRootOfTypedText) {
 }
 
 TEST_F(FilesysTest, WildcardSelectsSubdirectories) {
-    temp_tree t({"u1/", "u1/deep/", "u2/", "v/", "file"});
-    const std::string r = t.root();
+    add({"u1/", "u1/deep/", "u2/", "v/", "file"});
+    const std::string &r = root;
     recursion_limit = 999;
     list_tree(r + "/u*");
     EXPECT_STREQ(right_dir, r.c_str());
@@ -177,7 +170,6 @@ TEST_F(FilesysTest, WildcardSelectsSubdirectories) {
 }
 
 TEST_F(FilesysTest, DateWindowIsInclusive) {
-    temp_tree t;
     const int32_t s = 1400000000, e = 1600000000;
     for (const auto &[name, time] : {std::pair{"before", s - 1},
                                      {"at_start", s},
@@ -186,19 +178,19 @@ TEST_F(FilesysTest, DateWindowIsInclusive) {
                                      {"after", e + 1},
                                      {"old_dir/", s - 100},
                                      {"new_dir/", s + 100}})
-        t.add(name, time);
-    list_tree(t.root(), s, e);
+        add(name, time);
+    list_tree(root, s, e);
     EXPECT_EQ(right(), (Strs{"new_dir/", " ", "at_end", "at_start", "inside"}));
     EXPECT_EQ(collected_rows().right[2].date_key, std::to_string(e));
     // The directory outside the window is still in the directory list.
-    EXPECT_EQ(left(), (Strs{t.root(), "   new_dir", "   old_dir"}));
+    EXPECT_EQ(left(), (Strs{root, "   new_dir", "   old_dir"}));
 }
 
 TEST_F(FilesysTest, SeparatorNeedsDirectoryRowsAndAFollowingEntry) {
     const struct {
         const char *what;
         std::initializer_list<const char *> entries;
-        int32_t start;      // when not 0, "a/" is dated before it
+        int32_t start;      // when not 0, "a" is dated before it
         const char *filter; // null: no filter field
         Strs names;
         size_t left_lines; // the left list is neither dated nor filtered
@@ -208,14 +200,16 @@ TEST_F(FilesysTest, SeparatorNeedsDirectoryRowsAndAFollowingEntry) {
         {"directory row outside the window", {"a/", "f"}, 1000, nullptr, {"f"}, 2},
         {"filter hides the directory rows", {"a/", "x.c", "y.h"}, 0, "*.c", {"x.c"}, 2},
     };
+    int n = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        temp_tree t(c.entries);
-        if (c.start != 0)
-            t.touch("a", 100);
+        const std::string dir = "case" + std::to_string(++n);
+        add(dir + "/");
+        for (const char *e : c.entries)
+            add(dir + "/" + e, c.start != 0 && e[0] == 'a' ? 100 : T0);
         collected_rows().has_filter = c.filter != nullptr;
         collected_rows().filter = c.filter != nullptr ? c.filter : "";
-        list_tree(t.root(), c.start);
+        list_tree(path(dir), c.start);
         EXPECT_EQ(right(), c.names);
         EXPECT_EQ(right_avoidable_pos, 0);
         EXPECT_EQ(left().size(), c.left_lines);
@@ -223,17 +217,17 @@ TEST_F(FilesysTest, SeparatorNeedsDirectoryRowsAndAFollowingEntry) {
 }
 
 TEST_F(FilesysTest, VerboseRowsModesAndLinks) {
-    temp_tree t({"real/", "real/inside/", "alias>real", "dangling>/nonexistent/target"});
-    t.add("setuid", T0, 04644);
-    t.add("setgid", T0, 02644);
-    t.add("exec", T0, 06755);
-    t.add("sticky/", T0, 01754);
-    t.add("tmpish/", T0, 01777);
+    add({"real/", "real/inside/", "alias>real", "dangling>/nonexistent/target"});
+    add("setuid", T0, 04644);
+    add("setgid", T0, 02644);
+    add("exec", T0, 06755);
+    add("sticky/", T0, 01754);
+    add("tmpish/", T0, 01777);
     verbose = 1;
     recursion_limit = 999;
-    list_tree(t.root());
+    list_tree(root);
     // Links are listed as entries, never descended.
-    EXPECT_EQ(left(), (Strs{t.root(), "   real", "     inside", "   sticky", "   tmpish"}));
+    EXPECT_EQ(left(), (Strs{root, "   real", "     inside", "   sticky", "   tmpish"}));
     Strs modes;
     for (const auto &row : right(&collected_right_row::row))
         modes.push_back(row.substr(0, 10));
@@ -306,23 +300,23 @@ TEST_F(FilesysTest, UnopenableDirectoriesAreLeftOut) {
     EXPECT_TRUE(collected_rows().right.empty());
     EXPECT_TRUE(collected_rows().left.empty());
 
-    temp_tree t({"open/"});
-    t.add("closed/", T0, 0000);
-    t.add("closed/hidden/");
-    ASSERT_EQ(chmod(t.root().c_str(), 0755), 0);
+    add({"open/"});
+    add("closed/", T0, 0000);
+    add("closed/hidden/");
+    ASSERT_EQ(chmod(root.c_str(), 0755), 0);
     recursion_limit = 999;
     // Root reads every directory: look at the tree as an ordinary user.
     const bool was_root = geteuid() == 0;
     if (was_root) {
         ASSERT_EQ(seteuid(65534), 0);
     }
-    const std::string out = listed([](const std::string &d) { list_tree(d); }, t.root());
+    const std::string out = listed([](const std::string &d) { list_tree(d); }, root);
     if (was_root) {
         ASSERT_EQ(seteuid(0), 0);
     }
-    EXPECT_EQ(out, "debug could not open directory:" + t.path("closed") + "!\n");
+    EXPECT_EQ(out, "debug could not open directory:" + path("closed") + "!\n");
     // The parent still lists it as a subdirectory; it has no line of its own.
-    EXPECT_EQ(left(), (Strs{t.root(), "   open"}));
+    EXPECT_EQ(left(), (Strs{root, "   open"}));
     EXPECT_EQ(right(), (Strs{"closed/", "open/"}));
     debug_enabled = 0;
     EXPECT_EQ(listed(list_dir, "/nonexistent/xkp/dir"), "");
@@ -331,12 +325,12 @@ TEST_F(FilesysTest, UnopenableDirectoriesAreLeftOut) {
 TEST_F(FilesysTest, HostsMapEntriesFilteredByTheMountTable) {
     // A mount table that makes /tmp the hosts-map mount point, with one host
     // mounted below our scratch directory.
-    temp_tree t({"host/", "host/export/", "f"});
+    add({"host/", "host/export/", "f"});
     char table[] = "/tmp/xkp_mnttab_XXXXXX";
     int fd = mkstemp(table);
     ASSERT_GE(fd, 0);
     std::string text =
-        "-hosts /tmp autofs rw 0 0\n-hosts " + t.path("host/export") + " autofs rw 0 0\n";
+        "-hosts /tmp autofs rw 0 0\n-hosts " + path("host/export") + " autofs rw 0 0\n";
     ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fd);
     setenv("XKP_MNTTAB", table, 1);
@@ -344,12 +338,12 @@ TEST_F(FilesysTest, HostsMapEntriesFilteredByTheMountTable) {
     ASSERT_EQ(create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY), 0);
     recursion_limit = 1;
     list_tree("/tmp");
-    const std::string name = t.root().substr(5);
+    const std::string name = root.substr(5);
     // Of everything in /tmp only the directory with a mounted host is examined.
     EXPECT_EQ(left(), (Strs{"/tmp", "   " + name}));
     EXPECT_EQ(right(), Strs{name + "/"});
     // Deeper directories are listed as usual.
-    list_tree(t.root());
+    list_tree(root);
     EXPECT_EQ(right(), (Strs{"host/", " ", "f"}));
     discard_mount_list();
     unsetenv("XKP_MNTTAB");
@@ -371,10 +365,9 @@ TEST_F(FilesysTest, EmptyDirectoryMeansRoot) {
 }
 
 TEST_F(FilesysTest, EntriesPerDirectoryAreCapped) {
-    temp_tree t;
     for (int i = 0; i < FILESYS_MAX_ENTRIES + 20; ++i)
-        t.add("f" + std::to_string(i));
-    list_dir(t.root());
+        add("f" + std::to_string(i));
+    list_dir(root);
     const auto names = right();
     EXPECT_EQ(names.size(), static_cast<size_t>(FILESYS_MAX_ENTRIES));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
