@@ -17,14 +17,13 @@
 #include "xkp_request.h"
 #include "xkp_state.h"
 
-#include <X11/IntrinsicP.h>
 #include <Xm/List.h>
 #include <Xm/ToggleB.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -68,13 +67,8 @@ class BackupRequestTest : public GuiTest {
         saved_root_ = root != nullptr ? root : "";
         saved_home_ = getenv("HOME") != nullptr ? getenv("HOME") : "";
         // A product root of recording programs, with the installed catalog.
-        prod_ = dir_.path() + "/root";
-        home_ = dir_.path() + "/home";
-        tree_ = dir_.path() + "/tree";
-        tmp_ = dir_.path() + "/tmp";
-        for (const std::string &d :
-             {prod_, prod_ + "/sorvane", prod_ + "/sorvane/bin", home_, tree_, tmp_}) {
-            ASSERT_EQ(mkdir(d.c_str(), 0755), 0) << d;
+        for (const std::string &d : {bin_, home_, tree_, tmp_}) {
+            ASSERT_TRUE(std::filesystem::create_directories(d)) << d;
         }
         if (!saved_root_.empty()) {
             symlink((saved_root_ + "/msg").c_str(), (prod_ + "/msg").c_str());
@@ -86,9 +80,7 @@ class BackupRequestTest : public GuiTest {
             fake(p, 0);
         }
         for (const std::string &n : hostile) {
-            int fd = open((tree_ + "/" + n).c_str(), O_CREAT | O_WRONLY, 0644);
-            ASSERT_GE(fd, 0) << n;
-            close(fd);
+            write_file(tree_ + "/" + n, "");
         }
         T_strlcpy(current_working_directory, (tree_ + "/").c_str(),
                   sizeof current_working_directory);
@@ -103,31 +95,27 @@ class BackupRequestTest : public GuiTest {
         users_config.KPBACKUP_SCHED.reset();
     }
     // A program that records its arguments (NUL-separated, one record per
-    // run in NAME.args.N) and a copy of its request file, then exits.
+    // run in NAME.args.N), a copy of the file after -f in NAME.request.N and
+    // whether the file after -L exists in NAME.log.N, then exits.
     void fake(const std::string &name, int status) {
-        std::string path = prod_ + "/sorvane/bin/" + name;
-        std::ofstream s(path);
-        s << "#!/bin/sh\n"
-          << "me='" << path << "'\n"
-          << "n=1; while [ -e \"$me.args.$n\" ]; do n=$((n+1)); done\n"
-          << "printf '%s\\0' \"$@\" > \"$me.args.$n\"\n"
-          << "prev=\n"
-          << "for a in \"$@\"; do\n"
-          << "  if [ \"$prev\" = -f ]; then cp \"$a\" \"$me.request.$n\"; fi\n"
-          << "  if [ \"$prev\" = -L ]; then [ -f \"$a\" ] && echo exists > \"$me.log.$n\"; fi\n"
-          << "  prev=$a\n"
-          << "done\n"
-          << "exit " << status << "\n";
-        s.close();
+        std::string path = bin_ + "/" + name;
+        std::ofstream(path) << R"(#!/bin/sh
+n=1; while [ -e "$0.args.$n" ]; do n=$((n+1)); done
+printf '%s\0' "$@" > "$0.args.$n"
+prev=
+for a in "$@"; do
+  if [ "$prev" = -f ]; then cp "$a" "$0.request.$n"; fi
+  if [ "$prev" = -L ]; then [ -f "$a" ] && echo exists > "$0.log.$n"; fi
+  prev=$a
+done
+exit )" << status << "\n";
         chmod(path.c_str(), 0755);
     }
-    Items args(const std::string &name, int run = 1) {
-        return split0(
-            gui::read_file(prod_ + "/sorvane/bin/" + name + ".args." + std::to_string(run)));
+    // What run N of program name recorded: args, request or log.
+    std::string record(const std::string &name, const char *what, int run = 1) {
+        return gui::read_file(bin_ + "/" + name + "." + what + "." + std::to_string(run));
     }
-    std::string request(const std::string &name, int run = 1) {
-        return gui::read_file(prod_ + "/sorvane/bin/" + name + ".request." + std::to_string(run));
-    }
+    Items args(const std::string &name, int run = 1) { return split0(record(name, "args", run)); }
     void build() {
         shell_ = create_xkp_main();
         ASSERT_NE(shell_, nullptr);
@@ -135,20 +123,12 @@ class BackupRequestTest : public GuiTest {
         gui::drain();
     }
     Widget menu_item(const char *name) {
-        std::string menu(name, 8);
-        return XtNameToWidget(gui::must_find(shell_, menu.c_str()), name);
+        return XtNameToWidget(gui::must_find(shell_, std::string(name, 8).c_str()), name);
     }
-    Widget dialog() {
-        for (Cardinal i = 0; i < UxTopLevel->core.num_popups; ++i) {
-            Widget s = UxTopLevel->core.popup_list[i];
-            if (!s->core.being_destroyed && strcmp(XtName(s), "xkp_confirm") == 0) {
-                return s;
-            }
-        }
-        return nullptr;
-    }
+    Widget dialog() { return gui::find(top_, "xkp_confirm"); }
     Widget part(const char *name) { return gui::must_find(dialog(), name); }
-    void select_names(const Items &names) {
+    // Selects the rows of names, then chooses the request item: the dialog.
+    Widget request(const Items &names, const char *item) {
         int count = get_item_count(shadow_right_list);
         for (int i = 1; i <= count; ++i) {
             std::string name = get_line_from_item(shadow_right_list, i, 2);
@@ -157,10 +137,9 @@ class BackupRequestTest : public GuiTest {
             }
         }
         gui::drain();
-    }
-    void request_item(const char *name) {
-        gui::fire(menu_item(name), XmNactivateCallback);
+        gui::fire(menu_item(item), XmNactivateCallback);
         gui::drain();
+        return dialog();
     }
     // OK, with the command the dialog ran as the trace shows it.
     std::string ok() {
@@ -187,16 +166,16 @@ class BackupRequestTest : public GuiTest {
     }
 
     gui::TempDir dir_;
-    std::string saved_root_, saved_home_, prod_, home_, tree_, tmp_;
+    const std::string prod_ = dir_.file("root"), bin_ = prod_ + "/sorvane/bin";
+    const std::string home_ = dir_.file("home"), tree_ = dir_.file("tree"), tmp_ = dir_.file("tmp");
+    std::string saved_root_, saved_home_;
     Widget shell_ = nullptr;
 };
 
 TEST_F(BackupRequestTest, BackupOfSelectedFilesRunsTheExactCommandWithHostileNamesAndKeyword) {
     build();
-    select_names({hostile, hostile + std::size(hostile)});
-    ASSERT_EQ(get_selection_count(right_list), static_cast<int>(std::size(hostile)));
-    request_item("menu1_p4_b1");
-    ASSERT_NE(dialog(), nullptr);
+    ASSERT_NE(request({hostile, hostile + std::size(hostile)}, "menu1_p4_b1"), nullptr);
+    EXPECT_EQ(get_selection_count(right_list), static_cast<int>(std::size(hostile)));
     EXPECT_EQ(gui::label_of(part("label5")), "OK to backup these files?");
     EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.bkup.001");
     EXPECT_TRUE(gui::managed(part("text5")));
@@ -204,34 +183,28 @@ TEST_F(BackupRequestTest, BackupOfSelectedFilesRunsTheExactCommandWithHostileNam
          {"toggleButton3", "toggleButton7", "toggleButton15", "toggleButtonDummy"}) {
         EXPECT_FALSE(gui::managed(part(hidden))) << hidden;
     }
-    Items shown = gui::list_items(part("scrolledList5"));
-    ASSERT_EQ(shown.size(), std::size(hostile));
+    EXPECT_EQ(gui::list_items(part("scrolledList5")).size(), std::size(hostile));
     std::string tmpfile = temp_filename;
     ASSERT_EQ(tmpfile.rfind(tmp_ + "/", 0), 0u) << tmpfile;
 
-    {
-        const std::string keyword = "k'\"$`\\ \tx$(id) -f /etc";
-        put_text(part("text5"), (keyword + "   ").c_str());
-        // The request file of the selections: counted lines in list order.
-        // In list order: the file list's byte order.
-        Items names(std::begin(hostile), std::end(hostile));
-        std::sort(names.begin(), names.end());
-        std::string want_request;
-        for (const std::string &n : names) {
-            std::string p = tree_ + "/" + n;
-            want_request += std::to_string(p.size()) + " " + p + "\n";
-        }
-        EXPECT_EQ(gui::read_file(tmpfile), want_request);
-
-        std::string log = home_ + "/kplog.bkup.001";
-        std::string cmd = ok();
-        EXPECT_EQ(cmd, prod_ + "/sorvane/bin/kpbackup  " + " -k " +
-                           apostrophize(keyword.c_str()).value() + "  -L " + log + " -f " +
-                           tmpfile);
-        EXPECT_EQ(args("kpbackup"), (Items{"-k", keyword, "-L", log, "-f", tmpfile}));
-        EXPECT_EQ(request("kpbackup"), want_request);
-        EXPECT_EQ(gui::read_file(prod_ + "/sorvane/bin/kpbackup.log.1"), "exists\n");
+    const std::string keyword = "k'\"$`\\ \tx$(id) -f /etc";
+    put_text(part("text5"), (keyword + "   ").c_str());
+    // The request file of the selections: counted lines in the file list's
+    // byte order.
+    Items names(std::begin(hostile), std::end(hostile));
+    std::sort(names.begin(), names.end());
+    std::string want_request;
+    for (const std::string &n : names) {
+        std::string p = tree_ + "/" + n;
+        want_request += std::to_string(p.size()) + " " + p + "\n";
     }
+    EXPECT_EQ(gui::read_file(tmpfile), want_request);
+    std::string log = home_ + "/kplog.bkup.001";
+    EXPECT_EQ(ok(), prod_ + "/sorvane/bin/kpbackup  " + " -k " +
+                        apostrophize(keyword.c_str()).value() + "  -L " + log + " -f " + tmpfile);
+    EXPECT_EQ(args("kpbackup"), (Items{"-k", keyword, "-L", log, "-f", tmpfile}));
+    EXPECT_EQ(record("kpbackup", "request"), want_request);
+    EXPECT_EQ(record("kpbackup", "log"), "exists\n");
     // After OK: no dialog, no selections, the state cleared.
     EXPECT_EQ(dialog(), nullptr);
     EXPECT_EQ(get_item_count(persistent_list), 0);
@@ -241,46 +214,42 @@ TEST_F(BackupRequestTest, BackupOfSelectedFilesRunsTheExactCommandWithHostileNam
     EXPECT_TRUE(message_texts().empty());
 
     // The keyword is offered again; the next log gets the next number.
-    select_names({"plain"});
-    request_item("menu1_p4_b1");
-    ASSERT_NE(dialog(), nullptr);
-    EXPECT_EQ(gui::text_of(part("text5")), "k'\"$`\\ \tx$(id) -f /etc");
+    ASSERT_NE(request({"plain"}, "menu1_p4_b1"), nullptr);
+    EXPECT_EQ(gui::text_of(part("text5")), keyword);
     EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.bkup.002");
 }
 
 TEST_F(BackupRequestTest, SearchDirectoryRequestsPassTheDirectoryAsOneWord) {
-    for (const std::string &n :
-         {std::string("dir 'q' \"d\" $x `y` \\z\nend"), std::string("-rf")}) {
+    const std::string dirs[] = {"dir 'q' \"d\" $x `y` \\z\nend", "-rf"};
+    for (const std::string &n : dirs) {
         ASSERT_EQ(mkdir((tree_ + "/" + n + ".d").c_str(), 0755), 0);
     }
     build();
     int run = 0;
-    for (const std::string &n :
-         {std::string("dir 'q' \"d\" $x `y` \\z\nend"), std::string("-rf")}) {
+    for (const std::string &n : dirs) {
         SCOPED_TRACE(n);
         std::string dir = tree_ + "/" + n + ".d/";
+        std::string log = home_ + "/kplog.arch.00" + std::to_string(++run);
         put_text(pathname, dir.c_str());
-        request_item("menu1_p4_b4");
-        ASSERT_NE(dialog(), nullptr);
+        ASSERT_NE(request({}, "menu1_p4_b4"), nullptr);
         EXPECT_EQ(gui::label_of(part("label5")), "OK to archive directory?");
         EXPECT_EQ(gui::list_items(part("scrolledList5")), (Items{dir}));
-        EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.arch." + (run == 0 ? "001" : "002"));
+        EXPECT_EQ(gui::text_of(part("text7")), log);
         put_text(part("text5"), "");
-        std::string cmd = ok();
-        ++run;
-        EXPECT_EQ(cmd, prod_ + "/sorvane/bin/kparchive  " + std::string(" -L ") + home_ +
-                           "/kplog.arch.00" + std::to_string(run) + " " +
-                           apostrophize(dir.c_str()).value());
-        EXPECT_EQ(args("kparchive", run),
-                  (Items{"-L", home_ + "/kplog.arch.00" + std::to_string(run), dir}));
+        EXPECT_EQ(ok(), prod_ + "/sorvane/bin/kparchive  " + std::string(" -L ") + log + " " +
+                            apostrophize(dir.c_str()).value());
+        EXPECT_EQ(args("kparchive", run), (Items{"-L", log, dir}));
     }
 }
 
-TEST_F(BackupRequestTest, CancelKeepsTheSelectionsAndTheRequestFile) {
+TEST_F(BackupRequestTest, NothingSelectedOrCancel) {
     build();
-    select_names({"plain", "`id`"});
-    request_item("menu1_p4_b3");
-    ASSERT_NE(dialog(), nullptr);
+    // Nothing selected: a message and no dialog.
+    EXPECT_EQ(request({}, "menu1_p4_b1"), nullptr);
+    EXPECT_EQ(message_texts(), (Items{"You have not selected any files"}));
+    gui::close_message_boxes();
+    // Cancel keeps the selections and the request file, and runs nothing.
+    ASSERT_NE(request({"plain", "`id`"}, "menu1_p4_b3"), nullptr);
     EXPECT_EQ(gui::label_of(part("label5")), "OK to archive these files?");
     std::string tmpfile = temp_filename;
     gui::click(part("pushButton7"));
@@ -292,13 +261,6 @@ TEST_F(BackupRequestTest, CancelKeepsTheSelectionsAndTheRequestFile) {
     EXPECT_EQ(get_selection_count(right_list), 2);
     EXPECT_FALSE(gui::read_file(tmpfile).empty());
     EXPECT_TRUE(args("kparchive").empty()) << "nothing ran";
-}
-
-TEST_F(BackupRequestTest, NothingSelectedShowsAMessageAndNoDialog) {
-    build();
-    request_item("menu1_p4_b1");
-    EXPECT_EQ(dialog(), nullptr);
-    EXPECT_EQ(message_texts(), (Items{"You have not selected any files"}));
 }
 
 TEST_F(BackupRequestTest, LoggingToggleAndLogsThatCannotBeCreated) {
@@ -323,52 +285,42 @@ TEST_F(BackupRequestTest, LoggingToggleAndLogsThatCannotBeCreated) {
     int run = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        select_names({"plain"});
-        request_item("menu1_p4_b1");
-        ASSERT_NE(dialog(), nullptr);
+        ASSERT_NE(request({"plain"}, "menu1_p4_b1"), nullptr);
         gui::toggle(part("toggleButton1"), c.logging);
         EXPECT_EQ(gui::sensitive(part("text7")), c.logging);
         EXPECT_EQ(gui::sensitive(part("label17")), c.logging);
         put_text(part("text7"), c.log.c_str());
         std::string tmpfile = temp_filename;
-        std::string cmd = ok();
-        ++run;
-        EXPECT_EQ(cmd, prod_ + "/sorvane/bin/kpbackup  " + c.part + " -f " + tmpfile);
-        EXPECT_EQ(message_texts().size(), c.message ? 1u : 0u);
-        if (c.message) {
-            EXPECT_EQ(message_texts()[0], "Insufficient permission to create log file.\n"
-                                          "Operation will proceed without logging.");
-        }
+        EXPECT_EQ(ok(), prod_ + "/sorvane/bin/kpbackup  " + c.part + " -f " + tmpfile);
+        EXPECT_EQ(message_texts(), c.message ? Items{"Insufficient permission to create log file.\n"
+                                                     "Operation will proceed without logging."}
+                                             : Items{});
         gui::close_message_boxes();
-        EXPECT_FALSE(args("kpbackup", run).empty()) << "the request runs either way";
+        EXPECT_FALSE(args("kpbackup", ++run).empty()) << "the request runs either way";
     }
     EXPECT_EQ(gui::read_file(dir_.path() + "/victim"), "keep me");
 }
 
-TEST_F(BackupRequestTest, ExitStatusesAreReportedOnceForTheServer) {
+TEST_F(BackupRequestTest, ExitStatusesAreReportedAndTheSelectionsDropped) {
+    // Which status shows what is for the runner's tests; here the program's
+    // status must reach it, and the selections go whatever it is.
     build();
-    struct Case {
-        int status;
-        size_t messages;
-    } cases[] = {{0, 0}, {227, 0}, {25, 1}, {25, 0}, {12, 1}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.status);
-        fake("kpbackup", c.status);
-        select_names({"plain"});
-        request_item("menu1_p4_b1");
-        ASSERT_NE(dialog(), nullptr);
+    for (auto [status, messages] : {std::pair{0, 0u}, {227, 0u}, {25, 1u}}) {
+        SCOPED_TRACE(status);
+        fake("kpbackup", status);
+        ASSERT_NE(request({"plain"}, "menu1_p4_b1"), nullptr);
         ok();
-        EXPECT_EQ(message_texts().size(), c.messages);
-        EXPECT_EQ(get_item_count(persistent_list), 0) << "dropped whatever the status";
+        EXPECT_EQ(message_texts().size(), messages);
+        EXPECT_EQ(get_item_count(persistent_list), 0);
         gui::close_message_boxes();
     }
     // A program that is missing: the runner's message, the selections dropped.
-    unlink((prod_ + "/sorvane/bin/kpbackup").c_str());
-    select_names({"plain"});
-    request_item("menu1_p4_b1");
+    unlink((bin_ + "/kpbackup").c_str());
+    ASSERT_NE(request({"plain"}, "menu1_p4_b1"), nullptr);
     ok();
-    ASSERT_EQ(message_texts().size(), 1u);
-    EXPECT_NE(message_texts()[0].find("cannot be executed"), std::string::npos);
+    Items texts = message_texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("cannot be executed"), std::string::npos);
     EXPECT_EQ(get_item_count(persistent_list), 0);
 }
 
@@ -379,42 +331,26 @@ TEST_F(BackupRequestTest, DatabaseScriptRequests) {
     T_strlcpy(backupKeyword, "kept", sizeof backupKeyword);
     build();
     enter_filesys_mode(3); // Oracle backup scripts
-    select_names({"plain", "two  blanks"});
-    request_item("menu1_p4_b8");
-    ASSERT_NE(dialog(), nullptr);
+    ASSERT_NE(request({"plain", "two  blanks"}, "menu1_p4_b8"), nullptr);
     EXPECT_EQ(gui::label_of(part("label5")), "OK to backup database using these scripts?");
     EXPECT_FALSE(gui::managed(part("text5"))) << "no keyword field for scripts";
     std::string tmpfile = temp_filename;
     EXPECT_EQ(gui::read_file(tmpfile), tree_ + "/plain\n" + tree_ + "/two  blanks\n");
-    std::string cmd = ok();
-    EXPECT_EQ(cmd, prod_ +
-                       "/sorvane/bin/kphdb -ub -fork -rdbms oracle -S srv -c 'pol;icy'  -k "
-                       "'kept'  -L " +
-                       home_ + "/kplog.bkup.001 -f " + tmpfile);
+    EXPECT_EQ(ok(), bin_ + "/kphdb -ub -fork -rdbms oracle -S srv -c 'pol;icy'  -k 'kept'  -L " +
+                        home_ + "/kplog.bkup.001 -f " + tmpfile);
     EXPECT_EQ(args("kphdb"),
               (Items{"-ub", "-fork", "-rdbms", "oracle", "-S", "srv", "-c", "pol;icy", "-k", "kept",
                      "-L", home_ + "/kplog.bkup.001", "-f", tmpfile}));
 
     users_config.KPBACKUP_SCHED = "daily";
     enter_filesys_mode(4); // Oracle restore scripts
-    select_names({"plain"});
-    request_item("menu1_p5_b7");
-    ASSERT_NE(dialog(), nullptr);
+    ASSERT_NE(request({"plain"}, "menu1_p5_b7"), nullptr);
     EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.rest.001");
     tmpfile = temp_filename;
-    cmd = ok();
-    EXPECT_EQ(cmd, prod_ +
-                       "/sorvane/bin/kphdb -r -fork -rdbms oracle -S srv -c 'pol;icy' -s "
-                       "daily -k 'kept'  -L " +
-                       home_ + "/kplog.rest.001 -f " + tmpfile);
-}
-
-TEST_F(BackupRequestTest, DatabaseItemsLeaveTheMenuWithoutTheDatabaseProgram) {
-    unlink((prod_ + "/sorvane/bin/kphdb").c_str());
-    build();
-    EXPECT_FALSE(gui::managed(menu_item("menu1_p4_b8")));
-    EXPECT_FALSE(gui::managed(menu_item("menu1_p5_b7")));
-    EXPECT_TRUE(gui::managed(menu_item("menu1_p4_b1")));
+    EXPECT_EQ(ok(), bin_ +
+                        "/kphdb -r -fork -rdbms oracle -S srv -c 'pol;icy' -s daily -k 'kept'  "
+                        "-L " +
+                        home_ + "/kplog.rest.001 -f " + tmpfile);
 }
 
 TEST_F(BackupRequestTest, StartDialogHidingRulesInRestoreModes) {
@@ -425,17 +361,15 @@ TEST_F(BackupRequestTest, StartDialogHidingRulesInRestoreModes) {
     struct Case {
         const char *what;
         int raw, wbak, alt_defined, use_alt, root_only, truei;
-        bool t3_sensitive, t3_set, t7_sensitive, t7_set, t15_sensitive;
-        const char *t3_label;
-        const char *first_item;
+        // Overwrite sensitive and set, redirect sensitive and set, whole
+        // file system sensitive (and then set).
+        const char *toggles, *t3_label, *first_item;
     } cases[] = {
-        {"plain restore", 0, 0, 0, 0, 0, 0, true, false, false, false, false,
-         "Overwrite existing files", "/a/b/. 01/02/24"},
-        {"raw partitions", 1, 0, 0, 0, 1, 0, false, true, false, false, true,
-         "Overwrite existing files", "/a/b/. 01/02/24"},
-        {"NDMP", 0, 19, 1, 1, 0, 0, false, true, true, true, false, "Overwrite existing files",
+        {"plain restore", 0, 0, 0, 0, 0, 0, "10000", "Overwrite existing files", "/a/b/. 01/02/24"},
+        {"raw partitions", 1, 0, 0, 0, 1, 0, "01001", "Overwrite existing files",
          "/a/b/. 01/02/24"},
-        {"exchange, true image", 0, 16, 1, 0, 0, 1, true, false, true, false, false,
+        {"NDMP", 0, 19, 1, 1, 0, 0, "01110", "Overwrite existing files", "/a/b/. 01/02/24"},
+        {"exchange, true image", 0, 16, 1, 0, 0, 1, "10100",
          "Delete existing transaction logs prior to restore", "/a/b/  01/02/24"},
     };
     for (const Case &c : cases) {
@@ -446,21 +380,23 @@ TEST_F(BackupRequestTest, StartDialogHidingRulesInRestoreModes) {
         use_alternate_path = c.use_alt;
         root_filesys_only_possible = c.root_only;
         true_image = c.truei;
-        Widget shell = create_xkp_confirm();
-        popup_interface(shell, XtGrabNone);
+        popup_interface(create_xkp_confirm(), XtGrabNone);
         gui::drain();
         for (const char *shown : {"toggleButton3", "toggleButton7", "toggleButton15"}) {
             EXPECT_TRUE(gui::managed(part(shown))) << shown;
         }
         EXPECT_FALSE(gui::managed(part("text5")));
         EXPECT_FALSE(gui::managed(part("toggleButtonDummy")));
-        EXPECT_EQ(gui::sensitive(part("toggleButton3")), c.t3_sensitive);
-        EXPECT_EQ(gui::toggle_set(part("toggleButton3")), c.t3_set);
+        std::string toggles;
+        for (bool b :
+             {gui::sensitive(part("toggleButton3")), gui::toggle_set(part("toggleButton3")),
+              gui::sensitive(part("toggleButton7")), gui::toggle_set(part("toggleButton7")),
+              gui::sensitive(part("toggleButton15"))}) {
+            toggles += b ? '1' : '0';
+        }
+        EXPECT_EQ(toggles, c.toggles);
+        EXPECT_EQ(gui::toggle_set(part("toggleButton15")), gui::sensitive(part("toggleButton15")));
         EXPECT_EQ(gui::label_of(part("toggleButton3")), c.t3_label);
-        EXPECT_EQ(gui::sensitive(part("toggleButton7")), c.t7_sensitive);
-        EXPECT_EQ(gui::toggle_set(part("toggleButton7")), c.t7_set);
-        EXPECT_EQ(gui::sensitive(part("toggleButton15")), c.t15_sensitive);
-        EXPECT_EQ(gui::toggle_set(part("toggleButton15")), c.t15_sensitive);
         EXPECT_EQ(gui::list_items(part("scrolledList5")).at(0), c.first_item);
         gui::click(part("pushButton7"));
         gui::drain();
@@ -502,23 +438,21 @@ TEST_F(BackupRequestTest, ProgressLogNames) {
 }
 
 TEST_F(BackupRequestTest, TransferEncoding) {
-    struct Case {
-        std::string in, out;
-        bool eight;
-    } cases[] = {
-        {"/home/a_b-c.d+e:f\\g", "/home/a_b-c.d+e:f\\g", false},
-        {"/tmp/my log", "/tmp/my\xc0\xa0log", true},
-        {"\xe9", "\xc3\xa9", true},
+    const std::string cases[][3] = {
+        // text, encoded, " -8 " when the encoding is on
+        {"/home/a_b-c.d+e:f\\g", "/home/a_b-c.d+e:f\\g", ""},
+        {"/tmp/my log", "/tmp/my\xc0\xa0log", " -8 "},
+        {"\xe9", "\xc3\xa9", " -8 "},
         {"a'b",
          "a\xc0\xa7"
          "b",
-         true},
-        {"", "", false},
+         " -8 "},
+        {"", "", ""},
     };
-    for (const Case &c : cases) {
+    for (const auto &[in, out, eight] : cases) {
         dash_eight_option[0] = '\0';
-        EXPECT_EQ(std::string(utf8_conversion(c.in.c_str())), c.out) << c.in;
-        EXPECT_STREQ(dash_eight_option, c.eight ? " -8 " : "") << c.in;
+        EXPECT_EQ(std::string(utf8_conversion(in.c_str())), out) << in;
+        EXPECT_EQ(std::string(dash_eight_option), eight) << in;
     }
     // Once on, it stays on.
     utf8_conversion("x y");
@@ -558,9 +492,8 @@ TEST_F(BackupRequestTest, RequestFileKinds) {
                                              "24 /x/a/. 01/01/70 00:01:40\n");
     device_number = -1;
     fill_temp_file(0, datestringl(60, tmlctime, 0), "not a date", "/d i r");
-    int32_t end_of_today = midnight();
     EXPECT_EQ(gui::read_file(temp_filename),
-              "0 0 0 0 0 0 0 -1 0 6 /d i r 60 " + std::to_string(end_of_today) + "\n");
+              "0 0 0 0 0 0 0 -1 0 6 /d i r 60 " + std::to_string(midnight()) + "\n");
 
     // A link put in place of the request file is not written through.
     std::string victim = dir_.path() + "/victim";
