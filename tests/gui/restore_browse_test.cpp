@@ -12,9 +12,7 @@
 #include "uimx_helper.h"
 #include "unixconf_api.h"
 #include "xkp_glue.h"
-#include "xkp_images.h"
 #include "xkp_main.h"
-#include "xkp_restorecmd.h"
 #include "xkp_rows.h"
 #include "xkp_state.h"
 #include "xkp_tree.h"
@@ -26,8 +24,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -48,11 +48,21 @@ std::string kpline(const std::string &path, int32_t backup, int dev = 7, int sta
     snprintf(numbers, sizeof numbers, "%d %d %d %d", 42, backup, 1000000000,
              stated >= 0 ? stated : static_cast<int>(path.size()));
     char r[256];
-    snprintf(r, sizeof r, "%-10s %-9s %-9s %-37s ", "-rw-r--r--", "ann", "staff", numbers);
-    char head[96];
-    snprintf(head, sizeof head, "0 33188 100 200 1 0 8 %d 3 ", dev);
-    return std::string(head) + r + path + "\n";
+    snprintf(r, sizeof r, "0 33188 100 200 1 0 8 %d 3 %-10s %-9s %-9s %-37s ", dev, "-rw-r--r--",
+             "ann", "staff", numbers);
+    return r + path + "\n";
 }
+
+// A program that records each run's arguments (a "--" line, then one per
+// line) in PROGRAM.args and answers from PROGRAM.out and PROGRAM.status, or
+// for "-likelydate" from PROGRAM.likely.out and PROGRAM.likely.status.
+const char fake_program[] = R"(#!/bin/sh
+echo -- >> "$0.args"
+for a in "$@"; do printf '%s\n' "$a" >> "$0.args"; done
+case " $* " in *' -likelydate '*) s=.likely;; *) s=;; esac
+cat "$0$s.out"
+exit $(cat "$0$s.status")
+)";
 
 class RestoreBrowseTest : public GuiTest {
   protected:
@@ -61,7 +71,7 @@ class RestoreBrowseTest : public GuiTest {
         const char *r = getenv("XKP_ROOT");
         saved_root_ = r != nullptr ? r : "";
         bin_ = root_.file("sorvane/bin");
-        mkdirs(bin_);
+        std::filesystem::create_directories(bin_);
         if (!saved_root_.empty()) {
             // The catalog and the date definitions of the staged product.
             symlink((saved_root_ + "/msg").c_str(), root_.file("msg").c_str());
@@ -75,11 +85,16 @@ class RestoreBrowseTest : public GuiTest {
         users_config.loaded = 1;
         users_config.INITIAL_BROWSE_SEARCH_LIMIT = 0;
         for (const char *name : {"kpclimagelist", "kplist"}) {
-            fake(name);
+            std::ofstream(bin_ + "/" + name) << fake_program;
+            std::filesystem::permissions(bin_ + "/" + name, std::filesystem::perms::owner_all);
         }
-        answer("kpclimagelist", "", 227);
-        answer("kplist", "", 227);
-        answer_likely("", 227);
+        for (const char *name : {"kpclimagelist", "kpclimagelist.likely", "kplist"}) {
+            answer(name, "", 227);
+        }
+        shell_ = create_xkp_main();
+        ASSERT_NE(shell_, nullptr);
+        popup_interface(shell_, XtGrabNone);
+        gui::drain();
     }
     void TearDown() override {
         gui::close_message_boxes();
@@ -92,62 +107,16 @@ class RestoreBrowseTest : public GuiTest {
         users_config.loaded = 0;
         users_config.INITIAL_BROWSE_SEARCH_LIMIT = 0;
     }
-    static void mkdirs(const std::string &path) {
-        std::string p;
-        for (size_t i = 1; i <= path.size(); ++i) {
-            if (i == path.size() || path[i] == '/') {
-                mkdir(path.substr(0, i).c_str(), 0755);
-            }
-        }
-    }
-    // A program that records each run's arguments (a "--" line, then one
-    // per line) and answers from NAME.out / NAME.status, or for
-    // "-likelydate" from NAME.likely.out / NAME.likely.status.
-    void fake(const std::string &name) {
-        std::string d = root_.path();
-        std::string script = "#!/bin/sh\n"
-                             "echo -- >> '" +
-                             d + "/" + name +
-                             ".args'\n"
-                             "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
-                             d + "/" + name +
-                             ".args'; done\n"
-                             "case \" $* \" in *' -likelydate '*) s=likely.;; *) s=;; esac\n"
-                             "cat '" +
-                             d + "/" + name +
-                             ".'$s'out'\n"
-                             "exit $(cat '" +
-                             d + "/" + name + ".'$s'status')\n";
-        std::string path = bin_ + "/" + name;
-        FILE *f = fopen(path.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        fputs(script.c_str(), f);
-        fclose(f);
-        chmod(path.c_str(), 0755);
-    }
-    void write(const std::string &path, const std::string &text) {
-        FILE *f = fopen(path.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        fwrite(text.data(), 1, text.size(), f);
-        fclose(f);
-    }
+    // What program name answers next (name.likely: its likely-date answer).
     void answer(const std::string &name, const std::string &out, int status) {
-        write(root_.file(name + ".out"), out);
-        write(root_.file(name + ".status"), std::to_string(status) + "\n");
+        std::ofstream(bin_ + "/" + name + ".out", std::ios::binary) << out;
+        std::ofstream(bin_ + "/" + name + ".status") << status << "\n";
     }
-    void answer_likely(const std::string &out, int status) {
-        write(root_.file("kpclimagelist.likely.out"), out);
-        write(root_.file("kpclimagelist.likely.status"), std::to_string(status) + "\n");
-    }
-    // The argument lists of every run of name so far.
+    // The argument lists of every run of name since the last forget_runs.
     std::vector<Items> runs(const std::string &name) {
         std::vector<Items> out;
-        std::string text = gui::read_file(root_.file(name + ".args"));
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t nl = text.find('\n', pos);
-            std::string line = text.substr(pos, nl - pos);
-            pos = nl == std::string::npos ? text.size() : nl + 1;
+        std::istringstream in(gui::read_file(bin_ + "/" + name + ".args"));
+        for (std::string line; std::getline(in, line);) {
             if (line == "--") {
                 out.emplace_back();
             } else if (!out.empty()) {
@@ -156,22 +125,15 @@ class RestoreBrowseTest : public GuiTest {
         }
         return out;
     }
-    void forget_runs(const std::string &name) { unlink(root_.file(name + ".args").c_str()); }
-
-    void build() {
-        shell_ = create_xkp_main();
-        ASSERT_NE(shell_, nullptr);
-        popup_interface(shell_, XtGrabNone);
-        gui::drain();
-    }
+    void forget_runs(const std::string &name) { unlink((bin_ + "/" + name + ".args").c_str()); }
     static std::string date(int32_t t) { return datestringl(t, "C", 0); }
     static int32_t parse(const std::string &text, int startofday) {
         int32_t t = -1;
         convert2unixdatel(text.c_str(), &t, startofday, "C", 0);
         return t;
     }
-    std::vector<std::string> boxes() {
-        std::vector<std::string> out;
+    Items boxes() {
+        Items out;
         for (const auto &b : gui::message_boxes()) {
             out.push_back(b.text);
         }
@@ -189,52 +151,40 @@ const std::string three_images = "1700000000 1731536000 120 2048 0 0 1 weekly-fu
                                  "1700600000 1702000000 30 64 0 7 1 daily\n"
                                  "1701200000\n";
 
-TEST_F(RestoreBrowseTest, ImageListShowsHeaderRuleAndOneFormattedRowPerImage) {
-    build();
+TEST_F(RestoreBrowseTest, ImageListRowsAndCommandLines) {
     answer("kpclimagelist", three_images, 0);
     put_text(main_keyword, "year end  ");
     load_image_list("NOT_ARCHIVE");
     gui::drain();
-
     Items rows = gui::list_items(image_list);
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0], "Backed Up            Expires     Files        KB  Sched Type   Policy    "
                        "                Keyword");
     EXPECT_EQ(rows[1].substr(0, 21), "-------------------  ");
-    char want[512];
-    snprintf(want, sizeof want, "%s  %-8.8s %8d %9d  %-12.12s %-25s %s", date(1700000000).c_str(),
-             date(1731536000).c_str(), 120, 2048, "Full Backup", "weekly-full", "year end");
-    EXPECT_EQ(rows[2], want);
-    // Schedule 7 is unknown: "?"; the expiration is cut to 8 characters.
-    snprintf(want, sizeof want, "%s  %-8.8s %8d %9d  %-12.12s %-25s %s", date(1700600000).c_str(),
-             date(1702000000).c_str(), 30, 64, "?", "daily", "");
-    EXPECT_EQ(rows[3], want);
-    EXPECT_EQ(rows[3].find(date(1702000000)), std::string::npos);
+    // The expiration is cut to 8 characters; schedule 7 is unknown: "?".
+    EXPECT_EQ(rows[2], date(1700000000) + "  " + date(1731536000).substr(0, 8) +
+                           "      120      2048  Full Backup  weekly-full               year end");
+    EXPECT_EQ(rows[3], date(1700600000) + "  " + date(1702000000).substr(0, 8) +
+                           "       30        64  ?            daily                     ");
     // A line of one field: everything else empty or 0, and no crash.
     EXPECT_EQ(rows[4].substr(0, date(1701200000).size()), date(1701200000));
     EXPECT_NE(rows[4].find("?"), std::string::npos);
-
     // The companion keeps the raw lines, row N+2 for item N.
     EXPECT_EQ(gui::list_items(shadow_image_list),
               (Items{"1700000000 1731536000 120 2048 0 0 1 weekly-full year end",
                      "1700600000 1702000000 30 64 0 7 1 daily", "1701200000"}));
-
     std::vector<Items> r = runs("kpclimagelist");
     ASSERT_FALSE(r.empty());
     EXPECT_EQ(r.back(), (Items{"-K", "-t", "NOT_ARCHIVE", "-X", "-d",
                                std::to_string(let_there_be_light), "-e", std::to_string(midnight()),
                                "-client", "ann-pc", "-keyword", "year end"}));
-}
 
-TEST_F(RestoreBrowseTest, ImageListCommandLinesFollowTheModeAndQuoteWhatTheUserTyped) {
-    build();
+    // The traced command line follows the mode and quotes what the user
+    // typed; the program gets the client and the keyword exactly as typed.
     debug_enabled = 1;
     struct Case {
         int true_image;
-        const char *type;
-        const char *keyword;
-        const char *client;
-        std::string want_tail;
+        const char *type, *keyword, *client, *want_tail;
     } cases[] = {
         {0, "NOT_ARCHIVE", "", "ann-pc", "-client ann-pc -keyword \"\""},
         {1, "UARC", "q\"$x`y\\", "odd client",
@@ -248,15 +198,13 @@ TEST_F(RestoreBrowseTest, ImageListCommandLinesFollowTheModeAndQuoteWhatTheUserT
         gui::StdoutCapture out;
         load_image_list(c.type);
         std::string trace = out.stop();
-        std::string program = root_.path() + "/sorvane/bin/kpclimagelist";
-        std::string want = "debug loading image list:" + program + " " +
+        std::string want = "debug loading image list:" + bin_ + "/kpclimagelist " +
                            (c.true_image ? "-TK" : "-K") + " " + dash_ct_option + " " +
                            dash_server_option + " -t " + c.type + " -X -d " +
                            std::to_string(let_there_be_light) + " -e " +
                            std::to_string(midnight()) + " " + c.want_tail + "!\n";
         EXPECT_NE(trace.find(want), std::string::npos) << trace;
-        // The program got the keyword exactly as typed.
-        std::vector<Items> r = runs("kpclimagelist");
+        r = runs("kpclimagelist");
         ASSERT_EQ(r.size(), 1u);
         EXPECT_EQ(r[0].back(), c.keyword);
         EXPECT_EQ(r[0][r[0].size() - 3], c.client);
@@ -264,27 +212,23 @@ TEST_F(RestoreBrowseTest, ImageListCommandLinesFollowTheModeAndQuoteWhatTheUserT
 }
 
 TEST_F(RestoreBrowseTest, ImageListStatuses) {
-    build();
-    struct Case {
-        int status;
-        size_t boxes;
-    } cases[] = {{0, 0}, {227, 0}, {25, 1}, {25, 1}, {71, 2}};
-    for (const Case &c : cases) {
-        answer("kpclimagelist", "1700000000 1 2 3 0 0 1 p k\n", c.status);
+    // Not finding images is no error here (it is for a file listing); the
+    // runner's own tests cover the other statuses.
+    for (auto [status, open] : {std::pair{227, 0u}, {25, 1u}}) {
+        answer("kpclimagelist", "1700000000 1 2 3 0 0 1 p k\n", status);
         load_image_list("NOT_ARCHIVE");
         gui::drain();
-        EXPECT_EQ(gui::message_boxes().size(), c.boxes) << "status " << c.status;
+        EXPECT_EQ(gui::message_boxes().size(), open) << "status " << status;
         // Whatever was listed is shown, with the two header rows.
-        EXPECT_EQ(get_item_count(image_list), 3) << c.status;
+        EXPECT_EQ(get_item_count(image_list), 3) << status;
     }
-    std::vector<std::string> texts = boxes();
-    ASSERT_EQ(texts.size(), 2u);
+    Items texts = boxes();
+    ASSERT_EQ(texts.size(), 1u);
     EXPECT_NE(texts[0].find("Could not connect to server"), std::string::npos) << texts[0];
     EXPECT_EQ(kprd_missing, 1);
 }
 
-TEST_F(RestoreBrowseTest, ChosenImagesSetTheDateRange) {
-    build();
+TEST_F(RestoreBrowseTest, ChosenImagesAndKeywordsSetTheDateRange) {
     answer("kpclimagelist", three_images, 0);
     load_image_list("NOT_ARCHIVE");
     struct Case {
@@ -297,8 +241,7 @@ TEST_F(RestoreBrowseTest, ChosenImagesSetTheDateRange) {
         {{2, 4, 5}, date(1700600000), date(1701200000)},
     };
     for (const Case &c : cases) {
-        // Selecting by position replaces the selection of an extended
-        // list: several positions are chosen as in a multiple list.
+        // Several positions are chosen as in a multiple list.
         XmListDeselectAllItems(image_list);
         XtVaSetValues(image_list, XmNselectionPolicy, XmMULTIPLE_SELECT, nullptr);
         for (int p : c.positions) {
@@ -321,26 +264,21 @@ TEST_F(RestoreBrowseTest, ChosenImagesSetTheDateRange) {
     XtCallCallbacks(image_list, XmNextendedSelectionCallback, &cb);
     EXPECT_EQ(gui::text_of(start_date), date(1700000000));
     EXPECT_TRUE(runs("kplist").empty());
-}
 
-TEST_F(RestoreBrowseTest, KeywordDatesNarrowToTheImagesFound) {
-    build();
-    answer("kpclimagelist", three_images, 0);
-    load_image_list("NOT_ARCHIVE");
-    put_text(start_date, "");
-    put_text(end_date, "");
-    set_keyword_dates();
-    EXPECT_EQ(gui::text_of(start_date), date(1700000000));
-    EXPECT_EQ(gui::text_of(end_date), date(1701200000));
-
-    // The range in the fields bounds the span.
-    put_text(start_date, date(1700500000).c_str());
-    put_text(end_date, date(1700700000).c_str());
-    set_keyword_dates();
-    EXPECT_EQ(gui::text_of(start_date), date(1700500000));
-    EXPECT_EQ(gui::text_of(end_date), date(1700700000));
-
-    // No images found: both fields show the current time.
+    // A keyword's dates span the images found, bounded by the range in the
+    // fields; with none found both fields show the current time.
+    const std::string none;
+    const std::string fields[][4] = {
+        {none, none, date(1700000000), date(1701200000)},
+        {date(1700500000), date(1700700000), date(1700500000), date(1700700000)},
+    };
+    for (const auto &[start, end, want_start, want_end] : fields) {
+        put_text(start_date, start.c_str());
+        put_text(end_date, end.c_str());
+        set_keyword_dates();
+        EXPECT_EQ(gui::text_of(start_date), want_start);
+        EXPECT_EQ(gui::text_of(end_date), want_end);
+    }
     answer("kpclimagelist", "", 227);
     load_image_list("NOT_ARCHIVE");
     int32_t before = static_cast<int32_t>(time(nullptr));
@@ -354,7 +292,6 @@ TEST_F(RestoreBrowseTest, KeywordDatesNarrowToTheImagesFound) {
 }
 
 TEST_F(RestoreBrowseTest, KeywordEnterReloadsImagesNarrowsDatesAndLists) {
-    build();
     enter_restore_mode(0);
     answer("kpclimagelist", "1700000000 0 3 3 0 0 1 p monthly\n", 0);
     forget_runs("kplist");
@@ -376,26 +313,21 @@ TEST_F(RestoreBrowseTest, KeywordEnterReloadsImagesNarrowsDatesAndLists) {
     EXPECT_EQ(Items(r[0].end() - static_cast<long>(want_tail.size()) - 1, r[0].end() - 1),
               want_tail);
 }
-
 TEST_F(RestoreBrowseTest, DefaultStartDateComesFromTheLikelyDateAndTheSearchLimit) {
-    build();
     const int32_t now = static_cast<int32_t>(time(nullptr));
-    struct Case {
+    // How the answer, its status and the configured limit decide is for the
+    // unit tests of the rule; here they must reach it.
+    struct Case { // the likely date's answer, the search limit, the start wanted
         std::string likely;
-        int status;
-        int32_t limit_days;
-        int32_t want; // -1: empty field (the beginning of time)
+        int32_t status, limit_days, want; // want -1: the beginning of time
     } cases[] = {
         {std::to_string(now - 90 * 86400) + "\n", 0, 30, now - 30 * 86400},
-        {std::to_string(now - 90 * 86400) + "\n", 0, 0, now - 90 * 86400},
         {std::to_string(now - 10 * 86400) + " extra words\n", 0, 30, now - 10 * 86400},
-        {"garbage\n", 0, 0, -1},
-        {"", 227, 0, -1},
         {std::to_string(now - 90 * 86400) + "\n", 5, 0, -1},
         {"", 227, 7, now - 7 * 86400},
     };
     for (const Case &c : cases) {
-        answer_likely(c.likely, c.status);
+        answer("kpclimagelist.likely", c.likely, c.status);
         users_config.INITIAL_BROWSE_SEARCH_LIMIT = c.limit_days;
         wisely_choose_dates(12);
         std::string start = gui::text_of(start_date);
@@ -409,8 +341,7 @@ TEST_F(RestoreBrowseTest, DefaultStartDateComesFromTheLikelyDateAndTheSearchLimi
             EXPECT_NEAR(static_cast<double>(got), static_cast<double>(c.want), 5.0) << c.likely;
         }
         EXPECT_EQ(gui::text_of(end_date), date(midnight()));
-        EXPECT_EQ(date1_latch, 0);
-        EXPECT_EQ(date2_latch, 0);
+        EXPECT_EQ(date1_latch + date2_latch, 0);
     }
     gui::close_message_boxes();
 
@@ -422,7 +353,7 @@ TEST_F(RestoreBrowseTest, DefaultStartDateComesFromTheLikelyDateAndTheSearchLimi
     EXPECT_EQ(after(r[0], "-likelydate"), (Items{"-t", "UARC", "-client", "ann-pc"}));
 
     // A date the user typed survives one choice; the latch is then cleared.
-    answer_likely(std::to_string(now - 86400) + "\n", 0);
+    answer("kpclimagelist.likely", std::to_string(now - 86400) + "\n", 0);
     put_text(start_date, "1/2/23");
     EXPECT_EQ(date1_latch, 1);
     wisely_choose_dates(12);
@@ -432,7 +363,6 @@ TEST_F(RestoreBrowseTest, DefaultStartDateComesFromTheLikelyDateAndTheSearchLimi
 }
 
 TEST_F(RestoreBrowseTest, TooManyFilesPostponeTheListingUntilUpdateDisplay) {
-    build();
     answer("kpclimagelist",
            "1700000000 0 3000 1 0 0 1 p\n1700600000 0 2000 1 0 1 1 p\n1700700000 0 -9 1 0 1 1 p\n",
            0);
@@ -441,7 +371,7 @@ TEST_F(RestoreBrowseTest, TooManyFilesPostponeTheListingUntilUpdateDisplay) {
     forget_runs("kplist");
     enter_restore_mode(0);
     gui::drain();
-    std::vector<gui::MessageBox> b = gui::message_boxes();
+    auto b = gui::message_boxes();
     ASSERT_EQ(b.size(), 1u);
     EXPECT_EQ(b[0].type, XmDIALOG_WARNING);
     EXPECT_NE(b[0].text.find("large\nnumber of files (5000)"), std::string::npos) << b[0].text;
@@ -451,8 +381,8 @@ TEST_F(RestoreBrowseTest, TooManyFilesPostponeTheListingUntilUpdateDisplay) {
     gui::close_message_boxes();
 
     // Update Display lists them.
-    Widget pulldown = gui::must_find(shell_, "menu1_p2");
-    gui::fire(XtNameToWidget(pulldown, "menu1_p2_b5"), XmNactivateCallback);
+    gui::fire(XtNameToWidget(gui::must_find(shell_, "menu1_p2"), "menu1_p2_b5"),
+              XmNactivateCallback);
     gui::drain();
     EXPECT_EQ(runs("kplist").size(), 1u);
     EXPECT_GT(get_item_count(right_list), 0);
@@ -464,16 +394,13 @@ TEST_F(RestoreBrowseTest, TooManyFilesPostponeTheListingUntilUpdateDisplay) {
 }
 
 TEST_F(RestoreBrowseTest, EnteringEachRestoreModeUsesItsImageKind) {
-    build();
     struct Case {
         int kind;
-        const char *type;
-        const char *list_flag;
-    } cases[] = {{0, "NOT_ARCHIVE", "-B"},
-                 {1, "NOT_ARCHIVE", "-B"},
-                 {2, "UARC", "-A"},
-                 {3, "NOT_ARCHIVE", "-B"},
-                 {4, "NOT_ARCHIVE", "-B"}};
+        const char *type, *list_flag;
+    } cases[] = {
+        {0, "NOT_ARCHIVE", "-B"}, {1, "NOT_ARCHIVE", "-B"}, {2, "UARC", "-A"},
+        {3, "NOT_ARCHIVE", "-B"}, {4, "NOT_ARCHIVE", "-B"},
+    };
     answer("kplist", kpline("/x", 1700000000), 0);
     for (const Case &c : cases) {
         forget_runs("kpclimagelist");
@@ -494,12 +421,11 @@ TEST_F(RestoreBrowseTest, EnteringEachRestoreModeUsesItsImageKind) {
 }
 
 TEST_F(RestoreBrowseTest, ListingCommandLinesWithAndWithoutADateRange) {
-    build();
     enter_restore_mode(0);
     debug_enabled = 1;
     recursion_limit = 2;
     T_strlcpy(dash_S_option, "-S srv", sizeof dash_S_option);
-    std::string program = root_.path() + "/sorvane/bin/kplist";
+    std::string program = bin_ + "/kplist";
     struct Case {
         std::string start, end, dir, want;
     } cases[] = {
@@ -528,7 +454,6 @@ TEST_F(RestoreBrowseTest, ListingCommandLinesWithAndWithoutADateRange) {
 }
 
 TEST_F(RestoreBrowseTest, BackedUpTreeFillsBothListsWithEveryVersion) {
-    build();
     enter_restore_mode(0);
     std::string listing = kpline("/data/", 1700000000) + kpline("/data/", 1700600000) +
                           kpline("/data/b.txt", 1700000000) + kpline("/data/b.txt", 1700600000) +
@@ -543,13 +468,15 @@ TEST_F(RestoreBrowseTest, BackedUpTreeFillsBothListsWithEveryVersion) {
     EXPECT_EQ(gui::list_items(left_list), (Items{"/data", "  sub"}));
     Items rows = gui::list_items(right_list);
     std::string d0 = date(1700000000), d1 = date(1700600000);
-    Items want = {"Backup Date          Filename",
-                  " ",
-                  d1 + "  sub/",
-                  " ",
-                  d0 + "  a\nb",
-                  d1 + "  b.txt",
-                  d0 + "  b.txt"};
+    Items want = {
+        "Backup Date          Filename",
+        " ",
+        d1 + "  sub/",
+        " ",
+        d0 + "  a\nb",
+        d1 + "  b.txt",
+        d0 + "  b.txt",
+    };
     EXPECT_EQ(rows, want);
     EXPECT_EQ(right_avoidable_pos, 4);
     // Each row's companion carries the name, the backup time and the numbers.
@@ -581,55 +508,33 @@ TEST_F(RestoreBrowseTest, BackedUpTreeFillsBothListsWithEveryVersion) {
     EXPECT_TRUE(runs("kplist").empty());
 }
 
-TEST_F(RestoreBrowseTest, TrueImageListsTheDirectoryItself) {
-    build();
-    enter_restore_mode(1);
-    answer("kplist",
-           kpline("/data/", 1700000000) + kpline("/data/", 1700600000) +
-               kpline("/data/f", 1700600000),
-           0);
-    show_all_dates = 1;
-    load_both_sides("/data/");
-    std::string d0 = date(1700000000), d1 = date(1700600000);
-    EXPECT_EQ(gui::list_items(right_list), (Items{"Backup Date          Filename", " ", d1 + "  .",
-                                                  d0 + "  .", " ", d1 + "  f"}));
-}
-
 TEST_F(RestoreBrowseTest, RootDeviceDecidesWholeFileSystemRestore) {
-    build();
+    // Set when the directory's own lines agree on one device (the file's
+    // device has no say); the unit tests of the tree cover the other shapes.
     enter_restore_mode(0);
-    struct Case {
-        std::vector<int> root_devices;
-        int want;
-    } cases[] = {{{7, 7}, 1}, {{7, 8}, 0}, {{-1}, 0}, {{}, 0}};
-    for (const Case &c : cases) {
-        std::string listing;
-        int32_t t = 1700000000;
-        for (int dev : c.root_devices) {
-            listing += kpline("/data/", t++, dev);
-        }
-        listing += kpline("/data/f", 1700000000, 9);
-        answer("kplist", listing, 0);
+    for (auto [second_device, want] : {std::pair{7, 1}, {8, 0}}) {
+        answer("kplist",
+               kpline("/data/", 1700000000, 7) + kpline("/data/", 1700000001, second_device) +
+                   kpline("/data/f", 1700000000, 9),
+               0);
         load_both_sides("/data/");
-        EXPECT_EQ(root_filesys_only_possible, c.want) << c.root_devices.size();
+        EXPECT_EQ(root_filesys_only_possible, want) << second_device;
     }
 }
 
 TEST_F(RestoreBrowseTest, ListingStatusesAndBadLines) {
-    build();
     enter_restore_mode(0);
     gui::close_message_boxes();
-    struct Case {
+    struct Case { // the answer, its status; the boxes open, the newest's text, file rows
         std::string out;
         int status;
         size_t boxes;
-        const char *text; // in the newest box
-        int rows;         // file-list rows after the load
+        const char *text;
+        int rows;
     } cases[] = {
         {"", 227, 1, "Could not find any files that match the date range", 2},
         // A partial listing before a failure is shown, the failure reported.
         {kpline("/d/x", 1700000000), 25, 2, "Could not connect to server", 3},
-        {kpline("/d/x", 1700000000), 25, 2, nullptr, 3}, // once per run
         // Short, garbled lines, an impossible length, no final newline.
         {"1 2 3\n\n garbage line\n" + kpline("/d/y", 1700000000, 7, 99999) + "9 9 9 9 9 9 9 9 9 " +
              std::string(200, 'x'),
@@ -639,7 +544,7 @@ TEST_F(RestoreBrowseTest, ListingStatusesAndBadLines) {
         answer("kplist", c.out, c.status);
         load_both_sides("/d/");
         gui::drain();
-        std::vector<std::string> texts = boxes();
+        Items texts = boxes();
         EXPECT_EQ(texts.size(), c.boxes) << c.status;
         if (c.text != nullptr && !texts.empty()) {
             EXPECT_NE(texts.back().find(c.text), std::string::npos) << texts.back();
@@ -653,7 +558,6 @@ TEST_F(RestoreBrowseTest, ListingStatusesAndBadLines) {
 }
 
 TEST_F(RestoreBrowseTest, LeftDirectoryWithDotDotStartsTheTreeHigher) {
-    build();
     enter_restore_mode(0);
     answer("kplist",
            kpline("/home/", 1700000000) + kpline("/home/ann/", 1700000000) +

@@ -21,10 +21,9 @@
 #include <Xm/RowColumn.h>
 #include <Xm/ToggleB.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,53 +33,41 @@ namespace {
 
 using Items = std::vector<std::string>;
 
+// One kplist line: nine numbers (device eighth), then the mode at column 0
+// of the rest, owner at 11, group at 21, the numbers at 31, the path at 69.
 std::string kpline(const std::string &path, int32_t backup, int dev = 7) {
     char numbers[96];
     snprintf(numbers, sizeof numbers, "%d %d %d %zu", 42, backup, 1000000000, path.size());
     char r[256];
-    snprintf(r, sizeof r, "%-10s %-9s %-9s %-37s ", "-rw-r--r--", "ann", "staff", numbers);
-    char head[96];
-    snprintf(head, sizeof head, "0 33188 100 200 1 0 8 %d %d ", dev, backup % 1000);
-    return std::string(head) + r + path + "\n";
-}
-
-std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        out.push_back(text.substr(pos, nl - pos));
-        pos = nl == std::string::npos ? text.size() : nl + 1;
-    }
-    return out;
+    snprintf(r, sizeof r, "0 33188 100 200 1 0 8 %d %d %-10s %-9s %-9s %-37s ", dev, backup % 1000,
+             "-rw-r--r--", "ann", "staff", numbers);
+    return r + path + "\n";
 }
 
 class RestoreRequestTest : public GuiTest {
   protected:
     void SetUp() override {
         GuiTest::SetUp();
-        const char *r = getenv("XKP_ROOT");
-        saved_root_ = r != nullptr ? r : "";
-        const char *h = getenv("HOME");
-        saved_home_ = h != nullptr ? h : "";
-        bin_ = root_.file("sorvane/bin");
-        for (const char *d : {"sorvane", "sorvane/bin", "sorvane/bin/tmp", "home"}) {
-            mkdir(root_.file(d).c_str(), 0755);
+        for (const char *name : {"XKP_ROOT", "HOME"}) {
+            const char *value = getenv(name);
+            saved_.emplace_back(name, value != nullptr ? value : "");
         }
-        if (!saved_root_.empty()) {
-            symlink((saved_root_ + "/msg").c_str(), root_.file("msg").c_str());
+        std::filesystem::create_directories(bin_ + "/tmp");
+        std::filesystem::create_directories(home_);
+        if (!saved_[0].second.empty()) {
+            symlink((saved_[0].second + "/msg").c_str(), root_.file("msg").c_str());
         }
         setenv("XKP_ROOT", root_.path().c_str(), 1);
         // Request files below the programs' directory, where the recording
         // kprestore copies them from.
-        setenv("TMPDIR", root_.file("sorvane/bin/tmp").c_str(), 1);
-        setenv("HOME", root_.file("home").c_str(), 1);
+        setenv("TMPDIR", (bin_ + "/tmp").c_str(), 1);
+        setenv("HOME", home_.c_str(), 1);
         T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
         T_strlcpy(tmlctime, "C", sizeof tmlctime);
         T_strlcpy(current_working_directory, "/d/", sizeof current_working_directory);
-        T_strlcpy(orig_client, "ann-pc", sizeof orig_client);
-        T_strlcpy(current_browse_client, "ann-pc", sizeof current_browse_client);
-        T_strlcpy(current_restore_client, "ann-pc", sizeof current_restore_client);
+        for (char *name : {orig_client, current_browse_client, current_restore_client}) {
+            T_strlcpy(name, "ann-pc", XKP_TEXT_SIZE);
+        }
         T_strlcpy(orig_server, "master", sizeof orig_server);
         T_strlcpy(current_server, "master", sizeof current_server);
         users_config.loaded = 1;
@@ -93,15 +80,13 @@ class RestoreRequestTest : public GuiTest {
     void TearDown() override {
         gui::close_message_boxes();
         GuiTest::TearDown();
-        auto restore = [](const char *name, const std::string &value) {
+        for (const auto &[name, value] : saved_) {
             if (value.empty()) {
                 unsetenv(name);
             } else {
                 setenv(name, value.c_str(), 1);
             }
-        };
-        restore("XKP_ROOT", saved_root_);
-        restore("HOME", saved_home_);
+        }
         unsetenv("TMPDIR");
         users_config.loaded = 0;
     }
@@ -116,6 +101,13 @@ class RestoreRequestTest : public GuiTest {
         gui::drain();
         gui::close_message_boxes();
     }
+    // The window of the last build gone, so that the next can be built.
+    void rebuild_later() {
+        XtDestroyWidget(shell_);
+        gui::drain();
+        shell_ = nullptr;
+        reset_resensitize_table(); // the next window registers its own items
+    }
     // Selects the file rows whose text ends with each name.
     void select(const Items &suffixes) {
         Items rows = gui::list_items(right_list);
@@ -127,6 +119,13 @@ class RestoreRequestTest : public GuiTest {
                 }
             }
         }
+    }
+    // The start dialog of the selected files, when it opens.
+    Widget request_selected(const Items &suffixes) {
+        select(suffixes);
+        request_restore_selected();
+        gui::drain();
+        return confirm();
     }
     Widget confirm() { return gui::find(top_, "xkp_confirm"); }
     // OK in the start dialog, with the command traced; returns the command.
@@ -150,65 +149,59 @@ class RestoreRequestTest : public GuiTest {
         size_t end = trace.find("!\n", at);
         return trace.substr(at + tag.size(), end - at - tag.size());
     }
-    std::string request_file() {
-        // The fake program copied the file named after -f.
-        return gui::read_file(bin_ + "/kprestore.file.1");
-    }
-    std::string prog() { return root_.path() + "/sorvane/bin/kprestore"; }
-    std::string log_name(int n) {
-        char buf[32];
-        snprintf(buf, sizeof buf, "/kplog.rest.%03d", n);
-        return root_.file("home") + buf;
+    // The request file, as the fake program copied it from after -f.
+    std::string request_file() { return gui::read_file(bin_ + "/kprestore.file.1"); }
+    Widget open(Widget (*create)()) {
+        Widget d = create();
+        EXPECT_NE(d, nullptr);
+        popup_interface(d, XtGrabNone);
+        gui::drain();
+        return d;
     }
 
     gui::TempDir root_;
-    std::string saved_root_, saved_home_, bin_;
+    const std::string bin_ = root_.file("sorvane/bin"), home_ = root_.file("home");
+    const std::string prog_ = bin_ + "/kprestore", log_ = home_ + "/kplog.rest.001";
+    std::vector<std::pair<const char *, std::string>> saved_;
     Widget shell_ = nullptr;
 };
 
 TEST_F(RestoreRequestTest, SelectedFilesAreWrittenAsImageEntriesInTimeThenPathOrder) {
     build();
     // Every version of c (all dates are shown), a and b.
-    select({"  b", "  c", "  a"});
-    request_restore_selected();
-    gui::drain();
-    ASSERT_NE(confirm(), nullptr);
+    ASSERT_NE(request_selected({"  b", "  c", "  a"}), nullptr);
     EXPECT_STREQ(confirmation_msg, "OK to restore these files?");
-    EXPECT_EQ(std::string(log_filename), log_name(1));
+    EXPECT_EQ(std::string(log_filename), log_);
     std::string tmp = temp_filename;
-    EXPECT_EQ(tmp.rfind(root_.file("sorvane/bin/tmp/"), 0), 0u) << tmp;
-
-    std::string cmd = run_confirm();
+    EXPECT_EQ(tmp.rfind(bin_ + "/tmp/", 0), 0u) << tmp;
     // The root's lines agree on one device: the no-crossing toggle starts set.
-    std::string want = prog() + " -t 0     -K  -O  -L " + log_name(1) + " -W   -f " + tmp;
-    EXPECT_EQ(cmd, want);
-    EXPECT_EQ(lines_of(request_file()),
-              (Items{"0 33188 100 200 1 0 8 7 50 4 /d/c 1700000050 1700000050",
-                     "0 33188 100 200 1 0 8 7 100 4 /d/a 1700000100 1700000100",
-                     "0 33188 100 200 1 0 8 7 100 4 /d/c 1700000100 1700000100",
-                     "0 33188 100 200 1 0 8 7 300 4 /d/b 1700000300 1700000300"}));
+    EXPECT_EQ(run_confirm(), prog_ + " -t 0     -K  -O  -L " + log_ + " -W   -f " + tmp);
+    EXPECT_EQ(request_file(), "0 33188 100 200 1 0 8 7 50 4 /d/c 1700000050 1700000050\n"
+                              "0 33188 100 200 1 0 8 7 100 4 /d/a 1700000100 1700000100\n"
+                              "0 33188 100 200 1 0 8 7 100 4 /d/c 1700000100 1700000100\n"
+                              "0 33188 100 200 1 0 8 7 300 4 /d/b 1700000300 1700000300\n");
     // The selections are gone once the request ran.
     EXPECT_EQ(get_item_count(persistent_list), 0);
 }
 
 TEST_F(RestoreRequestTest, CommandLinesFollowModeOptionsAndDestination) {
+    // The pieces' shapes are for the unit tests of the command; here the
+    // dialog's toggles, the mode, the destination and the configured
+    // restore client must reach them.
     struct Case {
         const char *name;
         int kind;
-        bool overwrite; // set "Overwrite existing files"
-        bool logging;   // leave "Use log file" set
-        int redirect;   // 0 none, else the link flags + 1 (1: neither, 2: hard, 3: soft, 4: both)
-        const char *dash_D; // a restore client chosen in the configuration
-        std::string middle; // what comes between the header and the trailer
-        std::string trailer_head;
+        bool overwrite, logging; // "Overwrite existing files", "Use log file"
+        int redirect;            // 0 none, else the link flags + 1 (1: neither, 2: hard)
+        const char *dash_D;      // a restore client chosen in the configuration
+        std::string middle;      // between the header and the trailer; ALT: -R FILE
+        const char *trailer_head;
     } cases[] = {
         {"plain", 0, false, false, 0, "", " -K  -O ", " -W  "},
         {"overwrite", 0, true, false, 0, "", " -O ", " -W  "},
         {"archives", 2, true, false, 0, "", " -O ", " -W  -A"},
         {"raw partitions overwrite forced", 3, false, false, 0, "", " -O ", " -W  -r "},
-        {"redirect both links", 0, true, false, 4, "", " -O ALT-l ", " -W  "},
         {"redirect hard link", 0, true, false, 2, "", " -O ALT-H ", " -W  "},
-        {"redirect soft link", 0, true, false, 3, "", " -O ALT-y ", " -W  "},
         {"redirect no links", 0, true, false, 1, "", " -O ALT", " -W  "},
         {"other client", 0, true, false, 0, "other-pc", " -O ", " -W  "},
     };
@@ -222,10 +215,7 @@ TEST_F(RestoreRequestTest, CommandLinesFollowModeOptionsAndDestination) {
             int flags = c.redirect - 1;
             ASSERT_EQ(define_alternate_path("/d", "/elsewhere", flags & 1, flags >> 1 & 1), 1);
         }
-        select({"  a"});
-        request_restore_selected();
-        gui::drain();
-        Widget dialog = confirm();
+        Widget dialog = request_selected({"  a"});
         ASSERT_NE(dialog, nullptr);
         Widget overwrite = gui::must_find(dialog, "toggleButton3");
         if (c.kind == 3) {
@@ -236,52 +226,44 @@ TEST_F(RestoreRequestTest, CommandLinesFollowModeOptionsAndDestination) {
         gui::toggle(gui::must_find(dialog, "toggleButton1"), c.logging);
         EXPECT_EQ(gui::toggle_set(gui::must_find(dialog, "toggleButton7")), c.redirect > 0);
         std::string tmp = temp_filename;
-        std::string cmd = run_confirm();
-        std::string header = prog() + " -t " + (c.kind == 4 ? "12" : "0") + "  " +
+        std::string header = prog_ + " -t " + (c.kind == 4 ? "12" : "0") + "  " +
                              (c.dash_D[0] != '\0' ? std::string("-D ") + c.dash_D : "") + "  ";
         std::string middle = c.middle;
         size_t alt = middle.find("ALT");
         if (alt != std::string::npos) {
             middle.replace(alt, 3, " -R " + std::string(altpath_cmdfile) + " ");
         }
-        EXPECT_EQ(cmd, header + middle + c.trailer_head + " -f " + tmp);
+        EXPECT_EQ(run_confirm(), header + middle + c.trailer_head + " -f " + tmp);
         if (c.redirect > 0) {
             EXPECT_EQ(gui::read_file(altpath_cmdfile), "change /d to /elsewhere\n");
         }
-        XtDestroyWidget(shell_);
-        gui::drain();
-        shell_ = nullptr;
-        reset_resensitize_table(); // the next window registers its own items
+        rebuild_later();
         use_alternate_path = alternate_path_defined = 0;
         unlink((bin_ + "/kprestore.args").c_str());
     }
 }
 
-TEST_F(RestoreRequestTest, TrueImageWritesTheDirectoryItselfFromTheStartDate) {
-    build(1);
-    put_text(start_date, "11/01/2023 00:00:00");
+TEST_F(RestoreRequestTest, TrueImageAndSearchDirectoryEntriesStartAtTheStartDate) {
+    // True image: the directory itself is an entry from the start date.
     int32_t start = 0;
     ASSERT_EQ(convert2unixdatel("11/01/2023 00:00:00", &start, 1, "C", 0), 1);
-    select({"  .", "  a"});
-    request_restore_selected();
-    gui::drain();
+    const std::string s = std::to_string(start);
+    build(1);
+    put_text(start_date, "11/01/2023 00:00:00");
+    ASSERT_NE(request_selected({"  .", "  a"}), nullptr);
     std::string tmp = temp_filename;
-    std::string cmd = run_confirm();
-    EXPECT_EQ(cmd, prog() + " -t 0     -K  -O  -L " + log_name(1) + " -T -W   -f " + tmp);
-    std::string s = std::to_string(start);
-    EXPECT_EQ(lines_of(request_file()),
-              (Items{"0 33188 100 200 1 0 8 7 0 3 /d/ " + s + " 1700000000",
-                     "0 33188 100 200 1 0 8 7 100 4 /d/a " + s + " 1700000100"}));
-}
+    EXPECT_EQ(run_confirm(), prog_ + " -t 0     -K  -O  -L " + log_ + " -T -W   -f " + tmp);
+    EXPECT_EQ(request_file(), "0 33188 100 200 1 0 8 7 0 3 /d/ " + s + " 1700000000\n" +
+                                  "0 33188 100 200 1 0 8 7 100 4 /d/a " + s + " 1700000100\n");
+    rebuild_later();
+    true_image = 0;
+    unlink((bin_ + "/kprestore.file.1").c_str());
 
-TEST_F(RestoreRequestTest, SearchDirectoryIsOneDirectoryEntry) {
-    listing(kpline("/d/", 1700000000, 7) + kpline("/d/a", 1700000100, 7));
+    // The search directory is one directory entry up to the end of today.
     build();
     EXPECT_EQ(root_filesys_only_possible, 1);
     put_text(start_date, "11/01/2023 00:00:00");
     put_text(end_date, "not a date");
-    int32_t start = 0;
-    ASSERT_EQ(convert2unixdatel("11/01/2023 00:00:00", &start, 1, "C", 0), 1);
     request_restore_directory();
     gui::drain();
     ASSERT_NE(confirm(), nullptr);
@@ -289,43 +271,39 @@ TEST_F(RestoreRequestTest, SearchDirectoryIsOneDirectoryEntry) {
     EXPECT_STREQ(confirmation_directory, "/d/");
     // The whole file system toggle starts set: the root's lines agree on one device.
     EXPECT_TRUE(gui::toggle_set(gui::must_find(confirm(), "toggleButton15")));
-    std::string tmp = temp_filename;
-    std::string cmd = run_confirm();
-    EXPECT_EQ(cmd, prog() + " -t 0     -K  -O  -L " + log_name(1) + " -W   -f " + tmp);
-    EXPECT_EQ(request_file(), "0 0 0 0 0 0 0 7 0 3 /d/ " + std::to_string(start) + " " +
-                                  std::to_string(midnight()) + "\n");
+    tmp = temp_filename;
+    EXPECT_EQ(run_confirm(),
+              prog_ + " -t 0     -K  -O  -L " + home_ + "/kplog.rest.002 -W   -f " + tmp);
+    EXPECT_EQ(request_file(),
+              "0 0 0 0 0 0 0 7 0 3 /d/ " + s + " " + std::to_string(midnight()) + "\n");
 }
 
 TEST_F(RestoreRequestTest, RequestsThatCannotStart) {
     build();
-    // Nothing selected.
-    request_restore_selected();
-    gui::drain();
-    EXPECT_EQ(confirm(), nullptr);
-    std::vector<gui::MessageBox> b = gui::message_boxes();
-    ASSERT_EQ(b.size(), 1u);
-    EXPECT_NE(b[0].text.find("You have not made any selections"), std::string::npos);
-    gui::close_message_boxes();
-
-    // No temporary directory.
-    setenv("TMPDIR", root_.file("missing").c_str(), 1);
-    select({"  a"});
-    request_restore_selected();
-    gui::drain();
-    EXPECT_EQ(confirm(), nullptr);
-    b = gui::message_boxes();
-    ASSERT_EQ(b.size(), 1u);
-    EXPECT_NE(b[0].text.find("System error creating temporary file"), std::string::npos);
+    // Nothing selected; then no temporary directory.
+    const std::pair<Items, const char *> cases[] = {
+        {{}, "You have not made any selections"},
+        {{"  a"}, "System error creating temporary file"},
+    };
+    for (const auto &[selection, text] : cases) {
+        if (!selection.empty()) {
+            setenv("TMPDIR", root_.file("missing").c_str(), 1);
+        }
+        EXPECT_EQ(request_selected(selection), nullptr);
+        auto boxes = gui::message_boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NE(boxes[0].text.find(text), std::string::npos) << boxes[0].text;
+        gui::close_message_boxes();
+    }
     // The selection is still held for a later try.
     EXPECT_GT(get_item_count(persistent_list), 0);
 }
 
 TEST_F(RestoreRequestTest, HostOptions) {
-    struct Case {
+    struct Case { // the three names typed and the type; the options and names that follow
         const char *browse, *restore, *server;
         int type;
-        const char *C, *D, *S, *server_opt, *t;
-        const char *cur_browse, *cur_restore, *cur_server;
+        const char *C, *D, *S, *server_opt, *t, *cur_browse, *cur_restore, *cur_server;
     } cases[] = {
         {"other", "other", "backup2", 4, "-C other", "-D other", "-S backup2", "-server backup2",
          "-t 4", "other", "other", "backup2"},
@@ -339,34 +317,39 @@ TEST_F(RestoreRequestTest, HostOptions) {
     };
     for (const Case &c : cases) {
         set_special_options(c.browse, c.restore, c.server, c.type);
-        EXPECT_STREQ(dash_C_option, c.C);
-        EXPECT_STREQ(dash_D_option, c.D);
-        EXPECT_STREQ(dash_S_option, c.S);
-        EXPECT_STREQ(dash_server_option, c.server_opt);
-        EXPECT_STREQ(dash_t_option, c.t);
+        EXPECT_EQ(
+            (Items{dash_C_option, dash_D_option, dash_S_option, dash_server_option, dash_t_option,
+                   current_browse_client, current_restore_client, current_server}),
+            (Items{c.C, c.D, c.S, c.server_opt, c.t, c.cur_browse, c.cur_restore, c.cur_server}));
         EXPECT_EQ(standard_or_wbak, c.type);
-        EXPECT_STREQ(current_browse_client, c.cur_browse);
-        EXPECT_STREQ(current_restore_client, c.cur_restore);
-        EXPECT_STREQ(current_server, c.cur_server);
         set_special_options("ann-pc", "ann-pc", "master", 0);
     }
 }
 
-class AltpathTest : public RestoreRequestTest {};
-
-TEST_F(AltpathTest, DialogShowsThePairWritesTheRenameFileAndCancels) {
+TEST_F(RestoreRequestTest, AltpathDialogShowsThePairWritesTheRenameFileAndCancels) {
     build();
-    Widget d = create_xkp_altpath();
-    ASSERT_NE(d, nullptr);
-    popup_interface(d, XtGrabNone);
+    // No temporary directory: the dialog stays open, nothing is defined.
+    setenv("TMPDIR", root_.file("missing").c_str(), 1);
+    Widget d = open(create_xkp_altpath);
+    gui::click(gui::must_find(d, "pushButton10"));
     gui::drain();
+    EXPECT_NE(gui::find(top_, "xkp_desttpath"), nullptr);
+    auto boxes = gui::message_boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("A temporary file is needed"), std::string::npos);
+    EXPECT_EQ(alternate_path_defined, 0);
+    gui::close_message_boxes();
+    gui::click(gui::must_find(d, "pushButton14"));
+    gui::drain();
+    setenv("TMPDIR", (bin_ + "/tmp").c_str(), 1);
+
+    d = open(create_xkp_altpath);
     EXPECT_STREQ(XtName(d), "xkp_desttpath");
     EXPECT_EQ(gui::text_of(gui::must_find(d, "text4")), "/d/");
     EXPECT_EQ(gui::text_of(gui::must_find(d, "text13")), "/d/");
     EXPECT_TRUE(gui::toggle_set(gui::must_find(d, "toggleButton9")));
     EXPECT_TRUE(gui::toggle_set(gui::must_find(d, "toggleButton11")));
     EXPECT_EQ(gui::label_of(gui::must_find(d, "pushButton16")), "Current Directory");
-
     put_text(gui::must_find(d, "text4"), "/a b");
     put_text(gui::must_find(d, "text13"), "/c d");
     gui::toggle(gui::must_find(d, "toggleButton9"), false);
@@ -377,16 +360,13 @@ TEST_F(AltpathTest, DialogShowsThePairWritesTheRenameFileAndCancels) {
     struct stat st {};
     ASSERT_EQ(stat(altpath_cmdfile, &st), 0);
     EXPECT_EQ(st.st_mode & 0077, 0u); // nobody else may change the pair
-    EXPECT_EQ(alternate_path_defined, 1);
-    EXPECT_EQ(use_alternate_path, 1);
-    EXPECT_EQ(rename_altpath_hard, 0);
-    EXPECT_EQ(rename_altpath_soft, 1);
+    EXPECT_EQ((std::vector<int>{alternate_path_defined, use_alternate_path, rename_altpath_hard,
+                                rename_altpath_soft}),
+              (std::vector<int>{1, 1, 0, 1}));
 
     // Opened again: the confirmed pair, both toggles set again; Current
     // Directory changes only the fields.
-    d = create_xkp_altpath();
-    popup_interface(d, XtGrabNone);
-    gui::drain();
+    d = open(create_xkp_altpath);
     EXPECT_EQ(gui::text_of(gui::must_find(d, "text4")), "/a b");
     EXPECT_TRUE(gui::toggle_set(gui::must_find(d, "toggleButton9")));
     gui::click(gui::must_find(d, "pushButton16"));
@@ -395,66 +375,36 @@ TEST_F(AltpathTest, DialogShowsThePairWritesTheRenameFileAndCancels) {
     // Cancel turns the redirection off; the start dialog then offers none.
     gui::click(gui::must_find(d, "pushButton14"));
     gui::drain();
-    EXPECT_EQ(alternate_path_defined, 0);
-    EXPECT_EQ(use_alternate_path, 0);
-    select({"  a"});
-    request_restore_selected();
-    gui::drain();
-    ASSERT_NE(confirm(), nullptr);
+    EXPECT_EQ(alternate_path_defined + use_alternate_path, 0);
+    ASSERT_NE(request_selected({"  a"}), nullptr);
     EXPECT_FALSE(gui::sensitive(gui::must_find(confirm(), "toggleButton7")));
-}
-
-TEST_F(AltpathTest, NoTemporaryDirectoryKeepsTheDialogOpen) {
-    build();
-    setenv("TMPDIR", root_.file("missing").c_str(), 1);
-    Widget d = create_xkp_altpath();
-    popup_interface(d, XtGrabNone);
-    gui::drain();
-    gui::click(gui::must_find(d, "pushButton10"));
-    gui::drain();
-    EXPECT_NE(gui::find(top_, "xkp_desttpath"), nullptr);
-    std::vector<gui::MessageBox> b = gui::message_boxes();
-    ASSERT_EQ(b.size(), 1u);
-    EXPECT_NE(b[0].text.find("A temporary file is needed"), std::string::npos);
-    EXPECT_EQ(alternate_path_defined, 0);
 }
 
 class ConfigTest : public RestoreRequestTest {
   protected:
-    Widget open_config() {
-        Widget d = create_xkp_config();
-        EXPECT_NE(d, nullptr);
-        popup_interface(d, XtGrabNone);
-        gui::drain();
-        return d;
-    }
     void choose(Widget d, const char *item) {
         Widget pulldown = gui::must_find(d, "menu2_p1");
         XtVaSetValues(gui::must_find(d, "menu2"), XmNmenuHistory, XtNameToWidget(pulldown, item),
                       nullptr);
-    }
-    std::string chosen(Widget d) {
-        Widget w = UxrGetProp<Widget>(gui::must_find(d, "menu2"), XmNmenuHistory);
-        return w != nullptr ? XtName(w) : "";
     }
 };
 
 TEST_F(ConfigTest, OpensOnTheCurrentChoices) {
     build();
     struct Case {
-        int type;
-        int privileged;
+        int type, privileged;
         const char *item;
     } cases[] = {{4, 0, "menu2_p1_b4"}, {5, 0, "menu2_p1_b2"}, {22, 1, "menu2_p1_b12"}};
     for (const Case &c : cases) {
         standard_or_wbak = c.type;
         privileged = c.privileged;
-        Widget d = open_config();
+        Widget d = open(create_xkp_config);
         EXPECT_STREQ(XtName(d), "xkp_config");
         EXPECT_EQ(gui::text_of(gui::must_find(d, "text10")), "master");
         EXPECT_EQ(gui::text_of(gui::must_find(d, "text9")), "ann-pc");
         EXPECT_EQ(gui::text_of(gui::must_find(d, "text5")), "ann-pc");
-        EXPECT_EQ(chosen(d), c.item) << c.type;
+        Widget chosen = UxrGetProp<Widget>(gui::must_find(d, "menu2"), XmNmenuHistory);
+        EXPECT_STREQ(chosen != nullptr ? XtName(chosen) : "", c.item) << c.type;
         EXPECT_EQ(gui::sensitive(gui::must_find(d, "text5")), c.privileged != 0);
         Widget pulldown = gui::must_find(d, "menu2_p1");
         EXPECT_EQ(gui::sensitive(XtNameToWidget(pulldown, "menu2_p1_b12")), c.privileged != 0);
@@ -463,8 +413,7 @@ TEST_F(ConfigTest, OpensOnTheCurrentChoices) {
         EXPECT_EQ(standard_or_wbak, c.type);
     }
     // The items in display order with their labels.
-    Widget d = open_config();
-    Widget pulldown = gui::must_find(d, "menu2_p1");
+    Widget pulldown = gui::must_find(open(create_xkp_config), "menu2_p1");
     WidgetList children = nullptr;
     Cardinal count = 0;
     XtVaGetValues(pulldown, XmNchildren, &children, XmNnumChildren, &count, nullptr);
@@ -475,11 +424,8 @@ TEST_F(ConfigTest, OpensOnTheCurrentChoices) {
 
 TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
     struct Case {
-        const char *name;
-        const char *server;
-        const char *item;
-        bool images_emptied;
-        bool lists_emptied;
+        const char *name, *server, *item;
+        bool images_emptied, lists_emptied;
         const char *S;
     } cases[] = {
         {"no change", "master", "menu2_p1_b2", false, false, ""},
@@ -491,7 +437,7 @@ TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
         build();
         ASSERT_GT(get_item_count(image_list), 2);
         ASSERT_GT(get_item_count(right_list), 2);
-        Widget d = open_config();
+        Widget d = open(create_xkp_config);
         put_text(gui::must_find(d, "text10"), c.server);
         choose(d, c.item);
         gui::click(gui::must_find(d, "pushButton17"));
@@ -501,10 +447,7 @@ TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
         EXPECT_EQ(get_item_count(right_list) == 0, c.lists_emptied);
         EXPECT_EQ(get_item_count(shadow_right_list), get_item_count(right_list));
         EXPECT_STREQ(dash_S_option, c.S);
-        XtDestroyWidget(shell_);
-        gui::drain();
-        shell_ = nullptr;
-        reset_resensitize_table(); // the next window registers its own items
+        rebuild_later();
         set_special_options("ann-pc", "ann-pc", "master", 0);
         force_client_type = 0;
     }
@@ -513,7 +456,7 @@ TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
 TEST_F(ConfigTest, AfsMovesTheBrowseToTheAfsNameSpace) {
     build();
     privileged = 1;
-    Widget d = open_config();
+    Widget d = open(create_xkp_config);
     choose(d, "menu2_p1_b12");
     gui::click(gui::must_find(d, "pushButton17"));
     gui::drain();
@@ -523,9 +466,8 @@ TEST_F(ConfigTest, AfsMovesTheBrowseToTheAfsNameSpace) {
     EXPECT_EQ(gui::text_of(pathname), "/AFS/");
     EXPECT_EQ(gui::text_of(recursion), "3");
     EXPECT_EQ(recursion_limit, 3);
-    EXPECT_EQ(get_item_count(image_list), 0);
-    EXPECT_EQ(get_item_count(left_list), 0);
-    EXPECT_EQ(get_item_count(right_list), 0);
+    EXPECT_EQ(get_item_count(image_list) + get_item_count(left_list) + get_item_count(right_list),
+              0);
 }
 
 } // namespace
