@@ -127,6 +127,19 @@ exit )" << status << "\n";
     }
     Widget dialog() { return gui::find(top_, "xkp_confirm"); }
     Widget part(const char *name) { return gui::must_find(dialog(), name); }
+    // One character per part of the start dialog: '1' where pred holds.
+    std::string bits(bool (*pred)(Widget), std::initializer_list<const char *> names) {
+        std::string got;
+        for (const char *name : names) {
+            got += pred(part(name)) ? '1' : '0';
+        }
+        return got;
+    }
+    // The keyword field and the toggles that only some requests show.
+    std::string shown() {
+        return bits(gui::managed, {"text5", "toggleButton3", "toggleButton7", "toggleButton15",
+                                   "toggleButtonDummy"});
+    }
     // Selects the rows of names, then chooses the request item: the dialog.
     Widget request(const Items &names, const char *item) {
         int count = get_item_count(shadow_right_list);
@@ -178,11 +191,7 @@ TEST_F(BackupRequestTest, BackupOfSelectedFilesRunsTheExactCommandWithHostileNam
     EXPECT_EQ(get_selection_count(right_list), static_cast<int>(std::size(hostile)));
     EXPECT_EQ(gui::label_of(part("label5")), "OK to backup these files?");
     EXPECT_EQ(gui::text_of(part("text7")), home_ + "/kplog.bkup.001");
-    EXPECT_TRUE(gui::managed(part("text5")));
-    for (const char *hidden :
-         {"toggleButton3", "toggleButton7", "toggleButton15", "toggleButtonDummy"}) {
-        EXPECT_FALSE(gui::managed(part(hidden))) << hidden;
-    }
+    EXPECT_EQ(shown(), "10000");
     EXPECT_EQ(gui::list_items(part("scrolledList5")).size(), std::size(hostile));
     std::string tmpfile = temp_filename;
     ASSERT_EQ(tmpfile.rfind(tmp_ + "/", 0), 0u) << tmpfile;
@@ -333,7 +342,7 @@ TEST_F(BackupRequestTest, DatabaseScriptRequests) {
     enter_filesys_mode(3); // Oracle backup scripts
     ASSERT_NE(request({"plain", "two  blanks"}, "menu1_p4_b8"), nullptr);
     EXPECT_EQ(gui::label_of(part("label5")), "OK to backup database using these scripts?");
-    EXPECT_FALSE(gui::managed(part("text5"))) << "no keyword field for scripts";
+    EXPECT_EQ(shown(), "00000") << "no keyword field for scripts";
     std::string tmpfile = temp_filename;
     EXPECT_EQ(gui::read_file(tmpfile), tree_ + "/plain\n" + tree_ + "/two  blanks\n");
     EXPECT_EQ(ok(), bin_ + "/kphdb -ub -fork -rdbms oracle -S srv -c 'pol;icy'  -k 'kept'  -L " +
@@ -361,15 +370,16 @@ TEST_F(BackupRequestTest, StartDialogHidingRulesInRestoreModes) {
     struct Case {
         const char *what;
         int raw, wbak, alt_defined, use_alt, root_only, truei;
-        // Overwrite sensitive and set, redirect sensitive and set, whole
-        // file system sensitive (and then set).
+        // Overwrite, redirect and whole file system toggles: which are
+        // sensitive, then which are set.
         const char *toggles, *t3_label, *first_item;
     } cases[] = {
-        {"plain restore", 0, 0, 0, 0, 0, 0, "10000", "Overwrite existing files", "/a/b/. 01/02/24"},
-        {"raw partitions", 1, 0, 0, 0, 1, 0, "01001", "Overwrite existing files",
+        {"plain restore", 0, 0, 0, 0, 0, 0, "100 000", "Overwrite existing files",
          "/a/b/. 01/02/24"},
-        {"NDMP", 0, 19, 1, 1, 0, 0, "01110", "Overwrite existing files", "/a/b/. 01/02/24"},
-        {"exchange, true image", 0, 16, 1, 0, 0, 1, "10100",
+        {"raw partitions", 1, 0, 0, 0, 1, 0, "001 101", "Overwrite existing files",
+         "/a/b/. 01/02/24"},
+        {"NDMP", 0, 19, 1, 1, 0, 0, "010 110", "Overwrite existing files", "/a/b/. 01/02/24"},
+        {"exchange, true image", 0, 16, 1, 0, 0, 1, "110 000",
          "Delete existing transaction logs prior to restore", "/a/b/  01/02/24"},
     };
     for (const Case &c : cases) {
@@ -382,20 +392,9 @@ TEST_F(BackupRequestTest, StartDialogHidingRulesInRestoreModes) {
         true_image = c.truei;
         popup_interface(create_xkp_confirm(), XtGrabNone);
         gui::drain();
-        for (const char *shown : {"toggleButton3", "toggleButton7", "toggleButton15"}) {
-            EXPECT_TRUE(gui::managed(part(shown))) << shown;
-        }
-        EXPECT_FALSE(gui::managed(part("text5")));
-        EXPECT_FALSE(gui::managed(part("toggleButtonDummy")));
-        std::string toggles;
-        for (bool b :
-             {gui::sensitive(part("toggleButton3")), gui::toggle_set(part("toggleButton3")),
-              gui::sensitive(part("toggleButton7")), gui::toggle_set(part("toggleButton7")),
-              gui::sensitive(part("toggleButton15"))}) {
-            toggles += b ? '1' : '0';
-        }
-        EXPECT_EQ(toggles, c.toggles);
-        EXPECT_EQ(gui::toggle_set(part("toggleButton15")), gui::sensitive(part("toggleButton15")));
+        EXPECT_EQ(shown(), "01110");
+        auto toggles = {"toggleButton3", "toggleButton7", "toggleButton15"};
+        EXPECT_EQ(bits(gui::sensitive, toggles) + " " + bits(gui::toggle_set, toggles), c.toggles);
         EXPECT_EQ(gui::label_of(part("toggleButton3")), c.t3_label);
         EXPECT_EQ(gui::list_items(part("scrolledList5")).at(0), c.first_item);
         gui::click(part("pushButton7"));

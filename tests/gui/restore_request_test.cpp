@@ -33,13 +33,13 @@ namespace {
 
 using Items = std::vector<std::string>;
 
-// One kplist line: nine numbers (device eighth), then the mode at column 0
+// One kplist line: nine numbers (device 7 eighth), then the mode at column 0
 // of the rest, owner at 11, group at 21, the numbers at 31, the path at 69.
-std::string kpline(const std::string &path, int32_t backup, int dev = 7) {
+std::string kpline(const std::string &path, int32_t backup) {
     char numbers[96];
     snprintf(numbers, sizeof numbers, "%d %d %d %zu", 42, backup, 1000000000, path.size());
     char r[256];
-    snprintf(r, sizeof r, "0 33188 100 200 1 0 8 %d %d %-10s %-9s %-9s %-37s ", dev, backup % 1000,
+    snprintf(r, sizeof r, "0 33188 100 200 1 0 8 7 %d %-10s %-9s %-9s %-37s ", backup % 1000,
              "-rw-r--r--", "ann", "staff", numbers);
     return r + path + "\n";
 }
@@ -143,11 +143,8 @@ class RestoreRequestTest : public GuiTest {
         debug_enabled = 0;
         const std::string tag = "debug confirm command:";
         size_t at = trace.find(tag);
-        if (at == std::string::npos) {
-            return "";
-        }
         size_t end = trace.find("!\n", at);
-        return trace.substr(at + tag.size(), end - at - tag.size());
+        return at == std::string::npos ? "" : trace.substr(at + tag.size(), end - at - tag.size());
     }
     // The request file, as the fake program copied it from after -f.
     std::string request_file() { return gui::read_file(bin_ + "/kprestore.file.1"); }
@@ -185,32 +182,26 @@ TEST_F(RestoreRequestTest, SelectedFilesAreWrittenAsImageEntriesInTimeThenPathOr
 }
 
 TEST_F(RestoreRequestTest, CommandLinesFollowModeOptionsAndDestination) {
-    // The pieces' shapes are for the unit tests of the command; here the
-    // dialog's toggles, the mode, the destination and the configured
-    // restore client must reach them.
+    // The pieces' shapes (-D, -A, the link flags) are for the unit tests of
+    // the command; here the dialog's toggles, the forced overwrite and the
+    // destination must reach it.
     struct Case {
         const char *name;
         int kind;
         bool overwrite, logging; // "Overwrite existing files", "Use log file"
         int redirect;            // 0 none, else the link flags + 1 (1: neither, 2: hard)
-        const char *dash_D;      // a restore client chosen in the configuration
         std::string middle;      // between the header and the trailer; ALT: -R FILE
         const char *trailer_head;
     } cases[] = {
-        {"plain", 0, false, false, 0, "", " -K  -O ", " -W  "},
-        {"overwrite", 0, true, false, 0, "", " -O ", " -W  "},
-        {"archives", 2, true, false, 0, "", " -O ", " -W  -A"},
-        {"raw partitions overwrite forced", 3, false, false, 0, "", " -O ", " -W  -r "},
-        {"redirect hard link", 0, true, false, 2, "", " -O ALT-H ", " -W  "},
-        {"redirect no links", 0, true, false, 1, "", " -O ALT", " -W  "},
-        {"other client", 0, true, false, 0, "other-pc", " -O ", " -W  "},
+        {"plain", 0, false, false, 0, " -K  -O ", " -W  "},
+        {"overwrite", 0, true, false, 0, " -O ", " -W  "},
+        {"raw partitions overwrite forced", 3, false, false, 0, " -O ", " -W  -r "},
+        {"redirect hard link", 0, true, false, 2, " -O ALT-H ", " -W  "},
+        {"redirect no links", 0, true, false, 1, " -O ALT", " -W  "},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         build(c.kind);
-        if (c.dash_D[0] != '\0') {
-            set_special_options("", c.dash_D, "", standard_or_wbak);
-        }
         if (c.redirect > 0) {
             int flags = c.redirect - 1;
             ASSERT_EQ(define_alternate_path("/d", "/elsewhere", flags & 1, flags >> 1 & 1), 1);
@@ -226,14 +217,12 @@ TEST_F(RestoreRequestTest, CommandLinesFollowModeOptionsAndDestination) {
         gui::toggle(gui::must_find(dialog, "toggleButton1"), c.logging);
         EXPECT_EQ(gui::toggle_set(gui::must_find(dialog, "toggleButton7")), c.redirect > 0);
         std::string tmp = temp_filename;
-        std::string header = prog_ + " -t " + (c.kind == 4 ? "12" : "0") + "  " +
-                             (c.dash_D[0] != '\0' ? std::string("-D ") + c.dash_D : "") + "  ";
         std::string middle = c.middle;
         size_t alt = middle.find("ALT");
         if (alt != std::string::npos) {
             middle.replace(alt, 3, " -R " + std::string(altpath_cmdfile) + " ");
         }
-        EXPECT_EQ(run_confirm(), header + middle + c.trailer_head + " -f " + tmp);
+        EXPECT_EQ(run_confirm(), prog_ + " -t 0    " + middle + c.trailer_head + " -f " + tmp);
         if (c.redirect > 0) {
             EXPECT_EQ(gui::read_file(altpath_cmdfile), "change /d to /elsewhere\n");
         }
