@@ -11,9 +11,11 @@
 
 #include <X11/IntrinsicP.h>
 #include <X11/ShellP.h>
+#include <Xm/List.h>
 #include <Xm/MessageB.h>
 #include <Xm/ToggleB.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -192,29 +194,62 @@ bool managed(Widget w) {
     return XtIsManaged(w) != False;
 }
 
+std::vector<Widget> shells(const char *name) {
+    std::vector<Widget> found;
+    for (Cardinal i = 0; UxTopLevel != nullptr && i < UxTopLevel->core.num_popups; ++i) {
+        Widget shell = UxTopLevel->core.popup_list[i];
+        if (!shell->core.being_destroyed && strcmp(XtName(shell), name) == 0) {
+            found.push_back(shell);
+        }
+    }
+    return found;
+}
+
+std::string title_of(Widget shell) {
+    char *title = nullptr;
+    XtVaGetValues(shell, XmNtitle, &title, nullptr);
+    return title != nullptr ? title : "";
+}
+
+std::string geometry(Widget w) {
+    Dimension width = 0, height = 0;
+    Position x = 0, y = 0;
+    XtVaGetValues(w, XmNwidth, &width, XmNheight, &height, XmNx, &x, XmNy, &y, nullptr);
+    return std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(x) + "+" +
+           std::to_string(y);
+}
+
+Widget open(Widget shell) {
+    EXPECT_NE(shell, nullptr) << "the window was not built";
+    popup_interface(shell, XtGrabNone);
+    drain();
+    return shell;
+}
+
+void select(Widget list, int position) {
+    XmListSelectPos(list, position, True);
+    drain();
+}
+
+int position_of(Widget list, const std::string &text) {
+    std::vector<std::string> items = list_items(list);
+    auto it = std::find(items.begin(), items.end(), text);
+    return it == items.end() ? 0 : static_cast<int>(it - items.begin()) + 1;
+}
+
 std::vector<MessageBox> message_boxes() {
     std::vector<MessageBox> boxes;
-    if (UxTopLevel == nullptr) {
-        return boxes;
-    }
-    for (Cardinal i = 0; i < UxTopLevel->core.num_popups; ++i) {
-        Widget shell = UxTopLevel->core.popup_list[i];
-        if (shell->core.being_destroyed || strcmp(XtName(shell), "xkp_errmsg_shell") != 0) {
-            continue;
-        }
+    for (Widget shell : shells("xkp_errmsg_shell")) {
         Widget box = XtNameToWidget(shell, "xkp_errmsg");
         if (box == nullptr || box->core.being_destroyed) {
             continue;
         }
-        MessageBox mb{shell, box, "", "", 0};
+        MessageBox mb{shell, box, "", title_of(shell), 0};
         XmString s = UxrGetProp<XmString>(box, XmNmessageString);
         if (s != nullptr) {
             mb.text = xmstring_text(s);
             XmStringFree(s);
         }
-        char *title = nullptr;
-        XtVaGetValues(shell, XmNtitle, &title, nullptr);
-        mb.title = title ? title : "";
         mb.type = UxrGetProp<unsigned char>(box, XmNdialogType);
         boxes.push_back(mb);
     }
@@ -268,6 +303,25 @@ TempDir::~TempDir() {
     if (!path_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
+    }
+}
+
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+    const char *old = getenv(name);
+    had_ = old != nullptr;
+    saved_ = had_ ? old : "";
+    if (value != nullptr) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_) {
+        setenv(name_.c_str(), saved_.c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
     }
 }
 

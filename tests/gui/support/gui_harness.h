@@ -1,5 +1,6 @@
 // GUI test harness: real Motif widgets on the X display of the test run
-// (xvfb-run), driven in-process. Include <gtest/gtest.h> before this header.
+// (xvfb-run), driven in-process. Include <gtest/gtest.h> before this header;
+// it brings the runtime's headers and the program state with it.
 //
 // Each test derives its fixture from GuiTest: SetUp opens the display once
 // per process (a missing display FAILS the test), resets the program state
@@ -7,7 +8,12 @@
 // UxTopLevel; TearDown destroys it with every window built under it.
 #pragma once
 
+#include "UxXt.h"
+#include "uimx_helper.h"
+#include "xkp_state.h"
+
 #include <X11/Intrinsic.h>
+#include <Xm/List.h>
 #include <Xm/Xm.h>
 
 #include <string>
@@ -45,6 +51,18 @@ bool sensitive(Widget w);
 bool toggle_set(Widget w);
 bool managed(Widget w);
 
+// Live popup shells named name under UxTopLevel, oldest first.
+std::vector<Widget> shells(const char *name);
+// A shell's title, and a widget's geometry as "WIDTHxHEIGHT+X+Y".
+std::string title_of(Widget shell);
+std::string geometry(Widget w);
+// Pops up a window a create_ function returned and lets it draw.
+Widget open(Widget shell);
+// Selects item position (from 1) of a list, running its callbacks as a click.
+void select(Widget list, int position);
+// Position (from 1) of the first list item reading text; 0 when none does.
+int position_of(Widget list, const std::string &text);
+
 // Message boxes currently open under UxTopLevel (their dialog shells).
 struct MessageBox {
     Widget shell;
@@ -81,6 +99,19 @@ class TempDir {
 
   private:
     std::string path_;
+};
+
+// Sets an environment variable (null: unsets it) until the end of the scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char *name, const char *value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+  private:
+    std::string name_, saved_;
+    bool had_ = false;
 };
 
 // Writes a fake command program dir/name (mode 0755): it appends its
