@@ -4,10 +4,7 @@
 
 #include "support/gui_harness.h"
 
-#include "UxXt.h"
-#include "uimx_helper.h"
 #include "xkp_errmsg.h"
-#include "xkp_state.h"
 
 #include <Xm/MessageB.h>
 
@@ -64,44 +61,21 @@ TEST_F(ErrmsgTest, EveryKindOfBoxShowsItsTextTitleAndType) {
          "xkp_errmsg", XmDIALOG_ERROR},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
         c.raise();
         gui::drain();
         auto boxes = gui::message_boxes();
-        ASSERT_EQ(boxes.size(), 1u) << c.what;
-        EXPECT_EQ(boxes[0].text, c.text) << c.what;
-        EXPECT_EQ(boxes[0].title, c.title) << c.what;
-        EXPECT_EQ(boxes[0].type, c.type) << c.what;
-        EXPECT_TRUE(XtIsManaged(boxes[0].box)) << c.what;
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.text);
+        EXPECT_EQ(boxes[0].title, c.title);
+        EXPECT_EQ(boxes[0].type, c.type);
+        EXPECT_TRUE(XtIsManaged(boxes[0].box));
         gui::close_message_boxes();
-        EXPECT_TRUE(gui::message_boxes().empty()) << c.what;
+        EXPECT_TRUE(gui::message_boxes().empty());
     }
 }
 
-TEST_F(ErrmsgTest, BoxHasOnlyACloseButtonAndItsContext) {
-    pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
-    gui::drain();
-    auto boxes = gui::message_boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    Widget box = boxes[0].box;
-    EXPECT_STREQ(XtName(boxes[0].shell), "xkp_errmsg_shell");
-    EXPECT_STREQ(XtName(box), "xkp_errmsg");
-    Widget ok = XmMessageBoxGetChild(box, XmDIALOG_OK_BUTTON);
-    EXPECT_TRUE(XtIsManaged(ok));
-    EXPECT_EQ(gui::label_of(ok), "Close");
-    EXPECT_FALSE(XtIsManaged(XmMessageBoxGetChild(box, XmDIALOG_CANCEL_BUTTON)));
-    EXPECT_FALSE(XtIsManaged(XmMessageBoxGetChild(box, XmDIALOG_HELP_BUTTON)));
-    auto *context = static_cast<_UxCxkp_errmsg *>(UxGetContext(ok));
-    ASSERT_NE(context, nullptr) << "the box's buttons find its record";
-    EXPECT_EQ(context->Uxxkp_errmsg, box);
-    EXPECT_EQ(context->Uxxkp_errmsg_shell, boxes[0].shell);
-    EXPECT_EQ(UxrGetProp<Position>(boxes[0].shell, XmNx), 80);
-    EXPECT_EQ(UxrGetProp<Position>(boxes[0].shell, XmNy), 80);
-    unsigned char style = UxrGetProp<unsigned char>(box, XmNdialogStyle);
-    EXPECT_EQ(style, XmDIALOG_MODELESS);
-    gui::close_message_boxes();
-}
-
-TEST_F(ErrmsgTest, SeveralBoxesStayOpenAndCloseOneByOne) {
+TEST_F(ErrmsgTest, BoxesHaveOnlyACloseButtonStayOpenAndCloseOneByOne) {
     pop_errmsg(XKP_MSG_NO_FILES_KEY, XKP_MSG_NO_FILES);
     pop_errmsg(XKP_MSG_NO_SELECTIONS_KEY, XKP_MSG_NO_SELECTIONS);
     display_kp_error(71);
@@ -112,7 +86,21 @@ TEST_F(ErrmsgTest, SeveralBoxesStayOpenAndCloseOneByOne) {
     EXPECT_EQ(boxes[1].text, "You have not made any selections");
     EXPECT_EQ(boxes[2].text, "none of the files in the file list exist");
 
-    gui::click(XmMessageBoxGetChild(boxes[1].box, XmDIALOG_OK_BUTTON));
+    Widget box = boxes[1].box;
+    Widget ok = XmMessageBoxGetChild(box, XmDIALOG_OK_BUTTON);
+    EXPECT_TRUE(XtIsManaged(ok));
+    EXPECT_EQ(gui::label_of(ok), "Close");
+    EXPECT_FALSE(XtIsManaged(XmMessageBoxGetChild(box, XmDIALOG_CANCEL_BUTTON)));
+    EXPECT_FALSE(XtIsManaged(XmMessageBoxGetChild(box, XmDIALOG_HELP_BUTTON)));
+    auto *context = static_cast<_UxCxkp_errmsg *>(UxGetContext(ok));
+    ASSERT_NE(context, nullptr) << "the box's buttons find its record";
+    EXPECT_EQ(context->Uxxkp_errmsg, box);
+    EXPECT_EQ(context->Uxxkp_errmsg_shell, boxes[1].shell);
+    EXPECT_EQ(UxrGetProp<Position>(boxes[1].shell, XmNx), 80);
+    EXPECT_EQ(UxrGetProp<Position>(boxes[1].shell, XmNy), 80);
+    EXPECT_EQ(UxrGetProp<unsigned char>(box, XmNdialogStyle), XmDIALOG_MODELESS);
+
+    gui::click(ok);
     auto left = gui::message_boxes();
     ASSERT_EQ(left.size(), 2u);
     EXPECT_EQ(left[0].text, "You have not selected any files");

@@ -6,25 +6,17 @@
 
 #include "support/gui_harness.h"
 
-#include "UxXt.h"
-#include "uimx_helper.h"
 #include "xkp_glue.h"
 #include "xkp_glue_list.h"
 #include "xkp_main.h"
 #include "xkp_rows.h"
 #include "xkp_select.h"
-#include "xkp_state.h"
 #include "timefuncs.h"
 
-#include <Xm/List.h>
-
 #include <algorithm>
-#include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -61,59 +53,54 @@ class FilesysListsTest : public GuiTest {
         set_row_sink(nullptr);
         GuiTest::TearDown();
     }
-    void build() {
-        shell_ = create_xkp_main();
-        ASSERT_NE(shell_, nullptr);
-        popup_interface(shell_, XtGrabNone);
-        gui::drain();
-    }
+    void build() { shell_ = gui::open(create_xkp_main()); }
     // Types text into a field and presses Enter.
-    void enter(Widget field, const std::string &text) {
+    static void enter(Widget field, const std::string &text) {
         put_text(field, text.c_str());
         gui::fire(field, XmNactivateCallback);
-        gui::drain();
     }
-    int row_of(const std::string &name) {
-        int count = get_item_count(shadow_right_list);
-        for (int i = 1; i <= count; ++i) {
+    // The right list's row of a name (its companion's second line).
+    static int row_of(const std::string &name) {
+        for (int i = 1; i <= get_item_count(shadow_right_list); ++i) {
             if (name == get_line_from_item(shadow_right_list, i, 2)) {
                 return i;
             }
         }
         return 0;
     }
-    int left_row_of(const std::string &line) {
-        Items items = gui::list_items(left_list);
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i] == line) {
-                return static_cast<int>(i) + 1;
-            }
-        }
-        return 0;
+    static void click_row(int position) { gui::select(right_list, position); }
+    static void click_dir(const std::string &line) {
+        gui::select(left_list, gui::position_of(left_list, line));
     }
-    // A click on a file row, through the list's selection callback.
-    void click_row(int position) {
-        XmListSelectPos(right_list, position, True);
-        gui::drain();
-    }
-    std::vector<int> selected_rows() {
+    static std::vector<int> selected_rows() {
         std::vector<int> out;
         for (int i = 1; i <= get_selection_count(right_list); ++i) {
             out.push_back(get_nth_selection_pos(right_list, i));
         }
         return out;
     }
-    Items remembered_paths() {
+    static Items remembered_paths() {
         Items out;
         for (int i = 1; i <= get_item_count(persistent_list); ++i) {
             out.push_back(get_line_from_item(persistent_list, i, 2));
         }
         return out;
     }
-    Widget menu_item(const char *name) {
-        std::string menu(name, 8);
-        Widget pulldown = gui::must_find(shell_, menu.c_str());
-        return XtNameToWidget(pulldown, name);
+    void menu(const char *name) {
+        std::string pulldown(name, 8);
+        gui::fire(XtNameToWidget(gui::must_find(shell_, pulldown.c_str()), name),
+                  XmNactivateCallback);
+    }
+    // Backed-up rows of one directory, fed through the row seam.
+    struct Row {
+        const char *text, *name, *date_key;
+    };
+    static void fill(const std::vector<Row> &rows) {
+        dual_list_delete_all(right_list, shadow_right_list);
+        for (const Row &r : rows) {
+            add_right_list(r.text, r.name, r.date_key, " ", 0);
+        }
+        flush_list_sink();
     }
 
     gui::TempDir dir_;
@@ -137,6 +124,19 @@ TEST_F(FilesysListsTest, StartUpListsTheWorkingDirectoryToTheDepth) {
     EXPECT_EQ(gui::list_items(shadow_right_list)[5],
               "\na.txt\n" + std::to_string(st.st_mtime) + "\n");
     EXPECT_STREQ(right_dir, root_.c_str());
+    // The path of a left line: the working directory until one is chosen,
+    // then the indented line's directory.
+    char out[XKP_TEXT_SIZE];
+    EXPECT_EQ(left_selection_pos, 0);
+    extract_selection_path(out);
+    EXPECT_EQ(std::string(out), std::string(current_working_directory));
+    XmListSelectPos(left_list, 3, False);
+    extract_selection_path(out);
+    EXPECT_EQ(std::string(out), root_ + "/sub1/deep/");
+    EXPECT_EQ(left_selection_pos, 3);
+    XmListSelectPos(left_list, 1, False);
+    extract_selection_path(out);
+    EXPECT_EQ(std::string(out), root_ + "/");
 
     // Depth 1: subdirectory lines, none of them read.
     enter(recursion, "1");
@@ -212,8 +212,7 @@ TEST_F(FilesysListsTest, SelectionsSurviveDirectoryChangesAndComeBackSelected) {
     EXPECT_EQ(selected_rows(), (std::vector<int>{row_of("a.txt")}));
 
     // Into sub1 by a single click on its directory line: a.txt is remembered.
-    XmListSelectPos(left_list, left_row_of("   sub1"), True);
-    gui::drain();
+    click_dir("   sub1");
     EXPECT_EQ(std::string(current_working_directory), root_ + "/sub1/");
     EXPECT_EQ(gui::text_of(pathname), root_ + "/sub1/");
     EXPECT_EQ(gui::list_items(right_list), (Items{"deep/", " ", "x.c"}));
@@ -222,8 +221,7 @@ TEST_F(FilesysListsTest, SelectionsSurviveDirectoryChangesAndComeBackSelected) {
     click_row(row_of("deep/"));
 
     // Back at the root: a.txt selected again, the sub1 selections remembered.
-    XmListSelectPos(left_list, 1, True);
-    gui::drain();
+    gui::select(left_list, 1);
     EXPECT_EQ(selected_rows(), (std::vector<int>{row_of("a.txt")}));
     // In row order of the directory they were selected in.
     EXPECT_EQ(remembered_paths(),
@@ -242,34 +240,30 @@ TEST_F(FilesysListsTest, SelectionsSurviveDirectoryChangesAndComeBackSelected) {
     EXPECT_EQ(remembered_paths(), (Items{root_ + "/sub1/deep/", root_ + "/sub1/x.c"}));
 
     // Double click on sub1: both lists rooted there, its selections back.
-    XmListSelectPos(left_list, left_row_of("   sub1"), False);
+    XmListSelectPos(left_list, gui::position_of(left_list, "   sub1"), False);
     gui::fire(left_list, XmNdefaultActionCallback);
-    gui::drain();
     EXPECT_EQ(gui::list_items(left_list), (Items{root_ + "/sub1", "   deep"}));
     EXPECT_EQ(selected_rows().size(), 2u);
 
     // The Edit menu: clear for this directory, discard the rest.
-    gui::fire(menu_item("menu1_p2_b1"), XmNactivateCallback);
+    menu("menu1_p2_b1");
     EXPECT_TRUE(selected_rows().empty());
     EXPECT_TRUE(remembered_paths().empty());
 }
 
 TEST_F(FilesysListsTest, EditMenuSelectAllAndDiscard) {
     build();
-    gui::fire(menu_item("menu1_p2_b2"), XmNactivateCallback);
-    gui::drain();
+    menu("menu1_p2_b2");
     // Every row but the separator.
     EXPECT_EQ(selected_rows(), (std::vector<int>{1, 2, 3, 4, 6, 7}));
-    XmListSelectPos(left_list, left_row_of("   sub2"), True);
-    gui::drain();
+    click_dir("   sub2");
     EXPECT_EQ(get_item_count(persistent_list), 6);
     click_row(row_of("z"));
-    gui::fire(menu_item("menu1_p2_b3"), XmNactivateCallback);
+    menu("menu1_p2_b3");
     EXPECT_EQ(get_item_count(persistent_list), 0) << "discard drops other directories";
     EXPECT_EQ(selected_rows().size(), 1u) << "the current row stays selected";
     // It is remembered again at the next directory change.
-    XmListSelectPos(left_list, 1, True);
-    gui::drain();
+    gui::select(left_list, 1);
     EXPECT_EQ(remembered_paths(), (Items{root_ + "/sub2/z"}));
     EXPECT_TRUE(selected_rows().empty());
 }
@@ -279,23 +273,14 @@ TEST_F(FilesysListsTest, EditMenuSelectAllAndDiscard) {
 TEST_F(FilesysListsTest, VersionsOfOneFileConflictDirectoriesDoNot) {
     build();
     browsing_filesys = 0;
-    dual_list_delete_all(right_list, shadow_right_list);
     right_avoidable_pos = 0;
     T_strlcpy(right_dir, "/home/ann", sizeof right_dir);
     install_list_sink();
-    const char *rows[][3] = {{"Backup Date  Filename", " ", " "},
-                             {" ", " ", " "},
-                             {"d1", "dir/", "300"},
-                             {"d2", "dir/", "200"},
-                             {" ", " ", " "},
-                             {"f1", "f", "300"},
-                             {"f2", "f", "200"},
-                             {"f3", "f", "100"},
-                             {"g1", "g", "100"}};
-    for (auto &r : rows) {
-        add_right_list(r[0], r[1], r[2], " ", 0);
-    }
-    flush_list_sink();
+    const char *head = "Backup Date  Filename";
+    const std::vector<Row> rows = {{head, " ", " "},      {" ", " ", " "},    {"d1", "dir/", "300"},
+                                   {"d2", "dir/", "200"}, {" ", " ", " "},    {"f1", "f", "300"},
+                                   {"f2", "f", "200"},    {"f3", "f", "100"}, {"g1", "g", "100"}};
+    fill(rows);
     ASSERT_EQ(get_item_count(right_list), 9);
     EXPECT_EQ(right_avoidable_pos, 5);
 
@@ -321,11 +306,7 @@ TEST_F(FilesysListsTest, VersionsOfOneFileConflictDirectoriesDoNot) {
     preserve_right_selections();
     EXPECT_EQ(get_item_count(persistent_list), 4);
     EXPECT_EQ(get_line_from_item(persistent_list, 3, 2), std::string("/home/ann/f"));
-    dual_list_delete_all(right_list, shadow_right_list);
-    for (auto &r : rows) {
-        add_right_list(r[0], r[1], r[2], " ", 0);
-    }
-    flush_list_sink();
+    fill(rows);
     EXPECT_EQ(selected_rows(), (std::vector<int>{3, 4, 6, 9}));
     EXPECT_EQ(get_item_count(persistent_list), 0);
 }
@@ -361,21 +342,6 @@ TEST_F(FilesysListsTest, SelectionsComeBackAcrossBatches) {
     }
 }
 
-TEST_F(FilesysListsTest, SelectionPathOfIndentedLines) {
-    build();
-    EXPECT_EQ(left_selection_pos, 0);
-    char out[XKP_TEXT_SIZE];
-    extract_selection_path(out);
-    EXPECT_EQ(std::string(out), std::string(current_working_directory));
-    XmListSelectPos(left_list, left_row_of("     deep"), False);
-    extract_selection_path(out);
-    EXPECT_EQ(std::string(out), root_ + "/sub1/deep/");
-    EXPECT_EQ(left_selection_pos, 3);
-    XmListSelectPos(left_list, 1, False);
-    extract_selection_path(out);
-    EXPECT_EQ(std::string(out), root_ + "/");
-}
-
 TEST_F(FilesysListsTest, GetRealResolvesLinksOnlyWhenAsked) {
     ASSERT_EQ(symlink(root_.c_str(), (root_ + "/sub2/back").c_str()), 0);
     std::string through = root_ + "/sub2/back/sub1";
@@ -408,18 +374,15 @@ TEST_F(FilesysListsTest, ArrowsSlideTheDividerWithinBounds) {
     ASSERT_GT(width, 100);
     int before = UxrGetProp<Position>(separator, XmNx);
     gui::fire(right, XmNactivateCallback);
-    gui::drain();
     int after = UxrGetProp<Position>(separator, XmNx);
     EXPECT_NEAR(after - before, width / 10, 2);
     EXPECT_EQ(UxrGetProp<int>(separator, XmNleftOffset), after);
     for (int i = 0; i < 12; ++i) {
         gui::fire(right, XmNactivateCallback);
-        gui::drain();
     }
     EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), width * 9 / 10, 2);
     for (int i = 0; i < 12; ++i) {
         gui::fire(left, XmNactivateCallback);
-        gui::drain();
     }
     EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), width / 10, 2);
 }
@@ -431,16 +394,14 @@ TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
     }
     ASSERT_EQ(mkdir((root_ + "/sub2/closed").c_str(), 0), 0);
     build();
-    XmListSelectPos(left_list, left_row_of("   sub2"), True);
-    gui::drain();
+    click_dir("   sub2");
     for (const std::string &n : odd) {
         int r = row_of(n);
         EXPECT_GT(r, 0) << n;
         click_row(r);
     }
     // The names come back byte for byte from the remembered selections.
-    XmListSelectPos(left_list, 1, True);
-    gui::drain();
+    gui::select(left_list, 1);
     Items paths = remembered_paths();
     ASSERT_EQ(paths.size(), 5u);
     for (const std::string &n : odd) {
@@ -448,7 +409,7 @@ TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
     }
     // A directory that cannot be opened gets no line of its own (root can
     // open any).
-    EXPECT_EQ(left_row_of("     closed") > 0, geteuid() == 0);
+    EXPECT_EQ(gui::position_of(left_list, "     closed") > 0, geteuid() == 0);
     chmod((root_ + "/sub2/closed").c_str(), 0755);
 }
 

@@ -5,24 +5,13 @@
 
 #include "support/gui_harness.h"
 
-#include "UxXt.h"
-#include "uimx_helper.h"
 #include "xkp_main.h"
 #include "xkp_progress.h"
-#include "xkp_state.h"
-
-#include <X11/IntrinsicP.h>
-#include <Xm/List.h>
-#include <Xm/Text.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -33,53 +22,38 @@ class ProgressTest : public GuiTest {
     void SetUp() override {
         GuiTest::SetUp();
         T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
-        saved_home_ = getenv("HOME") != nullptr ? getenv("HOME") : "";
-        setenv("HOME", home_.path().c_str(), 1);
     }
     void TearDown() override {
         set_auto_refresh(0);
         gui::close_message_boxes();
         GuiTest::TearDown();
-        setenv("HOME", saved_home_.c_str(), 1);
     }
     void write(const std::string &name, const std::string &text, bool append = false) {
-        std::ofstream(home_.file(name),
-                      append ? std::ios::app | std::ios::binary : std::ios::binary)
-            << text;
+        std::ofstream(home_.file(name), append ? std::ios::app : std::ios::trunc) << text;
     }
     Widget open(const char *kind) {
         report_name_fragment = kind;
-        Widget shell = create_xkp_progress();
-        EXPECT_NE(shell, nullptr);
-        popup_interface(shell, XtGrabNone);
-        gui::drain();
-        return shell;
+        return gui::open(create_xkp_progress());
     }
-    std::string shown() {
-        char *text = XmTextGetString(progress_cat_widget);
-        std::string out = text != nullptr ? text : "";
-        XtFree(text);
-        return out;
+    static std::string shown() { return gui::text_of(progress_cat_widget); }
+    static Items logs(Widget shell) {
+        return gui::list_items(gui::must_find(shell, "scrolledList6"));
     }
-    void choose(Widget shell, const std::string &path) {
-        Items items = gui::list_items(gui::must_find(shell, "scrolledList6"));
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i] == path) {
-                XmListSelectPos(gui::must_find(shell, "scrolledList6"), static_cast<int>(i) + 1,
-                                True);
-                gui::drain();
-                return;
-            }
+    static void choose(Widget shell, const std::string &path) {
+        Widget list = gui::must_find(shell, "scrolledList6");
+        ASSERT_GT(gui::position_of(list, path), 0) << "not listed: " << path;
+        gui::select(list, gui::position_of(list, path));
+    }
+    // Enter in the file name field, after typing path when one is given.
+    static void enter(const std::string &path = "") {
+        if (!path.empty()) {
+            put_text(progress_filename_widget, path.c_str());
         }
-        ADD_FAILURE() << "not listed: " << path;
-    }
-    void enter(Widget shell) {
-        gui::fire(gui::must_find(shell, "text8"), XmNactivateCallback);
-        gui::drain();
+        gui::fire(progress_filename_widget, XmNactivateCallback);
     }
 
     gui::TempDir home_;
-    std::string saved_home_;
+    gui::ScopedEnv env_{"HOME", home_.path().c_str()};
 };
 
 TEST_F(ProgressTest, ListsTheLogsOfOneKindInByteOrder) {
@@ -90,9 +64,8 @@ TEST_F(ProgressTest, ListsTheLogsOfOneKindInByteOrder) {
     ASSERT_EQ(mkdir(home_.file("kplog.rest.dir").c_str(), 0755), 0);
     Widget shell = open("rest");
     EXPECT_EQ(gui::label_of(gui::must_find(shell, "label16")), "Log files in your $HOME directory");
-    EXPECT_EQ(gui::list_items(gui::must_find(shell, "scrolledList6")),
-              (Items{home_.file("kplog.rest.009"), home_.file("kplog.rest.010"),
-                     home_.file("kplog.rest.dir"), home_.file("kplog.rest.old")}));
+    EXPECT_EQ(logs(shell), (Items{home_.file("kplog.rest.009"), home_.file("kplog.rest.010"),
+                                  home_.file("kplog.rest.dir"), home_.file("kplog.rest.old")}));
     EXPECT_EQ(progress_filename_widget, gui::must_find(shell, "text8"));
     EXPECT_FALSE(gui::toggle_set(gui::must_find(shell, "toggleButton6")));
     EXPECT_EQ(shown(), "");
@@ -104,7 +77,7 @@ TEST_F(ProgressTest, FollowsAGrowingLogReadingOnlyWhatIsNew) {
     Widget shell = open("bkup");
     std::string log = home_.file("kplog.bkup.001");
     choose(shell, log);
-    EXPECT_EQ(gui::text_of(gui::must_find(shell, "text8")), log);
+    EXPECT_EQ(gui::text_of(progress_filename_widget), log);
     EXPECT_EQ(shown(), "start\nsecond\n");
     EXPECT_EQ(progress_filesize, 16);
 
@@ -122,7 +95,7 @@ TEST_F(ProgressTest, FollowsAGrowingLogReadingOnlyWhatIsNew) {
     for (const Step &s : steps) {
         SCOPED_TRACE(s.what);
         write("kplog.bkup.001", s.append, !s.truncate);
-        enter(shell);
+        enter();
         EXPECT_EQ(shown(), s.want);
     }
     // Choosing another log starts it from the beginning; a path typed in the
@@ -130,24 +103,19 @@ TEST_F(ProgressTest, FollowsAGrowingLogReadingOnlyWhatIsNew) {
     choose(shell, home_.file("kplog.bkup.002"));
     EXPECT_EQ(shown(), "other log\n");
     write("elsewhere", "typed\n");
-    put_text(progress_filename_widget, home_.file("elsewhere").c_str());
-    enter(shell);
+    enter(home_.file("elsewhere"));
     EXPECT_EQ(shown(), "typed\n");
-
     // A log that vanishes, or a link in a log's place, empties the text.
     unlink(home_.file("elsewhere").c_str());
-    enter(shell);
+    enter();
     EXPECT_EQ(shown(), "");
-    ASSERT_EQ(symlink(home_.file("kplog.bkup.002").c_str(), home_.file("kplog.bkup.003").c_str()),
-              0);
-    put_text(progress_filename_widget, home_.file("kplog.bkup.003").c_str());
-    enter(shell);
+    ASSERT_EQ(symlink(log.c_str(), home_.file("kplog.bkup.003").c_str()), 0);
+    enter(home_.file("kplog.bkup.003"));
     EXPECT_EQ(shown(), "");
 }
 
 TEST_F(ProgressTest, LongLinesAndManyLines) {
-    std::string longline(4000, 'x');
-    write("kplog.arch.001", longline + "\n");
+    write("kplog.arch.001", std::string(4000, 'x') + "\n");
     Widget shell = open("arch");
     choose(shell, home_.file("kplog.arch.001"));
     // A line over the line limit goes on as the next line.
@@ -158,10 +126,9 @@ TEST_F(ProgressTest, LongLinesAndManyLines) {
         many += "l\n";
     }
     write("kplog.arch.002", many);
-    put_text(progress_filename_widget, home_.file("kplog.arch.002").c_str());
-    enter(shell);
+    enter(home_.file("kplog.arch.002"));
     EXPECT_EQ(shown().size(), 2u * 50000) << "at most 50000 lines a refresh";
-    enter(shell);
+    enter();
     EXPECT_EQ(shown().size(), 2u * 50010) << "the rest at the next";
 }
 
@@ -169,20 +136,18 @@ TEST_F(ProgressTest, DeleteLogFile) {
     write("kplog.bkup.001", "a\n");
     write("kplog.bkup.002", "b\n");
     Widget shell = open("bkup");
+    Widget del = gui::must_find(shell, "pushButton9");
     choose(shell, home_.file("kplog.bkup.001"));
-    gui::fire(gui::must_find(shell, "pushButton9"), XmNactivateCallback);
-    gui::drain();
+    gui::fire(del, XmNactivateCallback);
     EXPECT_EQ(access(home_.file("kplog.bkup.001").c_str(), F_OK), -1);
-    EXPECT_EQ(gui::list_items(gui::must_find(shell, "scrolledList6")),
-              (Items{home_.file("kplog.bkup.002")}));
+    EXPECT_EQ(logs(shell), (Items{home_.file("kplog.bkup.002")}));
     EXPECT_EQ(shown(), "");
     EXPECT_EQ(gui::text_of(progress_filename_widget), "");
     EXPECT_STREQ(progress_cat_filename, "");
     // With an empty field nothing is deleted, the list is still rebuilt.
     write("kplog.bkup.005", "");
-    gui::fire(gui::must_find(shell, "pushButton9"), XmNactivateCallback);
-    gui::drain();
-    EXPECT_EQ(gui::list_items(gui::must_find(shell, "scrolledList6")).size(), 2u);
+    gui::fire(del, XmNactivateCallback);
+    EXPECT_EQ(logs(shell).size(), 2u);
 }
 
 TEST_F(ProgressTest, AutomaticRefreshFollowsTheLogUntilTurnedOff) {
@@ -199,7 +164,7 @@ TEST_F(ProgressTest, AutomaticRefreshFollowsTheLogUntilTurnedOff) {
         XtAppProcessEvent(gui::app(), XtIMAll);
     }
     EXPECT_EQ(shown(), "one\ntwo\n");
-    EXPECT_EQ(gui::list_items(gui::must_find(shell, "scrolledList6")).size(), 2u);
+    EXPECT_EQ(logs(shell).size(), 2u);
     gui::toggle(gui::must_find(shell, "toggleButton6"), false);
     EXPECT_EQ(auto_refresh_interval, 0);
 }
@@ -207,19 +172,12 @@ TEST_F(ProgressTest, AutomaticRefreshFollowsTheLogUntilTurnedOff) {
 TEST_F(ProgressTest, OneDialogAtATimeFromTheMenus) {
     T_strlcpy(current_working_directory, (home_.path() + "/").c_str(),
               sizeof current_working_directory);
-    Widget main = create_xkp_main();
-    popup_interface(main, XtGrabNone);
-    gui::drain();
-    auto item = [main](const char *name) {
-        return XtNameToWidget(gui::must_find(main, "menu1_p4"), name);
-    };
-    gui::fire(item("menu1_p4_b6"), XmNactivateCallback);
-    gui::drain();
+    Widget menu = gui::must_find(gui::open(create_xkp_main()), "menu1_p4");
+    gui::fire(XtNameToWidget(menu, "menu1_p4_b6"), XmNactivateCallback);
     ASSERT_NE(progress_filename_widget, nullptr);
     EXPECT_STREQ(report_name_fragment, "bkup");
     Widget first = progress_filename_widget;
-    gui::fire(item("menu1_p4_b7"), XmNactivateCallback);
-    gui::drain();
+    gui::fire(XtNameToWidget(menu, "menu1_p4_b7"), XmNactivateCallback);
     std::vector<gui::MessageBox> boxes = gui::message_boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "You can only show one progress display at one time.");
@@ -229,10 +187,8 @@ TEST_F(ProgressTest, OneDialogAtATimeFromTheMenus) {
 
     // Close lets the next one open.
     gui::click(gui::must_find(XtParent(first), "pushButton8"));
-    gui::drain();
     EXPECT_EQ(progress_filename_widget, nullptr);
-    gui::fire(item("menu1_p4_b7"), XmNactivateCallback);
-    gui::drain();
+    gui::fire(XtNameToWidget(menu, "menu1_p4_b7"), XmNactivateCallback);
     EXPECT_NE(progress_filename_widget, nullptr);
     EXPECT_STREQ(report_name_fragment, "arch");
 }

@@ -5,18 +5,11 @@
 
 #include "support/gui_harness.h"
 
-#include "UxXt.h"
-#include "uimx_helper.h"
-#include "xkp_state.h"
-
 #include <Xm/DialogS.h>
 #include <Xm/Form.h>
 #include <Xm/Label.h>
-#include <Xm/List.h>
 #include <Xm/PushB.h>
 #include <Xm/TextF.h>
-
-#include <string>
 
 namespace {
 
@@ -127,36 +120,37 @@ TEST_F(RuntimeTest, ResourcesTextsAndLabelsRoundTrip) {
     EXPECT_STREQ(get_label_string(nullptr), "");
 }
 
+// The helpers return texts in buffers they reuse: each is copied at once.
+std::string s(const char *text) {
+    return text;
+}
+
 TEST_F(RuntimeTest, ItemAndSelectionAccessors) {
+    using V = std::vector<std::string>;
+    using N = std::vector<int>;
     Widget list = make_list();
-    EXPECT_STREQ(get_item(list, 1), "") << "empty list";
-    EXPECT_EQ(get_selection_pos(list), 0);
-    EXPECT_EQ(get_selection_count(list), 0);
+    EXPECT_EQ(s(get_item(list, 1)), "") << "empty list";
+    EXPECT_EQ((N{get_selection_pos(list), get_selection_count(list)}), (N{0, 0}));
 
     add_items(list, {"alpha", "beta", "gamma", "delta"});
     EXPECT_EQ(get_item_count(list), 4);
-    EXPECT_STREQ(get_item(list, 1), "alpha");
-    EXPECT_STREQ(get_item(list, 4), "delta");
-    EXPECT_STREQ(get_item(list, 0), "");
-    EXPECT_STREQ(get_item(list, 5), "");
-
+    EXPECT_EQ(
+        (V{s(get_item(list, 1)), s(get_item(list, 4)), s(get_item(list, 0)), s(get_item(list, 5))}),
+        (V{"alpha", "delta", "", ""}));
     XmListSelectPos(list, 2, False);
     XmListSelectPos(list, 4, False);
-    EXPECT_EQ(get_selection_count(list), 2);
-    EXPECT_EQ(get_selection_pos(list), 2);
-    EXPECT_EQ(get_nth_selection_pos(list, 1), 2);
-    EXPECT_EQ(get_nth_selection_pos(list, 2), 4);
-    EXPECT_EQ(get_nth_selection_pos(list, 3), 0);
-    EXPECT_EQ(get_nth_selection_pos(list, 0), 0);
-    EXPECT_STREQ(get_selected_item(list, 1), "beta");
-    EXPECT_STREQ(get_selected_item(list, 2), "delta");
-    EXPECT_STREQ(get_selected_item(list, 3), "");
+    EXPECT_EQ((N{get_selection_count(list), get_selection_pos(list), get_nth_selection_pos(list, 1),
+                 get_nth_selection_pos(list, 2), get_nth_selection_pos(list, 3),
+                 get_nth_selection_pos(list, 0)}),
+              (N{2, 2, 2, 4, 0, 0}));
+    EXPECT_EQ((V{s(get_selected_item(list, 1)), s(get_selected_item(list, 2)),
+                 s(get_selected_item(list, 3))}),
+              (V{"beta", "delta", ""}));
     ASSERT_NE(get_all_selected_items(list), nullptr);
     EXPECT_EQ(get_all_items(list), UxrGetProp<XmStringTable>(list, XmNitems)) << "not a copy";
 
     list_delete_all(list);
-    EXPECT_EQ(get_item_count(list), 0);
-    EXPECT_EQ(get_selection_count(list), 0);
+    EXPECT_EQ((N{get_item_count(list), get_selection_count(list)}), (N{0, 0}));
     list_delete_all(nullptr);
 }
 
@@ -164,50 +158,34 @@ TEST_F(RuntimeTest, FourLineItemsReadBackLineByLine) {
     Widget list = make_list();
     // display text, full path, date key, extra field; odd bytes and blanks
     // must come back unchanged, and an empty field is an empty line.
+    const std::string long_line(5000, 'x');
     quadruple_add_item(list, 0, "report 2024.txt  12/01/2024", "/home/ann/report 2024.txt",
                        "1733011200", "1 2 3 4 5 6 7 8 9");
     quadruple_add_item(list, 0, " ", " ", " ", " ");
     quadruple_add_item(list, 1, "first", "/first", "17", "");
     quadruple_add_item(list, 0, "x", "", "", "tail");
-    ASSERT_EQ(get_item_count(list), 4);
-
-    struct Case {
-        int item, line;
-        const char *want;
-    } cases[] = {
-        {1, 1, "first"},
-        {1, 2, "/first"},
-        {1, 3, "17"},
-        {1, 4, ""},
-        {2, 1, "report 2024.txt  12/01/2024"},
-        {2, 2, "/home/ann/report 2024.txt"},
-        {2, 3, "1733011200"},
-        {2, 4, "1 2 3 4 5 6 7 8 9"},
-        {3, 1, " "},
-        {3, 4, " "},
-        {4, 2, ""},
-        {4, 3, ""},
-        {4, 4, "tail"},
-        {2, 5, ""},
-        {2, 0, ""},
-        {0, 1, ""},
-        {5, 1, ""},
-        {-1, 2, ""},
-    };
-    for (const Case &c : cases) {
-        EXPECT_STREQ(get_line_from_item(list, c.item, c.line), c.want)
-            << "item " << c.item << " line " << c.line;
-    }
-    EXPECT_STREQ(get_item(list, 2), "report 2024.txt  12/01/2024") << "first line only";
-    EXPECT_STREQ(get_line_from_item(nullptr, 1, 1), "");
-}
-
-TEST_F(RuntimeTest, LongLinesAreCutToTheResultBuffer) {
-    Widget list = make_list();
-    std::string long_line(5000, 'x');
     quadruple_add_item(list, 0, long_line.c_str(), "b", "c", "d");
-    EXPECT_EQ(strlen(get_line_from_item(list, 1, 1)), 2047u);
-    EXPECT_STREQ(get_line_from_item(list, 1, 2), "b");
+    const std::vector<std::vector<std::string>> want = {
+        {"first", "/first", "17", ""},
+        {"report 2024.txt  12/01/2024", "/home/ann/report 2024.txt", "1733011200",
+         "1 2 3 4 5 6 7 8 9"},
+        {" ", " ", " ", " "},
+        {"x", "", "", "tail"},
+        {long_line.substr(0, 2047), "b", "c", "d"}, // cut to the result buffer
+    };
+    ASSERT_EQ(get_item_count(list), 5);
+    for (int item = 1; item <= 5; ++item) {
+        for (int line = 1; line <= 4; ++line) {
+            EXPECT_EQ(s(get_line_from_item(list, item, line)), want[item - 1][line - 1])
+                << "item " << item << " line " << line;
+        }
+    }
+    const int outside[][2] = {{2, 5}, {2, 0}, {0, 1}, {6, 1}, {-1, 2}};
+    for (const auto &[item, line] : outside) {
+        EXPECT_EQ(s(get_line_from_item(list, item, line)), "") << item << " " << line;
+    }
+    EXPECT_EQ(s(get_item(list, 2)), "report 2024.txt  12/01/2024") << "first line only";
+    EXPECT_EQ(s(get_line_from_item(nullptr, 1, 1)), "");
 }
 
 class SensitivityTest : public RuntimeTest {
@@ -217,6 +195,13 @@ class SensitivityTest : public RuntimeTest {
             form_ = XtVaCreateManagedWidget("menu", xmFormWidgetClass, top_, nullptr);
         }
         return XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form_, nullptr);
+    }
+    static std::string sensitivities(const std::vector<Widget> &buttons) {
+        std::string got;
+        for (Widget b : buttons) {
+            got += gui::sensitive(b) ? '1' : '0';
+        }
+        return got;
     }
     Widget form_ = nullptr;
 };
@@ -255,32 +240,26 @@ TEST_F(SensitivityTest, ModesSelectionsTrueImageAndTheAlternateDestination) {
         true_image = c.true_image;
         standard_or_wbak = c.wbak;
         resensitize_menus_with(c.mode, c.selections);
-        std::string got;
-        for (Widget b : w) {
-            got += gui::sensitive(b) ? '1' : '0';
-        }
-        EXPECT_EQ(got, c.want) << c.what;
+        EXPECT_EQ(sensitivities(w), c.want) << c.what;
     }
 }
 
 TEST_F(SensitivityTest, ModeZeroIsDerivedFromTheBrowseState) {
-    Widget fs = button("fs"), rs = button("rs"), db = button("db"), dr = button("dr");
-    add_resensitize_entry(fs, 1, 0);
-    add_resensitize_entry(rs, 2, 0);
-    add_resensitize_entry(db, 3, 0);
-    add_resensitize_entry(dr, 4, 0);
+    std::vector<Widget> w;
+    for (int mode = 1; mode <= 4; ++mode) {
+        w.push_back(button(("mode" + std::to_string(mode)).c_str()));
+        add_resensitize_entry(w.back(), mode, 0);
+    }
     struct Case {
         int filesys, database;
-        Widget on;
-    } cases[] = {{1, 0, fs}, {0, 0, rs}, {1, 5, db}, {1, 12, dr}, {0, 7, rs}};
+        const char *want; // one 0/1 per mode 1 to 4
+    } cases[] = {{1, 0, "1000"}, {0, 0, "0100"}, {1, 5, "0010"}, {1, 12, "0001"}, {0, 7, "0100"}};
     for (const Case &c : cases) {
         browsing_filesys = c.filesys;
         browsing_database = c.database;
         resensitize_menus_with(0, 0);
-        for (Widget b : {fs, rs, db, dr}) {
-            EXPECT_EQ(gui::sensitive(b), b == c.on)
-                << XtName(b) << " filesys " << c.filesys << " database " << c.database;
-        }
+        EXPECT_EQ(sensitivities(w), c.want)
+            << "filesys " << c.filesys << " database " << c.database;
     }
 }
 
