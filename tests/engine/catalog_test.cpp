@@ -2,10 +2,9 @@
 // its subtree queries, headers, image choice, and restic failure texts.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <vector>
 
 #include "catalog.h"
@@ -32,31 +31,23 @@ ListingLine line_for(const std::string &path, long long size = 5) {
     return l;
 }
 
+auto fields(const ListingLine &l) {
+    return std::tuple(std::vector<long long>(l.numbers, l.numbers + 9), l.mode, l.owner, l.group,
+                      l.size, l.backup_time, l.mtime, l.path);
+}
+
 TEST(ListingLine, EveryOddPathReadsBackExactly) {
-    const std::string paths[] = {"/plain",
-                                 "/with blank/and  two",
-                                 "/new\nline",
-                                 "/two\n\nnewlines",
-                                 "/q'uote\"dbl$",
-                                 "/bytes\x01\xff\xfe",
-                                 "/dir/",
-                                 "/",
-                                 "/a/very/long/" + std::string(300, 'x'),
-                                 "/trailing blank ",
-                                 "/tab\there"};
-    for (const auto &p : paths) {
+    for (const std::string &p :
+         {std::string("/plain"), std::string("/with blank/and  two"), std::string("/new\nline"),
+          std::string("/two\n\nnewlines"), std::string("/q'uote\"dbl$"),
+          std::string("/bytes\x01\xff\xfe"), std::string("/dir/"), std::string("/"),
+          "/a/very/long/" + std::string(300, 'x'), std::string("/trailing blank "),
+          std::string("/tab\there")}) {
         ListingLine in = line_for(p, 1234567890123LL);
         std::string text = format_listing_line(in);
         ListingLine out;
         ASSERT_EQ(parse_listing_line(text, 0, out), text.size()) << p;
-        EXPECT_EQ(out.path, p);
-        EXPECT_EQ(out.size, in.size);
-        EXPECT_EQ(out.mode, in.mode);
-        EXPECT_EQ(out.owner, "ann");
-        EXPECT_EQ(out.group, "staff");
-        EXPECT_EQ(out.numbers[LN_DEVICE], -1);
-        EXPECT_EQ(out.backup_time, in.backup_time);
-        EXPECT_EQ(out.mtime, in.mtime);
+        EXPECT_EQ(fields(out), fields(in));
     }
 }
 

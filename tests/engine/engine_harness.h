@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <ftw.h>
+#include <filesystem>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -92,8 +92,7 @@ inline Run run(const std::string &prog, const std::vector<std::string> &args) {
 }
 
 inline void write_file(const std::string &path, const std::string &data) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << data;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }
 
 inline std::string read_file(const std::string &path) {
@@ -103,12 +102,9 @@ inline std::string read_file(const std::string &path) {
     return s.str();
 }
 
-inline int rm_one(const char *p, const struct stat *, int, struct FTW *) {
-    return remove(p);
-}
-
 inline void remove_tree(const std::string &p) {
-    nftw(p.c_str(), rm_one, 16, FTW_DEPTH | FTW_PHYS);
+    std::error_code ec;
+    std::filesystem::remove_all(p, ec);
 }
 
 // A counted request file ("LEN PATH\n" records).

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -32,46 +35,31 @@ struct Node {
     std::string content; // file data or link target
     ino_t ino = 0;
     bool operator==(const Node &o) const {
-        return type == o.type && mode == o.mode && size == o.size && mtime == o.mtime &&
-               content == o.content;
+        return std::tie(type, mode, size, mtime, content) ==
+               std::tie(o.type, o.mode, o.size, o.mtime, o.content);
     }
 };
 
 // Every entry below root, by path relative to it.
-void snapshot_tree(const std::string &root, const std::string &rel,
-                   std::map<std::string, Node> &out) {
-    DIR *d = opendir((root + rel).c_str());
-    if (d == nullptr)
-        return;
-    std::vector<std::string> names;
-    while (dirent *e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-            names.push_back(e->d_name);
-    closedir(d);
-    for (const auto &n : names) {
-        std::string r = rel + "/" + n;
+std::map<std::string, Node> snapshot_tree(const std::string &root) {
+    std::map<std::string, Node> out;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().string();
         struct stat st {};
-        ASSERT_EQ(lstat((root + r).c_str(), &st), 0);
-        Node node;
-        node.mode = st.st_mode & 07777;
-        node.mtime = st.st_mtime;
-        node.ino = st.st_ino;
+        EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+        Node node{'f', st.st_mode & 07777u, 0, st.st_mtime, "", st.st_ino};
         if (S_ISDIR(st.st_mode)) {
             node.type = 'd';
-            snapshot_tree(root, r, out);
         } else if (S_ISLNK(st.st_mode)) {
             node.type = 'l';
-            char buf[4096];
-            ssize_t k = readlink((root + r).c_str(), buf, sizeof buf);
-            node.content.assign(buf, k > 0 ? static_cast<size_t>(k) : 0);
+            node.content = std::filesystem::read_symlink(path).string();
         } else {
-            node.type = 'f';
             node.size = st.st_size;
-            if (st.st_size < (1 << 20))
-                node.content = read_file(root + r);
+            node.content = st.st_size < (1 << 20) ? read_file(path) : "";
         }
-        out[r] = node;
+        out[path.substr(root.size())] = node;
     }
+    return out;
 }
 
 // Parses a kplist output as the client does, returning every path.
@@ -159,8 +147,7 @@ class Programs : public ::testing::Test {
 
 TEST_F(Programs, BackupListRestoreKeepsEveryNameAndAttribute) {
     std::string t = make_tree();
-    std::map<std::string, Node> before;
-    snapshot_tree(t, "", before);
+    std::map<std::string, Node> before = snapshot_tree(t);
     auto b = backup({t + "/"}, "first \"run\"");
     ASSERT_EQ(b.status, 0) << read_file(root_.path("log"));
     std::string log = read_file(root_.path("log"));
@@ -170,13 +157,14 @@ TEST_F(Programs, BackupListRestoreKeepsEveryNameAndAttribute) {
     // The image list: one user backup with its keyword and counts.
     auto imgs = images();
     ASSERT_EQ(imgs.size(), 1u);
-    char f[8][64] = {};
-    ASSERT_EQ(sscanf(imgs[0].c_str(), "%63s %63s %63s %63s %63s %63s %63s %63s", f[0], f[1], f[2],
-                     f[3], f[4], f[5], f[6], f[7]),
-              8);
-    long long t1 = atoll(f[0]);
-    EXPECT_EQ(std::string(f[2]), "13");
-    EXPECT_EQ(std::string(f[5]), "2");
+    std::istringstream fields(imgs[0]);
+    std::vector<std::string> f(8);
+    for (auto &word : f)
+        fields >> word;
+    ASSERT_FALSE(fields.fail()) << imgs[0];
+    long long t1 = first_number(f[0]);
+    EXPECT_EQ(f[2], "13");
+    EXPECT_EQ(f[5], "2");
     EXPECT_NE(imgs[0].find("first \"run\""), std::string::npos);
     EXPECT_EQ(
         first_number(
@@ -245,8 +233,7 @@ TEST_F(Programs, BackupListRestoreKeepsEveryNameAndAttribute) {
     write_file(root_.path("rename"), "change " + t + " to " + root_.data() + "/moved here\n");
     r = restore(image_entry(t + "/", t1, t1), {"-R", root_.path("rename"), "-l"});
     ASSERT_EQ(r.status, 0) << read_file(root_.path("rlog"));
-    std::map<std::string, Node> after;
-    snapshot_tree(root_.data() + "/moved here", "", after);
+    std::map<std::string, Node> after = snapshot_tree(root_.data() + "/moved here");
     ASSERT_EQ(after.size(), before.size());
     for (const auto &[rel, node] : before) {
         ASSERT_TRUE(after.count(rel)) << rel;
