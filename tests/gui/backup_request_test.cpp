@@ -7,17 +7,13 @@
 
 #include "support/gui_harness.h"
 
-#include "UxXt.h"
 #include "timefuncs.h"
-#include "uimx_helper.h"
 #include "unixconf_api.h"
 #include "xkp_confirm.h"
 #include "xkp_glue.h"
 #include "xkp_main.h"
 #include "xkp_request.h"
-#include "xkp_state.h"
 
-#include <Xm/List.h>
 #include <Xm/ToggleB.h>
 
 #include <algorithm>
@@ -25,10 +21,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -63,19 +57,13 @@ class BackupRequestTest : public GuiTest {
         GuiTest::SetUp();
         T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
         T_strlcpy(tmlctime, "C", sizeof tmlctime);
-        const char *root = getenv("XKP_ROOT");
-        saved_root_ = root != nullptr ? root : "";
-        saved_home_ = getenv("HOME") != nullptr ? getenv("HOME") : "";
         // A product root of recording programs, with the installed catalog.
         for (const std::string &d : {bin_, home_, tree_, tmp_}) {
             ASSERT_TRUE(std::filesystem::create_directories(d)) << d;
         }
-        if (!saved_root_.empty()) {
-            symlink((saved_root_ + "/msg").c_str(), (prod_ + "/msg").c_str());
+        if (!staged_.empty()) {
+            symlink((staged_ + "/msg").c_str(), (prod_ + "/msg").c_str());
         }
-        setenv("XKP_ROOT", prod_.c_str(), 1);
-        setenv("HOME", home_.c_str(), 1);
-        setenv("TMPDIR", tmp_.c_str(), 1);
         for (const char *p : {"kpbackup", "kparchive", "kphdb"}) {
             fake(p, 0);
         }
@@ -88,9 +76,6 @@ class BackupRequestTest : public GuiTest {
     void TearDown() override {
         gui::close_message_boxes();
         GuiTest::TearDown();
-        setenv("XKP_ROOT", saved_root_.c_str(), 1);
-        setenv("HOME", saved_home_.c_str(), 1);
-        unsetenv("TMPDIR");
         users_config.KPBACKUP_POLICY.reset();
         users_config.KPBACKUP_SCHED.reset();
     }
@@ -116,12 +101,7 @@ exit )" << status << "\n";
         return gui::read_file(bin_ + "/" + name + "." + what + "." + std::to_string(run));
     }
     Items args(const std::string &name, int run = 1) { return split0(record(name, "args", run)); }
-    void build() {
-        shell_ = create_xkp_main();
-        ASSERT_NE(shell_, nullptr);
-        popup_interface(shell_, XtGrabNone);
-        gui::drain();
-    }
+    void build() { shell_ = gui::open(create_xkp_main()); }
     Widget menu_item(const char *name) {
         return XtNameToWidget(gui::must_find(shell_, std::string(name, 8).c_str()), name);
     }
@@ -178,10 +158,12 @@ exit )" << status << "\n";
         return out;
     }
 
+    const std::string staged_ = getenv("XKP_ROOT") != nullptr ? getenv("XKP_ROOT") : "";
     gui::TempDir dir_;
     const std::string prod_ = dir_.file("root"), bin_ = prod_ + "/sorvane/bin";
     const std::string home_ = dir_.file("home"), tree_ = dir_.file("tree"), tmp_ = dir_.file("tmp");
-    std::string saved_root_, saved_home_;
+    gui::ScopedEnv root_env_{"XKP_ROOT", prod_.c_str()}, home_env_{"HOME", home_.c_str()},
+        tmp_env_{"TMPDIR", tmp_.c_str()};
     Widget shell_ = nullptr;
 };
 
@@ -390,8 +372,7 @@ TEST_F(BackupRequestTest, StartDialogHidingRulesInRestoreModes) {
         use_alternate_path = c.use_alt;
         root_filesys_only_possible = c.root_only;
         true_image = c.truei;
-        popup_interface(create_xkp_confirm(), XtGrabNone);
-        gui::drain();
+        gui::open(create_xkp_confirm());
         EXPECT_EQ(shown(), "01110");
         auto toggles = {"toggleButton3", "toggleButton7", "toggleButton15"};
         EXPECT_EQ(bits(gui::sensitive, toggles) + " " + bits(gui::toggle_set, toggles), c.toggles);

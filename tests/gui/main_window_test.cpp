@@ -5,15 +5,11 @@
 
 #include "support/gui_harness.h"
 
-#include "UxXt.h"
 #include "msgdefaults.h"
-#include "uimx_helper.h"
 #include "xkp_icon.h"
 #include "xkp_main.h"
 #include "xkp_startup.h"
-#include "xkp_state.h"
 
-#include <Xm/List.h>
 #include <Xm/Separator.h>
 #include <Xm/ToggleB.h>
 
@@ -22,9 +18,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <sstream>
-#include <string>
 #include <sys/stat.h>
-#include <vector>
 
 namespace {
 
@@ -57,12 +51,7 @@ class MainWindowTest : public GuiTest {
         T_strlcpy(tmlctime, "C", sizeof tmlctime);
         T_strlcpy(current_working_directory, "/tmp/", sizeof current_working_directory);
     }
-    void build() {
-        shell_ = create_xkp_main();
-        ASSERT_NE(shell_, nullptr);
-        popup_interface(shell_, XtGrabNone);
-        gui::drain();
-    }
+    void build() { shell_ = gui::open(create_xkp_main()); }
     Widget w(const char *name) { return gui::must_find(shell_, name); }
     // The menus' items live in the pulldowns' own shells: search from them.
     Widget item(const char *name) {
@@ -378,7 +367,7 @@ TEST_F(MainWindowTest, SelectionsMakeRequestItemsSensitive) {
 TEST_F(MainWindowTest, InspectWritesASelectionFileOfItsOwn) {
     build();
     gui::TempDir dir;
-    setenv("TMPDIR", dir.path().c_str(), 1);
+    gui::ScopedEnv tmp_env("TMPDIR", dir.path().c_str());
     gui::fire(item("menu1_p2_b6"), XmNactivateCallback);
     EXPECT_EQ(use_persistent_list, 1);
     std::string name = temp_filename;
@@ -391,7 +380,6 @@ TEST_F(MainWindowTest, InspectWritesASelectionFileOfItsOwn) {
     temp_filename[0] = '\0';
     setenv("TMPDIR", "/nonexistent/dir", 1);
     gui::fire(item("menu1_p2_b6"), XmNactivateCallback);
-    unsetenv("TMPDIR");
     EXPECT_STREQ(temp_filename, "");
     auto boxes = gui::message_boxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -451,8 +439,7 @@ TEST_F(MainWindowTest, UpdateGlobalsReadsTheFieldsAndTheFirstSelectedFile) {
 
 TEST_F(MainWindowTest, DatabaseRequestItemsNeedTheDatabaseProgram) {
     gui::TempDir root;
-    std::string saved = getenv("XKP_ROOT") ? getenv("XKP_ROOT") : "";
-    setenv("XKP_ROOT", root.path().c_str(), 1);
+    gui::ScopedEnv root_env("XKP_ROOT", root.path().c_str());
     for (bool installed : {false, true}) {
         if (installed) {
             XtDestroyWidget(shell_);
@@ -466,7 +453,6 @@ TEST_F(MainWindowTest, DatabaseRequestItemsNeedTheDatabaseProgram) {
         EXPECT_EQ(gui::managed(item("menu1_p4_b8")), installed);
         EXPECT_EQ(gui::managed(item("menu1_p5_b7")), installed);
     }
-    setenv("XKP_ROOT", saved.c_str(), 1);
 }
 
 TEST_F(MainWindowTest, QuitEndsTheProcessWithStatusZero) {

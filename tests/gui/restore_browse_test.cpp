@@ -6,18 +6,14 @@
 
 #include "support/gui_harness.h"
 
-#include "UxXt.h"
 #include "kpconf_api.h"
 #include "timefuncs.h"
-#include "uimx_helper.h"
 #include "unixconf_api.h"
 #include "xkp_glue.h"
 #include "xkp_main.h"
 #include "xkp_rows.h"
-#include "xkp_state.h"
 #include "xkp_tree.h"
 
-#include <Xm/List.h>
 #include <Xm/MessageB.h>
 
 #include <algorithm>
@@ -27,9 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -68,15 +62,11 @@ class RestoreBrowseTest : public GuiTest {
   protected:
     void SetUp() override {
         GuiTest::SetUp();
-        const char *r = getenv("XKP_ROOT");
-        saved_root_ = r != nullptr ? r : "";
-        bin_ = root_.file("sorvane/bin");
         std::filesystem::create_directories(bin_);
-        if (!saved_root_.empty()) {
+        if (!staged_.empty()) {
             // The catalog and the date definitions of the staged product.
-            symlink((saved_root_ + "/msg").c_str(), root_.file("msg").c_str());
+            symlink((staged_ + "/msg").c_str(), root_.file("msg").c_str());
         }
-        setenv("XKP_ROOT", root_.path().c_str(), 1);
         T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
         T_strlcpy(tmlctime, "C", sizeof tmlctime);
         T_strlcpy(current_working_directory, (work_.path() + "/").c_str(),
@@ -91,19 +81,11 @@ class RestoreBrowseTest : public GuiTest {
         for (const char *name : {"kpclimagelist", "kpclimagelist.likely", "kplist"}) {
             answer(name, "", 227);
         }
-        shell_ = create_xkp_main();
-        ASSERT_NE(shell_, nullptr);
-        popup_interface(shell_, XtGrabNone);
-        gui::drain();
+        shell_ = gui::open(create_xkp_main());
     }
     void TearDown() override {
         gui::close_message_boxes();
         GuiTest::TearDown();
-        if (saved_root_.empty()) {
-            unsetenv("XKP_ROOT");
-        } else {
-            setenv("XKP_ROOT", saved_root_.c_str(), 1);
-        }
         users_config.loaded = 0;
         users_config.INITIAL_BROWSE_SEARCH_LIMIT = 0;
     }
@@ -140,8 +122,10 @@ class RestoreBrowseTest : public GuiTest {
         return out;
     }
 
+    const std::string staged_ = getenv("XKP_ROOT") != nullptr ? getenv("XKP_ROOT") : "";
     gui::TempDir root_, work_;
-    std::string saved_root_, bin_;
+    gui::ScopedEnv root_env_{"XKP_ROOT", root_.path().c_str()};
+    const std::string bin_ = root_.file("sorvane/bin");
     Widget shell_ = nullptr;
 };
 

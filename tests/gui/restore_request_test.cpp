@@ -6,28 +6,22 @@
 
 #include "support/gui_harness.h"
 
-#include "UxXt.h"
 #include "timefuncs.h"
-#include "uimx_helper.h"
 #include "unixconf_api.h"
 #include "xkp_altpath.h"
 #include "xkp_config.h"
 #include "xkp_glue.h"
 #include "xkp_main.h"
 #include "xkp_restore.h"
-#include "xkp_state.h"
 
-#include <Xm/List.h>
 #include <Xm/RowColumn.h>
 #include <Xm/ToggleB.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -48,20 +42,11 @@ class RestoreRequestTest : public GuiTest {
   protected:
     void SetUp() override {
         GuiTest::SetUp();
-        for (const char *name : {"XKP_ROOT", "HOME"}) {
-            const char *value = getenv(name);
-            saved_.emplace_back(name, value != nullptr ? value : "");
-        }
         std::filesystem::create_directories(bin_ + "/tmp");
         std::filesystem::create_directories(home_);
-        if (!saved_[0].second.empty()) {
-            symlink((saved_[0].second + "/msg").c_str(), root_.file("msg").c_str());
+        if (!staged_.empty()) {
+            symlink((staged_ + "/msg").c_str(), root_.file("msg").c_str());
         }
-        setenv("XKP_ROOT", root_.path().c_str(), 1);
-        // Request files below the programs' directory, where the recording
-        // kprestore copies them from.
-        setenv("TMPDIR", (bin_ + "/tmp").c_str(), 1);
-        setenv("HOME", home_.c_str(), 1);
         T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
         T_strlcpy(tmlctime, "C", sizeof tmlctime);
         T_strlcpy(current_working_directory, "/d/", sizeof current_working_directory);
@@ -80,23 +65,12 @@ class RestoreRequestTest : public GuiTest {
     void TearDown() override {
         gui::close_message_boxes();
         GuiTest::TearDown();
-        for (const auto &[name, value] : saved_) {
-            if (value.empty()) {
-                unsetenv(name);
-            } else {
-                setenv(name, value.c_str(), 1);
-            }
-        }
-        unsetenv("TMPDIR");
         users_config.loaded = 0;
     }
     void listing(const std::string &text) { gui::write_fake_program(bin_, "kplist", text, 0); }
     // The main window in restore mode kind, listing /d/.
     void build(int kind = 0) {
-        shell_ = create_xkp_main();
-        ASSERT_NE(shell_, nullptr);
-        popup_interface(shell_, XtGrabNone);
-        gui::drain();
+        shell_ = gui::open(create_xkp_main());
         enter_restore_mode(kind);
         gui::drain();
         gui::close_message_boxes();
@@ -148,18 +122,15 @@ class RestoreRequestTest : public GuiTest {
     }
     // The request file, as the fake program copied it from after -f.
     std::string request_file() { return gui::read_file(bin_ + "/kprestore.file.1"); }
-    Widget open(Widget (*create)()) {
-        Widget d = create();
-        EXPECT_NE(d, nullptr);
-        popup_interface(d, XtGrabNone);
-        gui::drain();
-        return d;
-    }
 
+    const std::string staged_ = getenv("XKP_ROOT") != nullptr ? getenv("XKP_ROOT") : "";
     gui::TempDir root_;
     const std::string bin_ = root_.file("sorvane/bin"), home_ = root_.file("home");
+    // Request files below the programs' directory, where the recording
+    // kprestore copies them from.
+    gui::ScopedEnv root_env_{"XKP_ROOT", root_.path().c_str()}, home_env_{"HOME", home_.c_str()},
+        tmp_env_{"TMPDIR", (bin_ + "/tmp").c_str()};
     const std::string prog_ = bin_ + "/kprestore", log_ = home_ + "/kplog.rest.001";
-    std::vector<std::pair<const char *, std::string>> saved_;
     Widget shell_ = nullptr;
 };
 
@@ -319,7 +290,7 @@ TEST_F(RestoreRequestTest, AltpathDialogShowsThePairWritesTheRenameFileAndCancel
     build();
     // No temporary directory: the dialog stays open, nothing is defined.
     setenv("TMPDIR", root_.file("missing").c_str(), 1);
-    Widget d = open(create_xkp_altpath);
+    Widget d = gui::open(create_xkp_altpath());
     gui::click(gui::must_find(d, "pushButton10"));
     gui::drain();
     EXPECT_NE(gui::find(top_, "xkp_desttpath"), nullptr);
@@ -332,7 +303,7 @@ TEST_F(RestoreRequestTest, AltpathDialogShowsThePairWritesTheRenameFileAndCancel
     gui::drain();
     setenv("TMPDIR", (bin_ + "/tmp").c_str(), 1);
 
-    d = open(create_xkp_altpath);
+    d = gui::open(create_xkp_altpath());
     EXPECT_STREQ(XtName(d), "xkp_desttpath");
     EXPECT_EQ(gui::text_of(gui::must_find(d, "text4")), "/d/");
     EXPECT_EQ(gui::text_of(gui::must_find(d, "text13")), "/d/");
@@ -355,7 +326,7 @@ TEST_F(RestoreRequestTest, AltpathDialogShowsThePairWritesTheRenameFileAndCancel
 
     // Opened again: the confirmed pair, both toggles set again; Current
     // Directory changes only the fields.
-    d = open(create_xkp_altpath);
+    d = gui::open(create_xkp_altpath());
     EXPECT_EQ(gui::text_of(gui::must_find(d, "text4")), "/a b");
     EXPECT_TRUE(gui::toggle_set(gui::must_find(d, "toggleButton9")));
     gui::click(gui::must_find(d, "pushButton16"));
@@ -387,7 +358,7 @@ TEST_F(ConfigTest, OpensOnTheCurrentChoices) {
     for (const Case &c : cases) {
         standard_or_wbak = c.type;
         privileged = c.privileged;
-        Widget d = open(create_xkp_config);
+        Widget d = gui::open(create_xkp_config());
         EXPECT_STREQ(XtName(d), "xkp_config");
         EXPECT_EQ(gui::text_of(gui::must_find(d, "text10")), "master");
         EXPECT_EQ(gui::text_of(gui::must_find(d, "text9")), "ann-pc");
@@ -402,7 +373,7 @@ TEST_F(ConfigTest, OpensOnTheCurrentChoices) {
         EXPECT_EQ(standard_or_wbak, c.type);
     }
     // The items in display order with their labels.
-    Widget pulldown = gui::must_find(open(create_xkp_config), "menu2_p1");
+    Widget pulldown = gui::must_find(gui::open(create_xkp_config()), "menu2_p1");
     WidgetList children = nullptr;
     Cardinal count = 0;
     XtVaGetValues(pulldown, XmNchildren, &children, XmNnumChildren, &count, nullptr);
@@ -426,7 +397,7 @@ TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
         build();
         ASSERT_GT(get_item_count(image_list), 2);
         ASSERT_GT(get_item_count(right_list), 2);
-        Widget d = open(create_xkp_config);
+        Widget d = gui::open(create_xkp_config());
         put_text(gui::must_find(d, "text10"), c.server);
         choose(d, c.item);
         gui::click(gui::must_find(d, "pushButton17"));
@@ -445,7 +416,7 @@ TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
 TEST_F(ConfigTest, AfsMovesTheBrowseToTheAfsNameSpace) {
     build();
     privileged = 1;
-    Widget d = open(create_xkp_config);
+    Widget d = gui::open(create_xkp_config());
     choose(d, "menu2_p1_b12");
     gui::click(gui::must_find(d, "pushButton17"));
     gui::drain();
