@@ -133,7 +133,7 @@ TEST_F(MainWindowTest, EveryWidgetIsThereUnderItsNameWithItsInitialState) {
     EXPECT_EQ(gui::text_of(filename_filter), "*");
     EXPECT_EQ(gui::text_of(recursion), "2");
     EXPECT_EQ(UxrGetProp<int>(main_keyword, XmNmaxLength), 128);
-    EXPECT_EQ(date1_latch + date2_latch, 0);
+    EXPECT_FALSE(date1_latch || date2_latch);
     EXPECT_FALSE(gui::text_of(start_date).empty());
     EXPECT_NE(gui::text_of(start_date), gui::text_of(end_date));
 
@@ -304,10 +304,10 @@ TEST_F(MainWindowTest, FieldEditsSetLatchesThatModeSwitchesReset) {
     root_filesys_only_possible = filesystem_only_restore_possible = 1;
     gui::toggle(item("menu1_p1_b1"), true);
     EXPECT_EQ(get_item_count(persistent_list), 0);
-    EXPECT_EQ(use_alternate_path + alternate_path_defined, 0);
-    EXPECT_EQ(root_filesys_only_possible + filesystem_only_restore_possible, 0);
+    EXPECT_FALSE(use_alternate_path || alternate_path_defined);
+    EXPECT_FALSE(root_filesys_only_possible || filesystem_only_restore_possible);
     EXPECT_NE(gui::text_of(start_date), "01/02/2003 00:00:00");
-    EXPECT_EQ(date1_latch + date2_latch, 0);
+    EXPECT_FALSE(date1_latch || date2_latch);
 
     // Clicking the set browse toggle switches it off: the mode is entered
     // again and the toggle shows set.

@@ -320,7 +320,7 @@ TEST_F(RestoreBrowseTest, DefaultStartDateComesFromTheLikelyDateAndTheSearchLimi
             EXPECT_NEAR(static_cast<double>(got), static_cast<double>(c.want), 5.0) << c.likely;
         }
         EXPECT_EQ(gui::text_of(end_date), date(midnight()));
-        EXPECT_EQ(date1_latch + date2_latch, 0);
+        EXPECT_FALSE(date1_latch || date2_latch);
     }
     gui::close_message_boxes();
 

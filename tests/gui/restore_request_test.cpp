@@ -335,7 +335,7 @@ TEST_F(RestoreRequestTest, AltpathDialogShowsThePairWritesTheRenameFileAndCancel
     // Cancel turns the redirection off; the start dialog then offers none.
     gui::click(gui::must_find(d, "pushButton14"));
     gui::drain();
-    EXPECT_EQ(alternate_path_defined + use_alternate_path, 0);
+    EXPECT_FALSE(alternate_path_defined || use_alternate_path);
     ASSERT_NE(request_selected({"  a"}), nullptr);
     EXPECT_FALSE(gui::sensitive(gui::must_find(confirm(), "toggleButton7")));
 }
