@@ -63,3 +63,10 @@ inline Strs right_rows(std::string collected_right_row::*field = &collected_righ
 inline Strs left_rows(std::string collected_left_row::*field = &collected_left_row::line) {
     return column(collected_rows().left, field);
 }
+// The right list as "name@date key" per row.
+inline Strs keyed_rows() {
+    Strs out;
+    for (const auto &r : collected_rows().right)
+        out.push_back(r.name + "@" + r.date_key);
+    return out;
+}
