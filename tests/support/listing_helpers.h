@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -32,12 +33,28 @@ struct ScratchDir {
     ScratchDir(const ScratchDir &) = delete;
     ScratchDir &operator=(const ScratchDir &) = delete;
     std::string path(const std::string &rel) const { return root + "/" + rel; }
-    // An empty file at rel, with any missing parent directories.
-    void file(const std::string &rel) const {
-        std::filesystem::create_directories(std::filesystem::path(path(rel)).parent_path());
-        int fd = open(path(rel).c_str(), O_CREAT | O_WRONLY, 0644);
+    // Makes rel below root with any missing parents: "name/" a directory
+    // (mode 0755), "name>target" a symbolic link, anything else an empty file
+    // (0644); a mode other than -1 and a modification time other than 0 are
+    // set as given. Parents' times change as entries appear: set them last.
+    void add(const std::string &rel, time_t mtime = 0, int mode = -1) const {
+        const size_t arrow = rel.find('>');
+        const std::string p = path(rel.substr(0, arrow));
+        std::filesystem::create_directories(p.substr(0, p.find_last_of('/', p.size() - 2)));
+        if (arrow != std::string::npos) {
+            ASSERT_EQ(symlink(rel.substr(arrow + 1).c_str(), p.c_str()), 0) << rel;
+            return;
+        }
+        const bool is_dir = rel.back() == '/';
+        int fd =
+            is_dir ? mkdir(p.c_str(), 0700) : open(p.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
         ASSERT_GE(fd, 0) << rel;
-        close(fd);
+        if (!is_dir)
+            close(fd);
+        ASSERT_EQ(chmod(p.c_str(), mode >= 0 ? mode : is_dir ? 0755 : 0644), 0) << rel;
+        const struct timespec ts[2] = {{mtime, 0}, {mtime, 0}};
+        ASSERT_TRUE(mtime == 0 || utimensat(AT_FDCWD, p.c_str(), ts, AT_SYMLINK_NOFOLLOW) == 0)
+            << rel;
     }
 };
 

@@ -28,7 +28,7 @@ class GlobTest : public ::testing::Test {
     void SetUp() override {
         for (const char *f : {"log.1", "log.10", "log.2", ".hidden", "a.c", "b.c", "c.h", "sub/x.c",
                               "sub/y.h", "sub2/x.c", "sub2/deep/z.c", "\xe9t\xe9"})
-            dir.file(f);
+            dir.add(f);
         exit_calls = 0;
     }
     Strs glob(const Strs &words) {
@@ -113,7 +113,7 @@ TEST_F(GlobTest, UnreadableDirectoriesAreLoggedAtTheTopOnly) {
 
     // Below a matched element a directory that cannot be read is skipped
     // silently. As root, reading is denied by running as nobody for a moment.
-    dir.file("locked/q1");
+    dir.add("locked/q1");
     const std::string locked = dir.path("locked"), pattern = dir.path("lock*/q*");
     ASSERT_EQ(chmod(dir.root.c_str(), 0755) | chmod(locked.c_str(), 0700), 0);
     const bool dropped = geteuid() == 0 && seteuid(65534) == 0;
@@ -168,7 +168,7 @@ TEST_F(GlobTest, RunawayPatternsEndWithAnError) {
     // Braces nested deeper than the expander allows.
     EXPECT_EQ(glob({dir.path(std::string(100, '{') + "a.c" + std::string(100, '}'))}), Strs{});
     // Stars that would backtrack exponentially over a long name: no error.
-    dir.file(std::string(200, 'a'));
+    dir.add(std::string(200, 'a'));
     EXPECT_EQ(glob({dir.path("*a*a*a*a*a*a*a*a*a*a*a*a*a*b")}), Strs{});
     EXPECT_EQ(glob({dir.path("*a*a*a*a*a*a*a*a*a*a*a*a*a")}),
               Strs{dir.path(std::string(200, 'a'))});
