@@ -110,9 +110,8 @@ std::vector<std::string> dotted(const local_addr_list &list) {
 
 using Words = std::vector<std::string>;
 
-// The recorded network: this machine is "sysname" (10.0.0.5) with one more
-// interface 192.168.7.1; other hosts are elsewhere. The host file lies below a
-// product root of the test's own.
+// The recorded network: this machine is "sysname" (10.0.0.5) with one more interface
+// 192.168.7.1; other hosts are elsewhere. The host file lies below the test's own root.
 class HostIdentity : public ::testing::Test {
   protected:
     HostIdentity() {
@@ -133,7 +132,6 @@ class HostIdentity : public ::testing::Test {
         kp_forget_host_identity();
         he_verbose = 0;
         HOME.clear();
-        net = nullptr;
     }
     void host_conf(const std::string &text) { write_file(p_.host_file(), text); }
     void user_conf(const std::string &text) { write_file(p_.user_file(), text); }
@@ -249,10 +247,9 @@ TEST_F(HostIdentity, RetriesOnlyTemporaryFailures) {
     // Reverse lookups that succeed are seen through REQUIRED_INTERFACE below.
     unsigned char too_long[17] = {};
     char err[32] = "";
-    const int calls = net->by_addr_calls;
     EXPECT_EQ(retry_gethostbyaddr(too_long, sizeof too_long, AF_INET, 3, 1, err, sizeof err),
               nullptr);
-    EXPECT_EQ(net->by_addr_calls, calls);
+    EXPECT_EQ(net->by_addr_calls, 0);
     EXPECT_STREQ(err, "NO_RECOVERY");
 }
 
