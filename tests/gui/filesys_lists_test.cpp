@@ -6,6 +6,8 @@
 
 #include "support/gui_harness.h"
 
+#include "listing_helpers.h"
+
 #include "xkp_glue.h"
 #include "xkp_glue_list.h"
 #include "xkp_main.h"
@@ -22,30 +24,15 @@ namespace {
 
 using Items = std::vector<std::string>;
 
-void touch(const std::string &path, time_t mtime = 0) {
-    int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << path;
-    close(fd);
-    if (mtime != 0) {
-        struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-    }
-}
-
 class FilesysListsTest : public GuiTest {
   protected:
     void SetUp() override {
         GuiTest::SetUp();
         T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
         T_strlcpy(tmlctime, "C", sizeof tmlctime);
-        // root/ a.txt b.c  sub1/ x.c sub1/deep/ y  sub2/ z  user1/ user2/
-        root_ = dir_.path();
-        for (const char *d : {"/sub1", "/sub1/deep", "/sub2", "/user1", "/user2"}) {
-            ASSERT_EQ(mkdir((root_ + d).c_str(), 0755), 0);
-        }
-        for (const char *f : {"/a.txt", "/b.c", "/sub1/x.c", "/sub1/deep/y", "/sub2/z"}) {
-            touch(root_ + f);
-        }
+        for (const char *f : {"sub1/deep/", "user1/", "user2/", "a.txt", "b.c", "sub1/x.c",
+                              "sub1/deep/y", "sub2/z"})
+            dir_.add(f);
         T_strlcpy(current_working_directory, (root_ + "/").c_str(),
                   sizeof current_working_directory);
     }
@@ -62,9 +49,8 @@ class FilesysListsTest : public GuiTest {
     // The right list's row of a name (its companion's second line).
     static int row_of(const std::string &name) {
         for (int i = 1; i <= get_item_count(shadow_right_list); ++i) {
-            if (name == get_line_from_item(shadow_right_list, i, 2)) {
+            if (name == get_line_from_item(shadow_right_list, i, 2))
                 return i;
-            }
         }
         return 0;
     }
@@ -74,16 +60,14 @@ class FilesysListsTest : public GuiTest {
     }
     static std::vector<int> selected_rows() {
         std::vector<int> out;
-        for (int i = 1; i <= get_selection_count(right_list); ++i) {
+        for (int i = 1; i <= get_selection_count(right_list); ++i)
             out.push_back(get_nth_selection_pos(right_list, i));
-        }
         return out;
     }
     static Items remembered_paths() {
         Items out;
-        for (int i = 1; i <= get_item_count(persistent_list); ++i) {
+        for (int i = 1; i <= get_item_count(persistent_list); ++i)
             out.push_back(get_line_from_item(persistent_list, i, 2));
-        }
         return out;
     }
     void menu(const char *name) {
@@ -97,14 +81,13 @@ class FilesysListsTest : public GuiTest {
     };
     static void fill(const std::vector<Row> &rows) {
         dual_list_delete_all(right_list, shadow_right_list);
-        for (const Row &r : rows) {
+        for (const Row &r : rows)
             add_right_list(r.text, r.name, r.date_key, " ", 0);
-        }
         flush_list_sink();
     }
 
-    gui::TempDir dir_;
-    std::string root_;
+    ScratchDir dir_;
+    const std::string &root_ = dir_.root;
     Widget shell_ = nullptr;
 };
 
@@ -117,8 +100,8 @@ TEST_F(FilesysListsTest, StartUpListsTheWorkingDirectoryToTheDepth) {
               (Items{"sub1/", "sub2/", "user1/", "user2/", " ", "a.txt", "b.c"}));
     EXPECT_EQ(right_avoidable_pos, 5);
     // Companions: keys with "!", and (empty, name, date key, extra) per row.
-    EXPECT_EQ(gui::list_items(shadow_left_list)[0], "!");
-    EXPECT_EQ(gui::list_items(shadow_left_list)[2], "     !");
+    EXPECT_EQ(gui::list_items(shadow_left_list)[0] + gui::list_items(shadow_left_list)[2],
+              "!     !");
     struct stat st {};
     ASSERT_EQ(stat((root_ + "/a.txt").c_str(), &st), 0);
     EXPECT_EQ(gui::list_items(shadow_right_list)[5],
@@ -127,16 +110,14 @@ TEST_F(FilesysListsTest, StartUpListsTheWorkingDirectoryToTheDepth) {
     // The path of a left line: the working directory until one is chosen,
     // then the indented line's directory.
     char out[XKP_TEXT_SIZE];
-    EXPECT_EQ(left_selection_pos, 0);
-    extract_selection_path(out);
-    EXPECT_EQ(std::string(out), std::string(current_working_directory));
-    XmListSelectPos(left_list, 3, False);
-    extract_selection_path(out);
-    EXPECT_EQ(std::string(out), root_ + "/sub1/deep/");
-    EXPECT_EQ(left_selection_pos, 3);
-    XmListSelectPos(left_list, 1, False);
-    extract_selection_path(out);
-    EXPECT_EQ(std::string(out), root_ + "/");
+    for (const auto &[pos, want] : {std::pair{0, std::string(current_working_directory)},
+                                    {3, root_ + "/sub1/deep/"},
+                                    {1, root_ + "/"}}) {
+        if (pos != 0)
+            XmListSelectPos(left_list, pos, False);
+        extract_selection_path(out);
+        EXPECT_EQ(std::pair(std::string(out), left_selection_pos), std::pair(want, pos));
+    }
 
     // Depth 1: subdirectory lines, none of them read.
     enter(recursion, "1");
@@ -171,8 +152,8 @@ TEST_F(FilesysListsTest, FilenameFilterAndDateWindow) {
     EXPECT_EQ(get_item_count(right_list), 7);
 
     // A file a second outside the window is left out, one on its edge kept.
-    touch(root_ + "/old", 1000000000);
-    touch(root_ + "/edge", 1000000000 + 86400);
+    dir_.add("old", 1000000000);
+    dir_.add("edge", 1000000000 + 86400);
     put_text(end_date, datestringl(1000000000 + 86400, tmlctime, 0));
     enter(start_date, datestringl(1000000001, tmlctime, 0));
     Items rows = gui::list_items(right_list);
@@ -377,21 +358,18 @@ TEST_F(FilesysListsTest, ArrowsSlideTheDividerWithinBounds) {
     int after = UxrGetProp<Position>(separator, XmNx);
     EXPECT_NEAR(after - before, width / 10, 2);
     EXPECT_EQ(UxrGetProp<int>(separator, XmNleftOffset), after);
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 12; ++i)
         gui::fire(right, XmNactivateCallback);
-    }
     EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), width * 9 / 10, 2);
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 12; ++i)
         gui::fire(left, XmNactivateCallback);
-    }
     EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), width / 10, 2);
 }
 
 TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
     const std::string odd[] = {"with blank", "new\nline", "quote'\"$`\\", "\xe9t\xe9", "-dash"};
-    for (const std::string &n : odd) {
-        touch(root_ + "/sub2/" + n);
-    }
+    for (const std::string &n : odd)
+        dir_.add("sub2/" + n);
     ASSERT_EQ(mkdir((root_ + "/sub2/closed").c_str(), 0), 0);
     build();
     click_dir("   sub2");
@@ -404,9 +382,8 @@ TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
     gui::select(left_list, 1);
     Items paths = remembered_paths();
     ASSERT_EQ(paths.size(), 5u);
-    for (const std::string &n : odd) {
+    for (const std::string &n : odd)
         EXPECT_NE(std::find(paths.begin(), paths.end(), root_ + "/sub2/" + n), paths.end()) << n;
-    }
     // A directory that cannot be opened gets no line of its own (root can
     // open any).
     EXPECT_EQ(gui::position_of(left_list, "     closed") > 0, geteuid() == 0);
