@@ -215,8 +215,7 @@ TEST_F(FilesysListsTest, SelectionsSurviveDirectoryChangesAndComeBackSelected) {
 
     // Deselecting forgets it; the other directories' selections stay.
     XmListDeselectPos(right_list, row_of("a.txt"));
-    int pos = row_of("a.txt");
-    int none = 0;
+    int pos = row_of("a.txt"), none = 0;
     validate_right_selection(pos, 0, &none);
     EXPECT_EQ(remembered_paths(), (Items{root_ + "/sub1/deep/", root_ + "/sub1/x.c"}));
 
@@ -326,11 +325,7 @@ TEST_F(FilesysListsTest, SelectionsComeBackAcrossBatches) {
 TEST_F(FilesysListsTest, GetRealResolvesLinksOnlyWhenAsked) {
     ASSERT_EQ(symlink(root_.c_str(), (root_ + "/sub2/back").c_str()), 0);
     std::string through = root_ + "/sub2/back/sub1";
-    struct Case {
-        std::string typed;
-        int really;
-        std::string want;
-    } cases[] = {
+    const std::tuple<std::string, int, std::string> cases[] = {
         {through, 1, root_ + "/sub1"},
         {through + "/", 1, root_ + "/sub1"},
         {through, 0, through},
@@ -339,9 +334,9 @@ TEST_F(FilesysListsTest, GetRealResolvesLinksOnlyWhenAsked) {
         {root_ + "/missing/dir", 1, root_ + "/missing/dir"},
         {"/", 1, "/"},
     };
-    for (const Case &c : cases) {
-        really_get_real = c.really;
-        EXPECT_EQ(std::string(get_real(c.typed.c_str())), c.want) << c.typed;
+    for (const auto &[typed, really, want] : cases) {
+        really_get_real = really;
+        EXPECT_EQ(std::string(get_real(typed.c_str())), want) << typed;
     }
 }
 
@@ -358,12 +353,12 @@ TEST_F(FilesysListsTest, ArrowsSlideTheDividerWithinBounds) {
     int after = UxrGetProp<Position>(separator, XmNx);
     EXPECT_NEAR(after - before, width / 10, 2);
     EXPECT_EQ(UxrGetProp<int>(separator, XmNleftOffset), after);
-    for (int i = 0; i < 12; ++i)
-        gui::fire(right, XmNactivateCallback);
-    EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), width * 9 / 10, 2);
-    for (int i = 0; i < 12; ++i)
-        gui::fire(left, XmNactivateCallback);
-    EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), width / 10, 2);
+    // Twelve more presses each way stop at a tenth from either edge.
+    for (const auto &[arrow, bound] : {std::pair{right, width * 9 / 10}, {left, width / 10}}) {
+        for (int i = 0; i < 12; ++i)
+            gui::fire(arrow, XmNactivateCallback);
+        EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), bound, 2);
+    }
 }
 
 TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
@@ -374,9 +369,8 @@ TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
     build();
     click_dir("   sub2");
     for (const std::string &n : odd) {
-        int r = row_of(n);
-        EXPECT_GT(r, 0) << n;
-        click_row(r);
+        EXPECT_GT(row_of(n), 0) << n;
+        click_row(row_of(n));
     }
     // The names come back byte for byte from the remembered selections.
     gui::select(left_list, 1);
