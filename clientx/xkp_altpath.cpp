@@ -120,19 +120,11 @@ Widget make_toggle(Widget form, const char *name, const char *text, const char *
     return t;
 }
 
+// Four buttons share the bottom row in equal quarters of its width.
 Widget make_button(Widget form, const char *name, const char *text, const char *key, int position,
                    XtCallbackProc callback, _UxCxkp_altpath *context) {
-    // Four buttons share the bottom row in equal fifths of its width.
-    Widget b = bind(XtVaCreateManagedWidget(
-                        name, xmPushButtonWidgetClass, form, XmNbottomAttachment, XmATTACH_FORM,
-                        XmNbottomOffset, 12, XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition,
-                        2 + position * 25, XmNrightAttachment, XmATTACH_POSITION, XmNrightPosition,
-                        23 + position * 25, nullptr),
-                    context);
-    put_label_string(b, text);
-    initialize_label(b, key);
-    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
-    return b;
+    return ux_form_row_button(form, name, text, key, 2 + position * 25, 23 + position * 25,
+                              callback, context);
 }
 
 std::string temp_dir() {

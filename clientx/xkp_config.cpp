@@ -138,18 +138,11 @@ Widget make_field(Widget form, const char *name, Widget above, const char *value
     return t;
 }
 
+// Three buttons share the bottom row in equal thirds of its width.
 Widget make_button(Widget form, const char *name, const char *text, const char *key, int position,
-                   XtCallbackProc callback, _UxCxkp_config *context) {
-    Widget b = bind(XtVaCreateManagedWidget(
-                        name, xmPushButtonWidgetClass, form, XmNbottomAttachment, XmATTACH_FORM,
-                        XmNbottomOffset, 12, XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition,
-                        4 + position * 34, XmNrightAttachment, XmATTACH_POSITION, XmNrightPosition,
-                        28 + position * 34, nullptr),
-                    context);
-    put_label_string(b, text);
-    initialize_label(b, key);
-    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
-    return b;
+                   XtCallbackProc callback, _UxCxkp_config *c) {
+    return ux_form_row_button(form, name, text, key, 4 + position * 34, 28 + position * 34,
+                              callback, c);
 }
 
 // The option menu of policy types, opened on the item of standard_or_wbak

@@ -290,18 +290,34 @@ Widget ux_form_top_label(Widget form, const char *name, const char *text, const 
     return label;
 }
 
+Widget ux_form_button(Widget form, const char *name, const char *text, const char *key,
+                      XtCallbackProc callback, void *context) {
+    Widget b = XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form, nullptr);
+    UxPutContext(b, context);
+    put_label_string(b, text);
+    initialize_label(b, key);
+    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
+    return b;
+}
+
+Widget ux_form_row_button(Widget form, const char *name, const char *text, const char *key,
+                          int left, int right, XtCallbackProc callback, void *context) {
+    Widget b = ux_form_button(form, name, text, key, callback, context);
+    XtVaSetValues(b, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 12, XmNleftAttachment,
+                  XmATTACH_POSITION, XmNleftPosition, left, XmNrightAttachment, XmATTACH_POSITION,
+                  XmNrightPosition, right, nullptr);
+    return b;
+}
+
 Widget ux_form_bottom_button(Widget form, const char *name, const char *text, const char *key,
                              bool at_left, XtCallbackProc callback, void *context) {
-    Widget b = XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form, XmNbottomAttachment,
-                                       XmATTACH_FORM, XmNbottomOffset, 10, XmNwidth, 100, nullptr);
+    Widget b = ux_form_button(form, name, text, key, callback, context);
+    XtVaSetValues(b, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, XmNwidth, 100,
+                  nullptr);
     if (at_left) {
         XtVaSetValues(b, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
     } else {
         XtVaSetValues(b, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
     }
-    UxPutContext(b, context);
-    put_label_string(b, text);
-    initialize_label(b, key);
-    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
     return b;
 }

@@ -78,6 +78,15 @@ void xmstring_line(XmString s, int line, char *dst, size_t size);
 // A label across the top of the form, text aligned to the left.
 Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,
                          void *context);
+// A push button of the form whose activation calls callback; the caller
+// attaches it.
+Widget ux_form_button(Widget form, const char *name, const char *text, const char *key,
+                      XtCallbackProc callback, void *context);
+// A button of the form's bottom row spanning the form positions left..right
+// (hundredths of its width), so that a row of them keeps its proportions
+// when the window is resized.
+Widget ux_form_row_button(Widget form, const char *name, const char *text, const char *key,
+                          int left, int right, XtCallbackProc callback, void *context);
 // A 100-pixel button on the bottom edge of the form, at its left or right
 // side, whose activation calls callback.
 Widget ux_form_bottom_button(Widget form, const char *name, const char *text, const char *key,
