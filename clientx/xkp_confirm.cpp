@@ -2,6 +2,7 @@
 #include "xkp_confirm.h"
 
 #include "UxXt.h"
+#include "cmnutils.h"
 #include "uimx_helper.h"
 #include "xkp_errmsg.h"
 #include "xkp_help.h"
@@ -103,7 +104,7 @@ std::string assemble(_UxCxkp_confirm *c) {
     if (use_logging || redirect) {
         if (use_logging) {
             T_strlcpy(log_filename, UxrGetText(c->Uxtext7).c_str(), sizeof log_filename);
-            std::string log = " -L " + shell_safe_word(utf8_conversion(log_filename));
+            std::string log = " -L " + shell_word(utf8_conversion(log_filename));
             T_strlcpy(confirmed_cmd_log, log.c_str(), sizeof confirmed_cmd_log);
         }
         cmd += dash_eight_option;
@@ -214,12 +215,9 @@ Widget make_toggle(_UxCxkp_confirm *c, const char *name, Widget form, const char
 
 Widget make_button(_UxCxkp_confirm *c, const char *name, Widget form, const char *label,
                    const char *key, XtCallbackProc callback) {
-    Widget b = make(c, name, xmPushButtonWidgetClass, form);
+    Widget b = ux_form_button(form, name, label, key, callback, c);
     XtVaSetValues(b, XmNwidth, 110, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10,
                   nullptr);
-    put_label_string(b, label);
-    initialize_label(b, key);
-    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
     return b;
 }
 

@@ -5,6 +5,7 @@
 #include "xkp_request.h"
 
 #include "UxXt.h"
+#include "cmnutils.h"
 #include "kpconf_api.h"
 #include "timefuncs.h"
 #include "tmmsg.h"
@@ -180,7 +181,7 @@ bool make_request_file(int kind) {
         pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
         return false;
     }
-    std::string trailer = " -f " + shell_safe_word(temp_filename);
+    std::string trailer = " -f " + shell_word(temp_filename);
     T_strlcpy(confirmed_cmd_trailer, trailer.c_str(), sizeof confirmed_cmd_trailer);
     fill_temp_file(kind, "", "", "");
     return true;
@@ -260,23 +261,6 @@ bool is_set_and_not_any(const kp_string &value) {
 }
 
 } // namespace
-
-std::string shell_safe_word(const char *text) {
-    if (text == nullptr) {
-        return "";
-    }
-    bool plain = *text != '\0';
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p) {
-        if (!(isalnum(*p) || *p >= 0x80 || strchr("/._-+:,=@%", *p) != nullptr)) {
-            plain = false;
-            break;
-        }
-    }
-    if (plain) {
-        return text;
-    }
-    return apostrophize(text).value_or("");
-}
 
 bool create_temp_file(char *out, size_t size) {
     const char *dir = getenv("TMPDIR");
@@ -372,17 +356,17 @@ void generate_kphdb_header(const char *action) {
     header += ' ';
     header += action != nullptr ? action : "";
     header += " -fork -rdbms ";
-    header += shell_safe_word(rdbms_argv);
+    header += shell_word(rdbms_argv);
     header += " -S ";
-    header += shell_safe_word(current_server);
+    header += shell_word(current_server);
     header += ' ';
     // Policy and schedule come from the user's own configuration file; they
     // are quoted like every other text that reaches the shell.
     if (is_set_and_not_any(users_config.KPBACKUP_POLICY)) {
-        header += "-c " + shell_safe_word(users_config.KPBACKUP_POLICY->c_str()) + " ";
+        header += "-c " + shell_word(users_config.KPBACKUP_POLICY->c_str()) + " ";
     }
     if (is_set_and_not_any(users_config.KPBACKUP_SCHED)) {
-        header += "-s " + shell_safe_word(users_config.KPBACKUP_SCHED->c_str());
+        header += "-s " + shell_word(users_config.KPBACKUP_SCHED->c_str());
     }
     T_strlcpy(confirmed_cmd_header, header.c_str(), sizeof confirmed_cmd_header);
 }

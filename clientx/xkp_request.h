@@ -23,10 +23,5 @@ char *utf8_conversion(const char *text);
 // up, "-r" restores.
 void generate_kphdb_header(const char *action);
 
-// text as one word for /bin/sh: unchanged when it holds only characters the
-// shell takes literally (letters, digits, "/._-+:,=@%" and bytes above
-// 0x7f), else quoted with apostrophize. "" for a text that cannot be quoted.
-std::string shell_safe_word(const char *text);
-
 // Opens the start dialog for the request the state describes.
 void open_start_dialog();

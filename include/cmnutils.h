@@ -54,6 +54,13 @@ int mkdirpath(const char *path, mode_t mode, int *err);
 // (nullopt) when text is null or memory runs out.
 std::optional<std::string> apostrophize(const char *text);
 
+// text as one word for /bin/sh, so that a program receives it exactly as
+// typed: unchanged when it holds only letters, digits and "/", ".", "_",
+// "-", "+", ":", ",", "@", "%", "="; else quoted with apostrophize. An
+// empty or null text gives "''", so that it still stands as an argument of
+// its own and the next option is not taken for its value.
+std::string shell_word(const char *text);
+
 // The transfer encoding: letters, digits and / \ : _ . - + are copied; every
 // other byte b becomes 0xC0|(b>>6), 0x80|(b&0x3F). output needs 2*len+1 bytes.
 void ucs1_to_utf8(const char *input, char *output);

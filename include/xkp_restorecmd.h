@@ -7,20 +7,16 @@
 // widgets, files and the command runner.
 //
 // Shell safety: every text that comes from the user, a configuration or a
-// listing reaches /bin/sh either as one quoted word (shell_word, the
-// directory through apostrophize) or, for the keyword, between double
-// quotes with the four characters the shell still interprets there
-// escaped, so the programs receive the text exactly as typed. Plain names
-// ("server1", "/home/ann") keep their bare form on the command line.
+// listing reaches /bin/sh either as one quoted word (shell_word in
+// cmnutils.h, the directory through apostrophize) or, for the keyword,
+// between double quotes with the four characters the shell still
+// interprets there escaped, so the programs receive the text exactly as
+// typed. Plain names ("server1", "/home/ann") keep their bare form on the
+// command line.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-// text as one shell word: unchanged when it holds only letters, digits and
-// "/", ".", "_", "-", "+", ":", ",", "@", "%", "="; else quoted with
-// apostrophize; "" gives "''".
-std::string shell_word(const char *text);
 
 // "-keyword \"TEXT\"" with TEXT the keyword with trailing blanks and tabs
 // removed, and "\"", "\\", "$" and "`" escaped with a backslash (null: the

@@ -268,6 +268,19 @@ std::optional<std::string> apostrophize(const char *text) {
     }
 }
 
+std::string shell_word(const char *text) {
+    if (text == nullptr || *text == '\0')
+        return "''";
+    for (const char *p = text; *p != '\0'; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     strchr("/._-+:,@%=", c) != nullptr;
+        if (!plain)
+            return apostrophize(text).value_or("''");
+    }
+    return text;
+}
+
 void ucs1_to_utf8(const char *input, char *output) {
     if (output == nullptr)
         return;

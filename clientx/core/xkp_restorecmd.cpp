@@ -17,11 +17,6 @@
 
 namespace {
 
-bool plain_word_char(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           strchr("/._-+:,@%=", c) != nullptr;
-}
-
 std::string program(const char *name) {
     std::string rel = std::string("sorvane/bin/") + name;
     return shell_word(product_path(rel.c_str()).c_str());
@@ -35,24 +30,6 @@ std::string number(long long n) {
 }
 
 } // namespace
-
-std::string shell_word(const char *text) {
-    if (text == nullptr || *text == '\0') {
-        return "''";
-    }
-    bool plain = true;
-    for (const char *p = text; *p != '\0'; ++p) {
-        if (!plain_word_char(static_cast<unsigned char>(*p))) {
-            plain = false;
-            break;
-        }
-    }
-    if (plain) {
-        return text;
-    }
-    std::optional<std::string> quoted = apostrophize(text);
-    return quoted ? *quoted : "''";
-}
 
 std::string keyword_option(const char *keyword) {
     std::string out = "-keyword \"";

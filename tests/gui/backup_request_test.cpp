@@ -170,7 +170,7 @@ TEST_F(BackupRequestTest, LoggingToggleAndLogsThatCannotBeCreated) {
     const std::tuple<bool, std::string, bool, std::string> cases[] = {
         {false, "", false, ""},                   // neither -L nor -8
         {true, home_ + "/planted", true, " -8 "}, // a link is not written through
-        {true, home_ + "/my log", false, " -8  -L " + home_ + "/my\xc0\xa0log"},
+        {true, home_ + "/my log", false, " -8  -L '" + home_ + "/my\xc0\xa0log'"},
         {true, home_ + "/a\\b", false, " -8  -L '" + home_ + "/a\\b'"},
     };
     write_file(root_.path() + "/victim", "keep me");
