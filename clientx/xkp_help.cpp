@@ -151,8 +151,5 @@ Widget create_xkp_help() {
 
 void help_topic_by_name(const char *topic) {
     T_strlcpy(help_topic, topic != nullptr ? topic : "", sizeof help_topic);
-    Widget shell = create_xkp_help();
-    if (shell != nullptr) {
-        popup_interface(shell, XtGrabNone);
-    }
+    popup_interface(create_xkp_help(), XtGrabNone);
 }

@@ -223,10 +223,7 @@ void valueChangedCB_database_item(Widget w, XtPointer client_data, XtPointer) {
 }
 void activateCB_menu1_p1_b7(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
-    Widget dialog = create_xkp_config();
-    if (dialog != nullptr) {
-        popup_interface(dialog, XtGrabNone);
-    }
+    popup_interface(create_xkp_config(), XtGrabNone);
 }
 void activateCB_menu1_p1_b6(Widget, XtPointer, XtPointer) {
     exit(0);
@@ -282,10 +279,7 @@ void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
         return;
     }
     fill_temp_file(1, "", "", "");
-    Widget viewer = create_xkp_viewselect();
-    if (viewer != nullptr) {
-        popup_interface(viewer, XtGrabNone);
-    }
+    popup_interface(create_xkp_viewselect(), XtGrabNone);
 }
 void activateCB_menu1_p2_b5(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
@@ -378,10 +372,7 @@ void open_progress(const char *fragment) {
         return;
     }
     report_name_fragment = fragment;
-    Widget dialog = create_xkp_progress();
-    if (dialog != nullptr) {
-        popup_interface(dialog, XtGrabNone);
-    }
+    popup_interface(create_xkp_progress(), XtGrabNone);
 }
 void activateCB_menu1_p4_b6(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
@@ -397,10 +388,7 @@ void activateCB_menu1_p5_b4(Widget w, XtPointer, XtPointer) {
 }
 void activateCB_menu1_p5_b6(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
-    Widget dialog = create_xkp_altpath();
-    if (dialog != nullptr) {
-        popup_interface(dialog, XtGrabNone);
-    }
+    popup_interface(create_xkp_altpath(), XtGrabNone);
 }
 
 // Help menu.
@@ -410,10 +398,7 @@ void activateCB_menu1_p6_b5(Widget w, XtPointer, XtPointer) {
 }
 void activateCB_menu1_p6_b4(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
-    Widget window = create_xkp_helpindex();
-    if (window != nullptr) {
-        popup_interface(window, XtGrabNone);
-    }
+    popup_interface(create_xkp_helpindex(), XtGrabNone);
 }
 void activateCB_menu1_p6_b3(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
@@ -421,10 +406,7 @@ void activateCB_menu1_p6_b3(Widget w, XtPointer, XtPointer) {
 }
 void activateCB_menu1_p6_b1(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
-    Widget window = create_xkp_version();
-    if (window != nullptr) {
-        popup_interface(window, XtGrabNone);
-    }
+    popup_interface(create_xkp_version(), XtGrabNone);
 }
 void activateCB_menu1_p6_b2(Widget w, XtPointer, XtPointer) {
     MainContext c(w);

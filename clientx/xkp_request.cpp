@@ -372,10 +372,7 @@ void generate_kphdb_header(const char *action) {
 }
 
 void open_start_dialog() {
-    Widget dialog = create_xkp_confirm();
-    if (dialog != nullptr) {
-        popup_interface(dialog, XtGrabNone);
-    }
+    popup_interface(create_xkp_confirm(), XtGrabNone);
 }
 
 void request_backup_selected() {
