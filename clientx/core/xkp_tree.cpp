@@ -376,24 +376,11 @@ char *take_numbers_field(const char *&p, const char *end, char *out, int32_t &va
     while (p < end && is_sep(*p))
         ++p;
     const char *s = p;
-    bool neg = false;
-    if (p < end && (*p == '-' || *p == '+')) {
-        neg = *p == '-';
-        ++p;
-    }
-    const char *digits = p;
-    int64_t v = 0;
-    while (p < end && static_cast<unsigned char>(*p - '0') <= 9) {
-        if (v <= INT64_C(0x100000000))
-            v = v * 10 + (*p - '0');
-        ++p;
-    }
-    size_t n = static_cast<size_t>(p - digits);
-    if (n == 0 || (p < end && !is_sep(*p)))
+    if (!take_int(p, end, value))
         return nullptr;
-    if (neg)
-        v = -v;
-    value = static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    bool neg = *s == '-';
+    const char *digits = s + (*s == '-' || *s == '+' ? 1 : 0);
+    size_t n = static_cast<size_t>(p - digits);
     bool canonical = *s != '+' && n <= 9 && (digits[0] != '0' || (n == 1 && !neg));
     if (!canonical)
         return put_int(out, value);
