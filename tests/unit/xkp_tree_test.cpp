@@ -258,6 +258,13 @@ TEST_F(TreeTest, NodesAlongThePathAndTheCache) {
     EXPECT_STREQ(a->numbers, "33188 1 100 200 0 0 0 42 3");
     EXPECT_EQ(a->timelist, nullptr);
     EXPECT_EQ(files(search_node(search_node(a, "b"), "c")), Strs{"f@1"});
+    // Numbers not in the form "%d" prints (sign, leading zeros, beyond 32
+    // bits) are stored as it would print their value.
+    std::string odd = kpline({"/n/f", 1});
+    odd.replace(0, 22, "+5 007 -0 -12 99999999999 -99999999999 0 ");
+    build("/", odd);
+    ASSERT_NE(search_node(rootnode, "n"), nullptr);
+    EXPECT_STREQ(search_node(rootnode, "n")->numbers, "5 7 0 -12 2147483647 -2147483648 0 7 3");
     // Lines alternating between directories land where they belong.
     build("/", lines("/x/f1") + lines("/y/f1") + lines("/x/f0") + lines("/y/f0") + lines("/x/f2"));
     EXPECT_EQ(files(search_node(rootnode, "x")), (Strs{"f0@1", "f1@1", "f2@1"}));
