@@ -127,18 +127,13 @@ Widget make_button(Widget form, const char *name, const char *text, const char *
                               callback, context);
 }
 
-std::string temp_dir() {
-    const char *dir = getenv("TMPDIR");
-    return dir != nullptr && *dir != '\0' ? dir : "/tmp";
-}
-
 } // namespace
 
 int define_alternate_path(const char *from, const char *to, int hard, int soft) {
     // The file is created by mkstemp, so its name cannot be taken over by
     // someone else's file or link between naming and writing.
-    std::string name = temp_dir() + "/xkpXXXXXX";
-    int fd = mkstemp(name.data());
+    std::string name;
+    int fd = create_private_temp(name);
     if (fd < 0) {
         int saved = errno;
         // A directory we cannot reach gives the same answer as no name.

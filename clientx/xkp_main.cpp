@@ -15,6 +15,7 @@
 #include "xkp_helppath.h"
 #include "xkp_helpindex.h"
 #include "xkp_progress.h"
+#include "xkp_request.h"
 #include "xkp_root.h"
 #include "xkp_startup.h"
 #include "xkp_state.h"
@@ -250,31 +251,12 @@ void activateCB_menu1_p2_b3(Widget w, XtPointer, XtPointer) {
     resensitize_menus(0);
 }
 
-// A fresh temporary file, created (mode 0600) so that nobody can put a link
-// in its place between naming and writing; its name goes to out.
-bool make_temp_file(char *out, size_t size) {
-    const char *dir = getenv("TMPDIR");
-    std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/xkpXXXXXX";
-    std::string name(pattern);
-    int fd = mkstemp(name.data());
-    if (fd < 0) {
-        return false;
-    }
-    close(fd);
-    if (T_strlcpy(out, name.c_str(), size) >= size) {
-        unlink(name.c_str());
-        out[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
 void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
     Busy busy;
     preserve_right_selections();
     use_persistent_list = 1;
-    if (!make_temp_file(temp_filename, sizeof temp_filename)) {
+    if (!create_temp_file(temp_filename, sizeof temp_filename)) {
         pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
         return;
     }

@@ -263,9 +263,8 @@ bool is_set_and_not_any(const kp_string &value) {
 } // namespace
 
 bool create_temp_file(char *out, size_t size) {
-    const char *dir = getenv("TMPDIR");
-    std::string name = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/xkpXXXXXX";
-    int fd = mkstemp(name.data());
+    std::string name;
+    int fd = create_private_temp(name);
     if (fd < 0) {
         return false;
     }

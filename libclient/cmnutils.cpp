@@ -1,6 +1,7 @@
 #include "cmnutils.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
@@ -266,6 +267,12 @@ std::optional<std::string> apostrophize(const char *text) {
     } catch (const std::bad_alloc &) {
         return std::nullopt;
     }
+}
+
+int create_private_temp(std::string &name) {
+    const char *dir = getenv("TMPDIR");
+    name = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/xkpXXXXXX";
+    return mkstemp(name.data());
 }
 
 std::string shell_word(const char *text) {
