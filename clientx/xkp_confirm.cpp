@@ -46,14 +46,6 @@ bool state_of(Widget toggle) {
     return toggle != nullptr && XmToggleButtonGetState(toggle);
 }
 
-void show(Widget w, bool on) {
-    if (on) {
-        XtManageChild(w);
-    } else {
-        XtUnmanageChild(w);
-    }
-}
-
 // Creates or empties the progress log before the program starts, so that
 // it exists (empty) when the program opens it. A new log is created
 // exclusively; an existing one is emptied only when it is a regular file of
@@ -312,14 +304,14 @@ Widget create_xkp_confirm() {
     bool one_filesys = filesystem_only_restore_possible || root_filesys_only_possible;
     put_sensitive(c->UxtoggleButton15, one_filesys);
     XmToggleButtonSetState(c->UxtoggleButton15, one_filesys, False);
-    show(c->UxtoggleButton15, !browsing_filesys);
+    put_managed(c->UxtoggleButton15, !browsing_filesys);
 
     c->UxtoggleButton7 = make_toggle(c, "toggleButton7", form, "Redirected restore", "GuiXkp0306N",
                                      valueChangedCB_nothing);
     stack_on(c->UxtoggleButton7, c->UxtoggleButton15, 2);
     put_sensitive(c->UxtoggleButton7, alternate_path_defined != 0);
     XmToggleButtonSetState(c->UxtoggleButton7, alternate_path_defined && use_alternate_path, False);
-    show(c->UxtoggleButton7, !browsing_filesys);
+    put_managed(c->UxtoggleButton7, !browsing_filesys);
 
     c->UxtoggleButton3 = make_toggle(c, "toggleButton3", form, "Overwrite existing files",
                                      "GuiXkp0307N", valueChangedCB_nothing);
@@ -329,7 +321,7 @@ Widget create_xkp_confirm() {
         initialize_label(c->UxtoggleButton3, "GuiXkp0310N");
     }
     overwrite_at_will = 0;
-    show(c->UxtoggleButton3, !browsing_filesys);
+    put_managed(c->UxtoggleButton3, !browsing_filesys);
     if (browsing_raw_partitions || standard_or_wbak == 19) {
         // Raw partitions and NDMP images are always restored with overwrite.
         put_sensitive(c->UxtoggleButton3, false);
@@ -373,8 +365,8 @@ Widget create_xkp_confirm() {
     initialize_label(c->Uxlabel6, "GuiXkp0311N");
     stack_on(c->Uxlabel6, c->Uxtext5, 2);
     bool keyword_shown = browsing_filesys && browsing_database == 0;
-    show(c->Uxtext5, keyword_shown);
-    show(c->Uxlabel6, keyword_shown);
+    put_managed(c->Uxtext5, keyword_shown);
+    put_managed(c->Uxlabel6, keyword_shown);
 
     // The list fills what is left between the question and the rows below.
     Arg args[1];

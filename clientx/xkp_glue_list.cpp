@@ -206,17 +206,6 @@ const char *sink_filter(void *) {
 
 const row_sink list_sink = {nullptr, sink_left, sink_right, sink_flush, sink_filter};
 
-void manage(Widget w, bool on) {
-    if (w == nullptr) {
-        return;
-    }
-    if (on) {
-        XtManageChild(w);
-    } else {
-        XtUnmanageChild(w);
-    }
-}
-
 // The date window of a local listing from the main window's date fields: a
 // start that does not parse is the beginning of time, an end that does not
 // parse the end of today.
@@ -316,8 +305,8 @@ void load_both_sides(const char *dir) {
     // dir may be current_working_directory or another global we rewrite.
     const std::string root = dir;
     install_list_sink();
-    manage(left_list, false);
-    manage(right_list, false);
+    put_managed(left_list, false);
+    put_managed(right_list, false);
     preserve_right_selections();
     left_selection_pos = 0;
     dual_list_delete_all(left_list, shadow_left_list);
@@ -336,8 +325,8 @@ void load_both_sides(const char *dir) {
         load_backup_sides(root.c_str());
     }
     flush_list_sink();
-    manage(left_list, true);
-    manage(right_list, true);
+    put_managed(left_list, true);
+    put_managed(right_list, true);
 }
 
 void load_right_side(const char *dir) {
@@ -346,7 +335,7 @@ void load_right_side(const char *dir) {
     }
     const std::string root = dir;
     install_list_sink();
-    manage(right_list, false);
+    put_managed(right_list, false);
     dual_list_delete_all(right_list, shadow_right_list);
     right_avoidable_pos = 0;
     forget_selection_index();
@@ -361,7 +350,7 @@ void load_right_side(const char *dir) {
         load_backup_right(root.c_str());
     }
     flush_list_sink();
-    manage(right_list, true);
+    put_managed(right_list, true);
 }
 
 void attempt_initial_load() {

@@ -28,17 +28,6 @@
 
 namespace {
 
-void show(Widget w, bool on) {
-    if (w == nullptr) {
-        return;
-    }
-    if (on) {
-        XtManageChild(w);
-    } else {
-        XtUnmanageChild(w);
-    }
-}
-
 std::string date_text(int32_t t) {
     return datestringl(t, tmlctime, 0);
 }
@@ -102,7 +91,7 @@ void load_image_list(const char *type) {
     if (image_list == nullptr || shadow_image_list == nullptr) {
         return;
     }
-    show(image_list, false);
+    put_managed(image_list, false);
     list_delete_all(image_list);
     list_delete_all(shadow_image_list);
     int status = load_list(shadow_image_list, command.c_str(), 0, 1);
@@ -127,7 +116,7 @@ void load_image_list(const char *type) {
     for (XmString s : rows) {
         XmStringFree(s);
     }
-    show(image_list, true);
+    put_managed(image_list, true);
     report_exit_status(status, 0);
 }
 
@@ -270,13 +259,13 @@ void clear_backup_images(int flag) {
         return;
     }
     if (!browsing_filesys) {
-        show(image_list, false);
+        put_managed(image_list, false);
     }
     list_delete_all(image_list);
     list_delete_all(shadow_image_list);
     if (flag) {
         for (Widget list : {left_list, right_list}) {
-            show(list, false);
+            put_managed(list, false);
         }
         for (Widget list : {left_list, shadow_left_list, right_list, shadow_right_list}) {
             if (list != nullptr) {
@@ -285,10 +274,10 @@ void clear_backup_images(int flag) {
         }
         right_avoidable_pos = 0;
         for (Widget list : {left_list, right_list}) {
-            show(list, true);
+            put_managed(list, true);
         }
     }
     if (!browsing_filesys) {
-        show(image_list, true);
+        put_managed(image_list, true);
     }
 }

@@ -130,14 +130,7 @@ void manage_restore_widgets(bool show) {
     }
     for (Widget w :
          {UxXkp_mainContext->Uxform10, UxXkp_mainContext->Uxtext4, UxXkp_mainContext->Uxlabel4}) {
-        if (w == nullptr) {
-            continue;
-        }
-        if (show) {
-            XtManageChild(w);
-        } else {
-            XtUnmanageChild(w);
-        }
+        put_managed(w, show);
     }
 }
 

@@ -163,6 +163,17 @@ void put_sensitive(Widget w, int flag) {
     }
 }
 
+void put_managed(Widget w, bool on) {
+    if (w == nullptr) {
+        return;
+    }
+    if (on) {
+        XtManageChild(w);
+    } else {
+        XtUnmanageChild(w);
+    }
+}
+
 void put_label_string(Widget w, const char *text) {
     put_xmstring(w, XmNlabelString, text);
 }

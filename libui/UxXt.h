@@ -66,6 +66,8 @@ void UxrPutProp(Widget w, const char *resource, XtArgVal value);
 std::string UxrGetText(Widget w);
 void put_text(Widget w, const char *text);
 void put_sensitive(Widget w, int flag);
+// Manages w (shows it within its parent) or unmanages it; nothing for null.
+void put_managed(Widget w, bool on);
 // labelString / messageString from plain text; "\n" starts a new line.
 void put_label_string(Widget w, const char *text);
 void put_message_string(Widget w, const char *text);
