@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -92,8 +91,14 @@ std::vector<std::string> literals(const std::string &src) {
 
 // "Cer" or "Gui", three letters, four digits, "N": a key of the client's catalog.
 bool is_key(const std::string &s) {
-    static const std::regex key("(Cer|Gui)[A-Za-z]{3}[0-9]{4}N");
-    return std::regex_match(s, key);
+    if (s.size() != 11 || (s.compare(0, 3, "Cer") != 0 && s.compare(0, 3, "Gui") != 0) ||
+        s[10] != 'N')
+        return false;
+    for (size_t i = 3; i < 10; ++i)
+        if (!(i < 6 ? isalpha(static_cast<unsigned char>(s[i]))
+                    : isdigit(static_cast<unsigned char>(s[i]))))
+            return false;
+    return true;
 }
 
 struct Sources {

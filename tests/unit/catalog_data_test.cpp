@@ -11,10 +11,10 @@
 #include "tmmsgcache.h"
 #include "xkp_root.h"
 
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,12 +34,23 @@ std::vector<std::string> file_keys(const std::string &rel) {
 }
 
 // The printf conversions of a format, in order ("%d", "%s" ...).
+// A conversion runs from "%" over non-letters to its first letter; "%%" is
+// a literal percent sign.
 std::vector<std::string> conversions(const std::string &fmt) {
-    static const std::regex conv("%%|%[^A-Za-z]*[A-Za-z]?");
     std::vector<std::string> out;
-    for (std::sregex_iterator it(fmt.begin(), fmt.end(), conv), end; it != end; ++it)
-        if (it->str() != "%%")
-            out.push_back(it->str());
+    for (size_t p = fmt.find('%'); p != std::string::npos; p = fmt.find('%', p)) {
+        if (p + 1 < fmt.size() && fmt[p + 1] == '%') {
+            p += 2;
+            continue;
+        }
+        size_t e = p + 1;
+        while (e < fmt.size() && !isalpha(static_cast<unsigned char>(fmt[e])))
+            ++e;
+        if (e < fmt.size())
+            ++e;
+        out.push_back(fmt.substr(p, e - p));
+        p = e;
+    }
     return out;
 }
 

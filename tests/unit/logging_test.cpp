@@ -5,11 +5,11 @@
 
 #include "logging.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <unistd.h>
 
@@ -33,13 +33,20 @@ struct TempFile {
 // Splits a debuglog line "HH:MM:SS.mmm [ids] text\n" into its ids and text;
 // false when the line does not have that shape.
 bool split_stamped(const std::string &line, std::string *ids, std::string *text) {
-    static const std::regex head(R"(^\d\d:\d\d:\d\d\.\d\d\d \[([^\]]*)\] )");
-    std::smatch m;
-    if (!std::regex_search(line, m, head) || line.back() != '\n') {
+    static const char stamp[] = "00:00:00.000 [";
+    const size_t head = sizeof stamp - 1;
+    if (line.size() <= head || line.back() != '\n')
         return false;
+    for (size_t i = 0; i < head; ++i) {
+        bool digit = isdigit(static_cast<unsigned char>(line[i])) != 0;
+        if (stamp[i] == '0' ? !digit : line[i] != stamp[i])
+            return false;
     }
-    *ids = m[1];
-    *text = line.substr(m.length(0), line.size() - m.length(0) - 1);
+    size_t close = line.find(']', head);
+    if (close == std::string::npos || close + 1 >= line.size() || line[close + 1] != ' ')
+        return false;
+    *ids = line.substr(head, close - head);
+    *text = line.substr(close + 2, line.size() - close - 3);
     return true;
 }
 
