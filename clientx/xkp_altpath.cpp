@@ -173,12 +173,9 @@ Widget create_xkp_altpath() {
         return nullptr;
     }
     auto *context = ux_new_context<_UxCxkp_altpath>();
-    Widget shell = XtVaCreatePopupShell("xkp_desttpath", topLevelShellWidgetClass, UxTopLevel,
-                                        XmNwidth, 720, XmNheight, 400, XmNx, 90, XmNy, 90, nullptr);
-    context->Uxxkp_desttpath = bind(shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
-    re_label_window(shell, "GuiXkp0100N", "xkp_destpath", "");
+    Widget shell = ux_window_shell("xkp_desttpath", 720, 400, 90, 90, context, destroyCB_shell,
+                                   "GuiXkp0100N", "xkp_destpath");
+    context->Uxxkp_desttpath = shell;
 
     Widget form = bind(XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNresizePolicy,
                                                XmRESIZE_NONE, XmNfractionBase, 100, nullptr),

@@ -188,12 +188,9 @@ Widget create_xkp_config() {
         return nullptr;
     }
     auto *c = ux_new_context<_UxCxkp_config>();
-    Widget shell = XtVaCreatePopupShell("xkp_config", topLevelShellWidgetClass, UxTopLevel,
-                                        XmNwidth, 600, XmNheight, 500, XmNx, 60, XmNy, 60, nullptr);
-    c->Uxxkp_config = bind(shell, c);
-    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, c);
-    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, c);
-    re_label_window(shell, "GuiXkp0200N", "xkp_config", "");
+    Widget shell = ux_window_shell("xkp_config", 600, 500, 60, 60, c, destroyCB_shell,
+                                   "GuiXkp0200N", "xkp_config");
+    c->Uxxkp_config = shell;
 
     Widget form = bind(XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNresizePolicy,
                                                XmRESIZE_NONE, XmNfractionBase, 100, nullptr),

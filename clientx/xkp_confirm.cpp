@@ -258,13 +258,9 @@ Widget create_xkp_confirm() {
         return nullptr;
     }
     auto *c = ux_new_context<_UxCxkp_confirm>();
-    Widget shell = XtVaCreatePopupShell("xkp_confirm", topLevelShellWidgetClass, UxTopLevel,
-                                        XmNwidth, 740, XmNheight, 640, XmNx, 40, XmNy, 40, nullptr);
+    Widget shell = ux_window_shell("xkp_confirm", 740, 640, 40, 40, c, destroyCB_shell,
+                                   "GuiXkp0300N", "xkp_confirm");
     c->Uxxkp_confirm = shell;
-    UxPutContext(shell, c);
-    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, c);
-    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, c);
-    re_label_window(shell, "GuiXkp0300N", "xkp_confirm", "");
 
     Widget form = XtVaCreateWidget("form2", xmFormWidgetClass, shell, XmNresizePolicy,
                                    XmRESIZE_NONE, nullptr);

@@ -90,13 +90,9 @@ Widget create_xkp_help() {
         return nullptr;
     }
     auto *context = ux_new_context<_UxCxkp_help>();
-    Widget shell = XtVaCreatePopupShell("xkp_help", topLevelShellWidgetClass, UxTopLevel, XmNwidth,
-                                        750, XmNheight, 570, XmNx, 50, XmNy, 50, nullptr);
+    Widget shell = ux_window_shell("xkp_help", 750, 570, 50, 50, context, destroyCB_shell,
+                                   "GuiXkp0500N", "xkp_help");
     context->Uxxkp_help = shell;
-    UxPutContext(shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
-    re_label_window(shell, "GuiXkp0500N", "xkp_help", "");
 
     Widget form = XtVaCreateManagedWidget("form2", xmFormWidgetClass, shell, XmNresizePolicy,
                                           XmRESIZE_NONE, nullptr);

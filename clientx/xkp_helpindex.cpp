@@ -79,13 +79,9 @@ Widget create_xkp_helpindex() {
         return nullptr;
     }
     auto *context = ux_new_context<_UxCxkp_helpindex>();
-    Widget shell = XtVaCreatePopupShell("xkp_helpindex", topLevelShellWidgetClass, UxTopLevel,
-                                        XmNwidth, 800, XmNheight, 540, XmNx, 70, XmNy, 70, nullptr);
+    Widget shell = ux_window_shell("xkp_helpindex", 800, 540, 70, 70, context, destroyCB_shell,
+                                   "GuiXkp0600N", "xkp_helpindex");
     context->Uxxkp_helpindex = shell;
-    UxPutContext(shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
-    re_label_window(shell, "GuiXkp0600N", "xkp_helpindex", "");
 
     Widget form = XtVaCreateManagedWidget("form3", xmFormWidgetClass, shell, XmNresizePolicy,
                                           XmRESIZE_NONE, nullptr);

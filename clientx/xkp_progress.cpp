@@ -321,14 +321,10 @@ Widget create_xkp_progress() {
         return nullptr;
     }
     auto *c = ux_new_context<_UxCxkp_progress>();
-    Widget shell = XtVaCreatePopupShell("xkp_progress", topLevelShellWidgetClass, UxTopLevel,
-                                        XmNwidth, 840, XmNheight, 650, XmNx, 20, XmNy, 20, nullptr);
+    Widget shell = ux_window_shell("xkp_progress", 840, 650, 20, 20, c, destroyCB_shell,
+                                   "GuiXkp0700N", "xkp_progress");
     c->Uxxkp_progress = shell;
-    UxPutContext(shell, c);
-    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, c);
-    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, c);
     XtAddCallback(shell, XmNpopdownCallback, popdownCB_shell, nullptr);
-    re_label_window(shell, "GuiXkp0700N", "xkp_progress", "");
 
     Widget form = XtVaCreateWidget("form3", xmFormWidgetClass, shell, XmNresizePolicy,
                                    XmRESIZE_NONE, nullptr);

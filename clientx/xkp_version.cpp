@@ -65,13 +65,9 @@ Widget create_xkp_version() {
         return nullptr;
     }
     auto *context = ux_new_context<_UxCxkp_version>();
-    Widget shell = XtVaCreatePopupShell("xkp_version", topLevelShellWidgetClass, UxTopLevel,
-                                        XmNwidth, 550, XmNheight, 300, XmNx, 60, XmNy, 60, nullptr);
+    Widget shell = ux_window_shell("xkp_version", 550, 300, 60, 60, context, destroyCB_shell,
+                                   "GuiXkp0800N", "xkp_version");
     context->Uxxkp_version = shell;
-    UxPutContext(shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
-    re_label_window(shell, "GuiXkp0800N", "xkp_version", "");
 
     Widget form = XtVaCreateManagedWidget("form8", xmFormWidgetClass, shell, XmNresizePolicy,
                                           XmRESIZE_NONE, nullptr);

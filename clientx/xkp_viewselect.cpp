@@ -74,13 +74,9 @@ Widget create_xkp_viewselect() {
         return nullptr;
     }
     auto *context = ux_new_context<_UxCxkp_viewselect>();
-    Widget shell = XtVaCreatePopupShell("xkp_viewselect", topLevelShellWidgetClass, UxTopLevel,
-                                        XmNwidth, 730, XmNheight, 600, XmNx, 30, XmNy, 30, nullptr);
+    Widget shell = ux_window_shell("xkp_viewselect", 730, 600, 30, 30, context, destroyCB_shell,
+                                   "GuiXkp0900N", "xkp_viewselect");
     context->Uxxkp_viewselect = shell;
-    UxPutContext(shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, destroyCB_shell, context);
-    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
-    re_label_window(shell, "GuiXkp0900N", "xkp_viewselect", "");
 
     Widget form = XtVaCreateManagedWidget("form6", xmFormWidgetClass, shell, XmNresizePolicy,
                                           XmRESIZE_NONE, nullptr);

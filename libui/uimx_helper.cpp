@@ -5,6 +5,7 @@
 #include "cmnutils.h"
 #include "xkp_state.h"
 
+#include <X11/Shell.h>
 #include <X11/cursorfont.h>
 #include <Xm/Label.h>
 #include <Xm/List.h>
@@ -276,6 +277,19 @@ void quadruple_add_item(Widget list, int position, const char *line1, const char
     XmString item = make_quadruple_item(line1, line2, line3, line4);
     XmListAddItemUnselected(list, item, position);
     XmStringFree(item);
+}
+
+Widget ux_window_shell(const char *name, int width, int height, int x, int y, void *context,
+                       XtCallbackProc destroy, const char *key, const char *title) {
+    Widget shell = XtVaCreatePopupShell(
+        name, topLevelShellWidgetClass, UxTopLevel, XmNwidth, static_cast<XtArgVal>(width),
+        XmNheight, static_cast<XtArgVal>(height), XmNx, static_cast<XtArgVal>(x), XmNy,
+        static_cast<XtArgVal>(y), nullptr);
+    UxPutContext(shell, context);
+    XtAddCallback(shell, XmNdestroyCallback, destroy, context);
+    XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
+    re_label_window(shell, key, title, "");
+    return shell;
 }
 
 Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,

@@ -72,6 +72,13 @@ XmString make_quadruple_item(const char *line1, const char *line2, const char *l
 // the string has fewer lines.
 void xmstring_line(XmString s, int line, char *dst, size_t size);
 
+// A window of the application: a top-level popup shell named name, of the
+// given size at x, y, bound to context. Its destruction calls destroy (with
+// context as client data) and then frees the context; its title comes from
+// the catalog's key, with title as the default.
+Widget ux_window_shell(const char *name, int width, int height, int x, int y, void *context,
+                       XtCallbackProc destroy, const char *key, const char *title);
+
 // Form pieces shared by the small list windows. Each new widget is bound to
 // the window's context record and labelled from the catalog (key) with its
 // built-in text as the default.
