@@ -7,40 +7,9 @@
 # BUILD/e2e-artifacts/backup_road/.
 #   tests/e2e/backup_road.sh BUILD_DIR
 set -uo pipefail
-build=$(cd "${1:?build directory}" && pwd)
-xkp=$build/clientx/xkp
-stage=$build/root
-out=$build/e2e-artifacts/backup_road
-mkdir -p "$out"
-rm -f "$out"/*.png
-fail() { echo "FAIL: $*" >&2; exit 1; }
-[ -x "$xkp" ] || fail "$xkp is not built"
-[ -x "$stage/sorvane/bin/kpbackup" ] || fail "the engine programs are not built"
-
-work=$(mktemp -d)
-numfile=$(mktemp)
-xvfb=""
-app=""
-wm=""
-cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null
-    [ -n "$wm" ] && kill "$wm" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-    rm -rf "$work" "$numfile"
-}
-trap cleanup EXIT
-
-# A product root of our own: the staged programs, catalog and help, and a
-# server created for this run.
-root=$work/root
-mkdir -p "$root/sorvane" "$work/home"
-ln -s "$stage/msg" "$root/msg"
-ln -s "$stage/app-defaults" "$root/app-defaults"
-ln -s "$stage/sorvane/bin" "$root/sorvane/bin"
-ln -s "$stage/sorvane/help" "$root/sorvane/help"
-cp "$stage/sorvane/kp.conf" "$root/sorvane/kp.conf"
-export XKP_ROOT=$root HOME=$work/home LANG=C.UTF-8 TMPDIR=$work
-"$root/sorvane/bin/kpadmin" init-server demo >/dev/null || fail "kpadmin init-server"
+. "$(dirname "$0")/common.bash"
+e2e_begin backup_road "$1"
+e2e_product_root demo
 
 # Two directories of awkward names.
 tree=$work/tree
@@ -51,15 +20,7 @@ line" "semi;colon&" "plain.txt")
 for n in "${names_a[@]}"; do printf 'A %s\n' "$n" > "$tree/first dir/$n"; done
 for n in "${names_b[@]}"; do printf 'B %s\n' "$n" > "$tree/second'dir/$n"; done
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$numfile" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -1 "$numfile")
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
-openbox >/dev/null 2>&1 &
-wm=$!
-sleep 0.5
+e2e_display
 
 shot() { sleep 0.5; import -window root "$out/$1.png"; }
 menu() { # mnemonic of the menu, then of the item

@@ -5,51 +5,13 @@
 # BUILD/e2e-artifacts/main_window/.
 #   tests/e2e/main_window.sh BUILD_DIR
 set -uo pipefail
-build=$(cd "${1:?build directory}" && pwd)
-xkp=$build/clientx/xkp
-out=$build/e2e-artifacts/main_window
-mkdir -p "$out"
-rm -f "$out"/*.png
-export XKP_ROOT=${XKP_ROOT:-$build/root} LANG=C.UTF-8
-fail() { echo "FAIL: $*" >&2; exit 1; }
-[ -x "$xkp" ] || fail "$xkp is not built"
-
-# Xvfb picks a free display number itself and writes it to the fd.
-numfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$numfile" ] && break; sleep 0.1; done
-display=:$(head -1 "$numfile")
-rm -f "$numfile"
-app=""
-wm=""
-cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null
-    [ -n "$wm" ] && kill "$wm" 2>/dev/null
-    kill "$xvfb" 2>/dev/null
-}
-trap cleanup EXIT
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
-openbox >/dev/null 2>&1 &
-wm=$!
-sleep 0.5
-
-work=$(mktemp -d)
+. "$(dirname "$0")/common.bash"
+e2e_begin main_window "$1"
+e2e_display
 # A product root of our own with a real (empty) server, so that the restore
 # modes list through the real engine and find nothing rather than failing to
 # reach a server; tests running beside this one keep their own roots.
-stage=$XKP_ROOT
-root=$work/root
-mkdir -p "$root/sorvane" "$work/home"
-ln -s "$stage/msg" "$root/msg"
-ln -s "$stage/app-defaults" "$root/app-defaults"
-ln -s "$stage/sorvane/bin" "$root/sorvane/bin"
-ln -s "$stage/sorvane/help" "$root/sorvane/help"
-cp "$stage/sorvane/kp.conf" "$root/sorvane/kp.conf"
-export XKP_ROOT=$root HOME=$work/home TMPDIR=$work
-"$root/sorvane/bin/kpadmin" init-server demo >/dev/null || fail "kpadmin init-server"
+e2e_product_root demo
 mkdir -p "$work/tree/sub dir"
 echo hello > "$work/tree/a file"
 cd "$work/tree"

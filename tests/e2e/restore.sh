@@ -16,42 +16,11 @@
 # start dialog, destination dialog), whose sizes are fixed; rows of the file
 # list are 18.8 pixels apart in the Xft font of the app-defaults.
 set -uo pipefail
-build=$(cd "${1:?build directory}" && pwd)
-xkp=$build/clientx/xkp
-stage=${XKP_ROOT:-$build/root}
-out=$build/e2e-artifacts/restore
-mkdir -p "$out"
-rm -f "$out"/*.png
-fail() {
-    echo "FAIL: $*" >&2
-    [ -n "${DISPLAY:-}" ] && import -window root "$out/failure.png" 2>/dev/null
-    exit 1
-}
-[ -x "$xkp" ] || fail "$xkp is not built"
-[ -x "$stage/sorvane/bin/kprestore" ] || fail "the engine programs are not staged in $stage"
-
-work=$(mktemp -d /tmp/xkp_e2e_restore.XXXXXX)
-xvfb=""
-wm=""
-app=""
-cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null
-    [ -n "$wm" ] && kill "$wm" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A product root of our own: the staged programs, catalog and help, and a
-# kp.conf naming a server that lives in the scratch directory.
-root=$work/root
-mkdir -p "$root/sorvane" "$work/home"
-for d in msg app-defaults; do ln -s "$stage/$d" "$root/$d"; done
-for d in bin help; do ln -s "$stage/sorvane/$d" "$root/sorvane/$d"; done
-printf 'SERVER = e2e\nCLIENT_NAME = e2eclient\n' >"$root/sorvane/kp.conf"
-export XKP_ROOT=$root HOME=$work/home LANG=C.UTF-8 TMPDIR=$work
+. "$(dirname "$0")/common.bash"
+e2e_begin restore "$1"
+# kp.conf names a server that lives in the scratch directory.
+e2e_product_root e2e $'SERVER = e2e\nCLIENT_NAME = e2eclient\n'
 bin=$root/sorvane/bin
-"$bin/kpadmin" init-server e2e >/dev/null 2>&1 || fail "kpadmin init-server"
 
 data=$work/data
 mkdir -p "$data/sub" "$work/expect1" "$work/expect2"
@@ -79,17 +48,7 @@ same() { # a b: same bytes, mode, size and modification time
         fail "$1 ($(stat -c '%a %s %Y' "$1")) differs from $2 ($(stat -c '%a %s %Y' "$2"))"
 }
 
-numfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$numfile" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -1 "$numfile")
-rm -f "$numfile"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
-openbox >/dev/null 2>&1 &
-wm=$!
-sleep 0.5
+e2e_display
 
 shot() { sleep 0.4; import -window root "$out/$1.png"; }
 window_named() { timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1; }
