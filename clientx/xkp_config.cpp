@@ -120,12 +120,8 @@ void attach_below(Widget w, Widget above) {
 
 Widget make_label(Widget form, const char *name, const char *text, const char *key, Widget above,
                   _UxCxkp_config *context) {
-    Widget l = bind(XtVaCreateManagedWidget(name, xmLabelWidgetClass, form, XmNalignment,
-                                            XmALIGNMENT_BEGINNING, nullptr),
-                    context);
+    Widget l = ux_form_label(form, name, text, key, context);
     attach_below(l, above);
-    put_label_string(l, text);
-    initialize_label(l, key);
     return l;
 }
 

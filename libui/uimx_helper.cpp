@@ -292,15 +292,22 @@ Widget ux_window_shell(const char *name, int width, int height, int x, int y, vo
     return shell;
 }
 
-Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,
-                         void *context) {
-    Widget label = XtVaCreateManagedWidget(
-        name, xmLabelWidgetClass, form, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
-        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
-        XmNrightOffset, 10, XmNalignment, XmALIGNMENT_BEGINNING, nullptr);
+Widget ux_form_label(Widget form, const char *name, const char *text, const char *key,
+                     void *context) {
+    Widget label = XtVaCreateManagedWidget(name, xmLabelWidgetClass, form, XmNalignment,
+                                           XmALIGNMENT_BEGINNING, nullptr);
     UxPutContext(label, context);
     put_label_string(label, text);
     initialize_label(label, key);
+    return label;
+}
+
+Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,
+                         void *context) {
+    Widget label = ux_form_label(form, name, text, key, context);
+    XtVaSetValues(label, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10, XmNleftAttachment,
+                  XmATTACH_FORM, XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
+                  XmNrightOffset, 10, nullptr);
     return label;
 }
 

@@ -82,6 +82,9 @@ Widget ux_window_shell(const char *name, int width, int height, int x, int y, vo
 // Form pieces shared by the small list windows. Each new widget is bound to
 // the window's context record and labelled from the catalog (key) with its
 // built-in text as the default.
+// A label of the form, text aligned to the left; the caller attaches it.
+Widget ux_form_label(Widget form, const char *name, const char *text, const char *key,
+                     void *context);
 // A label across the top of the form, text aligned to the left.
 Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,
                          void *context);
