@@ -15,6 +15,7 @@
 #include "catalog.h"
 #include "catalog_db.h"
 #include "fsentry.h"
+#include "jobs.h"
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
@@ -25,7 +26,50 @@ namespace {
 
 const char *const ADMIN_USAGE =
     "kpadmin init-server NAME [--repository LOCATION] | list-servers | list-images [NAME] | "
-    "rebuild-catalog NAME | version";
+    "rebuild-catalog NAME | jobs [NAME] | cancel [NAME] ID | version";
+
+// The running and waiting jobs of a server, oldest first: the job id, its
+// state, the program, when it started, its log and what it waits for.
+int list_server_jobs(const std::vector<std::string> &words) {
+    KpServer s;
+    std::string err;
+    int st = open_server(words.size() > 1 ? words[1] : "", s, err, false);
+    if (st != 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return st;
+    }
+    for (const auto &j : list_jobs(s.dir))
+        printf("%lld %s %s started %s log %s%s\n", j.id, j.state.c_str(), j.program.c_str(),
+               local_time_text(j.started).c_str(), j.log.empty() ? "-" : log_quote(j.log).c_str(),
+               j.waits_for.empty() ? "" : (" waiting for " + j.waits_for).c_str());
+    return 0;
+}
+
+int cancel_server_job(const std::vector<std::string> &words) {
+    if (words.size() != 2 && words.size() != 3)
+        return usage_error("kpadmin", "cancel [NAME] ID", ADMIN_USAGE);
+    KpServer s;
+    std::string err;
+    int st = open_server(words.size() == 3 ? words[1] : "", s, err, false);
+    if (st != 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return st;
+    }
+    long long id = 0;
+    if (!kp_parse_time(words.back(), id))
+        return usage_error("kpadmin", "bad job id " + words.back(), ADMIN_USAGE);
+    int r = cancel_job(s.dir, id, 30, err);
+    if (r < 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return kpstatus::NOTHING_FOUND;
+    }
+    if (r > 0) {
+        fprintf(stderr, "kpadmin: job %lld was asked to stop and is still ending\n", id);
+        return kpstatus::PARTIAL;
+    }
+    printf("job %lld stopped\n", id);
+    return 0;
+}
 
 int init_server(const std::vector<std::string> &words) {
     if (words.size() != 2 && !(words.size() == 4 && words[2] == "--repository"))
@@ -230,6 +274,10 @@ int kpadmin_main(int argc, char **argv) {
         return list_images(words);
     if (cmd == "rebuild-catalog")
         return rebuild_catalog(words);
+    if (cmd == "jobs")
+        return list_server_jobs(words);
+    if (cmd == "cancel")
+        return cancel_server_job(words);
     if (cmd == "version") {
         std::string v = restic_version();
         printf("%s (tested with %s)\n", v.c_str(), RESTIC_TESTED_VERSION);
