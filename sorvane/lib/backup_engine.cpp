@@ -32,6 +32,7 @@
 #include "catalog.h"
 #include "catalog_db.h"
 #include "fsentry.h"
+#include "jobs.h"
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
@@ -332,13 +333,17 @@ bool Backup::walk(std::string &err) {
         if (S_ISDIR(r.st.st_mode))
             walk_dir(w, r.path, r.st);
     }
+    if (job_cancelled()) {
+        err = "cancelled while examining the files: nothing was backed up";
+        return false;
+    }
     return walk_file_.finish_writing(err);
 }
 
 void Backup::walk_dir(WalkWriter &w, const std::string &root, const struct stat &root_st) {
     // Depth first, a directory's record before those of its subdirectories.
     std::vector<std::pair<std::string, struct stat>> stack = {{root, root_st}};
-    while (!stack.empty()) {
+    while (!stack.empty() && !job_cancelled()) {
         auto [dir, dir_st] = std::move(stack.back());
         stack.pop_back();
         // O_NOFOLLOW: a directory swapped for a link since its lstat is not
@@ -480,6 +485,10 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
     ResticResult r = restic_unlocking(args, on_out, on_err, reset);
     if (!r.started) {
         log_.line("cannot run restic: " + r.err);
+        return kpstatus::BACKUP_FAILED;
+    }
+    if (r.cancelled) {
+        log_.line("cancelled while restic was storing the files: no image was recorded");
         return kpstatus::BACKUP_FAILED;
     }
     if (r.exit_code == 3 && !snapshot.empty()) {
@@ -727,7 +736,7 @@ void Backup::remove_originals() {
     std::string dir;
     int dfd = -1;
     size_t index = 0;
-    while (rd.next(rec)) {
+    while (!job_cancelled() && rd.next(rec)) {
         if (rec.kind == 'D') {
             if (dfd >= 0)
                 close(dfd);
@@ -755,7 +764,7 @@ void Backup::remove_originals() {
     }
     if (dfd >= 0)
         close(dfd);
-    for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
+    for (auto it = dirs.rbegin(); it != dirs.rend() && !job_cancelled(); ++it) {
         struct stat now {};
         if (lstat(it->first.c_str(), &now) != 0)
             continue;
@@ -772,7 +781,8 @@ void Backup::remove_originals() {
         else
             log_.skipped(it->first, "kept: directory holds files not in the image");
     }
-    log_.line("removed " + std::to_string(removed) + " originals");
+    log_.line("removed " + std::to_string(removed) + " originals" +
+              (job_cancelled() ? " before the archive was cancelled" : ""));
 }
 
 int Backup::run(const KpArgs &args) {
@@ -859,6 +869,10 @@ int Backup::run(const KpArgs &args) {
     h.snapshot = snapshot;
     h.files = files_;
     h.kb = (bytes_ + 1023) / 1024;
+    if (job_cancelled()) {
+        log_.line("cancelled: snapshot " + snapshot + " is stored but no image was recorded");
+        return finish(kpstatus::BACKUP_FAILED);
+    }
     // A failed write (a full disk) rolls the transaction back: the catalog
     // stays as it was.
     if (!write_image(h, db, err)) {
@@ -873,10 +887,10 @@ int Backup::run(const KpArgs &args) {
     int status = kpstatus::OK;
     if (partial || log_.failed_count() > 0)
         status = h.files > 0 ? kpstatus::PARTIAL : kpstatus::NONE_BACKED_UP;
-    if (archive_) {
-        if (status != kpstatus::OK) {
-            log_.line("the archive is incomplete: no original was removed");
-        } else if (!load_snapshot_nodes(snapshot, err)) {
+    // An archive removes each original that provably is in the snapshot,
+    // also when others could not be stored: those stay where they are.
+    if (archive_ && h.files > 0) {
+        if (!load_snapshot_nodes(snapshot, err)) {
             log_.line("verification failed, no original was removed: " + err);
             status = kpstatus::PARTIAL;
         } else {

@@ -172,7 +172,13 @@ TEST_F(Backup, AKilledRunLeavesNoImageAndTheNextRunCleansUpAfterIt) {
         start("/usr/bin/restic",
               {"--password-file", sdir + "/password", "--repository-file", sdir + "/repository",
                "--cache-dir", root_.path("cache"), "key", "passwd", "--new-password-file", fifo});
-    ASSERT_TRUE(wait_for([&] { return !names_in(sdir + "/repo/locks").empty(); }));
+    ASSERT_TRUE(wait_for([&] {
+        for (const auto &n : names_in(sdir + "/repo/locks"))
+            if (!read_file(sdir + "/repo/locks/" + n).empty())
+                return true;
+        return false;
+    }));
+    sleep(1); // the lock is written whole and restic waits on the pipe
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
 
