@@ -22,6 +22,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -232,6 +233,9 @@ class Backup {
     int run_restic_backup(std::string &snapshot, bool &partial);
     Fate judge(const std::string &path, const struct stat &walk_st, bool parent_stored,
                bool log_failure);
+    using ScanFn =
+        std::function<bool(const std::string &dir, const WalkReader::Record &rec, Fate fate)>;
+    bool scan_walk(const ScanFn &fn, std::string &err);
     bool reconcile(std::string &err);
     bool write_image(const ImageHeader &h, CatalogDb &db, std::string &err);
     bool load_snapshot_nodes(const std::string &snapshot, std::string &err);
@@ -539,6 +543,36 @@ Fate Backup::judge(const std::string &path, const struct stat &walk_st, bool par
     return exists ? KEPT : GONE;
 }
 
+// Reads the walk file from its start: fn(dir, record, fate) for each
+// record, dir being the directory the record belongs to and fate that of an
+// entry record once reconciled (KEPT before). Stops early when fn returns
+// false; false with err when the file cannot be read back.
+bool Backup::scan_walk(const ScanFn &fn, std::string &err) {
+    FILE *f = walk_file_.file();
+    rewind(f);
+    WalkReader rd{f};
+    WalkReader::Record rec;
+    std::string dir;
+    size_t index = 0;
+    while (rd.next(rec)) {
+        Fate fate = KEPT;
+        if (rec.kind == 'D') {
+            dir = rec.text;
+        } else if (rec.kind == 'C') {
+            if (index < fates_.size())
+                fate = static_cast<Fate>(fates_[index]);
+            ++index;
+        }
+        if (!fn(dir, rec, fate))
+            return true;
+    }
+    if (ferror(f) || !feof(f)) {
+        err = "cannot read back the walk of the request (" + walk_file_.path() + ")";
+        return false;
+    }
+    return true;
+}
+
 // Decides the fate of every walked entry (lstat once more after restic)
 // and counts what the image holds, before anything is written.
 bool Backup::reconcile(std::string &err) {
@@ -553,34 +587,26 @@ bool Backup::reconcile(std::string &err) {
         if (S_ISDIR(r.st.st_mode))
             stored_dirs_.insert(path_key(r.path));
     }
-    FILE *f = walk_file_.file();
-    rewind(f);
-    WalkReader rd{f};
-    WalkReader::Record rec;
-    std::string dir;
     bool dir_stored = false;
-    while (rd.next(rec)) {
-        if (rec.kind == 'D') {
-            dir = rec.text;
-            dir_stored = rec.readable && stored_dirs_.count(path_key(dir)) != 0;
-        } else if (rec.kind == 'C') {
-            std::string p = child_path(dir, rec.text);
-            Fate fate = judge(p, rec.st, dir_stored, true);
-            fates_.push_back(fate);
-            if (fate != STORED)
-                continue;
-            ++files_;
-            if (S_ISREG(rec.st.st_mode))
-                bytes_ += rec.st.st_size;
-            if (S_ISDIR(rec.st.st_mode))
-                stored_dirs_.insert(path_key(p));
-        }
-    }
-    if (ferror(f) || !feof(f)) {
-        err = "cannot read back the walk of the request (" + walk_file_.path() + ")";
-        return false;
-    }
-    return true;
+    return scan_walk(
+        [&](const std::string &dir, const WalkReader::Record &rec, Fate) {
+            if (rec.kind == 'D') {
+                dir_stored = rec.readable && stored_dirs_.count(path_key(dir)) != 0;
+            } else if (rec.kind == 'C') {
+                std::string p = child_path(dir, rec.text);
+                Fate fate = judge(p, rec.st, dir_stored, true);
+                fates_.push_back(fate);
+                if (fate == STORED) {
+                    ++files_;
+                    if (S_ISREG(rec.st.st_mode))
+                        bytes_ += rec.st.st_size;
+                    if (S_ISDIR(rec.st.st_mode))
+                        stored_dirs_.insert(path_key(p));
+                }
+            }
+            return true;
+        },
+        err);
 }
 
 bool Backup::write_image(const ImageHeader &h, CatalogDb &db, std::string &err) {
@@ -612,39 +638,27 @@ bool Backup::write_image(const ImageHeader &h, CatalogDb &db, std::string &err) 
             return false;
     }
 
-    FILE *f = walk_file_.file();
-    rewind(f);
-    WalkReader rd{f};
-    WalkReader::Record rec;
-    std::string dir;
     bool dir_stored = false;
-    size_t index = 0;
     std::vector<FileState> stored;
     std::vector<std::string> kept;
-    while (rd.next(rec)) {
+    bool written = true;
+    auto each = [&](const std::string &dir, const WalkReader::Record &rec, Fate fate) {
         if (rec.kind == 'D') {
-            dir = rec.text;
             dir_stored = rec.readable && stored_dirs_.count(path_key(dir)) != 0;
             stored.clear();
             kept.clear();
         } else if (rec.kind == 'C') {
-            Fate fate = index < fates_.size() ? static_cast<Fate>(fates_[index]) : KEPT;
-            ++index;
             if (fate == STORED)
                 stored.push_back(file_state_from_stat(rec.text, rec.st, names_));
             else if (fate == KEPT)
                 kept.push_back(rec.text);
-        } else if (rec.kind == 'E' && dir_stored) {
+        } else if (dir_stored) {
             // An unreadable directory gets no call: nothing below it changes.
-            if (!w.directory(dir, stored, kept, err))
-                return false;
+            written = w.directory(dir, stored, kept, err);
         }
-    }
-    if (ferror(f) || !feof(f)) {
-        err = "cannot read back the walk of the request";
-        return false;
-    }
-    return w.commit(err);
+        return written;
+    };
+    return scan_walk(each, err) && written && w.commit(err);
 }
 
 bool Backup::load_snapshot_nodes(const std::string &snapshot, std::string &err) {
@@ -729,39 +743,32 @@ void Backup::remove_originals() {
             close(dfd);
         }
     }
-    FILE *f = walk_file_.file();
-    rewind(f);
-    WalkReader rd{f};
-    WalkReader::Record rec;
-    std::string dir;
     int dfd = -1;
-    size_t index = 0;
-    while (!job_cancelled() && rd.next(rec)) {
-        if (rec.kind == 'D') {
-            if (dfd >= 0)
-                close(dfd);
-            dir = rec.text;
-            // Entries are removed through the directory as walked: one
-            // replaced by another (or a link) since is left alone.
-            dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            struct stat st {};
-            if (dfd >= 0 && (fstat(dfd, &st) != 0 || st.st_ino != rec.st.st_ino ||
-                             st.st_dev != rec.st.st_dev)) {
-                close(dfd);
-                dfd = -1;
+    std::string err;
+    scan_walk(
+        [&](const std::string &dir, const WalkReader::Record &rec, Fate fate) {
+            if (rec.kind == 'D') {
+                if (dfd >= 0)
+                    close(dfd);
+                // Entries are removed through the directory as walked: one
+                // replaced by another (or a link) since is left alone.
+                dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                struct stat st {};
+                if (dfd >= 0 && (fstat(dfd, &st) != 0 || st.st_ino != rec.st.st_ino ||
+                                 st.st_dev != rec.st.st_dev)) {
+                    close(dfd);
+                    dfd = -1;
+                }
+            } else if (rec.kind == 'C' && fate == STORED && dfd >= 0) {
+                std::string p = child_path(dir, rec.text);
+                if (S_ISDIR(rec.st.st_mode))
+                    dirs.emplace_back(p, rec.st);
+                else
+                    remove_at(dfd, rec.text, p, rec.st);
             }
-        } else if (rec.kind == 'C') {
-            Fate fate = index < fates_.size() ? static_cast<Fate>(fates_[index]) : KEPT;
-            ++index;
-            if (fate != STORED || dfd < 0)
-                continue;
-            std::string p = child_path(dir, rec.text);
-            if (S_ISDIR(rec.st.st_mode))
-                dirs.emplace_back(p, rec.st);
-            else
-                remove_at(dfd, rec.text, p, rec.st);
-        }
-    }
+            return !job_cancelled();
+        },
+        err);
     if (dfd >= 0)
         close(dfd);
     for (auto it = dirs.rbegin(); it != dirs.rend() && !job_cancelled(); ++it) {

@@ -18,13 +18,9 @@ struct ResticNode {
 };
 
 // Parses one line of "restic ls --json"; false for lines that are not a
-// node (the snapshot line) or lack a path, a type or valid times.
+// node (the snapshot line) or lack a path, a type or valid times (RFC 3339,
+// read by parse_rfc3339_ns).
 bool parse_restic_node(std::string_view line, ResticNode &out);
-
-// An RFC 3339 time as restic writes it ("2026-12-07T00:25:22.581594822Z",
-// "...+01:00"; the fraction may be shorter or absent) in nanoseconds since
-// the epoch. False when the text is not such a time.
-bool parse_restic_time(std::string_view text, long long &ns);
 
 // One line of "restic backup --json -vv" output or error stream.
 struct ResticBackupEvent {
@@ -37,7 +33,3 @@ struct ResticBackupEvent {
 };
 
 ResticBackupEvent parse_restic_backup_line(std::string_view line);
-
-// The restic word of a listing type (0 file, 1 directory, 2 symbolic link)
-// and whether a node type matches a listing type (3: any other kind).
-bool restic_type_matches(std::string_view node_type, int listing_type);

@@ -7,7 +7,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,32 +19,13 @@
 using harness::counted;
 using harness::read_file;
 using harness::run;
+using harness::start;
 using harness::write_file;
-
-extern char **environ;
 
 namespace {
 
 bool has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
-}
-
-// Starts prog with args, standard streams on /dev/null; returns its pid.
-pid_t start(const std::string &prog, const std::vector<std::string> &args) {
-    std::vector<std::string> words = {prog};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    for (int fd = 0; fd < 3; ++fd)
-        posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    pid_t pid = -1;
-    posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
 }
 
 // Waits up to 30 s for ready() to hold.
