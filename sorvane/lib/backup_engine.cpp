@@ -241,7 +241,7 @@ class Backup {
     bool load_snapshot_nodes(const std::string &snapshot, std::string &err);
     bool matches_node(const std::string &path, const struct stat &st) const;
     bool may_remove(const std::string &path, const struct stat &walk_st, const struct stat &now);
-    void remove_originals();
+    long long remove_originals();
 
     bool archive_;
     ProgressLog &log_;
@@ -712,8 +712,10 @@ bool Backup::may_remove(const std::string &path, const struct stat &walk_st,
     return true;
 }
 
-void Backup::remove_originals() {
+// Removes the archived originals; returns how many were kept.
+long long Backup::remove_originals() {
     long long removed = 0;
+    const long long kept_before = log_.skipped_count();
     auto remove_at = [&](int dfd, const std::string &name, const std::string &path,
                          const struct stat &walk_st) {
         struct stat now {};
@@ -790,6 +792,7 @@ void Backup::remove_originals() {
     }
     log_.line("removed " + std::to_string(removed) + " originals" +
               (job_cancelled() ? " before the archive was cancelled" : ""));
+    return log_.skipped_count() - kept_before;
 }
 
 int Backup::run(const KpArgs &args) {
@@ -903,8 +906,8 @@ int Backup::run(const KpArgs &args) {
         } else {
             log_.line("snapshot " + snapshot +
                       " verified: each original is removed only when it matches its node");
-            remove_originals();
-            if (log_.failed_count() > 0)
+            // An original kept is an archive partly done.
+            if (remove_originals() > 0 || log_.failed_count() > 0 || job_cancelled())
                 status = kpstatus::PARTIAL;
         }
     }
