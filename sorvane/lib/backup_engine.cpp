@@ -56,7 +56,9 @@ const std::vector<KpOption> BACKUP_OPTIONS = {
 // lock holder was left by a killed run.
 constexpr const char *TEMP_PREFIX = ".kpbackup.";
 
-// A temporary file of ours (mode 0600), removed when the object goes.
+// A temporary file of ours (mode 0600), removed when the object goes, or
+// at once when no other program needs its name (then a killed run leaves
+// nothing behind).
 class TempFile {
   public:
     TempFile() = default;
@@ -69,14 +71,17 @@ class TempFile {
     TempFile(const TempFile &) = delete;
     TempFile &operator=(const TempFile &) = delete;
 
-    bool create(const std::string &dir, const char *what, std::string &err) {
+    bool create(const std::string &dir, const char *what, bool named, std::string &err) {
         std::string tmpl = dir + "/" + TEMP_PREFIX + what + ".XXXXXX";
         int fd = mkstemp(tmpl.data());
         if (fd < 0) {
             err = "cannot create a temporary file in " + dir + ": " + strerror(errno);
             return false;
         }
-        path_ = tmpl;
+        if (named)
+            path_ = tmpl;
+        else
+            unlink(tmpl.c_str());
         fchmod(fd, 0600);
         f_ = fdopen(fd, "w+");
         if (f_ == nullptr) {
@@ -91,7 +96,7 @@ class TempFile {
     // Flushes and checks that everything written reached the file.
     bool finish_writing(std::string &err) {
         if (fflush(f_) != 0 || ferror(f_)) {
-            err = "cannot write " + path_ + ": " + strerror(errno);
+            err = std::string("cannot write a temporary file: ") + strerror(errno);
             return false;
         }
         return true;
@@ -231,8 +236,7 @@ class Backup {
     ResticResult restic_unlocking(const std::vector<std::string> &args, const LineFn &on_out,
                                   const LineFn &on_err, const std::function<void()> &reset);
     int run_restic_backup(std::string &snapshot, bool &partial);
-    Fate judge(const std::string &path, const struct stat &walk_st, bool parent_stored,
-               bool log_failure);
+    Fate judge(const std::string &path, const struct stat &walk_st, bool parent_stored);
     using ScanFn =
         std::function<bool(const std::string &dir, const WalkReader::Record &rec, Fate fate)>;
     bool scan_walk(const ScanFn &fn, std::string &err);
@@ -329,7 +333,7 @@ void Backup::choose_roots(const std::vector<std::string> &paths) {
 }
 
 bool Backup::walk(std::string &err) {
-    if (!walk_file_.create(server_.dir, "walk", err))
+    if (!walk_file_.create(server_.dir, "walk", false, err))
         return false;
     WalkWriter w{walk_file_.file()};
     for (const auto &r : roots_) {
@@ -410,7 +414,7 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
     // survives.
     TempFile list;
     std::string err;
-    if (!list.create(server_.dir, "list", err)) {
+    if (!list.create(server_.dir, "list", true, err)) {
         log_.line("cannot write the file list: " + err);
         return kpstatus::BACKUP_FAILED;
     }
@@ -516,8 +520,7 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
 // and recording the walk's state could promise a version the snapshot does
 // not hold. It keeps its previous version in the catalog and is counted
 // failed; the next backup records it.
-Fate Backup::judge(const std::string &path, const struct stat &walk_st, bool parent_stored,
-                   bool log_failure) {
+Fate Backup::judge(const std::string &path, const struct stat &walk_st, bool parent_stored) {
     const std::string lossy = lossy_utf8(path);
     const bool reg_or_dir = S_ISREG(walk_st.st_mode) || S_ISDIR(walk_st.st_mode);
     auto err = restic_errors_.find(lossy);
@@ -531,7 +534,7 @@ Fate Backup::judge(const std::string &path, const struct stat &walk_st, bool par
     bool changed = !S_ISDIR(walk_st.st_mode) && (!exists || !unchanged_since(walk_st, now));
     if (confirmed && !changed)
         return STORED;
-    if (log_failure && walk_failed_.count(path) == 0) {
+    if (walk_failed_.count(path) == 0) {
         std::string why = !exists ? (confirmed ? "vanished while being backed up"
                                                : "vanished before it was backed up")
                           : err != restic_errors_.end() ? "restic could not read it: " + err->second
@@ -567,7 +570,7 @@ bool Backup::scan_walk(const ScanFn &fn, std::string &err) {
             return true;
     }
     if (ferror(f) || !feof(f)) {
-        err = "cannot read back the walk of the request (" + walk_file_.path() + ")";
+        err = std::string("cannot read back the walk of the request: ") + strerror(errno);
         return false;
     }
     return true;
@@ -578,7 +581,7 @@ bool Backup::scan_walk(const ScanFn &fn, std::string &err) {
 bool Backup::reconcile(std::string &err) {
     std::sort(stored_keys_.begin(), stored_keys_.end());
     for (auto &r : roots_) {
-        r.fate = judge(r.path, r.st, true, true);
+        r.fate = judge(r.path, r.st, true);
         if (r.fate != STORED)
             continue;
         ++files_;
@@ -594,7 +597,7 @@ bool Backup::reconcile(std::string &err) {
                 dir_stored = rec.readable && stored_dirs_.count(path_key(dir)) != 0;
             } else if (rec.kind == 'C') {
                 std::string p = child_path(dir, rec.text);
-                Fate fate = judge(p, rec.st, dir_stored, true);
+                Fate fate = judge(p, rec.st, dir_stored);
                 fates_.push_back(fate);
                 if (fate == STORED) {
                     ++files_;
