@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -167,6 +168,52 @@ TEST_F(Backup, AKilledRunLeavesNoImageAndTheNextRunCleansUpAfterIt) {
     EXPECT_GT(images(), 0u);
     EXPECT_FALSE(has_temp_files(sdir));
     EXPECT_TRUE(names_in(sdir + "/repo/locks").empty());
+}
+
+// A small file system mounted for one test, unmounted when it ends.
+struct SmallMount {
+    std::string dir;
+    bool mounted = false;
+    explicit SmallMount(const std::string &d) : dir(d) {
+        std::filesystem::create_directories(dir);
+        mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=8m,mode=0700") == 0;
+    }
+    ~SmallMount() {
+        if (mounted)
+            umount2(dir.c_str(), MNT_DETACH);
+    }
+};
+
+TEST_F(Backup, ACatalogWriteOnAFullDiskKeepsThePreviousCatalog) {
+    // The server directory (catalog, temporary files, restic's cache) on a
+    // small file system that fills up once restic has stored the snapshot;
+    // the repository elsewhere.
+    SmallMount small(root_.server_dir("small"));
+    if (!small.mounted)
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    ASSERT_EQ(
+        run("kpadmin", {"init-server", "small", "--repository", root_.path("small-repo")}).status,
+        0);
+    write_file(dir_ + "/first", "1");
+    auto backup_small = [&] {
+        write_file(root_.path("req"), counted({dir_}));
+        write_file(root_.path("log"), "");
+        return run("kpbackup", {"-S", "small", "-L", root_.path("log"), "-f", root_.path("req")})
+            .status;
+    };
+    auto listed = [&] { return run("kplist", {"-S", "small", "-B", "-R", "9", dir_}).out; };
+    ASSERT_EQ(backup_small(), 0) << log();
+    write_file(dir_ + "/second", "2");
+    wrap("", "cat /dev/zero > '" + small.dir + "/filler' 2>/dev/null");
+    EXPECT_EQ(backup_small(), 6) << log();
+    EXPECT_TRUE(has(log(), "is stored but could not be recorded")) << log();
+    unlink((small.dir + "/filler").c_str());
+    const std::string l = listed();
+    EXPECT_TRUE(has(l, dir_ + "/first")) << l;
+    EXPECT_FALSE(has(l, dir_ + "/second")) << l;
+    unsetenv("XKP_RESTIC");
+    EXPECT_EQ(backup_small(), 0) << log();
+    EXPECT_TRUE(has(listed(), dir_ + "/second"));
 }
 
 TEST_F(Backup, AnUnchangedFileIsOneVersionAcrossBackups) {
