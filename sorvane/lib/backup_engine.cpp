@@ -316,19 +316,23 @@ void Backup::choose_roots(const std::vector<std::string> &paths) {
         found.push_back(std::move(r));
     }
     // A path named twice, or inside another requested directory, is covered
-    // by the walk of the outer one.
+    // by the walk of the outer one. Sorted, a path follows its duplicate and
+    // its directories; each is looked up by its ancestors, not compared with
+    // every root, for requests that name many files.
     std::sort(found.begin(), found.end(),
               [](const Root &a, const Root &b) { return a.path < b.path; });
+    std::unordered_set<std::string> dirs;
     for (auto &r : found) {
-        bool covered = false;
-        for (const auto &k : roots_)
-            if (S_ISDIR(k.st.st_mode) && (k.path == "/" || r.path == k.path ||
-                                          r.path.compare(0, k.path.size() + 1, k.path + "/") == 0))
-                covered = true;
-            else if (r.path == k.path)
-                covered = true;
-        if (!covered)
-            roots_.push_back(std::move(r));
+        bool covered = !roots_.empty() && roots_.back().path == r.path;
+        for (size_t sl = r.path.find('/');
+             !covered && sl != std::string::npos && sl + 1 < r.path.size();
+             sl = r.path.find('/', sl + 1))
+            covered = dirs.count(sl == 0 ? "/" : r.path.substr(0, sl)) != 0;
+        if (covered)
+            continue;
+        if (S_ISDIR(r.st.st_mode))
+            dirs.insert(r.path);
+        roots_.push_back(std::move(r));
     }
 }
 
@@ -616,6 +620,9 @@ bool Backup::write_image(const ImageHeader &h, CatalogDb &db, std::string &err) 
     ImageWriter w;
     if (!db.begin_image(h, w, err))
         return false;
+    // The directories above the stored roots, each once (the walk up stops
+    // at one already met).
+    std::unordered_set<std::string> seen;
     std::vector<std::string> ancestors;
     for (const auto &r : roots_) {
         if (r.fate == STORED) {
@@ -628,12 +635,15 @@ bool Backup::write_image(const ImageHeader &h, CatalogDb &db, std::string &err) 
         } else {
             continue;
         }
-        for (size_t sl = r.path.find('/'); sl != std::string::npos && sl + 1 < r.path.size();
-             sl = r.path.find('/', sl + 1))
-            ancestors.push_back(sl == 0 ? "/" : r.path.substr(0, sl));
+        for (std::string p = r.path; p != "/";) {
+            size_t sl = p.rfind('/');
+            p = sl == 0 ? "/" : p.substr(0, sl);
+            if (!seen.insert(p).second)
+                break;
+            ancestors.push_back(p);
+        }
     }
     std::sort(ancestors.begin(), ancestors.end());
-    ancestors.erase(std::unique(ancestors.begin(), ancestors.end()), ancestors.end());
     for (const auto &a : ancestors) {
         struct stat st {};
         if (lstat(a.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
