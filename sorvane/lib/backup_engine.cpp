@@ -380,12 +380,13 @@ void Backup::walk_dir(WalkWriter &w, const std::string &root, const struct stat 
                 continue;
             struct stat st {};
             if (fstatat(dirfd(d.get()), n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno != ENOENT) {
-                    std::string p = child_path(dir, n);
-                    log_.failed(p, std::string("cannot examine: ") + strerror(errno));
-                    walk_failed_.insert(p);
-                }
-                continue;
+                if (errno == ENOENT)
+                    continue;
+                // Recorded all the same, so that its old version is kept.
+                std::string p = child_path(dir, n);
+                log_.failed(p, std::string("cannot examine: ") + strerror(errno));
+                walk_failed_.insert(p);
+                st = {};
             }
             w.child(n, st);
             ++examined_;
@@ -525,6 +526,10 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
 // not hold. It keeps its previous version in the catalog and is counted
 // failed; the next backup records it.
 Fate Backup::judge(const std::string &path, const struct stat &walk_st, bool parent_stored) {
+    // What the walk could not read is counted failed already; it exists, so
+    // its previous version stays alive.
+    if (walk_failed_.count(path) != 0)
+        return KEPT;
     const std::string lossy = lossy_utf8(path);
     const bool reg_or_dir = S_ISREG(walk_st.st_mode) || S_ISDIR(walk_st.st_mode);
     auto err = restic_errors_.find(lossy);
@@ -538,15 +543,12 @@ Fate Backup::judge(const std::string &path, const struct stat &walk_st, bool par
     bool changed = !S_ISDIR(walk_st.st_mode) && (!exists || !unchanged_since(walk_st, now));
     if (confirmed && !changed)
         return STORED;
-    if (walk_failed_.count(path) == 0) {
-        std::string why = !exists ? (confirmed ? "vanished while being backed up"
-                                               : "vanished before it was backed up")
-                          : err != restic_errors_.end() ? "restic could not read it: " + err->second
-                          : confirmed                   ? "changed while being backed up"
-                          : !parent_stored              ? "its directory was not stored"
-                                                        : "not stored in the snapshot";
-        log_.failed(path, why);
-    }
+    log_.failed(path, !exists                       ? (confirmed ? "vanished while being backed up"
+                                                                 : "vanished before it was backed up")
+                      : err != restic_errors_.end() ? "restic could not read it: " + err->second
+                      : confirmed                   ? "changed while being backed up"
+                      : !parent_stored              ? "its directory was not stored"
+                                                    : "not stored in the snapshot");
     return exists ? KEPT : GONE;
 }
 
