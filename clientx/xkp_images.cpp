@@ -98,10 +98,10 @@ void load_image_list(const char *type) {
 
     char header[XKP_TEXT_SIZE];
     char rule[XKP_TEXT_SIZE];
-    tmgetmsg("CerXkp1008N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr, "%s",
+    tmgetmsg("CerXkp1008N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
              "Backed Up            Expires     Files        KB  Sched Type   Policy        "
              "            Keyword");
-    tmgetmsg("CerXkp1009N", tmlcmsg, sizeof rule, rule, nullptr, 0, nullptr, "%s",
+    tmgetmsg("CerXkp1009N", tmlcmsg, sizeof rule, rule, nullptr, 0, nullptr,
              "-------------------  --------  -------  --------  -----------  ---------------"
              "---------  ----------");
     std::vector<XmString> rows;

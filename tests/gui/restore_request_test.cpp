@@ -64,8 +64,9 @@ class RestoreRequestTest : public ProductTest {
 TEST_F(RestoreRequestTest, SelectedFilesAreWrittenAsImageEntriesInTimeThenPathOrder) {
     build();
     // Every version of c (all dates are shown), a and b.
+    T_strlcpy(tmlcmsg, "de_DE.UTF-8", sizeof tmlcmsg); // the question follows the catalog
     ASSERT_NE(request_selected({"  b", "  c", "  a"}), nullptr);
-    EXPECT_STREQ(confirmation_msg, "OK to restore these files?");
+    EXPECT_STREQ(confirmation_msg, "Diese Dateien wiederherstellen?");
     std::string tmp = temp_filename;
     EXPECT_EQ(tmp.rfind(bin_ + "/tmp/", 0), 0u) << tmp;
     // The root's lines agree on one device: the no-crossing toggle starts set.
@@ -131,10 +132,11 @@ TEST_F(RestoreRequestTest, TrueImageAndSearchDirectoryEntriesStartAtTheStartDate
     build();
     put_text(start_date, "11/01/2023 00:00:00");
     put_text(end_date, "not a date");
+    T_strlcpy(tmlcmsg, "de_DE.UTF-8", sizeof tmlcmsg);
     request_restore_directory();
     gui::drain();
     ASSERT_NE(confirm(), nullptr);
-    EXPECT_STREQ(confirmation_msg, "OK to restore directory?");
+    EXPECT_STREQ(confirmation_msg, "Verzeichnis wiederherstellen?");
     EXPECT_STREQ(confirmation_directory, "/d/");
     // The whole file system toggle starts set: the root's lines agree on one device.
     EXPECT_TRUE(gui::toggle_set(part("toggleButton15")));
