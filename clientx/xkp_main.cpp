@@ -249,12 +249,13 @@ void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
     Busy busy;
     preserve_right_selections();
     use_persistent_list = 1;
-    if (!create_temp_file(temp_filename, sizeof temp_filename)) {
+    if (create_temp_file(temp_filename, sizeof temp_filename)) {
+        fill_temp_file(1, "", "", "");
+        popup_interface(create_xkp_viewselect(), XtGrabNone);
+    } else {
         pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
-        return;
     }
-    fill_temp_file(1, "", "", "");
-    popup_interface(create_xkp_viewselect(), XtGrabNone);
+    resensitize_menus(0);
 }
 void activateCB_menu1_p2_b5(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
@@ -707,6 +708,7 @@ void browseSelectionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
               sizeof current_working_directory);
     put_text(pathname, current_working_directory);
     load_right_side(path);
+    resensitize_menus(0);
 }
 void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
     MainContext c(w);
@@ -719,6 +721,7 @@ void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
               sizeof current_working_directory);
     put_text(pathname, current_working_directory);
     load_both_sides(path);
+    resensitize_menus(0);
 }
 void multipleSelectionCB_scrolledList2(Widget w, XtPointer, XtPointer call_data) {
     MainContext c(w);

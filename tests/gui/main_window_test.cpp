@@ -303,6 +303,18 @@ TEST_F(MainWindowTest, EditMenuSelectionsSensitivityAndInspect) {
     gui::fire(item("menu1_p2_b1"), XmNactivateCallback);
     EXPECT_EQ(get_selection_count(right_list), 0);
     EXPECT_EQ(bits(gui::sensitive, requests), "00");
+    // Directory clicks and "Inspect all selections..." recompute the
+    // sensitivity, made stale here.
+    quadruple_add_item(persistent_list, 0, "a", "/tmp/a", "1", "");
+    const char *const actions[] = {XmNbrowseSelectionCallback, XmNdefaultActionCallback, "inspect"};
+    for (const char *action : actions) {
+        resensitize_menus_with(0, 0);
+        XmListSelectPos(left_list, 1, False);
+        gui::fire(action[0] == 'i' ? item("menu1_p2_b6") : left_list,
+                  action[0] == 'i' ? XmNactivateCallback : action);
+        EXPECT_EQ(bits(gui::sensitive, requests), "11") << action;
+    }
+    list_delete_all(persistent_list);
 
     // Inspect writes a selection file of its own.
     gui::fire(item("menu1_p2_b6"), XmNactivateCallback);

@@ -278,14 +278,17 @@ TEST_F(ConfigTest, OpensOnTheCurrentChoices) {
 
 TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
     // The server and policy type chosen; whether the image and file lists
-    // are emptied, and -S.
+    // are emptied, and -S. Type 3 (Apollo-wbak) takes the destination path
+    // item away at once.
     for (auto [server, item, emptied, S] : {std::tuple{"master", "menu2_p1_b2", false, ""},
-                                            {"master", "menu2_p1_b4", true, ""},
+                                            {"master", "menu2_p1_b3", true, ""},
                                             {"backup2", "menu2_p1_b2", true, "-S backup2"}}) {
         SCOPED_TRACE(std::string(server) + item);
         build();
         ASSERT_TRUE(get_item_count(image_list) > 2 && get_item_count(right_list) > 2);
+        ASSERT_TRUE(gui::sensitive(altpath_menu_item));
         apply(server, item);
+        EXPECT_EQ(gui::sensitive(altpath_menu_item), standard_or_wbak != 3);
         EXPECT_EQ(get_item_count(image_list) == 0, emptied);
         EXPECT_EQ(get_item_count(right_list) == 0, emptied);
         EXPECT_EQ(get_item_count(shadow_right_list), get_item_count(right_list));
