@@ -134,20 +134,23 @@ void activateCB_pushButton6(Widget w, XtPointer, XtPointer) {
         return;
     }
     busy(c, 1);
-    confirmation_msg[0] = '\0';
     std::string cmd = assemble(c);
     // A command cut to fit its buffer could name another file or another
-    // word: one that does not fit is not run.
+    // word: one that does not fit is not run. The user is told why, and the
+    // dialog and the selections stay so that a shorter keyword or log name
+    // can be tried.
     if (cmd.size() >= sizeof confirmed_cmd) {
-        pop_err_str(XKP_MSG_NOT_EXECUTABLE_KEY, XKP_MSG_NOT_EXECUTABLE, cmd.substr(0, 200).c_str());
-    } else {
-        T_strlcpy(confirmed_cmd, cmd.c_str(), sizeof confirmed_cmd);
-        if (debug_enabled) {
-            printf("debug confirm command:%s!\n", confirmed_cmd);
-            fflush(stdout);
-        }
-        report_exit_status(mysystem(confirmed_cmd), 0);
+        pop_warn_int(XKP_MSG_TOO_LONG_KEY, XKP_MSG_TOO_LONG, static_cast<int>(cmd.size()));
+        busy(c, 0);
+        return;
     }
+    confirmation_msg[0] = '\0';
+    T_strlcpy(confirmed_cmd, cmd.c_str(), sizeof confirmed_cmd);
+    if (debug_enabled) {
+        printf("debug confirm command:%s!\n", confirmed_cmd);
+        fflush(stdout);
+    }
+    report_exit_status(mysystem(confirmed_cmd), 0);
     temp_filename[0] = '\0';
     confirmed_cmd[0] = '\0';
     empty_dialog_list(c);
