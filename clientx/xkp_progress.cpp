@@ -119,11 +119,17 @@ void forget_widgets() {
     progress_filename_widget = nullptr;
 }
 
+// Closing by the window manager destroys the dialog without its Close
+// button: the same is forgotten here, so that the next dialog shows a log
+// chosen again from its beginning and no refresh outlives the window.
 void destroyCB_shell(Widget, XtPointer client_data, XtPointer) {
     if (UxXkp_progressContext == client_data) {
         UxXkp_progressContext = nullptr;
     }
     forget_widgets();
+    progress_cat_filename[0] = '\0';
+    progress_filesize = 0;
+    set_auto_refresh(0);
 }
 
 void popdownCB_shell(Widget, XtPointer, XtPointer) {

@@ -112,6 +112,13 @@ TEST_F(ProgressTest, FollowsAGrowingLogReadingOnlyWhatIsNew) {
     ASSERT_EQ(symlink(log.c_str(), home_.file("kplog.bkup.003").c_str()), 0);
     enter(home_.file("kplog.bkup.003"));
     EXPECT_EQ(shown(), "");
+    // Closed by the window manager (destroyed) and opened again: the log
+    // chosen again is shown whole.
+    choose(shell, log);
+    gui::wm_close(shell);
+    ASSERT_EQ(progress_filename_widget, nullptr);
+    choose(open("bkup"), log);
+    EXPECT_EQ(shown(), "new run\n");
 }
 
 TEST_F(ProgressTest, LongLinesAndManyLines) {
