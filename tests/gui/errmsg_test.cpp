@@ -105,6 +105,9 @@ TEST_F(ErrmsgTest, BoxesHaveOnlyACloseButtonStayOpenAndCloseOneByOne) {
     ASSERT_EQ(left.size(), 2u);
     EXPECT_EQ(left[0].text, "You have not selected any files");
     EXPECT_EQ(left[1].text, "none of the files in the file list exist");
+    // The window manager's close frees the box as Close does.
+    gui::wm_close(left[1].shell);
+    ASSERT_EQ(gui::message_boxes().size(), 1u);
     gui::close_message_boxes();
     EXPECT_TRUE(gui::message_boxes().empty());
 }
