@@ -107,11 +107,8 @@ void select_pending() {
     }
     // One set of the selected positions instead of one selection call per
     // row: each single selection costs a pass over the list.
-    std::vector<int> all = fill.select_positions;
-    int count = get_selection_count(right_list);
-    for (int i = 1; i <= count; ++i) {
-        all.push_back(get_nth_selection_pos(right_list, i));
-    }
+    std::vector<int> all = get_selected_positions(right_list);
+    all.insert(all.end(), fill.select_positions.begin(), fill.select_positions.end());
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
     // The list's own selected-items table goes first: setting the positions

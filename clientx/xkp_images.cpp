@@ -239,9 +239,7 @@ void set_dates_from_images() {
     int32_t lo = 2000000000;
     int32_t hi = 0;
     bool found = false;
-    int selected = get_selection_count(image_list);
-    for (int i = 1; i <= selected; ++i) {
-        int position = get_nth_selection_pos(image_list, i);
+    for (int position : get_selected_positions(image_list)) {
         if (position < 3) {
             continue; // the header and the rule
         }

@@ -229,9 +229,9 @@ int get_selection_pos(Widget list) {
     return selected.count > 0 ? selected.positions[0] : 0;
 }
 
-int get_nth_selection_pos(Widget list, int n) {
+std::vector<int> get_selected_positions(Widget list) {
     SelectedPositions selected(list);
-    return (n >= 1 && n <= selected.count) ? selected.positions[n - 1] : 0;
+    return std::vector<int>(selected.positions, selected.positions + selected.count);
 }
 
 void list_delete_all(Widget list) {

@@ -6,6 +6,8 @@
 #include <X11/Intrinsic.h>
 #include <Xm/Xm.h>
 
+#include <vector>
+
 // The application's top-level widget (from XtAppInitialize); the busy cursor
 // flushes pending exposures through it.
 extern Widget UxTopLevel;
@@ -51,7 +53,9 @@ const char *get_selected_item(Widget list, int n);
 const char *get_line_from_item(Widget list, int n, int line);
 int get_selection_count(Widget list);
 int get_selection_pos(Widget list);
-int get_nth_selection_pos(Widget list, int n);
+// Every selected position, in list order, from one read of the list's
+// selection (each read copies the whole array: read once per operation).
+std::vector<int> get_selected_positions(Widget list);
 int get_item_count(Widget list);
 // The list's own arrays, not copies.
 XmStringTable get_all_items(Widget list);
