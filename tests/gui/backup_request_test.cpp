@@ -222,8 +222,11 @@ TEST_F(BackupRequestTest, ExitStatusesAreReportedAndTheSelectionsDropped) {
 }
 
 TEST_F(BackupRequestTest, DatabaseScriptRequests) {
-    users_config.KPBACKUP_POLICY = "pol;icy";
-    users_config.KPBACKUP_SCHED = "any";
+    // The configuration not read yet (nothing else needed it): the request
+    // reads it, the host file here as for the superuser.
+    users_config.loaded = 0;
+    write_file(root_.file("sorvane/kp.conf"),
+               "SERVER = srv\nKPBACKUP_POLICY = pol;icy\nKPBACKUP_SCHED = any\n");
     T_strlcpy(current_server, "srv", sizeof current_server);
     T_strlcpy(backupKeyword, "kept", sizeof backupKeyword);
     enter_filesys_mode(3); // Oracle backup scripts
