@@ -20,6 +20,7 @@ int resensitize_parity[resensitize_limit];
 int resensitize_selected[resensitize_limit];
 int resensitize_index = 0;
 Widget altpath_menu_item = nullptr;
+int busy_cursor_count = 0;
 
 namespace {
 
@@ -121,6 +122,7 @@ void reshape_cursor(int busy, Widget w) {
             watch = XCreateFontCursor(display, XC_watch);
         }
         XDefineCursor(display, window, watch);
+        ++busy_cursor_count;
         XmUpdateDisplay(UxTopLevel != nullptr ? UxTopLevel : w);
     } else {
         XUndefineCursor(display, window);

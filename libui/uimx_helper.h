@@ -23,6 +23,8 @@ void re_label_window(Widget shell, const char *key, const char *default_title,
 // Busy cursor: with busy set, the watch cursor on w's window and pending
 // exposures drawn; with busy 0, w's cursor undefined again.
 void reshape_cursor(int busy, Widget w);
+// How many times the watch cursor was put on a window in this run.
+extern int busy_cursor_count;
 
 // The menu sensitivity table: items that belong to one browse mode (1 file
 // system, 2 restore, 3 database backup scripts, 4 database restore scripts,

@@ -284,6 +284,24 @@ TEST_F(MainWindowTest, ViewItemsSetTheirFlagsAndPartners) {
     }
 }
 
+TEST_F(MainWindowTest, ActionsThatOpenWindowsOrFollowListsShowTheBusyCursor) {
+    XmListCallbackStruct list_cb{};
+    XEvent event{};
+    list_cb.event = &event;
+    const std::pair<Widget, const char *> actions[] = {
+        {item("menu1_p3_b10"), XmNvalueChangedCallback}, {item("menu1_p1_b7"), XmNactivateCallback},
+        {item("menu1_p4_b6"), XmNactivateCallback},      {item("menu1_p5_b6"), XmNactivateCallback},
+        {item("menu1_p6_b5"), XmNactivateCallback},      {item("menu1_p6_b4"), XmNactivateCallback},
+        {item("menu1_p6_b1"), XmNactivateCallback},      {w("arrowButton1"), XmNactivateCallback},
+        {right_list, XmNmultipleSelectionCallback},      {image_list, XmNextendedSelectionCallback},
+    };
+    for (const auto &[widget, callback] : actions) {
+        const int before = busy_cursor_count;
+        gui::fire(widget, callback, XmIsList(widget) ? &list_cb : nullptr);
+        EXPECT_GT(busy_cursor_count, before) << XtName(widget);
+    }
+}
+
 TEST_F(MainWindowTest, EditMenuSelectionsSensitivityAndInspect) {
     const char *requests = "menu1_p4_b1 menu1_p4_b3";
     EXPECT_EQ(bits(gui::sensitive, requests), "00");
