@@ -335,11 +335,10 @@ Widget create_xkp_confirm() {
 
     // The progress log.
     c->Uxtext7 = make(c, "text7", xmTextFieldWidgetClass, form);
-    XtVaSetValues(c->Uxtext7, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1), XmNleftAttachment,
-                  XmATTACH_POSITION, XmNleftPosition, 22, XmNrightAttachment, XmATTACH_FORM,
-                  XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
-                  browsing_filesys ? c->UxpushButton6 : c->UxtoggleButton3, XmNbottomOffset,
-                  browsing_filesys ? 10 : 6, nullptr);
+    XtVaSetValues(c->Uxtext7, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1), XmNrightAttachment,
+                  XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET,
+                  XmNbottomWidget, browsing_filesys ? c->UxpushButton6 : c->UxtoggleButton3,
+                  XmNbottomOffset, browsing_filesys ? 10 : 6, nullptr);
     put_text(c->Uxtext7, log_filename);
     c->Uxlabel17 = make(c, "label17", xmLabelWidgetClass, form);
     XtVaSetValues(c->Uxlabel17, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
@@ -347,6 +346,7 @@ Widget create_xkp_confirm() {
                   XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, c->Uxtext7, nullptr);
     put_label_string(c->Uxlabel17, "Log filename");
     initialize_label(c->Uxlabel17, "GuiXkp0308N");
+    ux_label_column({{c->Uxlabel17, c->Uxtext7}}, 10, 8);
     c->UxtoggleButton1 = make_toggle(c, "toggleButton1", form, "Use log file", "GuiXkp0309N",
                                      valueChangedCB_toggleButton1);
     XmToggleButtonSetState(c->UxtoggleButton1, True, False);

@@ -780,12 +780,12 @@ Widget field_label(const char *name, Widget parent, const char *text, const char
     return w;
 }
 
+// A row of the field column; the label column's width is set once every
+// row exists (ux_label_column).
 void attach_row(Widget label, Widget field, Widget above, int field_right_position) {
     XtVaSetValues(label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 6,
-                  XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 8, XmNrightAttachment,
-                  XmATTACH_POSITION, XmNrightPosition, 28, nullptr);
+                  nullptr);
     XtVaSetValues(field, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 4,
-                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 28, XmNleftOffset, 8,
                   nullptr);
     if (field_right_position >= 100) {
         XtVaSetValues(field, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 8, nullptr);
@@ -877,6 +877,8 @@ Widget create_xkp_main() {
     context->Uxtext4 = main_keyword = text4;
     XtAddCallback(text4, XmNactivateCallback, activateCB_text4, nullptr);
     attach_row(label4, text4, text1, 100);
+    ux_label_column({{context->Uxlabel1, text11}, {context->Uxlabel3, text1}, {label4, text4}}, 8,
+                    8);
 
     // The hidden lists.
     context->UxscrolledList4 = scrolled_list("scrolledList4", form1, XmEXTENDED_SELECT, true);

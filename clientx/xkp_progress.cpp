@@ -386,16 +386,15 @@ Widget create_xkp_progress() {
 
     c->Uxtext8 = XtVaCreateManagedWidget(
         "text8", xmTextFieldWidgetClass, form, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1),
-        XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 14, XmNrightAttachment,
-        XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
-        c->UxtoggleButton6, XmNbottomOffset, 6, nullptr);
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET,
+        XmNbottomWidget, c->UxtoggleButton6, XmNbottomOffset, 6, nullptr);
     UxPutContext(c->Uxtext8, c);
     XtAddCallback(c->Uxtext8, XmNactivateCallback, activateCB_text8, nullptr);
     c->Uxlabel33 = label(c, "label33", form, "Log File", "GuiXkp0706N");
-    XtVaSetValues(c->Uxlabel33, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
-                  XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, c->Uxtext8,
-                  XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, c->Uxtext8,
-                  nullptr);
+    XtVaSetValues(c->Uxlabel33, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget,
+                  c->Uxtext8, XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget,
+                  c->Uxtext8, nullptr);
+    ux_label_column({{c->Uxlabel33, c->Uxtext8}}, 10, 8);
 
     c->Uxframe2 = XtVaCreateManagedWidget(
         "frame2", xmFrameWidgetClass, form, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,

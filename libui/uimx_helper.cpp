@@ -11,6 +11,7 @@
 #include <Xm/List.h>
 #include <Xm/PushB.h>
 
+#include <algorithm>
 #include <string>
 
 Widget UxTopLevel = nullptr;
@@ -292,6 +293,22 @@ Widget ux_window_shell(const char *name, int width, int height, int x, int y, vo
     XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
     re_label_window(shell, key, title, "");
     return shell;
+}
+
+void ux_label_column(std::initializer_list<std::pair<Widget, Widget>> rows, int left, int gap) {
+    Dimension widest = 0;
+    for (const auto &[label, field] : rows) {
+        XtWidgetGeometry preferred{};
+        XtQueryGeometry(label, nullptr, &preferred);
+        widest = std::max(widest, preferred.width);
+    }
+    for (const auto &[label, field] : rows) {
+        XtVaSetValues(label, XmNrecomputeSize, False, XmNwidth, widest, XmNleftAttachment,
+                      XmATTACH_FORM, XmNleftOffset, left, XmNrightAttachment, XmATTACH_NONE,
+                      nullptr);
+        XtVaSetValues(field, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, left + widest + gap,
+                      nullptr);
+    }
 }
 
 Widget ux_form_label(Widget form, const char *name, const char *text, const char *key,

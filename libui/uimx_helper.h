@@ -6,6 +6,8 @@
 #include <X11/Intrinsic.h>
 #include <Xm/Xm.h>
 
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 // The application's top-level widget (from XtAppInitialize); the busy cursor
@@ -84,6 +86,13 @@ void xmstring_line(XmString s, int line, char *dst, size_t size);
 // the catalog's key, with title as the default.
 Widget ux_window_shell(const char *name, int width, int height, int x, int y, void *context,
                        XtCallbackProc destroy, const char *key, const char *title);
+
+// A column of labels left of their fields in one form (pairs of label and
+// field): every label as wide as the widest label actually shown (its
+// preferred width, after its catalog text is set), from left pixels; every
+// field from gap pixels after the column. No label of any language is cut
+// or covered, whatever the window's width.
+void ux_label_column(std::initializer_list<std::pair<Widget, Widget>> rows, int left, int gap);
 
 // Form pieces shared by the small list windows. Each new widget is bound to
 // the window's context record and labelled from the catalog (key) with its

@@ -6,7 +6,10 @@
 #include "gui_product.h"
 
 #include "msgdefaults.h"
+#include "tmmsg.h"
+#include "xkp_confirm.h"
 #include "xkp_icon.h"
+#include "xkp_progress.h"
 #include "xkp_startup.h"
 
 #include <Xm/Separator.h>
@@ -300,6 +303,45 @@ TEST_F(MainWindowTest, ActionsThatOpenWindowsOrFollowListsShowTheBusyCursor) {
         gui::fire(widget, callback, XmIsList(widget) ? &list_cb : nullptr);
         EXPECT_GT(busy_cursor_count, before) << XtName(widget);
     }
+}
+
+TEST_F(MainWindowTest, LabelColumnsHoldTheirGermanLabelsInANarrowWindow) {
+    T_strlcpy(tmlcmsg, "de_DE.UTF-8", sizeof tmlcmsg);
+    tmlbl_forget(); // the labels are read once per run: read the German ones
+    open_main();
+    report_name_fragment = "bkup";
+    using Rows = std::vector<std::pair<const char *, const char *>>;
+    const std::pair<Widget, Rows> windows[] = {
+        {shell_, {{"label1", "text11"}, {"label3", "text1"}, {"label4", "text4"}}},
+        {gui::open(create_xkp_confirm()), {{"label17", "text7"}}},
+        {gui::open(create_xkp_progress()), {{"label33", "text8"}}},
+    };
+    for (const auto &[shell, rows] : windows) {
+        XtVaSetValues(shell, XmNwidth, 420, nullptr);
+        gui::drain();
+        for (const auto &[label_name, field_name] : rows) {
+            Widget label = gui::must_find(shell, label_name);
+            Dimension width = 0, margin = 0, highlight = 0, shadow = 0, left = 0, right = 0;
+            Position x = 0;
+            XmRenderTable table = nullptr;
+            XtVaGetValues(label, XmNwidth, &width, XmNx, &x, XmNmarginWidth, &margin,
+                          XmNhighlightThickness, &highlight, XmNshadowThickness, &shadow,
+                          XmNmarginLeft, &left, XmNmarginRight, &right, XmNrenderTable, &table,
+                          nullptr);
+            XmString text = UxrGetProp<XmString>(label, XmNlabelString);
+            const int extent =
+                XmStringWidth(table, text) + left + right + 2 * (margin + highlight + shadow);
+            XmStringFree(text);
+            EXPECT_GE(x, 0) << label_name;
+            EXPECT_GE(width, extent) << label_name << " is cut";
+            Widget field = gui::must_find(shell, field_name);
+            EXPECT_TRUE(!gui::managed(field) || UxrGetProp<Position>(field, XmNx) >= x + width)
+                << field_name << " covers " << label_name;
+        }
+    }
+    EXPECT_EQ(gui::label_of(w("label1")), "Zu durchsuchendes Verzeichnis");
+    T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
+    tmlbl_forget();
 }
 
 TEST_F(MainWindowTest, EditMenuSelectionsSensitivityAndInspect) {
