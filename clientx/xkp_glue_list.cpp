@@ -374,11 +374,13 @@ char *get_real(const char *path) {
     std::string work = typed.substr(0, cut);
     std::string tail = cut < typed.size() ? "/" + typed.substr(cut + 1) : "";
     // realpath gives what a change into the directory and getcwd would
-    // give, without moving the process's working directory.
+    // give, without moving the process's working directory. A pattern in
+    // the first component leaves no directory to change into ("/u*"): the
+    // path comes back as typed.
     struct stat st {};
     char resolved[PATH_MAX];
-    if (stat(work.empty() ? "/" : work.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        realpath(work.empty() ? "/" : work.c_str(), resolved) == nullptr) {
+    if (work.empty() || stat(work.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        realpath(work.c_str(), resolved) == nullptr) {
         return result;
     }
     std::string physical = resolved;

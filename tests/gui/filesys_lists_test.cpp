@@ -325,6 +325,7 @@ TEST_F(FilesysListsTest, GetRealResolvesLinksOnlyWhenAsked) {
         {root_ + "/sub2/back/u\\*x", 1, root_ + "/sub2/back/u\\*x"},
         {root_ + "/missing/dir", 1, root_ + "/missing/dir"},
         {"/", 1, "/"},
+        {"/u*/", 1, "/u*/"}, // a pattern in the first component: as typed
     };
     for (const auto &[typed, really, want] : cases) {
         really_get_real = really;
