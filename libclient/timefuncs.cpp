@@ -204,15 +204,14 @@ struct Scanner {
     }
 };
 
-// The next piece of a field whose format separator is sep. The piece ends at
-// a character of the separator or at a blank: the date and the time are
-// separated by a blank, so a blank that is not part of the separator ends
-// the half (*half_over), and the fields it leaves out keep their defaults.
-// This lets "14:05 12/01/2026" and "12/01/2026 2 PM" omit trailing fields.
+// The next piece of a field whose format separator is sep: the piece ends at
+// a character of the separator only, so a blank typed inside a date
+// ("12 /01/2026") is part of its piece. The last field of a half has no
+// separator; its piece ends at a blank, the one between the date and the
+// time, and *half_over is set when such a blank ended it.
 char *next_piece(Scanner *sc, const char *sep, char *end, bool *half_over) {
     char delims[TF_SEP_SIZE + 2];
-    T_strlcpy(delims, sep, sizeof delims);
-    T_strlcat(delims, " \t", sizeof delims);
+    T_strlcpy(delims, *sep != '\0' ? sep : " \t", sizeof delims);
     char *piece = sc->next(delims, end);
     *half_over = piece != nullptr && *end != '\0' && strchr(sep, *end) == nullptr;
     return piece;

