@@ -648,6 +648,23 @@ void dotime(char *fmt, char *out, const struct tm *tm, int noseconds, int twelve
     }
 }
 
+// The first TF_AMPM_CHARS characters of word, by the character encoding of
+// the process's locale (a byte that starts no character counts as one).
+void ampm_word(char *dst, const char *word) {
+    size_t at = 0;
+    mblen(nullptr, 0);
+    for (size_t chars = 0; chars < TF_AMPM_CHARS && word[at] != '\0'; ++chars) {
+        const int n = mblen(word + at, MB_CUR_MAX);
+        const size_t step = n > 0 ? static_cast<size_t>(n) : 1;
+        if (at + step >= TF_AMPM_SIZE) {
+            break;
+        }
+        at += step;
+    }
+    memcpy(dst, word, at);
+    dst[at] = '\0';
+}
+
 void setupampm(const char *locale) {
     if (locale == nullptr || *locale == '\0') {
         // Forget the loaded locale too: its words are no longer in force.
@@ -663,10 +680,10 @@ void setupampm(const char *locale) {
     T_strlcpy(pmstr, "PM", sizeof pmstr);
     char word[CATALOG_WORD_SIZE];
     if (tmgetmsg("CerTmf0010N", locale, sizeof word, word, nullptr, 0, nullptr, "AM") == 0) {
-        T_strlcpy(amstr, word, sizeof amstr);
+        ampm_word(amstr, word);
     }
     if (tmgetmsg("CerTmf0020N", locale, sizeof word, word, nullptr, 0, nullptr, "PM") == 0) {
-        T_strlcpy(pmstr, word, sizeof pmstr);
+        ampm_word(pmstr, word);
     }
     ampm_loaded = fits_cache(locale);
     T_strlcpy(ampm_locale, ampm_loaded ? locale : "", sizeof ampm_locale);
