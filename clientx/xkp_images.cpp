@@ -71,9 +71,7 @@ Widget loaded_shadow = nullptr;
 } // namespace
 
 int32_t initial_browse_search_limit() {
-    if (!users_config.loaded) {
-        ReadUsersConfigA(&users_config, nullptr, nullptr);
-    }
+    ReadUsersConfigA(&users_config, nullptr, nullptr); // a record already read is kept
     return users_config.INITIAL_BROWSE_SEARCH_LIMIT;
 }
 

@@ -366,11 +366,10 @@ void generate_kphdb_header(const char *action) {
     header += shell_word(current_server);
     header += ' ';
     // Policy and schedule come from the user's own configuration file (read
-    // here if nothing read it before: the superuser's start-up does not);
-    // they are quoted like every other text that reaches the shell.
-    if (!users_config.loaded) {
-        ReadUsersConfigA(&users_config, nullptr, nullptr);
-    }
+    // here if nothing read it before: the superuser's start-up does not; a
+    // record already read is kept); they are quoted like every other text
+    // that reaches the shell.
+    ReadUsersConfigA(&users_config, nullptr, nullptr);
     if (is_set_and_not_any(users_config.KPBACKUP_POLICY)) {
         header += "-c " + shell_word(users_config.KPBACKUP_POLICY->c_str()) + " ";
     }
