@@ -84,9 +84,10 @@ TEST_F(RestoreRequestTest, CommandLinesFollowModeOptionsAndDestination) {
     // destination must reach it. Rows: mode, overwrite, redirect (0 none,
     // else the link flags + 1), the part before -f (ALT: -R FILE).
     const std::tuple<int, bool, int, std::string> cases[] = {
-        {0, false, 0, " -K  -O  -W  "},  {0, true, 0, " -O  -W  "},
+        {0, false, 0, " -K  -O  -W  "},
         {3, false, 0, " -O  -W  -r "}, // raw partitions: overwrite forced
-        {0, true, 2, " -O ALT-H  -W  "}, {0, true, 1, " -O ALT -W  "},
+        {0, true, 2, " -O ALT-H  -W  "},
+        {0, true, 1, " -O ALT -W  "},
     };
     for (const auto &[kind, overwrite, redirect, middle_] : cases) {
         SCOPED_TRACE(middle_);
