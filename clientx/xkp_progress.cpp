@@ -159,10 +159,9 @@ void valueChangedCB_toggleButton6(Widget w, XtPointer, XtPointer) {
     set_auto_refresh(XmToggleButtonGetState(w) ? 10 : 0);
 }
 
+// Close: the destroy callback forgets the log and stops the refresh.
 void activateCB_pushButton8(Widget w, XtPointer, XtPointer) {
     _UxCxkp_progress *c = context_of(w);
-    set_auto_refresh(0);
-    progress_cat_filename[0] = '\0';
     if (c != nullptr) {
         UxDestroyInterface(c->Uxxkp_progress);
     }
