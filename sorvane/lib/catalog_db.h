@@ -86,7 +86,7 @@ class CatalogDb;
 //   commit()
 class ImageWriter {
   public:
-    ImageWriter() = default;
+    ImageWriter();
     ~ImageWriter();
     ImageWriter(const ImageWriter &) = delete;
     ImageWriter &operator=(const ImageWriter &) = delete;

@@ -97,7 +97,7 @@ std::string server_dir(const std::string &name) {
     return product_path("sorvane/servers") + "/" + name;
 }
 
-int open_server(const std::string &name_in, KpServer &out, std::string &err) {
+int open_server(const std::string &name_in, KpServer &out, std::string &err, bool need_password) {
     std::string name = name_in.empty() ? default_server_name() : name_in;
     if (name.empty()) {
         err = "no server given and no SERVER in " + product_host_config();
@@ -113,13 +113,15 @@ int open_server(const std::string &name_in, KpServer &out, std::string &err) {
     out.repository_file = out.dir + "/repository";
     out.password_file = out.dir + "/password";
     out.catalog_dir = out.dir + "/catalog";
-    out.lock_file = out.catalog_dir + "/.lock";
+    out.catalog_db = out.dir + "/catalog.db";
+    out.lock_file = out.dir + "/lock";
     if (!is_dir(out.dir)) {
         err = "server " + name + " has no directory " + out.dir;
         return kpstatus::NO_SERVER;
     }
+    // Listings read the catalog only: they never need the password.
     if (access(out.repository_file.c_str(), R_OK) != 0 ||
-        access(out.password_file.c_str(), R_OK) != 0 || !is_dir(out.catalog_dir)) {
+        (need_password && access(out.password_file.c_str(), R_OK) != 0)) {
         err = "server " + name + " is incomplete or unreadable in " + out.dir;
         return kpstatus::NO_SERVER;
     }
@@ -163,18 +165,24 @@ bool create_server_files(const std::string &name, const std::string &repository,
             err = "server " + name + " already uses the repository " + strip(have);
             return false;
         }
-        mkdir((dir + "/catalog").c_str(), 0755);
+        // Servers made before the catalog was private are closed now.
+        chmod(dir.c_str(), 0700);
+        chmod((dir + "/repository").c_str(), 0600);
         return true;
     }
+    // The server directory holds every backed-up path (the catalog) and
+    // the repository's location and password: its owner's alone.
     int e = 0;
-    if (mkdirpath(dir.c_str(), 0755, &e) != 0 && !is_dir(dir)) {
-        err = "cannot create " + dir + ": " + strerror(e);
+    std::string parent = dir.substr(0, dir.rfind('/'));
+    if (mkdirpath(parent.c_str(), 0755, &e) != 0 && !is_dir(parent)) {
+        err = "cannot create " + parent + ": " + strerror(e);
         return false;
     }
-    if (mkdir((dir + "/catalog").c_str(), 0755) != 0 && errno != EEXIST) {
-        err = "cannot create " + dir + "/catalog: " + strerror(errno);
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        err = "cannot create " + dir + ": " + strerror(errno);
         return false;
     }
+    chmod(dir.c_str(), 0700);
     unsigned char raw[24];
     int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd < 0 || read(fd, raw, sizeof raw) != static_cast<ssize_t>(sizeof raw)) {
@@ -194,7 +202,7 @@ bool create_server_files(const std::string &name, const std::string &repository,
     if (access((dir + "/password").c_str(), F_OK) != 0 &&
         !write_new_file(dir + "/password", pw, 0600, err))
         return false;
-    if (!write_new_file(dir + "/repository", repo + "\n", 0644, err))
+    if (!write_new_file(dir + "/repository", repo + "\n", 0600, err))
         return false;
     created = true;
     return true;

@@ -1,9 +1,11 @@
 // Servers of the engine. A server NAME is a directory below the product
 // root, sorvane/servers/NAME/, holding:
 //   repository   one line: the restic repository location (a path, or any
-//                restic backend such as rest:... or sftp:...)
+//                restic backend such as rest:... or sftp:...), mode 0600 as
+//                a location may hold credentials
 //   password     the repository password (mode 0600)
-//   catalog/     the image catalog (see catalog.h)
+//   catalog.db   the catalog database (see catalog_db.h), mode 0600
+//   lock         taken by the programs that write the catalog
 //   cache/       restic's cache, when the directory is writable
 #pragma once
 
@@ -15,7 +17,8 @@ struct KpServer {
     std::string dir;
     std::string repository_file;
     std::string password_file;
-    std::string catalog_dir;
+    std::string catalog_dir; // the catalog files of earlier versions (no longer written)
+    std::string catalog_db;  // the catalog database
     std::string cache_dir;
     std::string lock_file;
 };
@@ -40,7 +43,8 @@ std::string server_dir(const std::string &name);
 // kpstatus::UNKNOWN_SERVER when no name is given and the configuration
 // names none; kpstatus::NO_SERVER when the server has no directory or its
 // files are missing. err says which.
-int open_server(const std::string &name, KpServer &out, std::string &err);
+int open_server(const std::string &name, KpServer &out, std::string &err,
+                bool need_password = true);
 
 // Creates the server directory, a random password and the catalog, and
 // records the repository location (default: DIR/repo). Idempotent: an

@@ -1,11 +1,14 @@
 // kplist and kpclimagelist: answer the client's listing and image-list
-// questions from the server's catalog alone, without calling restic.
+// questions from the server's catalog database alone, without calling
+// restic and without its password.
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
 #include "catalog.h"
+#include "catalog_db.h"
 #include "image_select.h"
 #include "kpprograms.h"
 #include "kpserver.h"
@@ -47,18 +50,27 @@ int read_range(const KpArgs &args, const char *start_opt, const char *end_opt, I
     return 0;
 }
 
-int open_catalog(const std::string &server_name, KpServer &server, std::vector<ImageHeader> &all,
-                 const char *prog) {
+// Opens the server and its catalog for reading. A server without a catalog
+// database has no images yet.
+int open_catalog(const std::string &server_name, KpServer &server, CatalogDb &db,
+                 std::vector<ImageHeader> &all, const char *prog) {
     std::string err;
-    int st = open_server(server_name, server, err);
+    int st = open_server(server_name, server, err, false);
     if (st != 0) {
         fprintf(stderr, "%s: %s\n", prog, err.c_str());
         return st;
     }
-    std::vector<std::string> bad;
-    all = load_image_headers(server.catalog_dir, &bad);
-    for (const auto &b : bad)
-        fprintf(stderr, "%s: unreadable image header %s skipped\n", prog, b.c_str());
+    if (access(server.catalog_db.c_str(), F_OK) != 0)
+        return 0;
+    if (!db.open(server.catalog_db, false, err)) {
+        fprintf(stderr, "%s: %s\n", prog, err.c_str());
+        return kpstatus::NO_SERVER;
+    }
+    all = db.images(err);
+    if (!err.empty()) {
+        fprintf(stderr, "%s: %s\n", prog, err.c_str());
+        return kpstatus::NO_SERVER;
+    }
     return 0;
 }
 
@@ -91,11 +103,12 @@ int kplist_main(int argc, char **argv) {
         return st;
 
     KpServer server;
+    CatalogDb db;
     std::vector<ImageHeader> all;
-    if (int st = open_catalog(args.get("-S"), server, all, "kplist"))
+    if (int st = open_catalog(args.get("-S"), server, db, all, "kplist"))
         return st;
     // Raw partitions are never backed up by these programs: no image holds one.
-    if (args.has("-r"))
+    if (args.has("-r") || all.empty())
         return kpstatus::NOTHING_FOUND;
     if (!dates) {
         // The default range starts where a restore browse would: at the most
@@ -106,24 +119,30 @@ int kplist_main(int argc, char **argv) {
         f.start = likely < 0 ? 0 : likely;
         f.end = KP_INFINITY;
     }
+    ListingQuery q;
+    q.history = {f.client, f.archives};
+    q.dir = args.operands[0];
     // Depth: the directory's entries are level 1; each of the "-R" levels
     // of subdirectories below adds one; 999 means no limit.
-    int max_level = depth >= 999 ? -1 : static_cast<int>(std::max(0LL, depth)) + 1;
-    std::string dir = args.operands[0];
+    q.max_level = depth >= 999 ? -1 : static_cast<int>(std::max(0LL, depth)) + 1;
+    q.start = f.start;
+    q.end = f.end;
+    q.true_image = args.has("-T");
+    q.policy_type = f.policy_type;
+    q.keyword = f.keyword;
     static char outbuf[1 << 16];
     setvbuf(stdout, outbuf, _IOFBF, sizeof outbuf);
-    long long lines = 0;
-    for (const auto &h : select_images(all, f)) {
-        ImageListing img;
-        if (!img.open(server.catalog_dir, h.id, err)) {
-            fprintf(stderr, "kplist: %s\n", err.c_str());
-            continue;
-        }
-        img.for_each_in(dir, max_level, [&](size_t i) {
-            std::string_view l = img.line(i);
-            fwrite(l.data(), 1, l.size(), stdout);
-            ++lines;
-        });
+    std::string text;
+    long long lines = db.list(
+        q,
+        [&](const ListingLine &l) {
+            text = format_listing_line(l);
+            fwrite(text.data(), 1, text.size(), stdout);
+        },
+        err);
+    if (lines < 0) {
+        fprintf(stderr, "kplist: %s\n", err.c_str());
+        return kpstatus::NO_SERVER;
     }
     if (fflush(stdout) != 0)
         return kpstatus::OPEN_FAILED;
@@ -155,8 +174,9 @@ int kpclimagelist_main(int argc, char **argv) {
         f.policy_type = static_cast<int>(v);
     }
     KpServer server;
+    CatalogDb db;
     std::vector<ImageHeader> all;
-    if (int st = open_catalog(args.get("-server"), server, all, "kpclimagelist"))
+    if (int st = open_catalog(args.get("-server"), server, db, all, "kpclimagelist"))
         return st;
 
     if (args.has("-likelydate")) {
