@@ -1,6 +1,11 @@
 // kpadmin: administration of the engine's servers: create one (directory,
-// password, repository), list servers and images, rebuild a catalog.
+// password, repository), list servers and images, rebuild a catalog from
+// the repository.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -8,6 +13,9 @@
 #include <vector>
 
 #include "catalog.h"
+#include "catalog_db.h"
+#include "fsentry.h"
+#include "jobs.h"
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
@@ -18,7 +26,50 @@ namespace {
 
 const char *const ADMIN_USAGE =
     "kpadmin init-server NAME [--repository LOCATION] | list-servers | list-images [NAME] | "
-    "rebuild-catalog NAME | version";
+    "rebuild-catalog NAME | jobs [NAME] | cancel [NAME] ID | version";
+
+// The running and waiting jobs of a server, oldest first: the job id, its
+// state, the program, when it started, its log and what it waits for.
+int list_server_jobs(const std::vector<std::string> &words) {
+    KpServer s;
+    std::string err;
+    int st = open_server(words.size() > 1 ? words[1] : "", s, err, false);
+    if (st != 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return st;
+    }
+    for (const auto &j : list_jobs(s.dir))
+        printf("%lld %s %s started %s log %s%s\n", j.id, j.state.c_str(), j.program.c_str(),
+               local_time_text(j.started).c_str(), j.log.empty() ? "-" : log_quote(j.log).c_str(),
+               j.waits_for.empty() ? "" : (" waiting for " + j.waits_for).c_str());
+    return 0;
+}
+
+int cancel_server_job(const std::vector<std::string> &words) {
+    if (words.size() != 2 && words.size() != 3)
+        return usage_error("kpadmin", "cancel [NAME] ID", ADMIN_USAGE);
+    KpServer s;
+    std::string err;
+    int st = open_server(words.size() == 3 ? words[1] : "", s, err, false);
+    if (st != 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return st;
+    }
+    long long id = 0;
+    if (!kp_parse_time(words.back(), id))
+        return usage_error("kpadmin", "bad job id " + words.back(), ADMIN_USAGE);
+    int r = cancel_job(s.dir, id, 30, err);
+    if (r < 0) {
+        fprintf(stderr, "kpadmin: %s\n", err.c_str());
+        return kpstatus::NOTHING_FOUND;
+    }
+    if (r > 0) {
+        fprintf(stderr, "kpadmin: job %lld was asked to stop and is still ending\n", id);
+        return kpstatus::PARTIAL;
+    }
+    printf("job %lld stopped\n", id);
+    return 0;
+}
 
 int init_server(const std::vector<std::string> &words) {
     if (words.size() != 2 && !(words.size() == 4 && words[2] == "--repository"))
@@ -76,7 +127,15 @@ int list_images(const std::vector<std::string> &words) {
         fprintf(stderr, "kpadmin: %s\n", err.c_str());
         return st;
     }
-    auto images = load_image_headers(s.catalog_dir);
+    CatalogDb db;
+    std::vector<ImageHeader> images;
+    if (access(s.catalog_db.c_str(), F_OK) == 0) {
+        if (!db.open(s.catalog_db, false, err)) {
+            fprintf(stderr, "kpadmin: %s\n", err.c_str());
+            return kpstatus::NO_SERVER;
+        }
+        images = db.images(err);
+    }
     for (const auto &h : images)
         printf(
             "%s  %-19s  sched %d  %8lld files %10lld KB  client %s  snapshot %s  keyword \"%s\"\n",
@@ -97,6 +156,8 @@ std::string tag_value(const nlohmann::json &tags, const std::string &key) {
     return {};
 }
 
+// Rebuilds the catalog database from the repository's snapshots, oldest
+// first, into a new file that replaces the old one only when complete.
 int rebuild_catalog(const std::vector<std::string> &words) {
     if (words.size() != 2)
         return usage_error("kpadmin", "rebuild-catalog NAME", ADMIN_USAGE);
@@ -118,71 +179,82 @@ int rebuild_catalog(const std::vector<std::string> &words) {
         fprintf(stderr, "kpadmin: restic gave no snapshot list\n");
         return kpstatus::BACKUP_FAILED;
     }
-    std::set<std::string> known;
-    std::set<long long> times;
-    for (const auto &h : load_image_headers(s.catalog_dir)) {
-        known.insert(h.snapshot);
-        times.insert(h.backup_time);
-    }
-    NameCache names;
-    int added = 0, refused = 0;
+    struct Snap {
+        long long time;
+        std::string id;
+        nlohmann::json j;
+    };
+    std::vector<Snap> order;
     for (const auto &snap : list) {
+        long long t = 0;
         if (!snap.is_object() || !snap.contains("id") || !snap["id"].is_string() ||
-            !snap.contains("time") || !snap["time"].is_string())
+            !snap.contains("time") || !snap["time"].is_string() || !parse_rfc3339(snap["time"], t))
             continue;
-        std::string id = snap["id"];
-        std::string short_id = id.substr(0, 8);
-        if (known.count(id) || known.count(short_id))
-            continue;
-        ImageHeader h;
-        if (!parse_rfc3339(snap["time"], h.backup_time)) {
-            fprintf(stderr, "kpadmin: snapshot %s: bad time\n", short_id.c_str());
-            ++refused;
-            continue;
-        }
-        if (times.count(h.backup_time)) {
-            fprintf(stderr, "kpadmin: snapshot %s: an image of the same second exists\n",
-                    short_id.c_str());
-            ++refused;
-            continue;
-        }
-        const auto &tags = snap.contains("tags") ? snap["tags"] : nlohmann::json();
-        std::string sched = tag_value(tags, "sched");
-        h.schedule = sched == "3" ? SCHED_USER_ARCHIVE : SCHED_USER_BACKUP;
-        h.client = tag_value(tags, "client");
-        if (h.client.empty() && snap.contains("hostname") && snap["hostname"].is_string())
-            h.client = snap["hostname"];
-        h.keyword = tag_value(tags, "kw");
-        h.policy = tag_value(tags, "policy");
-        h.snapshot = short_id;
-        std::vector<std::string> roots;
-        if (snap.contains("paths") && snap["paths"].is_array())
-            for (const auto &p : snap["paths"])
-                if (p.is_string())
-                    roots.push_back(p);
-        ResticResult js = run_restic(s, {"ls", "--json", id});
-        ResticResult plain = run_restic(s, {"ls", id});
-        RebuiltImage img;
-        if (js.exit_code != 0 || plain.exit_code != 0 ||
-            !rebuild_listing(js.out, plain.out, roots, h.backup_time, h.schedule, names, img,
-                             err)) {
-            fprintf(stderr, "kpadmin: snapshot %s refused: %s\n", short_id.c_str(),
-                    js.exit_code != 0 || plain.exit_code != 0 ? "cannot list it" : err.c_str());
-            ++refused;
-            continue;
-        }
-        h.files = img.files;
-        h.kb = img.kb;
-        if (!write_image(s.catalog_dir, h, img.lines, err)) {
-            fprintf(stderr, "kpadmin: snapshot %s: %s\n", short_id.c_str(), err.c_str());
-            ++refused;
-            continue;
-        }
-        times.insert(h.backup_time);
-        ++added;
-        printf("snapshot %s recorded as the image of %s\n", short_id.c_str(),
-               local_time_text(h.backup_time).c_str());
+        order.push_back({t, snap["id"], snap});
     }
+    std::sort(order.begin(), order.end(),
+              [](const Snap &a, const Snap &b) { return a.time < b.time; });
+    std::string fresh = s.catalog_db + ".rebuild";
+    unlink(fresh.c_str());
+    unlink((fresh + "-wal").c_str());
+    unlink((fresh + "-shm").c_str());
+    int added = 0, refused = 0;
+    {
+        CatalogDb db;
+        if (!db.open(fresh, true, err)) {
+            fprintf(stderr, "kpadmin: %s\n", err.c_str());
+            return kpstatus::BACKUP_FAILED;
+        }
+        NameCache names;
+        for (const auto &snap : order) {
+            std::string short_id = snap.id.substr(0, 8);
+            ImageHeader h;
+            // Backup times identify versions: two snapshots of one second
+            // become images one second apart.
+            h.backup_time = db.next_backup_time(snap.time);
+            const auto &tags = snap.j.contains("tags") ? snap.j["tags"] : nlohmann::json();
+            h.schedule = tag_value(tags, "sched") == "3" ? SCHED_USER_ARCHIVE : SCHED_USER_BACKUP;
+            h.client = tag_value(tags, "client");
+            if (h.client.empty() && snap.j.contains("hostname") && snap.j["hostname"].is_string())
+                h.client = snap.j["hostname"];
+            h.keyword = tag_value(tags, "kw");
+            h.policy = tag_value(tags, "policy");
+            h.snapshot = short_id;
+            std::vector<std::string> roots;
+            if (snap.j.contains("paths") && snap.j["paths"].is_array())
+                for (const auto &p : snap.j["paths"])
+                    if (p.is_string())
+                        roots.push_back(p);
+            ResticResult js = run_restic(s, {"ls", "--json", snap.id});
+            ResticResult plain = run_restic(s, {"ls", snap.id});
+            RebuiltImage img;
+            if (js.exit_code != 0 || plain.exit_code != 0 ||
+                !rebuild_listing(js.out, plain.out, roots, names, img, err)) {
+                fprintf(stderr, "kpadmin: snapshot %s refused: %s\n", short_id.c_str(),
+                        js.exit_code != 0 || plain.exit_code != 0 ? "cannot list it" : err.c_str());
+                ++refused;
+                continue;
+            }
+            h.files = img.files;
+            h.kb = img.kb;
+            ImageWriter w;
+            if (!db.begin_image(h, w, err) || !record_rebuilt_image(w, img, roots, err) ||
+                !w.commit(err)) {
+                fprintf(stderr, "kpadmin: snapshot %s: %s\n", short_id.c_str(), err.c_str());
+                ++refused;
+                continue;
+            }
+            ++added;
+            printf("snapshot %s recorded as the image of %s\n", short_id.c_str(),
+                   local_time_text(h.backup_time).c_str());
+        }
+    }
+    if (rename(fresh.c_str(), s.catalog_db.c_str()) != 0) {
+        fprintf(stderr, "kpadmin: cannot put the rebuilt catalog in place: %s\n", strerror(errno));
+        return kpstatus::BACKUP_FAILED;
+    }
+    unlink((s.catalog_db + "-wal").c_str());
+    unlink((s.catalog_db + "-shm").c_str());
     printf("%d images recorded, %d refused\n", added, refused);
     return refused > 0 ? kpstatus::PARTIAL : 0;
 }
@@ -202,6 +274,10 @@ int kpadmin_main(int argc, char **argv) {
         return list_images(words);
     if (cmd == "rebuild-catalog")
         return rebuild_catalog(words);
+    if (cmd == "jobs")
+        return list_server_jobs(words);
+    if (cmd == "cancel")
+        return cancel_server_job(words);
     if (cmd == "version") {
         std::string v = restic_version();
         printf("%s (tested with %s)\n", v.c_str(), RESTIC_TESTED_VERSION);

@@ -1,6 +1,8 @@
 #include "rebuild.h"
 
 #include <ctime>
+#include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
@@ -30,14 +32,33 @@ unsigned go_mode_to_st_mode(unsigned long long m, const std::string &type) {
 }
 
 bool parse_rfc3339(const std::string &t, long long &out) {
+    long long ns = 0;
+    if (!parse_rfc3339_ns(t, ns))
+        return false;
+    out = ns >= 0 ? ns / 1000000000LL : -((-ns + 999999999LL) / 1000000000LL);
+    return true;
+}
+
+bool parse_rfc3339_ns(const std::string &t, long long &out) {
     int Y, M, D, h, m, s, n = 0;
     if (sscanf(t.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &Y, &M, &D, &h, &m, &s, &n) != 6 || n != 19)
         return false;
     size_t p = 19;
+    long long frac = 0;
     if (p < t.size() && t[p] == '.') {
         ++p;
-        while (p < t.size() && t[p] >= '0' && t[p] <= '9')
+        int digits = 0;
+        while (p < t.size() && t[p] >= '0' && t[p] <= '9') {
+            if (digits < 9) {
+                frac = frac * 10 + (t[p] - '0');
+                ++digits;
+            }
             ++p;
+        }
+        if (digits == 0)
+            return false;
+        while (digits++ < 9)
+            frac *= 10;
     }
     long long offset = 0;
     if (p < t.size() && (t[p] == 'Z' || t[p] == 'z')) {
@@ -60,13 +81,13 @@ bool parse_rfc3339(const std::string &t, long long &out) {
     tmv.tm_hour = h;
     tmv.tm_min = m;
     tmv.tm_sec = s;
-    out = static_cast<long long>(timegm(&tmv)) - offset;
+    out = (static_cast<long long>(timegm(&tmv)) - offset) * 1000000000LL + frac;
     return true;
 }
 
 bool rebuild_listing(const std::string &json_out, const std::string &plain_out,
-                     const std::vector<std::string> &roots, long long backup_time, int schedule,
-                     NameCache &names, RebuiltImage &out, std::string &err) {
+                     const std::vector<std::string> &roots, NameCache &names, RebuiltImage &out,
+                     std::string &err) {
     out = RebuiltImage{};
     // The plain listing: a header line, then one path per node, raw.
     size_t cur = plain_out.find('\n');
@@ -125,15 +146,14 @@ bool rebuild_listing(const std::string &json_out, const std::string &plain_out,
             j.contains("size") && j["size"].is_number_unsigned() ? j["size"].get<long long>() : 0;
         st.st_nlink = 1;
         st.st_blocks = (st.st_size + 511) / 512;
-        long long mt = 0;
-        if (j.contains("mtime") && j["mtime"].is_string())
-            parse_rfc3339(j["mtime"], mt);
-        st.st_mtime = static_cast<time_t>(mt);
-        std::string key = type == "dir" && raw != "/" ? raw + "/" : raw;
-        ListingLine l = listing_from_stat(key, st, backup_time, schedule, names);
-        l.numbers[LN_DEVICE] = -1; // not recorded in the repository
-        l.numbers[LN_INODE] = 0;
-        out.lines.emplace_back(key, format_listing_line(l));
+        size_t slash = raw.rfind('/');
+        FileState f = file_state_from_stat(slash == std::string::npos ? raw : raw.substr(slash + 1),
+                                           st, names);
+        f.device = -1; // not recorded in the repository
+        f.inode = 0;
+        for (const char *k : {"mtime", "ctime"})
+            if (j.contains(k) && j[k].is_string())
+                parse_rfc3339_ns(j[k], k[0] == 'm' ? f.mtime_ns : f.ctime_ns);
         bool in_request = false;
         for (const auto &r : roots)
             if (raw == r || r == "/" ||
@@ -144,11 +164,48 @@ bool rebuild_listing(const std::string &json_out, const std::string &plain_out,
             if (type == "file")
                 kb_bytes += st.st_size;
         }
+        out.nodes.emplace_back(raw, std::move(f));
     }
     if (cur < plain_out.size()) {
         err = "the plain listing has more nodes than the JSON listing";
         return false;
     }
     out.kb = (kb_bytes + 1023) / 1024;
+    return true;
+}
+
+bool record_rebuilt_image(ImageWriter &w, const RebuiltImage &img,
+                          const std::vector<std::string> &roots, std::string &err) {
+    auto under = [](const std::string &p, const std::string &r) {
+        return r == "/" || p == r ||
+               (p.size() > r.size() && p.compare(0, r.size(), r) == 0 && p[r.size()] == '/');
+    };
+    std::map<std::string, std::vector<FileState>> entries; // by directory
+    std::map<std::string, const FileState *> dirs;
+    std::set<std::string> root_set(roots.begin(), roots.end());
+    for (const auto &[path, st] : img.nodes) {
+        bool covered = false;
+        for (const auto &r : roots)
+            covered = covered || under(path, r);
+        if (!covered) {
+            if (!w.ancestor(path, st, err))
+                return false;
+            continue;
+        }
+        if (root_set.count(path) != 0 && !w.root(path, st, err))
+            return false;
+        if (st.type == 1)
+            dirs.emplace(path, &st);
+        if (root_set.count(path) == 0) {
+            size_t slash = path.rfind('/');
+            entries[slash == 0 ? "/" : path.substr(0, slash)].push_back(st);
+        }
+    }
+    // Parents before their entries: map order puts "/a" before "/a/b".
+    for (const auto &[dir, st] : dirs) {
+        auto it = entries.find(dir);
+        if (!w.directory(dir, it == entries.end() ? std::vector<FileState>() : it->second, {}, err))
+            return false;
+    }
     return true;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalog.h"
+#include "catalog_db.h"
 #include "fsentry.h"
 
 // Go's os.FileMode bits as restic's JSON gives them, to st_mode.
@@ -19,15 +20,24 @@ unsigned go_mode_to_st_mode(unsigned long long go_mode, const std::string &type)
 // epoch; false when malformed.
 bool parse_rfc3339(const std::string &text, long long &out);
 
-// Builds the listing lines of one snapshot from the output of
-// "restic ls --json ID" and "restic ls ID". roots are the snapshot's paths
-// (entries under them count as the image's files). False with err when
+// RFC 3339 time to nanoseconds since the epoch; false when malformed.
+bool parse_rfc3339_ns(const std::string &text, long long &out);
+
+// The nodes of one snapshot, read from the output of "restic ls --json ID"
+// and "restic ls ID": each path (raw bytes) with its state. restic does not
+// record device numbers (device -1) nor, in its listing, inodes (0). files
+// and kb count what lies under the snapshot's roots. False with err when
 // the listings disagree.
 struct RebuiltImage {
-    std::vector<std::pair<std::string, std::string>> lines;
+    std::vector<std::pair<std::string, FileState>> nodes; // in the listing's order
     long long files = 0;
     long long kb = 0;
 };
 bool rebuild_listing(const std::string &json_out, const std::string &plain_out,
-                     const std::vector<std::string> &roots, long long backup_time, int schedule,
-                     NameCache &names, RebuiltImage &out, std::string &err);
+                     const std::vector<std::string> &roots, NameCache &names, RebuiltImage &out,
+                     std::string &err);
+
+// Records a rebuilt snapshot through an image writer: the directories above
+// the roots, the roots, and every directory below them with its entries.
+bool record_rebuilt_image(ImageWriter &w, const RebuiltImage &img,
+                          const std::vector<std::string> &roots, std::string &err);

@@ -1,5 +1,7 @@
 #include "restic.h"
 
+#include "jobs.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -233,8 +235,15 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
     pollfd fds[2] = {{out_r.fd, POLLIN, 0}, {err_r.fd, POLLIN, 0}};
     char buf[65536];
     int open_count = 2;
+    bool cancelled = false;
     while (open_count > 0) {
-        int n = poll(fds, 2, -1);
+        // A cancelled job stops its restic at once (restic removes its
+        // lock as it ends on SIGTERM).
+        int n = poll(fds, 2, 250);
+        if (job_cancelled() && !cancelled) {
+            kill(pid, SIGTERM);
+            cancelled = true;
+        }
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -264,7 +273,11 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
     }
     if (WIFEXITED(status))
         res.exit_code = WEXITSTATUS(status);
-    if (killed) {
+    res.cancelled = cancelled;
+    if (cancelled) {
+        res.exit_code = -1;
+        res.failure = ResticFailure::Other;
+    } else if (killed) {
         res.aborted = true;
         res.exit_code = -1;
         res.failure = ResticFailure::Unreachable;

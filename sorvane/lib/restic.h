@@ -35,10 +35,11 @@ int restic_failure_status(ResticFailure f, int program_failure_status);
 
 struct ResticResult {
     bool started = false;
-    int exit_code = -1;   // restic's exit status; -1 when killed or not started
-    bool aborted = false; // stopped by us after repeated connection errors
-    std::string out;      // standard output, unless a line callback took it
-    std::string err;      // standard error (the last 1 MiB)
+    int exit_code = -1;     // restic's exit status; -1 when killed or not started
+    bool aborted = false;   // stopped by us after repeated connection errors
+    bool cancelled = false; // stopped because the job was cancelled
+    std::string out;        // standard output, unless a line callback took it
+    std::string err;        // standard error (the last 1 MiB)
     ResticFailure failure = ResticFailure::None;
 };
 

@@ -1,5 +1,5 @@
-// The image catalog: listing lines as the client reads them, the index and
-// its subtree queries, headers, image choice, and restic failure texts.
+// Listing lines as the client reads them, image choice, the catalog
+// rebuilt from restic's listings, and restic failure texts.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,82 +56,9 @@ TEST(ListingLine, EveryOddPathReadsBackExactlyInTheClientsColumns) {
          {S_IFDIR | 0755, S_IFREG | 04755, S_IFREG | 02644, S_IFDIR | 01777, S_IFLNK | 0777})
         modes += mode_text(m) + " ";
     EXPECT_EQ(modes, "drwxr-xr-x -rwsr-xr-x -rw-r-Sr-- drwxrwxrwt lrwxrwxrwx ");
-    std::string lst = format_listing_line(line_for("/a"));
-    const unsigned n = static_cast<unsigned>(lst.size());
-    // An index of one record (bad: five bytes past the listing) reads as empty.
-    auto index = [&](unsigned len) {
-        const struct {
-            unsigned long long count, off;
-            unsigned len, path_off, path_len, depth;
-        } rec{1, 0, len, n - 3, 2, 1};
-        return std::string("KPIDX1\n\0", 8) +
-               std::string(reinterpret_cast<const char *>(&rec), sizeof rec);
-    };
-    const std::string good = index(n), bad = index(n + 5);
-    ImageListing img;
-    std::string err;
-    ASSERT_TRUE(img.open_memory(lst, good, err)) << err;
-    EXPECT_EQ(img.path(0), "/a");
-    EXPECT_EQ(img.find("/a"), 0u);
-    ASSERT_TRUE(img.open_memory(lst, bad, err)) << err;
-    EXPECT_TRUE(img.line(0).empty());
-    EXPECT_EQ(img.find("/a"), img.size());
-    img.for_each_in("/", -1, [](size_t i) { ADD_FAILURE() << "record " << i << " visited"; });
-    // An index whose size does not match its count is refused.
-    for (const std::string &idx : {good.substr(0, 20), good + "x", ""s})
-        EXPECT_FALSE(img.open_memory(lst, idx, err)) << idx.size();
 }
 
-class CatalogDir : public ::testing::Test {
-  protected:
-    ~CatalogDir() override { harness::remove_tree(dir_); }
-    char tmpl_[18] = "/tmp/kpcat.XXXXXX";
-    const std::string dir_ = mkdtemp(tmpl_);
-};
-
-TEST_F(CatalogDir, SubtreeQueriesHeadersAndImageChoice) {
-    std::vector<std::pair<std::string, std::string>> lines;
-    for (const char *p : {"/", "/d/", "/d/a", "/d/b/", "/d/b/c", "/d/b/e/", "/d/b/e/f", "/d-x/",
-                          "/d-x/g", "/d.y", "/d/b/e/h/", "/d/b/e/h/i", "/dz"})
-        lines.emplace_back(p, format_listing_line(line_for(p)));
-    std::string err;
-    ASSERT_TRUE(write_image(dir_, header(1700000000, "c", ""), lines, err)) << err;
-    ImageListing img;
-    ASSERT_TRUE(img.open(dir_, "1700000000", err)) << err;
-    ASSERT_EQ(img.size(), 13u);
-    // directory, depth, the paths in it as one blank-separated string
-    const std::tuple<const char *, int, const char *> cases[] = {
-        {"/d", 1, "/d/ /d/a /d/b/ "},
-        {"/d/", 1, "/d/ /d/a /d/b/ "},
-        {"/d", 2, "/d/ /d/a /d/b/ /d/b/c /d/b/e/ "},
-        {"/d", -1, "/d/ /d/a /d/b/ /d/b/c /d/b/e/ /d/b/e/f /d/b/e/h/ /d/b/e/h/i "},
-        {"/d/b/e", 0, "/d/b/e/ "},
-        {"/d/a", 3, "/d/a "},
-        {"/nothing", -1, ""},
-        {"/", 1, "/ /d-x/ /d.y /d/ /dz "},
-        {"", 0, "/ "},
-    };
-    for (const auto &[dir, depth, want] : cases) {
-        std::string got;
-        img.for_each_in(dir, depth, [&](size_t i) { got += std::string(img.path(i)) + " "; });
-        EXPECT_EQ(got, want) << dir << " depth " << depth;
-    }
-    EXPECT_LT(img.find("/d/b/"), img.size());
-    EXPECT_EQ(img.find("/d/b"), img.size());
-    // Headers read back whole; an unreadable one is skipped and named.
-    ImageHeader h2 = header(1700000001, "host one", "kw, with=odd%chars\x01", SCHED_USER_ARCHIVE);
-    h2.files = 42;
-    h2.kb = 7;
-    h2.policy = "pol";
-    h2.snapshot = "0123abcd";
-    std::vector<std::pair<std::string, std::string>> none;
-    ASSERT_TRUE(write_image(dir_, h2, none, err)) << err;
-    harness::write_file(dir_ + "/0000000005.hdr", "backup_time=x\n");
-    std::vector<std::string> bad;
-    auto all = load_image_headers(dir_, &bad);
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(format_image_header(all[1]), format_image_header(h2));
-    EXPECT_EQ(bad, std::vector<std::string>{"0000000005.hdr"});
+TEST(ImageChoice, FiltersAndTheLikelyStartDate) {
     // Image choice by filter, and the likely start date.
     std::vector<ImageHeader> images = {header(100, "a", "Monday run"),
                                        header(200, "a", "old stuff", SCHED_USER_ARCHIVE),
@@ -165,18 +92,18 @@ TEST(ResticOutput, RebuildTakesRawNamesAndTimesBytesAndFailureTextsDecode) {
     NameCache names;
     RebuiltImage img;
     std::string err;
-    ASSERT_TRUE(rebuild_listing(json, plain, {"/d"}, 1704164645, 2, names, img, err)) << err;
-    ASSERT_EQ(img.lines.size(), 3u);
-    EXPECT_EQ(img.lines[1].first + "|" + img.lines[2].first + "|" + std::to_string(img.files) +
+    ASSERT_TRUE(rebuild_listing(json, plain, {"/d"}, names, img, err)) << err;
+    ASSERT_EQ(img.nodes.size(), 3u);
+    EXPECT_EQ(img.nodes[1].first + "|" + img.nodes[2].first + "|" + std::to_string(img.files) +
                   " files " + std::to_string(img.kb) + " kB",
               "/d/b\xff|/d/x\ny|3 files 3 kB");
-    ListingLine l;
-    ASSERT_GT(parse_listing_line(img.lines[1].second, 0, l), 0u);
-    EXPECT_EQ(std::pair(l.mtime, l.mode), std::pair(1704164645LL, "-rw-r--r--"s));
+    const FileState &b = img.nodes[1].second;
+    EXPECT_EQ(std::tuple(b.name, b.mtime_ns, mode_text(b.mode)),
+              std::tuple("b\xff"s, 1704164645000000000LL, "-rw-r--r--"s));
     // A plain listing that does not match the JSON one is refused.
     EXPECT_FALSE(
-        rebuild_listing(json, "snapshot:\n/d\n/d/other\n/d/x\ny\n", {"/d"}, 1, 2, names, img, err));
-    EXPECT_FALSE(rebuild_listing(json, "snapshot:\n/d\n/d/b\xff\n", {"/d"}, 1, 2, names, img, err));
+        rebuild_listing(json, "snapshot:\n/d\n/d/other\n/d/x\ny\n", {"/d"}, names, img, err));
+    EXPECT_FALSE(rebuild_listing(json, "snapshot:\n/d\n/d/b\xff\n", {"/d"}, names, img, err));
     // Valid, overlong, surrogate, stray and cut-short bytes as restic shows them.
     const std::string r = "\xEF\xBF\xBD";
     EXPECT_EQ(lossy_utf8("\xf0\x9f\x98\x80\xe0\x80\x80\xed\xa0\x80n\x01\xffq\xc3\xa9t\xc3"),
@@ -189,6 +116,9 @@ TEST(ResticOutput, RebuildTakesRawNamesAndTimesBytesAndFailureTextsDecode) {
                              "1970-13-01T00:00:00Z", "1970-01-01T00:00:10Zjunk"})
         times += (parse_rfc3339(text, t) ? std::to_string(t) : "refused") + ",";
     EXPECT_EQ(times, "10,10,0,refused,refused,refused,refused,refused,");
+    long long ns = 0;
+    ASSERT_TRUE(parse_rfc3339_ns("1970-01-01T00:00:10.123456789123Z", ns));
+    EXPECT_EQ(ns, 10123456789LL);
     // Recorded failure texts are classified.
     ASSERT_NE(getenv("XKP_SOURCE_DIR"), nullptr);
     const std::string dir = getenv("XKP_SOURCE_DIR") + "/tests/engine/fixtures/restic-0.14/"s;
