@@ -22,6 +22,7 @@
 
 #include "catalog.h"
 #include "catalog_db.h"
+#include "jobs.h"
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
@@ -836,7 +837,10 @@ int Restore::run(const KpArgs &args) {
     for (const auto &p : plan_)
         if (!p.is_dir)
             count_up(p.v.path, total_below_);
+    bool cancelled = false;
     for (const auto &[image, items] : by_image) {
+        if ((cancelled = job_cancelled()))
+            break;
         restore_image(image, items);
         if (unreachable_)
             break;
@@ -844,10 +848,13 @@ int Restore::run(const KpArgs &args) {
     for (const auto &[dev, root] : stage_roots_)
         if (!root.empty())
             remove_tree(root);
-    if (unreachable_) {
-        log_.report("restore", kpstatus::NO_SERVER);
-        return kpstatus::NO_SERVER;
-    }
+    cancelled = cancelled || job_cancelled();
+    if (cancelled)
+        log_.line("cancelled: the restore stopped before every entry was in place");
+    for (auto &p : plan_)
+        if (p.outcome == Outcome::Pending)
+            fail(p, unreachable_ ? "not restored: the repository could no longer be reached"
+                                 : "not restored: the restore was cancelled");
     if (renaming_ && rename_soft_)
         fix_symlinks();
     finish_directories();
@@ -867,6 +874,10 @@ int Restore::run(const KpArgs &args) {
                                                                    : kpstatus::RESTORE_FAILED;
     else if (log_.done_count() == 0 && log_.skipped_count() == 0)
         status = kpstatus::RESTORE_FAILED;
+    if (unreachable_)
+        status = kpstatus::NO_SERVER;
+    else if (cancelled)
+        status = kpstatus::TERMINATED;
     log_.report("restore", status);
     return status;
 }
