@@ -121,19 +121,22 @@ std::string temp_name(const std::string &dir) {
     return buf.data();
 }
 
-// Owner, mode and modification time of a catalog version, on an entry
-// that is not a symbolic link unless stated.
+// Owner, mode and modification time of a directory's catalog version,
+// through a descriptor of the directory itself: a directory replaced by a
+// symbolic link meanwhile is left alone.
 void apply_recorded(const std::string &path, const FileState &st) {
-    if (geteuid() == 0 &&
-        lchown(path.c_str(), static_cast<uid_t>(st.uid), static_cast<gid_t>(st.gid)) != 0) {
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (geteuid() == 0 && fchown(fd, static_cast<uid_t>(st.uid), static_cast<gid_t>(st.gid)) != 0) {
         // Kept with the restoring user's ownership; the mode still applies.
     }
-    if (st.type != 2)
-        chmod(path.c_str(), st.mode & 07777);
+    fchmod(fd, st.mode & 07777);
     struct timespec ts[2] = {{0, UTIME_OMIT},
                              {static_cast<time_t>(st.mtime_ns / 1000000000),
                               static_cast<long>(st.mtime_ns % 1000000000)}};
-    utimensat(AT_FDCWD, path.c_str(), ts, AT_SYMLINK_NOFOLLOW);
+    futimens(fd, ts);
+    close(fd);
 }
 
 enum class Outcome { Pending, Placed, Skipped, Failed };
