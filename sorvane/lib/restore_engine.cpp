@@ -8,6 +8,7 @@
 // renamed into place. Afterwards every planned entry is checked where it
 // should be, and only what is there counts as done.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <ftw.h>
 #include <map>
 #include <set>
+#include <thread>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -172,9 +174,10 @@ class Restore {
     bool source_of(const std::string &dest, std::string &src) const;
     bool ensure_parents(const std::string &dest, long long end);
     void prepare_directories();
-    void restore_image(long long image, const std::vector<size_t> &items);
-    void restore_group(const ImageHeader &h, const std::vector<size_t> &items,
-                       const std::string &stage_root);
+    struct Call;
+    std::vector<Call> prepare_calls(const std::map<long long, std::vector<size_t>> &by_image);
+    void run_calls(std::vector<Call> &calls);
+    void place_call(Call &c);
     std::vector<std::string> include_patterns(const std::vector<size_t> &items) const;
     void count_up(const std::string &path, std::map<std::string, long long> &m) const;
     void place(Planned &p, const std::string &src);
@@ -542,59 +545,117 @@ void Restore::place(Planned &p, const std::string &src) {
     }
 }
 
-void Restore::restore_group(const ImageHeader &h, const std::vector<size_t> &items,
-                            const std::string &stage_root) {
-    std::string stage = stage_root.empty() ? "" : temp_name(stage_root);
-    if (stage.empty() || mkdir(stage.c_str(), 0700) != 0) {
+// One restic call: one image's entries bound for one file system.
+struct Restore::Call {
+    ImageHeader image;
+    std::vector<size_t> items;
+    std::string stage;
+    std::vector<std::string> args;
+    std::vector<std::string> errors; // "PATH: WHY" of what restic could not restore
+    ResticResult result;
+};
+
+// The calls, oldest image first, each with its staging directory ready.
+std::vector<Restore::Call>
+Restore::prepare_calls(const std::map<long long, std::vector<size_t>> &by_image) {
+    std::vector<Call> calls;
+    for (const auto &[image, items] : by_image) {
+        ImageHeader h;
+        if (!db_.image_at(image, h) || h.snapshot.empty()) {
+            for (size_t i : items)
+                fail(plan_[i], "the catalog has no image of " + local_time_text(image));
+            continue;
+        }
+        std::map<dev_t, std::vector<size_t>> groups;
         for (size_t i : items)
-            fail(plan_[i], "cannot create a staging directory in " + log_quote(plan_[i].anchor) +
-                               ": " + strerror(errno));
-        return;
+            groups[plan_[i].dev].push_back(i);
+        for (auto &[dev, group] : groups) {
+            std::string anchor = plan_[group.front()].anchor;
+            for (size_t i : group)
+                if (plan_[i].anchor.size() < anchor.size())
+                    anchor = plan_[i].anchor;
+            std::string root = stage_root_for(dev, anchor);
+            std::string stage = root.empty() ? "" : temp_name(root);
+            if (stage.empty() || mkdir(stage.c_str(), 0700) != 0) {
+                for (size_t i : group)
+                    fail(plan_[i], "cannot create a staging directory in " + log_quote(anchor) +
+                                       ": " + strerror(errno));
+                continue;
+            }
+            Call c;
+            c.image = h;
+            c.items = std::move(group);
+            c.stage = stage;
+            c.args = {"restore", h.snapshot, "--target", stage};
+            for (const auto &p : include_patterns(c.items)) {
+                c.args.push_back("--include");
+                c.args.push_back(restic_pattern(p));
+            }
+            calls.push_back(std::move(c));
+        }
     }
-    std::vector<std::string> args = {"restore", h.snapshot, "--target", stage};
-    for (const auto &p : include_patterns(items)) {
-        args.push_back("--include");
-        args.push_back(restic_pattern(p));
-    }
-    log_.line("restoring " + std::to_string(items.size()) + " entries from the image of " +
-              local_time_text(h.backup_time) + " (snapshot " + h.snapshot + ")");
-    // restic reports what it could not restore and goes on with the rest
-    // ("ignoring error for PATH: WHY"); PATH is the path as backed up.
+    return calls;
+}
+
+// Runs the calls, two at a time: each spends most of a second deriving the
+// repository key before it reads anything.
+void Restore::run_calls(std::vector<Call> &calls) {
     const std::string mark = "ignoring error for ";
-    std::vector<std::string> errors;
-    ResticResult r = run_restic(
-        server_, args, [](std::string_view) {},
-        [&](std::string_view line) {
-            if (line.substr(0, mark.size()) == mark)
-                errors.emplace_back(line.substr(mark.size()));
-        });
-    if (!r.started || (r.exit_code != 0 && errors.empty())) {
+    std::atomic<size_t> next{0};
+    auto worker = [&]() {
+        for (size_t k; (k = next++) < calls.size();) {
+            Call &c = calls[k];
+            log_.line("restoring " + std::to_string(c.items.size()) +
+                      " entries from the image of " + local_time_text(c.image.backup_time) +
+                      " (snapshot " + c.image.snapshot + ")");
+            // restic reports what it could not restore and goes on with the
+            // rest ("ignoring error for PATH: WHY", PATH as backed up).
+            c.result = run_restic(
+                server_, c.args, [](std::string_view) {},
+                [&](std::string_view line) {
+                    if (line.substr(0, mark.size()) == mark)
+                        c.errors.emplace_back(line.substr(mark.size()));
+                });
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < std::min<size_t>(2, calls.size()); ++t)
+        threads.emplace_back(worker);
+    worker();
+    for (auto &t : threads)
+        t.join();
+}
+
+// Moves what one call staged into place; what restic could not restore fails.
+void Restore::place_call(Call &c) {
+    const ResticResult &r = c.result;
+    if (!r.started || (r.exit_code != 0 && c.errors.empty())) {
         std::string first = r.err.substr(0, r.err.find('\n'));
         if (restic_failure_status(r.failure, 0) == kpstatus::NO_SERVER)
             unreachable_ = true;
-        for (size_t i : items)
+        for (size_t i : c.items)
             fail(plan_[i], std::string("restic restore failed (") + restic_failure_name(r.failure) +
                                "): " + log_quote(first));
-        remove_tree(stage);
+        remove_tree(c.stage);
         return;
     }
     // The locations restic names, each with its reason.
     std::map<std::string, std::string> failed_at;
-    for (const auto &e : errors)
+    for (const auto &e : c.errors)
         for (size_t pos = e.find(": "); pos != std::string::npos; pos = e.find(": ", pos + 1)) {
             std::string where = e.substr(0, pos);
-            if (under(where, stage) && where != stage)
-                where = where.substr(stage.size());
+            if (under(where, c.stage) && where != c.stage)
+                where = where.substr(c.stage.size());
             failed_at.emplace(where, e.substr(pos + 2));
         }
-    for (size_t i : items) {
+    for (size_t i : c.items) {
         Planned &p = plan_[i];
         auto exact = failed_at.find(p.v.path);
         if (exact != failed_at.end()) {
             fail(p, "restic could not restore it: " + exact->second);
             continue;
         }
-        std::string src = join(stage, p.v.path);
+        std::string src = join(c.stage, p.v.path);
         struct stat ss {};
         if (lstat(src.c_str(), &ss) != 0) {
             // A directory above it that restic could not read explains it.
@@ -614,29 +675,7 @@ void Restore::restore_group(const ImageHeader &h, const std::vector<size_t> &ite
         }
         place(p, src);
     }
-    remove_tree(stage);
-}
-
-// One restic call per destination file system for one image.
-void Restore::restore_image(long long image, const std::vector<size_t> &items) {
-    ImageHeader h;
-    if (!db_.image_at(image, h) || h.snapshot.empty()) {
-        for (size_t i : items)
-            fail(plan_[i], "the catalog has no image of " + local_time_text(image));
-        return;
-    }
-    std::map<dev_t, std::vector<size_t>> groups;
-    for (size_t i : items)
-        groups[plan_[i].dev].push_back(i);
-    for (const auto &[dev, group] : groups) {
-        std::string anchor = plan_[group.front()].anchor;
-        for (size_t i : group)
-            if (plan_[i].anchor.size() < anchor.size())
-                anchor = plan_[i].anchor;
-        restore_group(h, group, stage_root_for(dev, anchor));
-        if (unreachable_)
-            return;
-    }
+    remove_tree(c.stage);
 }
 
 // Under -R with -y or -l, a restored symbolic link that points into the
@@ -840,13 +879,17 @@ int Restore::run(const KpArgs &args) {
     for (const auto &p : plan_)
         if (!p.is_dir)
             count_up(p.v.path, total_below_);
-    bool cancelled = false;
-    for (const auto &[image, items] : by_image) {
-        if ((cancelled = job_cancelled()))
-            break;
-        restore_image(image, items);
-        if (unreachable_)
-            break;
+    std::vector<Call> calls = prepare_calls(by_image);
+    bool cancelled = job_cancelled();
+    if (!cancelled)
+        run_calls(calls);
+    // Into place image by image, oldest first; a cancel stops between them.
+    for (auto &c : calls) {
+        if (cancelled || (cancelled = job_cancelled())) {
+            remove_tree(c.stage);
+            continue;
+        }
+        place_call(c);
     }
     for (const auto &[dev, root] : stage_roots_)
         if (!root.empty())
