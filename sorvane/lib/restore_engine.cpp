@@ -30,6 +30,7 @@
 #include "kpstatus.h"
 #include "request_file.h"
 #include "restic.h"
+#include "restore_errors.h"
 
 namespace {
 
@@ -600,7 +601,6 @@ Restore::prepare_calls(const std::map<long long, std::vector<size_t>> &by_image)
 // Runs the calls, two at a time: each spends most of a second deriving the
 // repository key before it reads anything.
 void Restore::run_calls(std::vector<Call> &calls) {
-    const std::string mark = "ignoring error for ";
     std::atomic<size_t> next{0};
     auto worker = [&]() {
         for (size_t k; (k = next++) < calls.size();) {
@@ -613,8 +613,9 @@ void Restore::run_calls(std::vector<Call> &calls) {
             c.result = run_restic(
                 server_, c.args, [](std::string_view) {},
                 [&](std::string_view line) {
-                    if (line.substr(0, mark.size()) == mark)
-                        c.errors.emplace_back(line.substr(mark.size()));
+                    std::string text;
+                    if (restore_error_text(line, text))
+                        c.errors.push_back(std::move(text));
                 });
         }
     };
@@ -639,15 +640,7 @@ void Restore::place_call(Call &c) {
         remove_tree(c.stage);
         return;
     }
-    // The locations restic names, each with its reason.
-    std::map<std::string, std::string> failed_at;
-    for (const auto &e : c.errors)
-        for (size_t pos = e.find(": "); pos != std::string::npos; pos = e.find(": ", pos + 1)) {
-            std::string where = e.substr(0, pos);
-            if (under(where, c.stage) && where != c.stage)
-                where = where.substr(c.stage.size());
-            failed_at.emplace(where, e.substr(pos + 2));
-        }
+    const auto failed_at = restore_error_locations(c.errors, c.stage);
     for (size_t i : c.items) {
         Planned &p = plan_[i];
         auto exact = failed_at.find(p.v.path);
