@@ -163,7 +163,7 @@ TEST_F(RestoreTest, DirectoryMergesVersionsAcrossImages) {
 
 // Staging on the destination's own file system: a tmpfs mount point, and a
 // bind mount of the same file system (rename refuses it: the entry is
-// copied across).
+// copied across); -O leaves the tmpfs out.
 TEST_F(RestoreTest, MountPointsRestoreOnTheirOwnFileSystem) {
     const std::string data = root_.data(), mnt = data + "/mnt", bind = data + "/bind";
     mkdir(mnt.c_str(), 0755);
@@ -197,6 +197,13 @@ TEST_F(RestoreTest, MountPointsRestoreOnTheirOwnFileSystem) {
     EXPECT_TRUE(has(rlog(), " 0 failed")) << rlog();
     for (const auto &e : std::filesystem::recursive_directory_iterator(data))
         EXPECT_FALSE(has(e.path().string(), ".kprestore")) << e.path();
+    // -O stays on the directory's own file system: the tmpfs is left out.
+    unlink((mnt + "/one").c_str());
+    unlink((data + "/top").c_str());
+    EXPECT_EQ(restore(image_entry(data + "/", t, t), {"-O"}).status, 0) << rlog();
+    EXPECT_EQ(read_file(data + "/top"), "4");
+    EXPECT_NE(access((mnt + "/one").c_str(), F_OK), 0);
+    EXPECT_TRUE(has(rlog(), "skipped " + mnt + ": on another file system")) << rlog();
 }
 
 // One damaged pack fails only the files whose data it damaged; the rest of
