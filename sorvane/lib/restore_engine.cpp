@@ -31,6 +31,7 @@
 #include "request_file.h"
 #include "restic.h"
 #include "restore_errors.h"
+#include "unique_fd.h"
 
 namespace {
 
@@ -128,18 +129,18 @@ std::string temp_name(const std::string &dir) {
 // through a descriptor of the directory itself: a directory replaced by a
 // symbolic link meanwhile is left alone.
 void apply_recorded(const std::string &path, const FileState &st) {
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    Fd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dir.fd < 0)
         return;
-    if (geteuid() == 0 && fchown(fd, static_cast<uid_t>(st.uid), static_cast<gid_t>(st.gid)) != 0) {
+    if (geteuid() == 0 &&
+        fchown(dir.fd, static_cast<uid_t>(st.uid), static_cast<gid_t>(st.gid)) != 0) {
         // Kept with the restoring user's ownership; the mode still applies.
     }
-    fchmod(fd, st.mode & 07777);
+    fchmod(dir.fd, st.mode & 07777);
     struct timespec ts[2] = {{0, UTIME_OMIT},
                              {static_cast<time_t>(st.mtime_ns / 1000000000),
                               static_cast<long>(st.mtime_ns % 1000000000)}};
-    futimens(fd, ts);
-    close(fd);
+    futimens(dir.fd, ts);
 }
 
 enum class Outcome { Pending, Placed, Skipped, Failed };
@@ -415,6 +416,37 @@ void Restore::count_up(const std::string &path, std::map<std::string, long long>
     }
 }
 
+// Copies a regular file's data, owner, mode and times to a new file to.
+bool copy_file(const std::string &from, const std::string &to, const struct stat &ss,
+               std::string &why) {
+    Fd in(open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    Fd out(in.fd < 0
+               ? -1
+               : open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const bool created = out.fd >= 0;
+    bool ok = in.fd >= 0 && created;
+    char buf[1 << 16];
+    for (ssize_t n; ok && (n = read(in.fd, buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0 && write(out.fd, buf, static_cast<size_t>(n)) == n;
+    }
+    if (ok && geteuid() == 0 && fchown(out.fd, ss.st_uid, ss.st_gid) != 0) {
+        // The copy keeps the restoring user's ownership.
+    }
+    struct timespec ts[2] = {ss.st_atim, ss.st_mtim};
+    ok = ok && fchmod(out.fd, ss.st_mode & 07777) == 0 && futimens(out.fd, ts) == 0;
+    if (out.fd >= 0 && close(out.fd) != 0)
+        ok = false;
+    out.fd = -1;
+    if (!ok) {
+        why = std::string("cannot copy across file systems: ") + strerror(errno);
+        if (created)
+            unlink(to.c_str());
+    }
+    return ok;
+}
+
 bool Restore::copy_across(const std::string &src, const std::string &dest, bool no_replace,
                           bool &existed, std::string &why) {
     existed = false;
@@ -430,32 +462,8 @@ bool Restore::copy_across(const std::string &src, const std::string &dest, bool 
         if (tmp.empty())
             break;
         if (S_ISREG(ss.st_mode)) {
-            int in = open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            int out = in < 0 ? -1
-                             : open(tmp.c_str(),
-                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            bool ok = in >= 0 && out >= 0;
-            char buf[1 << 16];
-            for (ssize_t n; ok && (n = read(in, buf, sizeof buf)) != 0;) {
-                if (n < 0 && errno == EINTR)
-                    continue;
-                ok = n > 0 && write(out, buf, static_cast<size_t>(n)) == n;
-            }
-            if (ok && geteuid() == 0 && fchown(out, ss.st_uid, ss.st_gid) != 0) {
-                // The copy keeps the restoring user's ownership.
-            }
-            ok = ok && fchmod(out, ss.st_mode & 07777) == 0;
-            struct timespec ts[2] = {ss.st_atim, ss.st_mtim};
-            ok = ok && futimens(out, ts) == 0;
-            if (out >= 0 && close(out) != 0)
-                ok = false;
-            if (in >= 0)
-                close(in);
-            if (!ok) {
-                why = std::string("cannot copy across file systems: ") + strerror(errno);
-                unlink(tmp.c_str());
+            if (!copy_file(src, tmp, ss, why))
                 return false;
-            }
             made = true;
         } else if (S_ISLNK(ss.st_mode)) {
             std::vector<char> target(static_cast<size_t>(ss.st_size) + 1);
