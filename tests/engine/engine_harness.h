@@ -91,6 +91,26 @@ inline Run run(const std::string &prog, const std::vector<std::string> &args) {
     return r;
 }
 
+// Starts prog (an absolute path) with args and standard streams on
+// /dev/null, without waiting; returns its pid (-1 when it cannot start).
+inline pid_t start(const std::string &prog, const std::vector<std::string> &args) {
+    std::vector<std::string> words = {prog};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    for (int fd = 0; fd < 3; ++fd)
+        posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return pid;
+}
+
 inline void write_file(const std::string &path, const std::string &data) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }

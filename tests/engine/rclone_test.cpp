@@ -6,7 +6,6 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -45,19 +44,8 @@ class RcloneServer {
   public:
     RcloneServer(const std::string &dir, int port) {
         std::string addr = "127.0.0.1:" + std::to_string(port);
-        std::vector<std::string> w = {"/usr/bin/rclone", "serve", "restic", "--addr", addr,
-                                      "--user",          "u",     "--pass", "secret", dir};
-        std::vector<char *> argv;
-        for (auto &s : w)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
+        pid_ = harness::start("/usr/bin/rclone", {"serve", "restic", "--addr", addr, "--user", "u",
+                                                  "--pass", "secret", dir});
         for (int i = 0; i < 100 && pid_ > 0 && !accepts(port); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
