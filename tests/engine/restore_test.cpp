@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ctime>
-#include <dirent.h>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <random>
 #include <set>
 #include <string>
@@ -17,9 +14,7 @@
 
 #include "catalog_db.h"
 #include "engine_harness.h"
-#include "fsentry.h"
 #include "kpserver.h"
-#include "restic.h"
 
 using harness::image_entry;
 using harness::read_file;
@@ -58,58 +53,20 @@ class RestoreTest : public ::testing::Test {
     void SetUp() override {
         auto r = run("kpadmin", {"init-server", "demo"});
         ASSERT_EQ(r.status, 0) << r.err << r.out;
-        ASSERT_EQ(open_server("demo", server_, err_), 0) << err_;
+        std::string err;
+        ASSERT_EQ(open_server("demo", server_, err), 0) << err;
     }
 
-    // One image of paths: restic stores them, the catalog records what
-    // was there (a directory with its whole tree). Returns its backup time.
+    // One image of paths by kpbackup; returns its backup time.
     long long backup(const std::vector<std::string> &paths) {
-        std::vector<std::string> args = {"backup", "--json"};
-        args.insert(args.end(), paths.begin(), paths.end());
-        ResticResult r = run_restic(server_, args);
-        EXPECT_EQ(r.exit_code, 0) << r.err;
-        ImageHeader h;
-        for (size_t pos = 0; pos < r.out.size();) {
-            size_t nl = r.out.find('\n', pos);
-            auto j = nlohmann::json::parse(r.out.substr(pos, nl - pos), nullptr, false);
-            if (j.is_object() && j.value("message_type", "") == "summary")
-                h.snapshot = j.value("snapshot_id", "");
-            pos = nl == std::string::npos ? r.out.size() : nl + 1;
-        }
+        write_file(root_.path("req"), harness::counted(paths));
+        auto r = run("kpbackup", {"-f", root_.path("req")});
+        EXPECT_EQ(r.status, 0) << r.err;
         CatalogDb db;
-        EXPECT_TRUE(db.open(catalog_db_path(server_.dir), true, err_)) << err_;
-        h.backup_time = db.next_backup_time(time(nullptr));
-        h.client = "testhost";
-        ImageWriter w;
-        EXPECT_TRUE(db.begin_image(h, w, err_)) << err_;
-        for (const auto &p : paths) {
-            for (std::string a = "/";;) {
-                EXPECT_TRUE(w.ancestor(a, state(a), err_)) << err_;
-                size_t next = p.find('/', a.size() + 1);
-                if (next == std::string::npos)
-                    break;
-                a = p.substr(0, next);
-            }
-            EXPECT_TRUE(w.root(p, state(p), err_)) << err_;
-            if (state(p).type == 1)
-                record_tree(w, p);
-        }
-        EXPECT_TRUE(w.commit(err_)) << err_;
-        return h.backup_time;
-    }
-    FileState state(const std::string &p) {
-        struct stat st {};
-        EXPECT_EQ(lstat(p.c_str(), &st), 0) << p;
-        return file_state_from_stat(p == "/" ? "" : p.substr(p.rfind('/') + 1), st, names_);
-    }
-    void record_tree(ImageWriter &w, const std::string &dir) {
-        std::vector<FileState> stored;
-        for (const auto &e : std::filesystem::directory_iterator(dir))
-            stored.push_back(state(e.path().string()));
-        EXPECT_TRUE(w.directory(dir, stored, {}, err_)) << err_;
-        for (const auto &s : stored)
-            if (s.type == 1)
-                record_tree(w, dir + "/" + s.name);
+        std::string err;
+        EXPECT_TRUE(db.open(catalog_db_path(server_.dir), false, err)) << err;
+        auto images = db.images(err);
+        return images.empty() ? 0 : images.back().backup_time;
     }
 
     harness::Run restore(const std::string &entries, std::vector<std::string> opts = {}) {
@@ -122,8 +79,6 @@ class RestoreTest : public ::testing::Test {
 
     harness::Root root_;
     KpServer server_;
-    NameCache names_;
-    std::string err_;
 };
 
 // Back up d/ holding a and b, change a and back up d/a alone, then d/
