@@ -18,16 +18,13 @@
 #include "engine_harness.h"
 
 using harness::counted;
+using harness::has;
 using harness::read_file;
 using harness::run;
 using harness::start;
 using harness::write_file;
 
 namespace {
-
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 // Waits up to 30 s for ready() to hold.
 template <class F> bool wait_for(F ready) {

@@ -115,6 +115,10 @@ inline void write_file(const std::string &path, const std::string &data) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }
 
+inline bool has(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
 inline std::string read_file(const std::string &path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream s;

@@ -19,6 +19,7 @@
 #include "engine_harness.h"
 
 using harness::counted;
+using harness::has;
 using harness::image_entry;
 using harness::read_file;
 using harness::run;
@@ -72,10 +73,6 @@ std::set<std::string> paths_of(const std::string &out) {
     for (const auto &l : parse_all(out))
         paths.insert(l.path);
     return paths;
-}
-
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
 }
 
 class Programs : public ::testing::Test {

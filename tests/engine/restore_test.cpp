@@ -16,16 +16,13 @@
 #include "engine_harness.h"
 #include "kpserver.h"
 
+using harness::has;
 using harness::image_entry;
 using harness::read_file;
 using harness::run;
 using harness::write_file;
 
 namespace {
-
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 unsigned mode_of(const std::string &path) {
     struct stat st {};
