@@ -16,6 +16,7 @@
 //   5. (archive) remove an original only when it still matches the walk and
 //      the snapshot's own node for it.
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -864,12 +865,19 @@ int Backup::run(const KpArgs &args) {
     choose_roots(paths);
     if (roots_.empty())
         return finish(kpstatus::NONE_EXIST);
-    // The walk comes first: what restic stores is checked against it.
+    // The walk comes first: what restic stores is checked against it. The
+    // catalog's own cost (walk, reconciliation, image write) is timed for
+    // the log.
+    auto seconds = [t0 = std::chrono::steady_clock::now()]() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    };
+    double catalog_time = 0, mark = seconds();
     if (!walk(err)) {
         log_.line(err);
         return finish(kpstatus::BACKUP_FAILED);
     }
     log_.line("examined " + std::to_string(examined_) + " files and directories");
+    catalog_time += seconds() - mark;
     backup_time_ = db.next_backup_time(time(nullptr));
     std::string snapshot;
     bool partial = false;
@@ -877,6 +885,7 @@ int Backup::run(const KpArgs &args) {
     if (st != 0)
         return finish(st);
     log_.line("snapshot " + snapshot + (partial ? " (incomplete)" : ""));
+    mark = seconds();
     if (!reconcile(err)) {
         log_.line("snapshot " + snapshot + " is stored but could not be recorded: " + err);
         return finish(kpstatus::BACKUP_FAILED);
@@ -906,8 +915,12 @@ int Backup::run(const KpArgs &args) {
         return finish(kpstatus::BACKUP_FAILED);
     }
     log_.done(files_);
+    catalog_time += seconds() - mark;
     log_.line("image " + local_time_text(backup_time_) + " recorded: " + std::to_string(h.files) +
               " files and directories, " + std::to_string(h.kb) + " KB");
+    char timing[96];
+    snprintf(timing, sizeof timing, "catalog updated in %.3f s of %.3f s", catalog_time, seconds());
+    log_.line(timing);
 
     int status = kpstatus::OK;
     if (partial || log_.failed_count() > 0)

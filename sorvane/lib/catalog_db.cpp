@@ -783,7 +783,9 @@ class Lister {
         for (const auto &v : vs) {
             if (v.st.type == 1) {
                 is_dir = true;
-                if (true_time < 0 && (!held_only || held(v, chain)))
+                // A keyword search dates directories by its own images
+                // only (below), not by images it did not choose.
+                if (true_time < 0 && !held_only)
                     dir_lines.emplace(v.first, &v);
                 continue;
             }
