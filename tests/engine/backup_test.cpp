@@ -18,14 +18,13 @@
 #include "engine_harness.h"
 
 using harness::counted;
+using harness::has;
 using harness::read_file;
 using harness::run;
 using harness::start;
 using harness::write_file;
 
 namespace {
-
-using harness::has;
 
 // Waits up to 30 s for ready() to hold.
 template <class F> bool wait_for(F ready) {
