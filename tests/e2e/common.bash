@@ -66,3 +66,13 @@ e2e_display() {
     wm=$!
     sleep 0.5
 }
+
+# A request program returns once its job has started: wait_log LOG waits
+# (up to a minute) for the job's last line, "EXIT STATUS N".
+wait_log() {
+    for _ in $(seq 600); do
+        grep -q '^[0-9:]* EXIT STATUS ' "$1" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    fail "no end in the log $1: $(cat "$1" 2>/dev/null)"
+}
