@@ -235,3 +235,24 @@ TEST_F(Backup, AnUnchangedFileIsOneVersionAcrossBackups) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Backup, ServerFilesAreTheOwnersAloneAndListingsNeedNoPassword) {
+    write_file(dir_ + "/f", "f");
+    ASSERT_EQ(backup().status, 0) << log();
+    const std::string s = root_.server_dir();
+    std::string modes;
+    for (const char *f : {"", "/repository", "/password", "/catalog.db", "/jobs"}) {
+        struct stat sb {};
+        ASSERT_EQ(stat((s + f).c_str(), &sb), 0) << f;
+        modes += std::to_string(sb.st_mode & 0777) + " ";
+    }
+    EXPECT_EQ(modes, "448 384 384 384 448 "); // 0700 0600 0600 0600 0700
+    // The listing programs read the catalog only.
+    unlink((s + "/password").c_str());
+    EXPECT_TRUE(has(list(), dir_ + "/f")) << list();
+    EXPECT_GT(images(), 0u);
+}
+
+} // namespace
