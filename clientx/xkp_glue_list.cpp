@@ -53,6 +53,13 @@ struct fill_state {
     std::vector<int> persistent_deletions; // items of persistent_list taken over
     std::unordered_map<std::string, std::vector<int>> identities;
     bool index_built = false;
+    // Read when a batch starts: nothing else changes the file list or
+    // persistent_list while rows are pending.
+    int right_count = 0;
+    int persistent_count = 0;
+    // The filter field's text, read once per fill (no event can change it
+    // before the fill's flush).
+    bool filter_read = false;
     std::string filter;
 };
 fill_state fill;
@@ -176,10 +183,14 @@ int sink_right(void *, const char *row, const char *name, const char *date_key, 
     if (fill.rows.size() >= static_cast<size_t>(LIST_BATCH)) {
         flush_rows();
     }
-    int position = get_item_count(right_list) + static_cast<int>(fill.rows.size()) + 1;
+    if (fill.rows.empty()) {
+        fill.right_count = get_item_count(right_list);
+        fill.persistent_count = get_item_count(persistent_list);
+    }
+    int position = fill.right_count + static_cast<int>(fill.rows.size()) + 1;
     fill.rows.push_back(plain(row));
     fill.shadows.push_back(make_quadruple_item("", name, date_key, extra));
-    if (persistent_list != nullptr && get_item_count(persistent_list) > 0 &&
+    if (persistent_list != nullptr && fill.persistent_count > 0 &&
         !is_blank_separator(row, name, date_key, extra)) {
         std::string identity = pad_slash(right_dir);
         identity += name;
@@ -194,13 +205,17 @@ int sink_right(void *, const char *row, const char *name, const char *date_key, 
 void sink_flush(void *) {
     flush_left();
     flush_right();
+    fill.filter_read = false;
 }
 
 const char *sink_filter(void *) {
     if (filename_filter == nullptr) {
         return nullptr;
     }
-    fill.filter = UxrGetText(filename_filter);
+    if (!fill.filter_read) {
+        fill.filter = UxrGetText(filename_filter);
+        fill.filter_read = true;
+    }
     return fill.filter.c_str();
 }
 

@@ -665,25 +665,48 @@ bool is_root_line(const std::string &root_text, const char *path, size_t len) {
 // ---------------------------------------------------------------------------
 // Dumping.
 
+// Date texts of the backup times met in one dump. A directory's rows come
+// from a few backups, often interleaved, so a handful of slots by time
+// spares almost every conversion.
 struct date_cache {
-    int32_t time = 0;
-    bool valid = false;
-    char text[64];
+    struct slot {
+        int32_t time = 0;
+        bool valid = false;
+        char text[64];
+    };
+    slot slots[64];
     const char *get(int32_t t) {
-        if (!valid || t != time) {
-            T_strlcpy(text, datestringl(t, tmlctime, 0), sizeof text);
-            time = t;
-            valid = true;
+        slot &s = slots[static_cast<uint32_t>(t) % 64];
+        if (!s.valid || s.time != t) {
+            T_strlcpy(s.text, datestringl(t, tmlctime, 0), sizeof s.text);
+            s.time = t;
+            s.valid = true;
         }
-        return text;
+        return s.text;
     }
 };
 
-void put_row(char *row, const char *date, const char *vcols, const char *name) {
-    if (verbose)
-        snprintf(row, XKP_TEXT_SIZE, "%s %s  %s", date, vcols, name);
-    else
-        snprintf(row, XKP_TEXT_SIZE, "%s  %s", date, name);
+// Appends text to the row being written at *at, never past the row's last
+// byte (the row is cut as snprintf into XKP_TEXT_SIZE would cut it).
+void append_cut(char *row, size_t &at, const char *text) {
+    size_t room = XKP_TEXT_SIZE - 1 - at;
+    size_t n = strnlen(text, room);
+    memcpy(row + at, text, n);
+    at += n;
+}
+
+// The row of a file-list entry: its date, in verbose mode the verbose
+// columns of entry, and its name.
+void put_row(char *row, const char *date, const char *entry, const char *name) {
+    size_t at = 0;
+    append_cut(row, at, date);
+    if (verbose) {
+        append_cut(row, at, " ");
+        append_cut(row, at, entry_verbose_columns(entry));
+    }
+    append_cut(row, at, "  ");
+    append_cut(row, at, name);
+    row[at] = '\0';
 }
 
 void dump_tree_in(tree_node *node, int depth, std::string &path) {
@@ -993,8 +1016,8 @@ void dump_filelist(tree_node *node) {
     int accepted = 0;
     if (true_image) {
         for (time_entry *t = node->timelist; t != nullptr; t = t->next) {
-            snprintf(key, sizeof key, "%d", t->time);
-            put_row(row, dates.get(t->time), entry_verbose_columns(node->verbose_text), ".");
+            *put_int(key, t->time) = '\0';
+            put_row(row, dates.get(t->time), node->verbose_text, ".");
             accepted +=
                 add_right_list(row, ".", key, node->numbers != nullptr ? node->numbers : "", 1);
             if (!show_all_dates)
@@ -1004,8 +1027,8 @@ void dump_filelist(tree_node *node) {
     for (tree_node *c = node->child; c != nullptr; c = c->next) {
         name.assign(c->name).append("/");
         for (time_entry *t = c->timelist; t != nullptr; t = t->next) {
-            snprintf(key, sizeof key, "%d", t->time);
-            put_row(row, dates.get(t->time), entry_verbose_columns(t->text), name.c_str());
+            *put_int(key, t->time) = '\0';
+            put_row(row, dates.get(t->time), t->text, name.c_str());
             accepted +=
                 add_right_list(row, name.c_str(), key, c->numbers != nullptr ? c->numbers : "", 1);
             if (!show_all_dates)
@@ -1022,8 +1045,8 @@ void dump_filelist(tree_node *node) {
         if (same && !show_all_dates)
             continue;
         name.assign(f->entry + 5, std::min(strlen(f->entry + 5), static_cast<size_t>(f->name_len)));
-        snprintf(key, sizeof key, "%d", f->backup_time);
-        put_row(row, dates.get(f->backup_time), entry_verbose_columns(f->entry), name.c_str());
+        *put_int(key, f->backup_time) = '\0';
+        put_row(row, dates.get(f->backup_time), f->entry, name.c_str());
         add_right_list(row, name.c_str(), key, f->numbers != nullptr ? f->numbers : "", 1);
     }
     flush_right_list();
