@@ -39,6 +39,8 @@ int main(int argc, char **argv) {
     Widget top = XtAppInitialize(&app, "XSV", nullptr, 0, &argc, argv, nullptr, nullptr, 0);
     UxTopLevel = top;
     Display *display = XtDisplay(top);
+    XrmDatabase resources = XtDatabase(display);
+    apply_font_option(&resources);
     Screen *screen = XtScreen(top);
     create_icon_pixmap(display, RootWindowOfScreen(screen));
     // The top-level never shows; realizing it gives the dialogs a window

@@ -26,11 +26,11 @@ constexpr int QUOTE_FAILED = 36;
 void header_rows() {
     char header[XKP_TEXT_SIZE];
     if (verbose) {
-        tmgetmsg("CerXkp1016N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr, "%s",
+        tmgetmsg("CerXkp1016N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
                  "Backup Date          Mode           Owner     Group     Size     Modified    "
                  "         Filename");
     } else {
-        tmgetmsg("CerXkp1017N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr, "%s",
+        tmgetmsg("CerXkp1017N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
                  "Backup Date          Filename");
     }
     add_right_item(header, " ", " ", " ", 0);

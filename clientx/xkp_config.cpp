@@ -5,6 +5,7 @@
 #include "uimx_helper.h"
 #include "xkp_glue.h"
 #include "xkp_help.h"
+#include "xkp_main.h"
 #include "xkp_helppath.h"
 #include "xkp_restore.h"
 #include "xkp_state.h"
@@ -86,6 +87,9 @@ void activateCB_pushButton17(Widget w, XtPointer, XtPointer) {
     bool changed = server != current_server || browse != current_browse_client;
     set_special_options(browse.c_str(), restore.c_str(), server.c_str(), force_client_type);
     UxDestroyInterface(c->Uxxkp_config);
+    // The policy type decides some items at once (type 3 takes the
+    // destination path away), before the user reloads anything.
+    resensitize_menus(0);
     if (force_client_type == old_type && !changed) {
         return;
     }

@@ -134,20 +134,23 @@ void activateCB_pushButton6(Widget w, XtPointer, XtPointer) {
         return;
     }
     busy(c, 1);
-    confirmation_msg[0] = '\0';
     std::string cmd = assemble(c);
     // A command cut to fit its buffer could name another file or another
-    // word: one that does not fit is not run.
+    // word: one that does not fit is not run. The user is told why, and the
+    // dialog and the selections stay so that a shorter keyword or log name
+    // can be tried.
     if (cmd.size() >= sizeof confirmed_cmd) {
-        pop_err_str(XKP_MSG_NOT_EXECUTABLE_KEY, XKP_MSG_NOT_EXECUTABLE, cmd.substr(0, 200).c_str());
-    } else {
-        T_strlcpy(confirmed_cmd, cmd.c_str(), sizeof confirmed_cmd);
-        if (debug_enabled) {
-            printf("debug confirm command:%s!\n", confirmed_cmd);
-            fflush(stdout);
-        }
-        report_exit_status(mysystem(confirmed_cmd), 0);
+        pop_warn_int(XKP_MSG_TOO_LONG_KEY, XKP_MSG_TOO_LONG, static_cast<int>(cmd.size()));
+        busy(c, 0);
+        return;
     }
+    confirmation_msg[0] = '\0';
+    T_strlcpy(confirmed_cmd, cmd.c_str(), sizeof confirmed_cmd);
+    if (debug_enabled) {
+        printf("debug confirm command:%s!\n", confirmed_cmd);
+        fflush(stdout);
+    }
+    report_exit_status(mysystem(confirmed_cmd), 0);
     temp_filename[0] = '\0';
     confirmed_cmd[0] = '\0';
     empty_dialog_list(c);
@@ -332,11 +335,10 @@ Widget create_xkp_confirm() {
 
     // The progress log.
     c->Uxtext7 = make(c, "text7", xmTextFieldWidgetClass, form);
-    XtVaSetValues(c->Uxtext7, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1), XmNleftAttachment,
-                  XmATTACH_POSITION, XmNleftPosition, 22, XmNrightAttachment, XmATTACH_FORM,
-                  XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
-                  browsing_filesys ? c->UxpushButton6 : c->UxtoggleButton3, XmNbottomOffset,
-                  browsing_filesys ? 10 : 6, nullptr);
+    XtVaSetValues(c->Uxtext7, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1), XmNrightAttachment,
+                  XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET,
+                  XmNbottomWidget, browsing_filesys ? c->UxpushButton6 : c->UxtoggleButton3,
+                  XmNbottomOffset, browsing_filesys ? 10 : 6, nullptr);
     put_text(c->Uxtext7, log_filename);
     c->Uxlabel17 = make(c, "label17", xmLabelWidgetClass, form);
     XtVaSetValues(c->Uxlabel17, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
@@ -344,6 +346,7 @@ Widget create_xkp_confirm() {
                   XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, c->Uxtext7, nullptr);
     put_label_string(c->Uxlabel17, "Log filename");
     initialize_label(c->Uxlabel17, "GuiXkp0308N");
+    ux_label_column({{c->Uxlabel17, c->Uxtext7}}, 10, 8);
     c->UxtoggleButton1 = make_toggle(c, "toggleButton1", form, "Use log file", "GuiXkp0309N",
                                      valueChangedCB_toggleButton1);
     XmToggleButtonSetState(c->UxtoggleButton1, True, False);

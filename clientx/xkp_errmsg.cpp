@@ -53,8 +53,11 @@ Widget create_xkp_errmsg() {
         return nullptr;
     }
     auto *context = ux_new_context<_UxCxkp_errmsg>();
+    // A dialog shell only unmaps on the window manager's close: destroy it,
+    // so that the box and its record go as with "Close".
     Widget shell = XtVaCreatePopupShell("xkp_errmsg_shell", xmDialogShellWidgetClass, UxTopLevel,
-                                        XmNx, 80, XmNy, 80, XmNallowShellResize, True, nullptr);
+                                        XmNx, 80, XmNy, 80, XmNallowShellResize, True,
+                                        XmNdeleteResponse, XmDESTROY, nullptr);
     Widget box = XtVaCreateWidget("xkp_errmsg", xmMessageBoxWidgetClass, shell, XmNdialogType,
                                   XmDIALOG_ERROR, XmNdefaultPosition, False, XmNautoUnmanage, False,
                                   XmNdialogStyle, XmDIALOG_MODELESS, nullptr);

@@ -68,5 +68,9 @@ void display_kp_error(int code);
 #define XKP_MSG_NOT_EXECUTABLE                                                                     \
     "The following command cannot be executed.\n  Ask your system administrator to\n  verify "     \
     "the install and permits.\n\n%s\n"
+#define XKP_MSG_TOO_LONG_KEY "CerXkp1018N"
+#define XKP_MSG_TOO_LONG                                                                           \
+    "The command is %d bytes long; a command may have at most 1535.\nShorten the keyword or the "  \
+    "log file name and press OK again."
 #define XKP_MSG_SYSCALL_KEY "CerXkp1007N"
 #define XKP_MSG_SYSCALL "A system call has failed with error number %d:\n\n%s"

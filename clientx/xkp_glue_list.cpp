@@ -114,11 +114,8 @@ void select_pending() {
     }
     // One set of the selected positions instead of one selection call per
     // row: each single selection costs a pass over the list.
-    std::vector<int> all = fill.select_positions;
-    int count = get_selection_count(right_list);
-    for (int i = 1; i <= count; ++i) {
-        all.push_back(get_nth_selection_pos(right_list, i));
-    }
+    std::vector<int> all = get_selected_positions(right_list);
+    all.insert(all.end(), fill.select_positions.begin(), fill.select_positions.end());
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
     // The list's own selected-items table goes first: setting the positions
@@ -392,11 +389,13 @@ char *get_real(const char *path) {
     std::string work = typed.substr(0, cut);
     std::string tail = cut < typed.size() ? "/" + typed.substr(cut + 1) : "";
     // realpath gives what a change into the directory and getcwd would
-    // give, without moving the process's working directory.
+    // give, without moving the process's working directory. A pattern in
+    // the first component leaves no directory to change into ("/u*"): the
+    // path comes back as typed.
     struct stat st {};
     char resolved[PATH_MAX];
-    if (stat(work.empty() ? "/" : work.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        realpath(work.empty() ? "/" : work.c_str(), resolved) == nullptr) {
+    if (work.empty() || stat(work.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        realpath(work.c_str(), resolved) == nullptr) {
         return result;
     }
     std::string physical = resolved;

@@ -71,9 +71,7 @@ Widget loaded_shadow = nullptr;
 } // namespace
 
 int32_t initial_browse_search_limit() {
-    if (!users_config.loaded) {
-        ReadUsersConfigA(&users_config, nullptr, nullptr);
-    }
+    ReadUsersConfigA(&users_config, nullptr, nullptr); // a record already read is kept
     return users_config.INITIAL_BROWSE_SEARCH_LIMIT;
 }
 
@@ -98,10 +96,10 @@ void load_image_list(const char *type) {
 
     char header[XKP_TEXT_SIZE];
     char rule[XKP_TEXT_SIZE];
-    tmgetmsg("CerXkp1008N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr, "%s",
+    tmgetmsg("CerXkp1008N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
              "Backed Up            Expires     Files        KB  Sched Type   Policy        "
              "            Keyword");
-    tmgetmsg("CerXkp1009N", tmlcmsg, sizeof rule, rule, nullptr, 0, nullptr, "%s",
+    tmgetmsg("CerXkp1009N", tmlcmsg, sizeof rule, rule, nullptr, 0, nullptr,
              "-------------------  --------  -------  --------  -----------  ---------------"
              "---------  ----------");
     std::vector<XmString> rows;
@@ -239,9 +237,7 @@ void set_dates_from_images() {
     int32_t lo = 2000000000;
     int32_t hi = 0;
     bool found = false;
-    int selected = get_selection_count(image_list);
-    for (int i = 1; i <= selected; ++i) {
-        int position = get_nth_selection_pos(image_list, i);
+    for (int position : get_selected_positions(image_list)) {
         if (position < 3) {
             continue; // the header and the rule
         }

@@ -80,18 +80,38 @@ class MainContext {
     _UxCxkp_main *saved_;
 };
 
-// The watch cursor on the main window for the life of an action.
+// The watch cursor on the main window for the life of an action. Only the
+// outermost one counts: a step that is busy on its own (a mode switch)
+// does not take the cursor away from the action around it.
 class Busy {
   public:
     Busy() : shell_(UxXkp_mainContext ? UxXkp_mainContext->Uxxkp_main : nullptr) {
-        reshape_cursor(1, shell_);
+        if (depth_++ == 0) {
+            reshape_cursor(1, shell_);
+        }
     }
-    ~Busy() { reshape_cursor(0, shell_); }
+    ~Busy() {
+        if (--depth_ == 0) {
+            reshape_cursor(0, shell_);
+        }
+    }
     Busy(const Busy &) = delete;
     Busy &operator=(const Busy &) = delete;
 
   private:
     Widget shell_;
+    static inline int depth_ = 0;
+};
+
+// Every action callback of the window: its record, and the watch cursor
+// from the first step to the last.
+class Action {
+  public:
+    explicit Action(Widget w) : context_(w) {}
+
+  private:
+    MainContext context_; // first: the cursor goes on this record's window
+    Busy busy_;
 };
 
 Widget bind(Widget w) {
@@ -187,36 +207,36 @@ struct Menu {
 
 // File menu.
 void valueChangedCB_menu1_p1_b1(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     enter_filesys_mode(0);
 }
 void valueChangedCB_menu1_p1_b2(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     enter_restore_mode(0);
 }
 void valueChangedCB_menu1_p1_b19(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     enter_restore_mode(1);
 }
 void valueChangedCB_menu1_p1_b3(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     enter_restore_mode(2);
 }
 void valueChangedCB_menu1_p1_b4(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     enter_restore_mode(3);
 }
 void valueChangedCB_menu1_p1_b21(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     enter_restore_mode(4);
 }
 // The twelve database-script items carry their mode number.
 void valueChangedCB_database_item(Widget w, XtPointer client_data, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     enter_filesys_mode(static_cast<int>(reinterpret_cast<intptr_t>(client_data)));
 }
 void activateCB_menu1_p1_b7(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     popup_interface(create_xkp_config(), XtGrabNone);
 }
 void activateCB_menu1_p1_b6(Widget, XtPointer, XtPointer) {
@@ -225,40 +245,36 @@ void activateCB_menu1_p1_b6(Widget, XtPointer, XtPointer) {
 
 // Edit menu.
 void activateCB_menu1_p2_b1(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     unpreserve_right_selections();
     deselect_all_files();
     resensitize_menus(0);
 }
 void activateCB_menu1_p2_b2(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     select_all_filenames();
     resensitize_menus(0);
 }
 void activateCB_menu1_p2_b3(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     list_delete_all(persistent_list);
     resensitize_menus(0);
 }
 
 void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     preserve_right_selections();
     use_persistent_list = 1;
-    if (!create_temp_file(temp_filename, sizeof temp_filename)) {
+    if (create_temp_file(temp_filename, sizeof temp_filename)) {
+        fill_temp_file(1, "", "", "");
+        popup_interface(create_xkp_viewselect(), XtGrabNone);
+    } else {
         pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
-        return;
     }
-    fill_temp_file(1, "", "", "");
-    popup_interface(create_xkp_viewselect(), XtGrabNone);
+    resensitize_menus(0);
 }
 void activateCB_menu1_p2_b5(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     if (!browsing_filesys) {
         load_image_list(image_type());
         std::string keyword = UxrGetText(main_keyword);
@@ -284,61 +300,59 @@ void view_pair(Widget on, Widget off) {
     set_toggle(off, false);
 }
 void activateCB_view_reload() {
-    Busy busy;
     reload_lists();
 }
 void valueChangedCB_menu1_p3_b1(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     verbose = 0;
     view_pair(UxXkp_mainContext->Uxmenu1_p3_b1, UxXkp_mainContext->Uxmenu1_p3_b2);
     activateCB_view_reload();
 }
 void valueChangedCB_menu1_p3_b2(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     verbose = 1;
     view_pair(UxXkp_mainContext->Uxmenu1_p3_b2, UxXkp_mainContext->Uxmenu1_p3_b1);
     activateCB_view_reload();
 }
 void valueChangedCB_menu1_p3_b4(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     graphic_mode = 0;
     view_pair(UxXkp_mainContext->Uxmenu1_p3_b4, UxXkp_mainContext->Uxmenu1_p3_b5);
     activateCB_view_reload();
 }
 void valueChangedCB_menu1_p3_b5(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     graphic_mode = 3;
     view_pair(UxXkp_mainContext->Uxmenu1_p3_b5, UxXkp_mainContext->Uxmenu1_p3_b4);
     activateCB_view_reload();
 }
 void valueChangedCB_menu1_p3_b7(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     show_all_dates = 1;
     set_toggle_states();
     activateCB_view_reload();
 }
 void valueChangedCB_menu1_p3_b8(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     show_all_dates = 0;
     set_toggle_states();
     activateCB_view_reload();
 }
 // The link items change the setting only; the next reload uses it.
 void valueChangedCB_menu1_p3_b10(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     really_get_real = 1;
     set_toggle_states();
 }
 void valueChangedCB_menu1_p3_b11(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     really_get_real = 0;
     set_toggle_states();
 }
 
 // Backup and Restore menus.
 template <void (*request)()> void activateCB_request(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     request();
 }
 void open_progress(const char *fragment) {
@@ -350,41 +364,41 @@ void open_progress(const char *fragment) {
     popup_interface(create_xkp_progress(), XtGrabNone);
 }
 void activateCB_menu1_p4_b6(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     open_progress("bkup");
 }
 void activateCB_menu1_p4_b7(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     open_progress("arch");
 }
 void activateCB_menu1_p5_b4(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     open_progress("rest");
 }
 void activateCB_menu1_p5_b6(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     popup_interface(create_xkp_altpath(), XtGrabNone);
 }
 
 // Help menu.
 void activateCB_menu1_p6_b5(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     help_topic_by_name(help_topic_path("xkp/Main").c_str());
 }
 void activateCB_menu1_p6_b4(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     popup_interface(create_xkp_helpindex(), XtGrabNone);
 }
 void activateCB_menu1_p6_b3(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     help_topic_by_name(help_topic_path("xkp/Help").c_str());
 }
 void activateCB_menu1_p6_b1(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     popup_interface(create_xkp_version(), XtGrabNone);
 }
 void activateCB_menu1_p6_b2(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     help_topic_by_name(help_topic_path("xkp/Tutorial").c_str());
 }
 
@@ -655,8 +669,7 @@ void valueChangedCB_text11(Widget, XtPointer, XtPointer) {
     root_filesys_only_possible = 0;
 }
 void activateCB_text11(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     pathzap_latch = 1;
     root_filesys_only_possible = 0;
     reload_lists();
@@ -669,13 +682,11 @@ void valueChangedCB_text3(Widget, XtPointer, XtPointer) {
 }
 // Enter in a date, filter or depth field.
 void activateCB_reload_field(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     reload_lists();
 }
 void activateCB_text4(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     load_image_list(image_type());
     set_keyword_dates();
     update_globals();
@@ -685,20 +696,19 @@ void activateCB_text4(Widget w, XtPointer, XtPointer) {
     resensitize_menus(0);
 }
 void extendedSelectionCB_scrolledList7(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     set_dates_from_images();
 }
 void activateCB_arrowButton2(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     slide_left_right(-1, UxXkp_mainContext->Uxseparator2, UxXkp_mainContext->Uxform4);
 }
 void activateCB_arrowButton1(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
+    Action action(w);
     slide_left_right(1, UxXkp_mainContext->Uxseparator2, UxXkp_mainContext->Uxform4);
 }
 void browseSelectionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     preserve_right_selections();
     char path[XKP_TEXT_SIZE];
     path[0] = '\0';
@@ -707,10 +717,10 @@ void browseSelectionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
               sizeof current_working_directory);
     put_text(pathname, current_working_directory);
     load_right_side(path);
+    resensitize_menus(0);
 }
 void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
-    MainContext c(w);
-    Busy busy;
+    Action action(w);
     preserve_right_selections();
     deselect_all_files();
     char path[XKP_TEXT_SIZE];
@@ -719,9 +729,10 @@ void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
               sizeof current_working_directory);
     put_text(pathname, current_working_directory);
     load_both_sides(path);
+    resensitize_menus(0);
 }
 void multipleSelectionCB_scrolledList2(Widget w, XtPointer, XtPointer call_data) {
-    MainContext c(w);
+    Action action(w);
     auto *cbs = static_cast<XmListCallbackStruct *>(call_data);
     if (cbs != nullptr) {
         validate_right_selection(cbs->item_position, cbs->selected_item_count,
@@ -789,12 +800,12 @@ Widget field_label(const char *name, Widget parent, const char *text, const char
     return w;
 }
 
+// A row of the field column; the label column's width is set once every
+// row exists (ux_label_column).
 void attach_row(Widget label, Widget field, Widget above, int field_right_position) {
     XtVaSetValues(label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 6,
-                  XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 8, XmNrightAttachment,
-                  XmATTACH_POSITION, XmNrightPosition, 28, nullptr);
+                  nullptr);
     XtVaSetValues(field, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 4,
-                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 28, XmNleftOffset, 8,
                   nullptr);
     if (field_right_position >= 100) {
         XtVaSetValues(field, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 8, nullptr);
@@ -886,6 +897,8 @@ Widget create_xkp_main() {
     context->Uxtext4 = main_keyword = text4;
     XtAddCallback(text4, XmNactivateCallback, activateCB_text4, nullptr);
     attach_row(label4, text4, text1, 100);
+    ux_label_column({{context->Uxlabel1, text11}, {context->Uxlabel3, text1}, {label4, text4}}, 8,
+                    8);
 
     // The hidden lists.
     context->UxscrolledList4 = scrolled_list("scrolledList4", form1, XmEXTENDED_SELECT, true);

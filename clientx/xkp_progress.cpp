@@ -41,6 +41,12 @@ namespace {
 
 XtIntervalId refresh_timer = 0;
 
+// The bytes of the shown log read after its last complete line (a line
+// still being written), and the offset they start at: the next refresh goes
+// on after them instead of reading them again.
+std::string partial_line;
+int partial_at = -1;
+
 struct fd_closer {
     int fd;
     ~fd_closer() {
@@ -62,12 +68,11 @@ void clear_text() {
 
 // The text for the complete lines of chunk: each line without its trailing
 // blanks, tabs and newline, and one newline; a line longer than the line
-// limit goes on as the next line. Stops after the line count limit. Returns
-// the bytes of chunk consumed: up to the end of the last complete line, so
-// that a line still being written is read whole by the next refresh.
-size_t complete_lines(const std::string &chunk, std::string &text) {
+// limit goes on as the next line. Stops when lines reaches the line count
+// limit. Returns the bytes of chunk consumed: up to the end of the last
+// complete line, so that a line still being written is shown whole later.
+size_t complete_lines(const std::string &chunk, std::string &text, int &lines) {
     size_t pos = 0;
-    int lines = 0;
     while (pos < chunk.size() && lines < LOAD_MAX_LINES) {
         size_t nl = chunk.find('\n', pos);
         size_t end = nl == std::string::npos ? chunk.size() : nl;
@@ -119,11 +124,17 @@ void forget_widgets() {
     progress_filename_widget = nullptr;
 }
 
+// Closing by the window manager destroys the dialog without its Close
+// button: the same is forgotten here, so that the next dialog shows a log
+// chosen again from its beginning and no refresh outlives the window.
 void destroyCB_shell(Widget, XtPointer client_data, XtPointer) {
     if (UxXkp_progressContext == client_data) {
         UxXkp_progressContext = nullptr;
     }
     forget_widgets();
+    progress_cat_filename[0] = '\0';
+    progress_filesize = 0;
+    set_auto_refresh(0);
 }
 
 void popdownCB_shell(Widget, XtPointer, XtPointer) {
@@ -148,10 +159,9 @@ void valueChangedCB_toggleButton6(Widget w, XtPointer, XtPointer) {
     set_auto_refresh(XmToggleButtonGetState(w) ? 10 : 0);
 }
 
+// Close: the destroy callback forgets the log and stops the refresh.
 void activateCB_pushButton8(Widget w, XtPointer, XtPointer) {
     _UxCxkp_progress *c = context_of(w);
-    set_auto_refresh(0);
-    progress_cat_filename[0] = '\0';
     if (c != nullptr) {
         UxDestroyInterface(c->Uxxkp_progress);
     }
@@ -242,51 +252,65 @@ int load_progress_text(Widget text, const char *path) {
     if (text == nullptr || path == nullptr) {
         return 0;
     }
-    auto empty = [text] { XmTextSetString(text, ux_str("")); };
-    if (strcmp(path, progress_cat_filename) != 0) {
+    auto restart = [text] {
         progress_filesize = 0;
+        partial_line.clear();
+        XmTextSetString(text, ux_str(""));
+    };
+    if (strcmp(path, progress_cat_filename) != 0) {
         T_strlcpy(progress_cat_filename, path, sizeof progress_cat_filename);
-        empty();
+        restart();
     }
+    if (partial_at != progress_filesize) {
+        partial_line.clear(); // the log was started again elsewhere
+    }
+    // What was read: the lines shown and the bytes after them.
+    off_t at = progress_filesize + static_cast<off_t>(partial_line.size());
     struct stat st {};
     if (lstat(path, &st) != 0) {
-        progress_filesize = 0;
-        empty();
+        restart();
         return 0;
     }
-    if (st.st_size < progress_filesize) {
-        progress_filesize = 0;
-        empty();
+    if (st.st_size < at) {
+        restart();
+        at = 0;
     }
-    if (st.st_size <= progress_filesize) {
+    bool waiting = partial_line.find('\n') != std::string::npos; // held back by the line limit
+    if (st.st_size <= at && !waiting) {
         return 0;
     }
     // Not through a link, and never blocking on a pipe named like a log.
     fd_closer f{open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
     struct stat opened {};
     if (f.fd < 0 || fstat(f.fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        progress_filesize = 0;
-        empty();
+        restart();
         return 0;
     }
-    // Only the bytes added since the last refresh are read.
-    std::string chunk;
+    // Only the bytes added since the last refresh are read, a block at a
+    // time, and no further than the line count limit: a refresh costs what
+    // the log gained, however long the log or its unfinished last line.
+    std::string added;
+    int lines = 0;
+    auto take = [&added, &lines] {
+        size_t used = complete_lines(partial_line, added, lines);
+        partial_line.erase(0, used);
+        progress_filesize += static_cast<int>(used);
+    };
+    take();
     char buffer[65536];
-    off_t at = progress_filesize;
-    for (;;) {
+    while (lines < LOAD_MAX_LINES) {
         ssize_t n = pread(f.fd, buffer, sizeof buffer, at);
         if (n <= 0) {
             break;
         }
-        chunk.append(buffer, static_cast<size_t>(n));
         at += n;
+        partial_line.append(buffer, static_cast<size_t>(n));
+        take();
     }
-    std::string added;
-    size_t used = complete_lines(chunk, added);
-    if (used == 0) {
+    partial_at = progress_filesize;
+    if (added.empty()) {
         return 0;
     }
-    progress_filesize += static_cast<int>(used);
     XmTextInsert(text, XmTextGetLastPosition(text), ux_str(added.c_str()));
     return 1;
 }
@@ -361,16 +385,15 @@ Widget create_xkp_progress() {
 
     c->Uxtext8 = XtVaCreateManagedWidget(
         "text8", xmTextFieldWidgetClass, form, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1),
-        XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 14, XmNrightAttachment,
-        XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
-        c->UxtoggleButton6, XmNbottomOffset, 6, nullptr);
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET,
+        XmNbottomWidget, c->UxtoggleButton6, XmNbottomOffset, 6, nullptr);
     UxPutContext(c->Uxtext8, c);
     XtAddCallback(c->Uxtext8, XmNactivateCallback, activateCB_text8, nullptr);
     c->Uxlabel33 = label(c, "label33", form, "Log File", "GuiXkp0706N");
-    XtVaSetValues(c->Uxlabel33, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
-                  XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, c->Uxtext8,
-                  XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, c->Uxtext8,
-                  nullptr);
+    XtVaSetValues(c->Uxlabel33, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget,
+                  c->Uxtext8, XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget,
+                  c->Uxtext8, nullptr);
+    ux_label_column({{c->Uxlabel33, c->Uxtext8}}, 10, 8);
 
     c->Uxframe2 = XtVaCreateManagedWidget(
         "frame2", xmFrameWidgetClass, form, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget,

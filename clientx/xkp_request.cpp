@@ -116,12 +116,27 @@ std::string without_last_words(std::string text) {
     return text;
 }
 
+// One selection of a restore request: its place among the selections, its
+// start and end times and the text it is ordered by.
+struct record {
+    size_t index;
+    int32_t start, end;
+    std::string order_text;
+};
+
+// The order of the selections in a restore request: start, then end, then
+// the display path in byte order.
+bool comparator(const record &a, const record &b) {
+    if (a.start != b.start) {
+        return a.start < b.start;
+    }
+    if (a.end != b.end) {
+        return a.end < b.end;
+    }
+    return strcmp(a.order_text.c_str(), b.order_text.c_str()) < 0;
+}
+
 void write_image_entries(FILE *f, const std::vector<entry> &entries) {
-    struct record {
-        size_t index;
-        int32_t start, end;
-        std::string order_text;
-    };
     std::vector<record> records;
     records.reserve(entries.size());
     int32_t true_image_start = 0;
@@ -133,18 +148,9 @@ void write_image_entries(FILE *f, const std::vector<entry> &entries) {
         records.push_back(
             {i, true_image ? true_image_start : t, t, without_last_words(entries[i].display)});
     }
-    // Start, then end, then the display path in byte order. Equal keys keep
-    // the order of the selections (a stable sort), so the file does not
-    // depend on the sort's whims.
-    std::stable_sort(records.begin(), records.end(), [](const record &a, const record &b) {
-        if (a.start != b.start) {
-            return a.start < b.start;
-        }
-        if (a.end != b.end) {
-            return a.end < b.end;
-        }
-        return strcmp(a.order_text.c_str(), b.order_text.c_str()) < 0;
-    });
+    // Equal keys keep the order of the selections (a stable sort), so the
+    // file does not depend on the sort's whims.
+    std::stable_sort(records.begin(), records.end(), comparator);
     for (const record &r : records) {
         const entry &e = entries[r.index];
         std::string path = e.path;
@@ -359,8 +365,11 @@ void generate_kphdb_header(const char *action) {
     header += " -S ";
     header += shell_word(current_server);
     header += ' ';
-    // Policy and schedule come from the user's own configuration file; they
-    // are quoted like every other text that reaches the shell.
+    // Policy and schedule come from the user's own configuration file (read
+    // here if nothing read it before: the superuser's start-up does not; a
+    // record already read is kept); they are quoted like every other text
+    // that reaches the shell.
+    ReadUsersConfigA(&users_config, nullptr, nullptr);
     if (is_set_and_not_any(users_config.KPBACKUP_POLICY)) {
         header += "-c " + shell_word(users_config.KPBACKUP_POLICY->c_str()) + " ";
     }

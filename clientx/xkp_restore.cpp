@@ -52,9 +52,10 @@ bool restore_fragments() {
     return true;
 }
 
+// The built-in text is the default format itself, so that a catalog text
+// (which must take the default's arguments: none) replaces it.
 void set_question(const char *key, const char *text) {
-    tmgetmsg(key, tmlcmsg, sizeof confirmation_msg, confirmation_msg, nullptr, 0, nullptr, "%s",
-             text);
+    tmgetmsg(key, tmlcmsg, sizeof confirmation_msg, confirmation_msg, nullptr, 0, nullptr, text);
 }
 
 } // namespace

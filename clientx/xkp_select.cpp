@@ -44,16 +44,6 @@ bool is_directory_name(const std::string &name) {
     return !name.empty() && name.back() == '/';
 }
 
-std::vector<int> selected_positions(Widget list) {
-    std::vector<int> out;
-    int count = get_selection_count(list);
-    out.reserve(static_cast<size_t>(std::max(count, 0)));
-    for (int i = 1; i <= count; ++i) {
-        out.push_back(get_nth_selection_pos(list, i));
-    }
-    return out;
-}
-
 // Deletes, in one call, every persistent_list item whose identity is in
 // the set.
 void delete_identities(const std::unordered_set<std::string> &identities) {
@@ -108,7 +98,7 @@ void preserve_right_selections() {
     if (!lists_exist()) {
         return;
     }
-    std::vector<int> rows = selected_positions(right_list);
+    std::vector<int> rows = get_selected_positions(right_list);
     if (rows.empty()) {
         return;
     }
@@ -156,7 +146,7 @@ void unpreserve_right_selections() {
         return;
     }
     std::unordered_set<std::string> identities;
-    for (int row : selected_positions(right_list)) {
+    for (int row : get_selected_positions(right_list)) {
         identities.insert(row_identity(row));
     }
     delete_identities(identities);

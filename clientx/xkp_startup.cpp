@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ char geometry_resource[option_buffer_size];
 char title_resource[option_buffer_size];
 
 char xrm_option[] = "-xrm";
+const char font_prefix[] = "*fontList: ";
 
 bool is(const char *arg, const char *a, const char *b) {
     return strcmp(arg, a) == 0 || (b != nullptr && strcmp(arg, b) == 0);
@@ -52,7 +54,7 @@ void resourcify_argv(int argc, char **argv) {
     // The last argument is never taken as an option name: it has no value.
     for (int i = 1; i <= argc - 2; ++i) {
         if (is(argv[i], "-fn", "-font")) {
-            rewrite(argv, i, font_resource, "*fontList: ");
+            rewrite(argv, i, font_resource, font_prefix);
         }
         if (is(argv[i], "-g", "-geometry")) {
             rewrite(argv, i, geometry_resource, "*geometry: ");
@@ -60,6 +62,20 @@ void resourcify_argv(int argc, char **argv) {
         if (is(argv[i], "-T", "-title")) {
             rewrite(argv, i, title_resource, "*title: ");
         }
+    }
+}
+
+void apply_font_option(XrmDatabase *db) {
+    const size_t prefix = sizeof font_prefix - 1;
+    if (db == nullptr || strncmp(font_resource, font_prefix, prefix) != 0) {
+        return;
+    }
+    const char *font = font_resource + prefix;
+    // The proportional and the monospaced rendition of the resource file,
+    // named as it names them so that these entries replace its own.
+    for (const char *tag : {"XSV*rt.", "XSV*mono."}) {
+        XrmPutStringResource(db, (std::string(tag) + "fontType").c_str(), "FONT_IS_FONT");
+        XrmPutStringResource(db, (std::string(tag) + "fontName").c_str(), font);
     }
 }
 

@@ -9,6 +9,11 @@
 // values into "-xrm" resource settings, in place. The rewritten values live
 // in three buffers of 2048 bytes for the whole run (values are cut to fit).
 void resourcify_argv(int argc, char **argv);
+// After the toolkit read its resources into db: a font given with
+// "-fn"/"-font" becomes the font of the renditions the resource file sets,
+// since a render table takes precedence over a font list and the font must
+// show in every window. Nothing changes when no font was given.
+void apply_font_option(XrmDatabase *db);
 // Applies the program's own options ("-b", "-a", "-r", "-ra", "-rr",
 // "-browselimit N", "-nl X") from what the toolkit left; others are ignored.
 void parse_own_options(int argc, char **argv);

@@ -37,7 +37,8 @@ constexpr size_t TF_DATE_SIZE = 61;   // datestringl's result (60 characters)
 constexpr size_t TF_DEF_SIZE = 100;   // a definition text (99 characters)
 constexpr size_t TF_LOCALE_MAX = 256; // longest locale name the cache remembers
 constexpr size_t TF_SEP_SIZE = 5;     // a separator (4 characters)
-constexpr size_t TF_AMPM_SIZE = 4;    // an AM/PM word (3 characters)
+constexpr size_t TF_AMPM_CHARS = 3;   // an AM/PM word: 3 characters,
+constexpr size_t TF_AMPM_SIZE = 13;   // of up to 4 bytes each in UTF-8
 constexpr size_t TF_TEXT_MAX = 99;    // longest date text convert2unixdatel accepts
 
 // The built-in definition.

@@ -838,6 +838,17 @@ constexpr const char *const alts_AUTO_CORRECT_POLICY[] = {"AUTO_CORRECT_CLASS", 
 constexpr const char *const alts_Policy_Type[] = {"Class_Type", nullptr};
 
 constexpr const kp_enum_name yes_no[] = {{"YES", 1}, {"NO", 0}, {"TRUE", 1}, {"FALSE", 0}};
+// The inverted keys (DISALLOW_SERVER_FILE_WRITES, DO_NOT_RESET_FILE_ACCESS_TIME,
+// USE_CTIME_FOR_INCREMENTALS, DISALLOW_CLIENT_LIST_RESTORE, DISALLOW_CLIENT_RESTORE)
+// can be read two ways: the record holds the truth of the word written with
+// only the default inverted, or the record holds the inverse of the word.
+// We take the second: a field holds what this table gives ("YES" 0, "NO" 1),
+// a number is the word's truth inverted the same way ("1" stores what "YES"
+// stores), and the default 1 stands for "NO", the key's setting when it is
+// absent (writes allowed, access times reset). Read the first way, the
+// default 1 would make every host without the key behave as if it said YES.
+// Neither xkp nor the engine reads these fields; a reader must take a field
+// of 1 as the key's "NO".
 constexpr const kp_enum_name no_yes[] = {{"YES", 0}, {"NO", 1}, {"TRUE", 0}, {"FALSE", 1}};
 constexpr const kp_enum_name media_overwrite[] = {{"DBR", 1},      {"TAR", 2},      {"CPIO", 4},
                                                   {"ANSI", 8},     {"AOS/VS", 16},  {"MTF1", 32},

@@ -265,14 +265,14 @@ int get_local_addrs(local_addr_list *list) {
         std::vector<in_addr_t> found;
         const int n = netsys->interface_addrs(&found);
         trace_num("get_local_addrs", __LINE__, "interfaces", static_cast<unsigned>(n));
-        int usable = 0;
+        const int before = list->count;
         for (in_addr_t a : found) {
-            if (a != 0) {
+            if (a != 0)
                 add_addr(list, a);
-                ++usable;
-            }
         }
-        if (n < 0 || usable == 0)
+        // netstat too when the interfaces added nothing new: addresses the
+        // host name or the loopback already gave do not count.
+        if (n < 0 || list->count == before)
             netstat_addrs(list);
         if (list->count >= 1)
             process_copy = list->addr;

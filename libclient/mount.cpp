@@ -207,21 +207,15 @@ const char *actual_loop_back_path(const char *path) {
         if (e->type != MNT_KIND_LOFS) {
             continue;
         }
-        const char *rest;
-        if (e->path == "/") {
-            // A loop-back mount on the root holds every absolute path.
-            if (path[0] != '/') {
-                continue;
-            }
-            rest = path[1] != '\0' ? path : "";
-        } else {
-            size_t plen = e->path.size();
-            if (plen == 0 || plen > len || e->path.compare(0, plen, path, plen) != 0 ||
-                (path[plen] != '/' && path[plen] != '\0')) {
-                continue;
-            }
-            rest = path + plen;
+        // The mount point must be a prefix ending at a component boundary:
+        // /home does not hold /homework, and a loop-back mount on "/" holds
+        // "/" itself only.
+        size_t plen = e->path.size();
+        if (plen == 0 || plen > len || e->path.compare(0, plen, path, plen) != 0 ||
+            (path[plen] != '/' && path[plen] != '\0')) {
+            continue;
         }
+        const char *rest = path + plen;
         try {
             translated = e->resource;
             if (*rest != '\0' && translated.size() > 1 && translated.back() == '/') {

@@ -49,6 +49,8 @@ constexpr MsgDefault messages[] = {
     {"CerXkp1016N", "Backup Date          Mode           Owner     Group     Size     Modified     "
                     "        Filename"},
     {"CerXkp1017N", "Backup Date          Filename"},
+    {"CerXkp1018N", "The command is %d bytes long; a command may have at most 1535.\nShorten the "
+                    "keyword or the log file name and press OK again."},
     {"CerTmf0010N", "AM"},
     {"CerTmf0020N", "PM"},
     {"CerTmf0040N", "INFINITY      "},

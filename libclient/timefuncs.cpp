@@ -204,15 +204,14 @@ struct Scanner {
     }
 };
 
-// The next piece of a field whose format separator is sep. The piece ends at
-// a character of the separator or at a blank: the date and the time are
-// separated by a blank, so a blank that is not part of the separator ends
-// the half (*half_over), and the fields it leaves out keep their defaults.
-// This lets "14:05 12/01/2026" and "12/01/2026 2 PM" omit trailing fields.
+// The next piece of a field whose format separator is sep: the piece ends at
+// a character of the separator only, so a blank typed inside a date
+// ("12 /01/2026") is part of its piece. The last field of a half has no
+// separator; its piece ends at a blank, the one between the date and the
+// time, and *half_over is set when such a blank ended it.
 char *next_piece(Scanner *sc, const char *sep, char *end, bool *half_over) {
     char delims[TF_SEP_SIZE + 2];
-    T_strlcpy(delims, sep, sizeof delims);
-    T_strlcat(delims, " \t", sizeof delims);
+    T_strlcpy(delims, *sep != '\0' ? sep : " \t", sizeof delims);
     char *piece = sc->next(delims, end);
     *half_over = piece != nullptr && *end != '\0' && strchr(sep, *end) == nullptr;
     return piece;
@@ -649,6 +648,23 @@ void dotime(char *fmt, char *out, const struct tm *tm, int noseconds, int twelve
     }
 }
 
+// The first TF_AMPM_CHARS characters of word, by the character encoding of
+// the process's locale (a byte that starts no character counts as one).
+void ampm_word(char *dst, const char *word) {
+    size_t at = 0;
+    mblen(nullptr, 0);
+    for (size_t chars = 0; chars < TF_AMPM_CHARS && word[at] != '\0'; ++chars) {
+        const int n = mblen(word + at, MB_CUR_MAX);
+        const size_t step = n > 0 ? static_cast<size_t>(n) : 1;
+        if (at + step >= TF_AMPM_SIZE) {
+            break;
+        }
+        at += step;
+    }
+    memcpy(dst, word, at);
+    dst[at] = '\0';
+}
+
 void setupampm(const char *locale) {
     if (locale == nullptr || *locale == '\0') {
         // Forget the loaded locale too: its words are no longer in force.
@@ -664,10 +680,10 @@ void setupampm(const char *locale) {
     T_strlcpy(pmstr, "PM", sizeof pmstr);
     char word[CATALOG_WORD_SIZE];
     if (tmgetmsg("CerTmf0010N", locale, sizeof word, word, nullptr, 0, nullptr, "AM") == 0) {
-        T_strlcpy(amstr, word, sizeof amstr);
+        ampm_word(amstr, word);
     }
     if (tmgetmsg("CerTmf0020N", locale, sizeof word, word, nullptr, 0, nullptr, "PM") == 0) {
-        T_strlcpy(pmstr, word, sizeof pmstr);
+        ampm_word(pmstr, word);
     }
     ampm_loaded = fits_cache(locale);
     T_strlcpy(ampm_locale, ampm_loaded ? locale : "", sizeof ampm_locale);

@@ -11,6 +11,7 @@
 #include <Xm/List.h>
 #include <Xm/PushB.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -21,6 +22,7 @@ int resensitize_parity[resensitize_limit];
 int resensitize_selected[resensitize_limit];
 int resensitize_index = 0;
 Widget altpath_menu_item = nullptr;
+int busy_cursor_count = 0;
 
 namespace {
 
@@ -122,6 +124,7 @@ void reshape_cursor(int busy, Widget w) {
             watch = XCreateFontCursor(display, XC_watch);
         }
         XDefineCursor(display, window, watch);
+        ++busy_cursor_count;
         XmUpdateDisplay(UxTopLevel != nullptr ? UxTopLevel : w);
     } else {
         XUndefineCursor(display, window);
@@ -230,9 +233,9 @@ int get_selection_pos(Widget list) {
     return selected.count > 0 ? selected.positions[0] : 0;
 }
 
-int get_nth_selection_pos(Widget list, int n) {
+std::vector<int> get_selected_positions(Widget list) {
     SelectedPositions selected(list);
-    return (n >= 1 && n <= selected.count) ? selected.positions[n - 1] : 0;
+    return std::vector<int>(selected.positions, selected.positions + selected.count);
 }
 
 void list_delete_all(Widget list) {
@@ -331,6 +334,22 @@ Widget ux_window_shell(const char *name, int width, int height, int x, int y, vo
     XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
     re_label_window(shell, key, title, "");
     return shell;
+}
+
+void ux_label_column(std::initializer_list<std::pair<Widget, Widget>> rows, int left, int gap) {
+    Dimension widest = 0;
+    for (const auto &[label, field] : rows) {
+        XtWidgetGeometry preferred{};
+        XtQueryGeometry(label, nullptr, &preferred);
+        widest = std::max(widest, preferred.width);
+    }
+    for (const auto &[label, field] : rows) {
+        XtVaSetValues(label, XmNrecomputeSize, False, XmNwidth, widest, XmNleftAttachment,
+                      XmATTACH_FORM, XmNleftOffset, left, XmNrightAttachment, XmATTACH_NONE,
+                      nullptr);
+        XtVaSetValues(field, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, left + widest + gap,
+                      nullptr);
+    }
 }
 
 Widget ux_form_label(Widget form, const char *name, const char *text, const char *key,

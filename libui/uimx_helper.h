@@ -6,6 +6,10 @@
 #include <X11/Intrinsic.h>
 #include <Xm/Xm.h>
 
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
 // The application's top-level widget (from XtAppInitialize); the busy cursor
 // flushes pending exposures through it.
 extern Widget UxTopLevel;
@@ -21,6 +25,8 @@ void re_label_window(Widget shell, const char *key, const char *default_title,
 // Busy cursor: with busy set, the watch cursor on w's window and pending
 // exposures drawn; with busy 0, w's cursor undefined again.
 void reshape_cursor(int busy, Widget w);
+// How many times the watch cursor was put on a window in this run.
+extern int busy_cursor_count;
 
 // The menu sensitivity table: items that belong to one browse mode (1 file
 // system, 2 restore, 3 database backup scripts, 4 database restore scripts,
@@ -51,7 +57,9 @@ const char *get_selected_item(Widget list, int n);
 const char *get_line_from_item(Widget list, int n, int line);
 int get_selection_count(Widget list);
 int get_selection_pos(Widget list);
-int get_nth_selection_pos(Widget list, int n);
+// Every selected position, in list order, from one read of the list's
+// selection (each read copies the whole array: read once per operation).
+std::vector<int> get_selected_positions(Widget list);
 int get_item_count(Widget list);
 // The list's own arrays, not copies.
 XmStringTable get_all_items(Widget list);
@@ -78,6 +86,13 @@ void xmstring_line(XmString s, int line, char *dst, size_t size);
 // the catalog's key, with title as the default.
 Widget ux_window_shell(const char *name, int width, int height, int x, int y, void *context,
                        XtCallbackProc destroy, const char *key, const char *title);
+
+// A column of labels left of their fields in one form (pairs of label and
+// field): every label as wide as the widest label actually shown (its
+// preferred width, after its catalog text is set), from left pixels; every
+// field from gap pixels after the column. No label of any language is cut
+// or covered, whatever the window's width.
+void ux_label_column(std::initializer_list<std::pair<Widget, Widget>> rows, int left, int gap);
 
 // Form pieces shared by the small list windows. Each new widget is bound to
 // the window's context record and labelled from the catalog (key) with its

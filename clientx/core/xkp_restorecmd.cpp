@@ -118,7 +118,7 @@ std::string schedule_name(int code) {
     for (const name &n : names) {
         if (n.code == code) {
             char buf[XKP_TEXT_SIZE];
-            tmgetmsg(n.key, tmlcmsg, sizeof buf, buf, nullptr, 0, nullptr, "%s", n.text);
+            tmgetmsg(n.key, tmlcmsg, sizeof buf, buf, nullptr, 0, nullptr, n.text);
             return buf;
         }
     }

@@ -206,11 +206,27 @@ TEST_F(BackupRequestTest, ExitStatusesAreReportedAndTheSelectionsDropped) {
         EXPECT_EQ(get_item_count(persistent_list), 0);
         gui::close_message_boxes();
     }
+    // A command too long to run is not run; the user is told so and keeps
+    // the dialog and the selections to shorten it.
+    fake("kpbackup", 0);
+    ASSERT_NE(request({"plain"}, "menu1_p4_b1"), nullptr);
+    put_text(part("text5"), std::string(1600, 'k').c_str());
+    EXPECT_EQ(run_confirm(), "");
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_NE(boxes()[0].find("at most 1535"), std::string::npos) << boxes()[0];
+    gui::close_message_boxes();
+    EXPECT_GT(get_item_count(persistent_list), 0);
+    ASSERT_NE(confirm(), nullptr);
+    put_text(part("text5"), "short");
+    EXPECT_NE(run_confirm(), "");
 }
 
 TEST_F(BackupRequestTest, DatabaseScriptRequests) {
-    users_config.KPBACKUP_POLICY = "pol;icy";
-    users_config.KPBACKUP_SCHED = "any";
+    // The configuration not read yet (nothing else needed it): the request
+    // reads it, the host file here as for the superuser.
+    users_config.loaded = 0;
+    write_file(root_.file("sorvane/kp.conf"),
+               "SERVER = srv\nKPBACKUP_POLICY = pol;icy\nKPBACKUP_SCHED = any\n");
     T_strlcpy(current_server, "srv", sizeof current_server);
     T_strlcpy(backupKeyword, "kept", sizeof backupKeyword);
     enter_filesys_mode(3); // Oracle backup scripts

@@ -6,7 +6,10 @@
 #include "gui_product.h"
 
 #include "msgdefaults.h"
+#include "tmmsg.h"
+#include "xkp_confirm.h"
 #include "xkp_icon.h"
+#include "xkp_progress.h"
 #include "xkp_startup.h"
 
 #include <Xm/Separator.h>
@@ -218,7 +221,6 @@ TEST_F(MainWindowTest, ModeSwitchesSetStateTogglesPanesAndSensitivity) {
         {"menu1_p1_b3", {0, 1, 0, 0, 0, 0}, "000100 11111 0000101|-t 0||000000000000"},
         {"menu1_p1_b4", {0, 0, 1, 0, 0, 0}, "000010 11111 0000101|-t 0||000000000000"},
         {"menu1_p1_b21", {0, 0, 1, 1, 0, 0}, "000001 11111 0000101|-t 12||000000000000"},
-        {"menu1_p1_b13", {1, 0, 0, 0, 0, 5}, "000000 00000 0000000|-t 0|informix|001000000000"},
         {"menu1_p1_b24", {1, 0, 0, 0, 0, 13}, "000000 00000 0000000|-t 0|sap|000000000010"},
         {"menu1_p1_b1", {1, 0, 0, 0, 0, 0}, "100000 00000 0101000|-t 0|sap|000000000000"},
     };
@@ -284,6 +286,61 @@ TEST_F(MainWindowTest, ViewItemsSetTheirFlagsAndPartners) {
     }
 }
 
+TEST_F(MainWindowTest, ActionsThatOpenWindowsOrFollowListsShowTheBusyCursor) {
+    XmListCallbackStruct list_cb{};
+    XEvent event{};
+    list_cb.event = &event;
+    const std::pair<Widget, const char *> actions[] = {
+        {item("menu1_p1_b7"), XmNactivateCallback}, {item("menu1_p4_b6"), XmNactivateCallback},
+        {item("menu1_p5_b6"), XmNactivateCallback}, {item("menu1_p6_b5"), XmNactivateCallback},
+        {right_list, XmNmultipleSelectionCallback}, {image_list, XmNextendedSelectionCallback},
+    };
+    for (const auto &[widget, callback] : actions) {
+        const int before = busy_cursor_count;
+        gui::fire(widget, callback, XmIsList(widget) ? &list_cb : nullptr);
+        EXPECT_GT(busy_cursor_count, before) << XtName(widget);
+    }
+}
+
+TEST_F(MainWindowTest, LabelColumnsHoldTheirGermanLabelsInANarrowWindow) {
+    T_strlcpy(tmlcmsg, "de_DE.UTF-8", sizeof tmlcmsg);
+    tmlbl_forget(); // the labels are read once per run: read the German ones
+    open_main();
+    report_name_fragment = "bkup";
+    using Rows = std::vector<std::pair<const char *, const char *>>;
+    const std::pair<Widget, Rows> windows[] = {
+        {shell_, {{"label1", "text11"}, {"label3", "text1"}, {"label4", "text4"}}},
+        {gui::open(create_xkp_confirm()), {{"label17", "text7"}}},
+        {gui::open(create_xkp_progress()), {{"label33", "text8"}}},
+    };
+    for (const auto &[shell, rows] : windows) {
+        XtVaSetValues(shell, XmNwidth, 420, nullptr);
+        gui::drain();
+        for (const auto &[label_name, field_name] : rows) {
+            Widget label = gui::must_find(shell, label_name);
+            Dimension width = 0, margin = 0, highlight = 0, shadow = 0, left = 0, right = 0;
+            Position x = 0;
+            XmRenderTable table = nullptr;
+            XtVaGetValues(label, XmNwidth, &width, XmNx, &x, XmNmarginWidth, &margin,
+                          XmNhighlightThickness, &highlight, XmNshadowThickness, &shadow,
+                          XmNmarginLeft, &left, XmNmarginRight, &right, XmNrenderTable, &table,
+                          nullptr);
+            XmString text = UxrGetProp<XmString>(label, XmNlabelString);
+            const int extent =
+                XmStringWidth(table, text) + left + right + 2 * (margin + highlight + shadow);
+            XmStringFree(text);
+            EXPECT_GE(x, 0) << label_name;
+            EXPECT_GE(width, extent) << label_name << " is cut";
+            Widget field = gui::must_find(shell, field_name);
+            EXPECT_TRUE(!gui::managed(field) || UxrGetProp<Position>(field, XmNx) >= x + width)
+                << field_name << " covers " << label_name;
+        }
+    }
+    EXPECT_EQ(gui::label_of(w("label1")), "Zu durchsuchendes Verzeichnis");
+    T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
+    tmlbl_forget();
+}
+
 TEST_F(MainWindowTest, EditMenuSelectionsSensitivityAndInspect) {
     const char *requests = "menu1_p4_b1 menu1_p4_b3";
     EXPECT_EQ(bits(gui::sensitive, requests), "00");
@@ -303,6 +360,18 @@ TEST_F(MainWindowTest, EditMenuSelectionsSensitivityAndInspect) {
     gui::fire(item("menu1_p2_b1"), XmNactivateCallback);
     EXPECT_EQ(get_selection_count(right_list), 0);
     EXPECT_EQ(bits(gui::sensitive, requests), "00");
+    // Directory clicks and "Inspect all selections..." recompute the
+    // sensitivity, made stale here.
+    quadruple_add_item(persistent_list, 0, "a", "/tmp/a", "1", "");
+    const char *const actions[] = {XmNbrowseSelectionCallback, XmNdefaultActionCallback, "inspect"};
+    for (const char *action : actions) {
+        resensitize_menus_with(0, 0);
+        XmListSelectPos(left_list, 1, False);
+        gui::fire(action[0] == 'i' ? item("menu1_p2_b6") : left_list,
+                  action[0] == 'i' ? XmNactivateCallback : action);
+        EXPECT_EQ(bits(gui::sensitive, requests), "11") << action;
+    }
+    list_delete_all(persistent_list);
 
     // Inspect writes a selection file of its own.
     gui::fire(item("menu1_p2_b6"), XmNactivateCallback);

@@ -83,12 +83,15 @@ TEST_F(ProgressTest, FollowsAGrowingLogReadingOnlyWhatIsNew) {
 
     struct Step {
         const char *what;
-        std::string append; // added to the log before the refresh
+        std::string append; // added to the log before the refresh (truncate: the whole log)
         bool truncate;
         std::string want;
     } steps[] = {
         {"a line still being written is not shown", "third\npart", false, "start\nsecond\nthird\n"},
-        {"and shows whole once it ends", "ial\n", false, "start\nsecond\nthird\npartial\n"},
+        // The bytes of it already read are not read again (rewritten here
+        // to tell): a refresh reads only what the log gained.
+        {"and shows whole once it ends", "start  \t\nsecond\nthird\nPARTial\n", true,
+         "start\nsecond\nthird\npartial\n"},
         {"nothing new", "", false, "start\nsecond\nthird\npartial\n"},
         {"truncated by a new request: shown from the start", "new run\n", true, "new run\n"},
     };
@@ -112,6 +115,13 @@ TEST_F(ProgressTest, FollowsAGrowingLogReadingOnlyWhatIsNew) {
     ASSERT_EQ(symlink(log.c_str(), home_.file("kplog.bkup.003").c_str()), 0);
     enter(home_.file("kplog.bkup.003"));
     EXPECT_EQ(shown(), "");
+    // Closed by the window manager (destroyed) and opened again: the log
+    // chosen again is shown whole.
+    choose(shell, log);
+    gui::wm_close(shell);
+    ASSERT_EQ(progress_filename_widget, nullptr);
+    choose(open("bkup"), log);
+    EXPECT_EQ(shown(), "new run\n");
 }
 
 TEST_F(ProgressTest, LongLinesAndManyLines) {

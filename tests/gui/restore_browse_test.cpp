@@ -72,16 +72,19 @@ const std::string three_images = "1700000000 1731536000 120 2048 0 0 1 weekly-fu
 
 TEST_F(RestoreBrowseTest, ImageListRowsAndCommandLines) {
     answer("kpclimagelist", three_images, 0);
+    // The header and the schedule names come from the catalog (the German
+    // one has no rule row: it stays English).
+    T_strlcpy(tmlcmsg, "de_DE.UTF-8", sizeof tmlcmsg);
     load_image_list("NOT_ARCHIVE");
     gui::drain();
     Items rows = gui::list_items(image_list);
     ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0], "Backed Up            Expires     Files        KB  Sched Type   Policy    "
-                       "                Keyword");
+    EXPECT_EQ(rows[0], "Gesichert            Verfällt  Dateien        KB  Zeitplantyp  Richtlinie "
+                       "               Stichwort");
     EXPECT_EQ(rows[1].substr(0, 21), "-------------------  ");
     // The expiration is cut to 8 characters.
     EXPECT_EQ(rows[2], date(1700000000) + "  " + date(1731536000).substr(0, 8) +
-                           "      120      2048  Full Backup  weekly-full               year end");
+                           "      120      2048  Vollsicherun weekly-full               year end");
     // The companion keeps the raw lines, row N+2 for item N.
     EXPECT_EQ(gui::list_items(shadow_image_list),
               (Items{"1700000000 1731536000 120 2048 0 0 1 weekly-full year end",
@@ -332,11 +335,12 @@ TEST_F(RestoreBrowseTest, BackedUpTreeFillsBothListsWithEveryVersion) {
                kpline("/data/sub/c", 1700600000),
            0);
     show_all_dates = 1;
+    T_strlcpy(tmlcmsg, "de_DE.UTF-8", sizeof tmlcmsg); // the header follows the catalog
     load_both_sides("/data/");
     gui::drain();
     EXPECT_EQ(gui::list_items(left_list), (Items{"/data", "  sub"}));
     std::string d0 = date(1700000000), d1 = date(1700600000);
-    const std::string head = "Backup Date          Filename";
+    const std::string head = "Sicherungsdatum      Dateiname";
     Items want = {head, " ", d1 + "  sub/", " ", d1 + "  b.txt", d0 + "  b.txt"};
     EXPECT_EQ(gui::list_items(right_list), want);
     EXPECT_EQ(right_avoidable_pos, 4);

@@ -64,8 +64,9 @@ class RestoreRequestTest : public ProductTest {
 TEST_F(RestoreRequestTest, SelectedFilesAreWrittenAsImageEntriesInTimeThenPathOrder) {
     build();
     // Every version of c (all dates are shown), a and b.
+    T_strlcpy(tmlcmsg, "de_DE.UTF-8", sizeof tmlcmsg); // the question follows the catalog
     ASSERT_NE(request_selected({"  b", "  c", "  a"}), nullptr);
-    EXPECT_STREQ(confirmation_msg, "OK to restore these files?");
+    EXPECT_STREQ(confirmation_msg, "Diese Dateien wiederherstellen?");
     std::string tmp = temp_filename;
     EXPECT_EQ(tmp.rfind(bin_ + "/tmp/", 0), 0u) << tmp;
     // The root's lines agree on one device: the no-crossing toggle starts set.
@@ -83,9 +84,10 @@ TEST_F(RestoreRequestTest, CommandLinesFollowModeOptionsAndDestination) {
     // destination must reach it. Rows: mode, overwrite, redirect (0 none,
     // else the link flags + 1), the part before -f (ALT: -R FILE).
     const std::tuple<int, bool, int, std::string> cases[] = {
-        {0, false, 0, " -K  -O  -W  "},  {0, true, 0, " -O  -W  "},
+        {0, false, 0, " -K  -O  -W  "},
         {3, false, 0, " -O  -W  -r "}, // raw partitions: overwrite forced
-        {0, true, 2, " -O ALT-H  -W  "}, {0, true, 1, " -O ALT -W  "},
+        {0, true, 2, " -O ALT-H  -W  "},
+        {0, true, 1, " -O ALT -W  "},
     };
     for (const auto &[kind, overwrite, redirect, middle_] : cases) {
         SCOPED_TRACE(middle_);
@@ -131,10 +133,11 @@ TEST_F(RestoreRequestTest, TrueImageAndSearchDirectoryEntriesStartAtTheStartDate
     build();
     put_text(start_date, "11/01/2023 00:00:00");
     put_text(end_date, "not a date");
+    T_strlcpy(tmlcmsg, "de_DE.UTF-8", sizeof tmlcmsg);
     request_restore_directory();
     gui::drain();
     ASSERT_NE(confirm(), nullptr);
-    EXPECT_STREQ(confirmation_msg, "OK to restore directory?");
+    EXPECT_STREQ(confirmation_msg, "Verzeichnis wiederherstellen?");
     EXPECT_STREQ(confirmation_directory, "/d/");
     // The whole file system toggle starts set: the root's lines agree on one device.
     EXPECT_TRUE(gui::toggle_set(part("toggleButton15")));
@@ -276,14 +279,17 @@ TEST_F(ConfigTest, OpensOnTheCurrentChoices) {
 
 TEST_F(ConfigTest, OkAppliesTheChoicesAndEmptiesWhatTheyInvalidate) {
     // The server and policy type chosen; whether the image and file lists
-    // are emptied, and -S.
+    // are emptied, and -S. Type 3 (Apollo-wbak) takes the destination path
+    // item away at once.
     for (auto [server, item, emptied, S] : {std::tuple{"master", "menu2_p1_b2", false, ""},
-                                            {"master", "menu2_p1_b4", true, ""},
+                                            {"master", "menu2_p1_b3", true, ""},
                                             {"backup2", "menu2_p1_b2", true, "-S backup2"}}) {
         SCOPED_TRACE(std::string(server) + item);
         build();
         ASSERT_TRUE(get_item_count(image_list) > 2 && get_item_count(right_list) > 2);
+        ASSERT_TRUE(gui::sensitive(altpath_menu_item));
         apply(server, item);
+        EXPECT_EQ(gui::sensitive(altpath_menu_item), standard_or_wbak != 3);
         EXPECT_EQ(get_item_count(image_list) == 0, emptied);
         EXPECT_EQ(get_item_count(right_list) == 0, emptied);
         EXPECT_EQ(get_item_count(shadow_right_list), get_item_count(right_list));

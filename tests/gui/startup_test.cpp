@@ -2,8 +2,13 @@
 // program's own options and the debug setting.
 #include <gtest/gtest.h>
 
+#include "support/gui_harness.h"
+
+#include "xkp_root.h"
 #include "xkp_startup.h"
 #include "xkp_state.h"
+
+#include <Xm/Label.h>
 
 #include <cstring>
 #include <string>
@@ -106,6 +111,45 @@ TEST(DebugSetting, PresentEvenWhenEmptyAndCutWhenLong) {
         EXPECT_EQ(std::string(debug_string), c.setting.substr(0, XKP_TEXT_SIZE - 1));
     }
     unsetenv("XKP_DEBUG");
+}
+
+// The font of a widget's first rendition and its type, "name type".
+std::string font_of(Widget w) {
+    XmRenderTable table = UxrGetProp<XmRenderTable>(w, XmNrenderTable);
+    XmStringTag *tags = nullptr;
+    const int count = table != nullptr ? XmRenderTableGetTags(table, &tags) : 0;
+    if (count < 1) {
+        return "-";
+    }
+    XmRendition r = XmRenderTableGetRendition(table, tags[0]);
+    char *name = nullptr;
+    XmFontType type = XmFONT_IS_FONT;
+    Arg args[2];
+    XtSetArg(args[0], XmNfontName, &name);
+    XtSetArg(args[1], XmNfontType, &type);
+    XmRenditionRetrieve(r, args, 2);
+    std::string got = std::string(name != nullptr ? name : "") + " " + std::to_string(type);
+    XmRenditionFree(r);
+    for (int i = 0; i < count; ++i) {
+        XtFree(tags[i]);
+    }
+    XtFree(reinterpret_cast<char *>(tags));
+    return got;
+}
+
+using FontOption = GuiTest;
+
+TEST_F(FontOption, GivenFontIsTheFontOfLabelsAndLists) {
+    // The installed resource file's render tables, then "-fn fixed".
+    XrmDatabase db = XtDatabase(gui::display());
+    ASSERT_NE(XrmCombineFileDatabase(product_path("app-defaults/XSV").c_str(), &db, True), 0);
+    with_argv({"xkp", "-fn", "fixed"}, resourcify_argv);
+    apply_font_option(&db);
+    Widget label = XtVaCreateManagedWidget("label", xmLabelWidgetClass, top_, nullptr);
+    Widget list = XmCreateScrolledList(top_, ux_str("list"), nullptr, 0);
+    const std::string want = "fixed " + std::to_string(XmFONT_IS_FONT);
+    EXPECT_EQ(font_of(label), want);
+    EXPECT_EQ(font_of(list), want);
 }
 
 } // namespace

@@ -193,7 +193,7 @@ TEST_F(HostIdentity, NetstatWhenTheInterfacesYieldNothing) {
     // Whether the interface query fails, what it gives, the addresses found.
     for (auto [fail, interfaces, expect] :
          {std::tuple(true, Words{}, from_netstat),
-          {false, Words{"0.0.0.0"}, from_netstat},
+          {false, Words{"0.0.0.0", "127.0.0.1"}, from_netstat}, // nothing new added
           {false, Words{"192.168.7.1"}, Words{"10.0.0.5", "127.0.0.1", "192.168.7.1"}}}) {
         local_addrs_forget();
         net->interfaces_fail = fail;

@@ -116,6 +116,19 @@ void click(Widget w) {
     drain();
 }
 
+void wm_close(Widget shell) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.display = g_display;
+    event.xclient.window = XtWindow(shell);
+    event.xclient.message_type = XInternAtom(g_display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(g_display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XtDispatchEvent(&event);
+    drain();
+}
+
 void fire(Widget w, const char *callback_name, XtPointer call_data) {
     XmAnyCallbackStruct any{};
     XEvent event{};

@@ -36,6 +36,9 @@ Widget must_find(Widget root, const char *name);
 // A button press and release on w passed through XtDispatchEvent, as a
 // user's click: safe for buttons whose callback destroys their own window.
 void click(Widget w);
+// The window manager's close (WM_DELETE_WINDOW) sent to a realized shell,
+// passed through XtDispatchEvent; the shell's delete response decides.
+void wm_close(Widget shell);
 // Fires w's callback list name with a call-data record of the widget's kind
 // (XmAnyCallbackStruct with reason XmCR_ACTIVATE unless given).
 void fire(Widget w, const char *callback_name, XtPointer call_data = nullptr);
