@@ -66,9 +66,9 @@ fill_state fill;
 
 void build_index() {
     fill.identities.clear();
-    int count = get_item_count(persistent_list);
-    for (int i = 1; i <= count; ++i) {
-        fill.identities[persistent_identity(i)].push_back(i);
+    std::vector<std::string> all = persistent_identities();
+    for (size_t i = 0; i < all.size(); ++i) {
+        fill.identities[std::move(all[i])].push_back(static_cast<int>(i) + 1);
     }
     fill.index_built = true;
 }
@@ -118,11 +118,7 @@ void select_pending() {
     all.insert(all.end(), fill.select_positions.begin(), fill.select_positions.end());
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
-    // The list's own selected-items table goes first: setting the positions
-    // over a table made before the last additions reads freed strings.
-    XmListDeselectAllItems(right_list);
-    XtVaSetValues(right_list, XmNselectedPositions, all.data(), XmNselectedPositionCount,
-                  static_cast<int>(all.size()), nullptr);
+    select_positions(right_list, all);
     fill.select_positions.clear();
 }
 

@@ -9,6 +9,7 @@
 #include <X11/cursorfont.h>
 #include <Xm/Label.h>
 #include <Xm/List.h>
+#include <Xm/ListP.h>
 #include <Xm/PushB.h>
 
 #include <algorithm>
@@ -218,6 +219,49 @@ const char *get_line_from_item(Widget list, int n, int line) {
     return line_into(buffer, get_all_items(list)[n - 1], line);
 }
 
+std::vector<std::string> get_item_lines(Widget list, const std::vector<int> *positions, int count) {
+    std::vector<std::string> lines;
+    int items = get_item_count(list);
+    if (count < 1) {
+        return lines;
+    }
+    size_t wanted = positions != nullptr ? positions->size() : static_cast<size_t>(items);
+    lines.resize(wanted * static_cast<size_t>(count));
+    XmStringTable table = items > 0 ? get_all_items(list) : nullptr;
+    for (size_t k = 0; k < wanted; ++k) {
+        int n = positions != nullptr ? (*positions)[k] : static_cast<int>(k) + 1;
+        XmStringContext context = nullptr;
+        if (n < 1 || n > items || table[n - 1] == nullptr ||
+            !XmStringInitContext(&context, table[n - 1])) {
+            continue;
+        }
+        std::string *out = &lines[k * static_cast<size_t>(count)];
+        int line = 0;
+        while (line < count) {
+            unsigned int length = 0;
+            XtPointer value = nullptr;
+            XmStringComponentType type = XmStringGetNextTriple(context, &length, &value);
+            if (type == XmSTRING_COMPONENT_END) {
+                break;
+            }
+            if (type == XmSTRING_COMPONENT_SEPARATOR) {
+                ++line;
+            } else {
+                append_component_text(out[line], type, length, value);
+            }
+            XtFree(static_cast<char *>(value));
+        }
+        XmStringFreeContext(context);
+        // As line_into hands them out: up to the first NUL, at most the
+        // buffer's length.
+        for (int i = 0; i < count; ++i) {
+            std::string &text = out[i];
+            text.resize(std::min(strnlen(text.c_str(), text.size()), item_buffer_size - 1));
+        }
+    }
+    return lines;
+}
+
 void xmstring_line(XmString s, int line, char *dst, size_t size) {
     std::string text;
     xmstring_line_text(s, line, text);
@@ -236,6 +280,34 @@ int get_selection_pos(Widget list) {
 std::vector<int> get_selected_positions(Widget list) {
     SelectedPositions selected(list);
     return std::vector<int>(selected.positions, selected.positions + selected.count);
+}
+
+void select_positions(Widget list, const std::vector<int> &positions) {
+    if (list == nullptr || !XmIsList(list)) {
+        return;
+    }
+    // Setting XmNselectedPositions looks every row up in the whole array
+    // (rows x selections: 0.4 s for 50,000 of 50,000 rows) and each
+    // XmListSelectPos rebuilds the selection (rows each). The list keeps
+    // one selected flag per row; setting those and letting the list
+    // rebuild its selected items and positions from them once is linear.
+    XmListWidget lw = reinterpret_cast<XmListWidget>(list);
+    const int count = lw->list.itemCount;
+    for (int i = 0; i < count; ++i) {
+        lw->list.InternalList[i]->selected = False;
+        lw->list.InternalList[i]->last_selected = False;
+    }
+    for (int p : positions) {
+        if (p >= 1 && p <= count) {
+            lw->list.InternalList[p - 1]->selected = True;
+            lw->list.InternalList[p - 1]->last_selected = True;
+        }
+    }
+    XmListUpdateSelectedList(list);
+    // The rows on screen are drawn again with their new state.
+    if (XtIsRealized(list)) {
+        XClearArea(XtDisplay(list), XtWindow(list), 0, 0, 0, 0, True);
+    }
 }
 
 void list_delete_all(Widget list) {
