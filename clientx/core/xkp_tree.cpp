@@ -198,6 +198,30 @@ struct line_texts {
             *put_entry_head(head, name_len) = '\0';
         return strncmp(text, head, 5) == 0 && strcmp(text + 5, tail) == 0;
     }
+    // The text of a file version: the entry text, its NUL, the numbers text
+    // ("" for none) and its NUL.
+    const char *file_texts() {
+        char h[16];
+        size_t hn = 0;
+        if (entry == nullptr)
+            hn = static_cast<size_t>(put_entry_head(h, name_len) - h);
+        const char *body = entry != nullptr ? entry : tail;
+        size_t n = strlen(body);
+        char *p = static_cast<char *>(tree.arena.alloc(hn + n + 1 + numbers_len + 1, 1));
+        memcpy(p, h, hn);
+        memcpy(p + hn, body, n);
+        p[hn + n] = '\0';
+        if (numbers_len > 0)
+            memcpy(p + hn + n + 1, numbers, numbers_len);
+        p[hn + n + 1 + numbers_len] = '\0';
+        return p;
+    }
+    // Is text (NUL-terminated) equal to this line's numbers text, none
+    // being ""?
+    bool same_file_numbers(const char *text) const {
+        return (numbers_len == 0 || memcmp(text, numbers, numbers_len) == 0) &&
+               text[numbers_len] == '\0';
+    }
     // Is text (NUL-terminated) equal to this line's numbers text?
     bool same_numbers(const char *text) const {
         return numbers != nullptr && text != nullptr && memcmp(text, numbers, numbers_len) == 0 &&
@@ -284,24 +308,22 @@ void add_file_in(tree_node *dir, int32_t time, line_texts &texts) {
         at.end = true;
     }
     // Versions of one file usually repeat the same texts: share the
-    // neighbour's copies instead of storing them again. A neighbour of
-    // the same name and length has the same brief entry text.
+    // neighbour's copy instead of storing them again.
     file_node *after = at.last;
     const file_node *next = after != nullptr ? after->next : dir->files;
     const std::pair<const file_node *, bool> near[] = {{after, at.last_name}, {next, at.next_name}};
+    const char *shared = nullptr;
     for (const auto &[n, same_name] : near) {
-        if (n == nullptr || n->name_len != len || !same_name)
-            continue;
-        if (texts.entry_copy == nullptr && texts.same_entry(n->entry))
-            texts.entry_copy = n->entry;
-        if (texts.numbers_copy == nullptr && texts.same_numbers(n->numbers))
-            texts.numbers_copy = n->numbers;
+        if (n != nullptr && n->name_len == len && same_name && texts.same_entry(n->entry) &&
+            texts.same_file_numbers(file_numbers(n))) {
+            shared = n->entry;
+            break;
+        }
     }
     file_node *node = tree.arena.make<file_node>();
     node->backup_time = time;
     node->name_len = len;
-    node->entry = texts.own_entry();
-    node->numbers = texts.own_numbers();
+    node->entry = shared != nullptr ? shared : texts.file_texts();
     if (after == nullptr) {
         node->next = dir->files;
         dir->files = node;
@@ -1047,7 +1069,7 @@ void dump_filelist(tree_node *node) {
         name.assign(f->entry + 5, std::min(strlen(f->entry + 5), static_cast<size_t>(f->name_len)));
         *put_int(key, f->backup_time) = '\0';
         put_row(row, dates.get(f->backup_time), f->entry, name.c_str());
-        add_right_list(row, name.c_str(), key, f->numbers != nullptr ? f->numbers : "", 1);
+        add_right_list(row, name.c_str(), key, file_numbers(f), 1);
     }
     flush_right_list();
 }
