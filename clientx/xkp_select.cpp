@@ -46,6 +46,11 @@ bool is_directory_name(const std::string &name) {
     return !name.empty() && name.back() == '/';
 }
 
+// A text as get_line_from_item would read it back from a list item.
+std::string cut_to_line(const std::string &text) {
+    return text.substr(0, std::min(strnlen(text.c_str(), text.size()), size_t{XKP_EOL_MAX}));
+}
+
 // Companion lines 2 to 4 (name, date key, extra) of the file-list rows at
 // positions, read from one look at the companion list.
 struct companion_rows {
@@ -158,6 +163,7 @@ void preserve_right_selections() {
     // Old copies go first, then the selections are appended in row order,
     // all in two list calls however many rows are selected.
     delete_identities(identities);
+    const bool index_current = selection_index_current();
     std::vector<XmString> items;
     items.reserve(entries.size());
     for (const entry &e : entries) {
@@ -168,7 +174,14 @@ void preserve_right_selections() {
     for (XmString s : items) {
         XmStringFree(s);
     }
-    forget_selection_index();
+    // The identities as they read back from the list's lines (each cut to
+    // the line buffer), so that the selection index needs no reading.
+    std::vector<std::string> added;
+    added.reserve(entries.size());
+    for (const entry &e : entries) {
+        added.push_back(cut_to_line(e.path) + cut_to_line(e.key));
+    }
+    index_appended_selections(index_current, added);
 }
 
 void unpreserve_right_selections() {
