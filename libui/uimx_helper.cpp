@@ -40,19 +40,15 @@ void append_component_text(std::string &line, XmStringComponentType type, unsign
     }
 }
 
-// Text of line `wanted` (from 1) of s; false when s has fewer lines.
-bool xmstring_line_text(XmString s, int wanted, std::string &out) {
-    out.clear();
-    if (s == nullptr || wanted < 1) {
-        return false;
-    }
+// Lines 1 to count of s appended to out[0] to out[count - 1], in one pass
+// over its components; lines s does not have stay as they are.
+void read_lines(XmString s, std::string *out, int count) {
     XmStringContext context = nullptr;
-    if (!XmStringInitContext(&context, s)) {
-        return false;
+    if (s == nullptr || count < 1 || !XmStringInitContext(&context, s)) {
+        return;
     }
-    int line = 1;
-    bool found = false;
-    for (;;) {
+    int line = 0;
+    while (line < count) {
         unsigned int length = 0;
         XtPointer value = nullptr;
         XmStringComponentType type = XmStringGetNextTriple(context, &length, &value);
@@ -60,21 +56,24 @@ bool xmstring_line_text(XmString s, int wanted, std::string &out) {
             break;
         }
         if (type == XmSTRING_COMPONENT_SEPARATOR) {
-            if (line == wanted) {
-                found = true;
-                XtFree(static_cast<char *>(value));
-                break;
-            }
             ++line;
-        } else if (line == wanted) {
-            found = true;
-            append_component_text(out, type, length, value);
+        } else {
+            append_component_text(out[line], type, length, value);
         }
         XtFree(static_cast<char *>(value));
     }
     XmStringFreeContext(context);
-    // A line that exists but holds no text (an empty field) still counts.
-    return found || line == wanted;
+}
+
+// Text of line `wanted` (from 1) of s ("" when s has fewer lines).
+void xmstring_line_text(XmString s, int wanted, std::string &out) {
+    out.clear();
+    if (wanted < 1) {
+        return;
+    }
+    std::vector<std::string> lines(static_cast<size_t>(wanted));
+    read_lines(s, lines.data(), wanted);
+    out = std::move(lines.back());
 }
 
 const char *line_into(char *buffer, XmString s, int line) {
@@ -230,28 +229,11 @@ std::vector<std::string> get_item_lines(Widget list, const std::vector<int> *pos
     XmStringTable table = items > 0 ? get_all_items(list) : nullptr;
     for (size_t k = 0; k < wanted; ++k) {
         int n = positions != nullptr ? (*positions)[k] : static_cast<int>(k) + 1;
-        XmStringContext context = nullptr;
-        if (n < 1 || n > items || table[n - 1] == nullptr ||
-            !XmStringInitContext(&context, table[n - 1])) {
+        if (n < 1 || n > items) {
             continue;
         }
         std::string *out = &lines[k * static_cast<size_t>(count)];
-        int line = 0;
-        while (line < count) {
-            unsigned int length = 0;
-            XtPointer value = nullptr;
-            XmStringComponentType type = XmStringGetNextTriple(context, &length, &value);
-            if (type == XmSTRING_COMPONENT_END) {
-                break;
-            }
-            if (type == XmSTRING_COMPONENT_SEPARATOR) {
-                ++line;
-            } else {
-                append_component_text(out[line], type, length, value);
-            }
-            XtFree(static_cast<char *>(value));
-        }
-        XmStringFreeContext(context);
+        read_lines(table[n - 1], out, count);
         // As line_into hands them out: up to the first NUL, at most the
         // buffer's length.
         for (int i = 0; i < count; ++i) {

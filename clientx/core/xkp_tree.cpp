@@ -115,21 +115,30 @@ struct backup_tree {
 };
 backup_tree tree;
 
-// Writes "%4d " (the stated length of a base name) at out; returns the end.
-char *put_entry_head(char *out, int len) {
+// Writes v at out as "%d" prints it; returns the end.
+char *put_int(char *out, int32_t v) {
     char digits[12];
     int n = 0;
-    uint32_t u = len < 0 ? 0u - static_cast<uint32_t>(len) : static_cast<uint32_t>(len);
+    uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
     do {
         digits[n++] = static_cast<char>('0' + u % 10);
         u /= 10;
     } while (u != 0);
-    if (len < 0)
-        digits[n++] = '-';
-    for (int i = n; i < 4; ++i)
-        *out++ = ' ';
+    if (v < 0)
+        *out++ = '-';
     while (n > 0)
         *out++ = digits[--n];
+    return out;
+}
+
+// Writes "%4d " (the stated length of a base name) at out; returns the end.
+char *put_entry_head(char *out, int len) {
+    char digits[12];
+    size_t n = static_cast<size_t>(put_int(digits, len) - digits);
+    for (size_t i = n; i < 4; ++i)
+        *out++ = ' ';
+    memcpy(out, digits, n);
+    out += n;
     *out++ = ' ';
     return out;
 }
@@ -165,21 +174,25 @@ struct line_texts {
         return t;
     }
 
+    // The entry text in the arena with `extra` bytes more after its NUL;
+    // returns its start, and in *after where the extra bytes go. As a copy
+    // of the whole text would be: up to its (or the name's) first NUL.
+    char *entry_in_arena(size_t extra, size_t *after) {
+        char h[16];
+        size_t hn = entry == nullptr ? static_cast<size_t>(put_entry_head(h, name_len) - h) : 0;
+        const char *body = entry != nullptr ? entry : tail;
+        size_t n = strlen(body);
+        char *p = static_cast<char *>(tree.arena.alloc(hn + n + 1 + extra, 1));
+        memcpy(p, h, hn);
+        memcpy(p + hn, body, n);
+        p[hn + n] = '\0';
+        *after = hn + n + 1;
+        return p;
+    }
     const char *own_entry() {
-        if (entry_copy != nullptr)
-            return entry_copy;
-        if (entry != nullptr) {
-            entry_copy = tree.arena.copy(entry);
-        } else if (tail != nullptr) {
-            // As the copy of "%4d %s" would be: up to the name's first NUL.
-            char h[16];
-            size_t hn = static_cast<size_t>(put_entry_head(h, name_len) - h);
-            size_t n = strlen(tail);
-            char *p = static_cast<char *>(tree.arena.alloc(hn + n + 1, 1));
-            memcpy(p, h, hn);
-            memcpy(p + hn, tail, n);
-            p[hn + n] = '\0';
-            entry_copy = p;
+        if (entry_copy == nullptr && (entry != nullptr || tail != nullptr)) {
+            size_t after;
+            entry_copy = entry_in_arena(0, &after);
         }
         return entry_copy;
     }
@@ -201,19 +214,11 @@ struct line_texts {
     // The text of a file version: the entry text, its NUL, the numbers text
     // ("" for none) and its NUL.
     const char *file_texts() {
-        char h[16];
-        size_t hn = 0;
-        if (entry == nullptr)
-            hn = static_cast<size_t>(put_entry_head(h, name_len) - h);
-        const char *body = entry != nullptr ? entry : tail;
-        size_t n = strlen(body);
-        char *p = static_cast<char *>(tree.arena.alloc(hn + n + 1 + numbers_len + 1, 1));
-        memcpy(p, h, hn);
-        memcpy(p + hn, body, n);
-        p[hn + n] = '\0';
+        size_t after;
+        char *p = entry_in_arena(numbers_len + 1, &after);
         if (numbers_len > 0)
-            memcpy(p + hn + n + 1, numbers, numbers_len);
-        p[hn + n + 1 + numbers_len] = '\0';
+            memcpy(p + after, numbers, numbers_len);
+        p[after + numbers_len] = '\0';
         return p;
     }
     // Is text (NUL-terminated) equal to this line's numbers text, none
@@ -466,21 +471,6 @@ void take_field(const char *&p, const char *end, char *dst, size_t max) {
         ++p;
     }
     dst[n] = '\0';
-}
-
-char *put_int(char *out, int32_t v) {
-    char digits[12];
-    int n = 0;
-    uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-    do {
-        digits[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
-    if (v < 0)
-        *out++ = '-';
-    while (n > 0)
-        *out++ = digits[--n];
-    return out;
 }
 
 // Skips one field at p (after separators); false when there is none.
