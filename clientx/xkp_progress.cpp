@@ -513,21 +513,23 @@ Widget create_xkp_progress() {
                   nullptr);
     // Under the text, the job's progress: a bar the user cannot move and
     // the counts, hidden until the log shows a progress line.
-    c->Uxform10 = XtVaCreateWidget("form10", xmFormWidgetClass, c->Uxform9, XmNleftAttachment,
-                                   XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
-                                   XmNbottomAttachment, XmATTACH_FORM, nullptr);
+    c->Uxform10 = XtVaCreateWidget("form10", xmFormWidgetClass, c->Uxform9, XmNshadowThickness, 0,
+                                   XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment,
+                                   XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
     UxPutContext(c->Uxform10, c);
     c->Uxscale1 = XtVaCreateManagedWidget(
         "scale1", xmScaleWidgetClass, c->Uxform10, XmNorientation, XmHORIZONTAL, XmNminimum, 0,
         XmNmaximum, 100, XmNshowValue, False, XmNeditable, False, XmNslidingMode, XmTHERMOMETER,
-        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 4, XmNleftAttachment, XmATTACH_FORM,
-        XmNrightAttachment, XmATTACH_FORM, nullptr);
+        XmNsliderVisual, XmFOREGROUND_COLOR, XmNscaleHeight, 14, XmNtopAttachment, XmATTACH_FORM,
+        XmNtopOffset, 4, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+        nullptr);
     UxPutContext(c->Uxscale1, c);
     // The counts come from the catalog's formats when a progress line is read.
-    c->Uxlabel34 = XtVaCreateManagedWidget(
-        "label34", xmLabelWidgetClass, c->Uxform10, XmNalignment, XmALIGNMENT_BEGINNING,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, c->Uxscale1, XmNleftAttachment,
-        XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
+    c->Uxlabel34 = XtVaCreateManagedWidget("label34", xmLabelWidgetClass, c->Uxform10, XmNalignment,
+                                           XmALIGNMENT_BEGINNING, XmNtopAttachment, XmATTACH_WIDGET,
+                                           XmNtopWidget, c->Uxscale1, XmNleftAttachment,
+                                           XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+                                           XmNbottomAttachment, XmATTACH_FORM, nullptr);
     UxPutContext(c->Uxlabel34, c);
     XtSetArg(args[0], XmNeditMode, XmMULTI_LINE_EDIT);
     XtSetArg(args[1], XmNeditable, False);
