@@ -63,7 +63,7 @@ shot 04-start-dialog
 # OK sits at the bottom left of the dialog.
 eval "$(xdotool getwindowgeometry --shell "$confirm")"
 xdotool mousemove --window "$confirm" 22 $((HEIGHT - 24)) click 1
-# Wait for the request to finish (the dialog goes when kpbackup ends).
+# Wait for the dialog to go (when kpbackup has accepted the request).
 for _ in $(seq 600); do
     xdotool search --onlyvisible --name '^xkp_confirm$' >/dev/null 2>&1 || break
     sleep 0.1
@@ -72,6 +72,8 @@ xdotool search --onlyvisible --name '^xkp_confirm$' >/dev/null 2>&1 && fail "the
 shot 05-after-backup
 log=$HOME/kplog.bkup.001
 [ -f "$log" ] || fail "no progress log $log"
+# The job goes on after OK returned; its log closes when it ends.
+for _ in $(seq 600); do grep -q 'EXIT STATUS' "$log" && break; sleep 0.1; done
 grep -q 'EXIT STATUS 0' "$log" || { cat "$log" >&2; fail "the backup did not succeed"; }
 
 # Backup, Report progress of backup: the log listed; choosing it shows it.
