@@ -22,7 +22,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -76,9 +75,8 @@ bool create_progress_log(const char *path) {
 // how the job ends. It is private (mkstemp, mode 0600) in $TMPDIR or /tmp,
 // and removed once the job's end is seen. "" when none can be made.
 std::string create_private_log() {
-    const char *dir = getenv("TMPDIR");
-    std::string name = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/xkplogXXXXXX";
-    int fd = mkstemp(name.data());
+    std::string name;
+    int fd = create_private_temp(name, "xkplog");
     if (fd < 0) {
         return "";
     }

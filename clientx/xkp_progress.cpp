@@ -2,13 +2,13 @@
 #include "xkp_progress.h"
 
 #include "UxXt.h"
+#include "tmmsg.h"
 #include "uimx_helper.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
 #include "xkp_joblog.h"
 #include "xkp_listline.h"
 #include "xkp_state.h"
-#include "tmmsg.h"
 
 #include <Xm/Form.h>
 #include <Xm/Frame.h>
@@ -87,11 +87,12 @@ void show_job_state() {
     }
     const job_progress &p = *shown_job.progress;
     std::optional<int> status = shown_job.exit_status;
+    int percent = status == 0 ? 100 : p.percent;
     char text[XKP_TEXT_SIZE];
     tmgetmsg("CerXkp1019N", tmlcmsg, sizeof text, text, nullptr, 0, nullptr,
-             "%d%%, %s of %s files, %s of %s bytes", status == 0 ? 100 : p.percent,
-             std::to_string(p.files).c_str(), std::to_string(p.total_files).c_str(),
-             std::to_string(p.bytes).c_str(), std::to_string(p.total_bytes).c_str());
+             "%d%%, %s of %s files, %s of %s bytes", percent, std::to_string(p.files).c_str(),
+             std::to_string(p.total_files).c_str(), std::to_string(p.bytes).c_str(),
+             std::to_string(p.total_bytes).c_str());
     std::string label = text;
     if (status) {
         const char *why = getECmsgl(*status, tmlcmsg);
@@ -100,7 +101,7 @@ void show_job_state() {
         label += "\n";
         label += text;
     }
-    XmScaleSetValue(c->Uxscale1, status == 0 ? 100 : p.percent);
+    XmScaleSetValue(c->Uxscale1, percent);
     put_label_string(c->Uxlabel34, label.c_str());
     if (!XtIsManaged(c->Uxform10)) {
         XtManageChild(c->Uxform10);
