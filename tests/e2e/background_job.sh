@@ -39,14 +39,6 @@ export XKP_RESTIC=$work/restic
 
 e2e_display
 
-shot() { sleep 0.4; import -window root "$out/$1.png"; }
-menu() { # mnemonic of the menu, then of the item
-    xdotool keydown alt key "$1" keyup alt
-    sleep 0.4
-    xdotool key "$2"
-    sleep 0.8
-}
-window_of() { timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
 gone() { ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
 backup_all() { # selects every file and presses OK on the backup; the seconds it took
     xdotool windowfocus --sync "$main"

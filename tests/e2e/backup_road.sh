@@ -22,17 +22,6 @@ for n in "${names_b[@]}"; do printf 'B %s\n' "$n" > "$tree/second'dir/$n"; done
 
 e2e_display
 
-shot() { sleep 0.5; import -window root "$out/$1.png"; }
-menu() { # mnemonic of the menu, then of the item
-    xdotool keydown alt key "$1" keyup alt
-    sleep 0.4
-    xdotool key "$2"
-    sleep 0.8
-}
-window_of() { # shell name
-    timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1
-}
-
 cd "$tree/first dir" || fail "cd"
 "$xkp" &
 app=$!

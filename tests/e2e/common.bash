@@ -2,7 +2,9 @@
 # the *.sh tests). After `e2e_begin NAME BUILD_DIR`:
 #   build, xkp, stage (the staged product root), out (screenshots), work (a
 #   scratch directory removed at exit), fail MESSAGE (with a screenshot when
-#   a display is up), and app/wm/xvfb, whose processes are killed at exit.
+#   a display is up), and app/wm/xvfb, whose processes are killed at exit;
+#   shot NAME (a screenshot), menu MENU ITEM (mnemonics) and window_of NAME
+#   (the visible window of that title) for driving the display.
 e2e_begin() {
     build=$(cd "${2:?build directory}" && pwd)
     xkp=$build/clientx/xkp
@@ -66,3 +68,18 @@ e2e_display() {
     wm=$!
     sleep 0.5
 }
+
+# A screenshot of the whole screen as $out/NAME.png, once the drawing settled.
+shot() { sleep 0.4; import -window root "$out/$1.png"; }
+
+# The item of a menu chosen by the mnemonics of the menu and of the item, in
+# the window that has the focus.
+menu() {
+    xdotool keydown alt key "$1" keyup alt
+    sleep 0.4
+    xdotool key "$2"
+    sleep 0.8
+}
+
+# The visible window whose title is NAME (a shell name), waiting for it.
+window_of() { timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
