@@ -67,16 +67,8 @@ log=$HOME/kplog.bkup.001
 grep -q 'EXIT STATUS' "$log" && fail "the job had ended before OK returned: $(cat "$log")"
 shot 01-accepted
 
-# Backup, Report progress of backup (the arrows: its mnemonic is shared);
-# the log chosen, the automatic refresh on.
-xdotool windowfocus --sync "$main"
-xdotool keydown alt key b keyup alt
-sleep 0.4
-xdotool key Up Up Return
-sleep 0.8
-progress=$(window_of xkp_progress)
-[ -n "$progress" ] || fail "the progress dialog did not open"
-xdotool mousemove --window "$progress" 120 72 click 1
+# The progress dialog opened while the job runs, its log chosen.
+open_backup_progress
 eval "$(xdotool getwindowgeometry --shell "$progress")"
 refresh() { # Return in the Log File field
     xdotool mousemove --window "$progress" 400 $((HEIGHT - 99)) click 1

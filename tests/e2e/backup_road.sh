@@ -66,16 +66,7 @@ for _ in $(seq 600); do grep -q 'EXIT STATUS' "$log" && break; sleep 0.1; done
 grep -q 'EXIT STATUS 0' "$log" || { cat "$log" >&2; fail "the backup did not succeed"; }
 
 # Backup, Report progress of backup: the log listed; choosing it shows it.
-xdotool windowfocus --sync "$main"
-# Its mnemonic is shared with "Archive search directory...", so the item is
-# reached with the arrows: up from the first item wraps to the last two.
-xdotool keydown alt key b keyup alt
-sleep 0.4
-xdotool key Up Up Return
-sleep 0.8
-progress=$(window_of xkp_progress)
-[ -n "$progress" ] || fail "the progress dialog did not open"
-xdotool mousemove --window "$progress" 120 72 click 1
+open_backup_progress
 shot 06-progress
 
 # kplist lists every picked path, byte for byte.

@@ -3,8 +3,9 @@
 #   build, xkp, stage (the staged product root), out (screenshots), work (a
 #   scratch directory removed at exit), fail MESSAGE (with a screenshot when
 #   a display is up), and app/wm/xvfb, whose processes are killed at exit;
-#   shot NAME (a screenshot), menu MENU ITEM (mnemonics) and window_of NAME
-#   (the visible window of that title) for driving the display.
+#   shot NAME (a screenshot), menu MENU ITEM (mnemonics), window_of NAME
+#   (the visible window of that title) and open_backup_progress for driving
+#   the display.
 e2e_begin() {
     build=$(cd "${2:?build directory}" && pwd)
     xkp=$build/clientx/xkp
@@ -83,3 +84,18 @@ menu() {
 
 # The visible window whose title is NAME (a shell name), waiting for it.
 window_of() { timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
+
+# Backup, Report progress of backup from the main window $main, and the first
+# log of its list chosen; the dialog's window goes into $progress. The item's
+# mnemonic is shared with "Archive search directory...", so it is reached
+# with the arrows: up from the first item wraps to the last two.
+open_backup_progress() {
+    xdotool windowfocus --sync "$main"
+    xdotool keydown alt key b keyup alt
+    sleep 0.4
+    xdotool key Up Up Return
+    sleep 0.8
+    progress=$(window_of xkp_progress)
+    [ -n "$progress" ] || fail "the progress dialog did not open"
+    xdotool mousemove --window "$progress" 120 72 click 1
+}
