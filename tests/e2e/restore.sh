@@ -50,7 +50,6 @@ same() { # a b: same bytes, mode, size and modification time
 
 e2e_display
 
-shot() { sleep 0.4; import -window root "$out/$1.png"; }
 window_named() { timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1; }
 click_in() { # window x y
     xdotool mousemove --window "$1" "$2" "$3" click 1
