@@ -456,6 +456,9 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
                                      "kw=" + percent_encode(keyword_),
                                      "--tag",
                                      "policy=" + percent_encode(policy_)};
+    // A progress line every two seconds while restic works, from its
+    // latest status, and one at the end.
+    ProgressTicker ticker(log_);
     auto on_out = [&](std::string_view l) {
         ResticBackupEvent ev = parse_restic_backup_line(l);
         switch (ev.kind) {
@@ -463,13 +466,18 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
             stored_keys_.push_back(path_key(ev.item));
             break;
         case ResticBackupEvent::Status:
-            if (ev.files_done >= 0)
-                log_.progress(ev.files_done, ev.total_files, ev.bytes_done, ev.total_bytes);
+            if (ev.files_done >= 0) {
+                ticker.files = ev.files_done;
+                ticker.total_files = std::max(ev.total_files, 0LL);
+                ticker.bytes = std::max(ev.bytes_done, 0LL);
+                ticker.total_bytes = std::max(ev.total_bytes, 0LL);
+            }
             break;
         case ResticBackupEvent::Summary:
             snapshot = ev.snapshot;
-            // The last progress line: everything restic went through.
-            log_.progress(ev.files_done, ev.files_done, ev.bytes_done, ev.bytes_done, true);
+            // Everything restic went through, for the last progress line.
+            ticker.files = ticker.total_files = std::max(ev.files_done, 0LL);
+            ticker.bytes = ticker.total_bytes = std::max(ev.bytes_done, 0LL);
             log_.line("stored: " + std::to_string(ev.files_new) + " new, " +
                       std::to_string(ev.files_changed) + " changed, " +
                       std::to_string(ev.files_unmodified) + " unchanged files; " +

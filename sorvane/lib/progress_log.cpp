@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -164,4 +165,22 @@ void ProgressLog::report(const std::string &what, int status) {
     for (const auto &[why, n] : fail_why_)
         line("  failed " + std::to_string(n) + ": " + why);
     line("EXIT STATUS " + std::to_string(status) + ": " + kpstatus_text(status));
+}
+
+ProgressTicker::ProgressTicker(ProgressLog &log) : log_(log) {
+    thread_ = std::thread([this] {
+        std::unique_lock<std::mutex> g(mu_);
+        while (!cv_.wait_for(g, std::chrono::seconds(2), [this] { return !running_; }))
+            log_.progress(files, total_files, bytes, total_bytes);
+    });
+}
+
+ProgressTicker::~ProgressTicker() {
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        running_ = false;
+    }
+    cv_.notify_all();
+    thread_.join();
+    log_.progress(files, total_files, bytes, total_bytes, true);
 }

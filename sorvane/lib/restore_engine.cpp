@@ -182,10 +182,12 @@ class Restore {
     // Marks p placed and counts it for the progress lines.
     void placed(Planned &p) {
         p.outcome = Outcome::Placed;
-        ++placed_count_;
-        placed_bytes_ += p.is_dir ? 0 : p.v.st.size;
+        if (ticker_ != nullptr) {
+            ++ticker_->files;
+            ticker_->bytes += p.is_dir ? 0 : p.v.st.size;
+        }
     }
-    std::atomic<long long> placed_count_{0}, placed_bytes_{0};
+    ProgressTicker *ticker_ = nullptr; // while work() runs
     int read_rename_file(const KpArgs &args, const std::vector<ImageEntry> &entries);
     void plan(const std::vector<ImageEntry> &entries);
     std::string redirect(const std::string &p) const;
@@ -876,32 +878,11 @@ int Restore::work() {
 
     // A progress line every two seconds while the work runs: entries and
     // bytes placed of those planned.
-    long long total_bytes = 0;
+    ProgressTicker ticker(log_);
+    ticker_ = &ticker;
     for (const auto &p : plan_)
-        total_bytes += p.is_dir ? 0 : p.v.st.size;
-    const long long total = static_cast<long long>(plan_.size());
-    std::mutex tick_mu;
-    std::condition_variable tick_cv;
-    bool ticking = true;
-    std::thread ticker([&] {
-        std::unique_lock<std::mutex> g(tick_mu);
-        while (!tick_cv.wait_for(g, std::chrono::seconds(2), [&] { return !ticking; }))
-            log_.progress(placed_count_, total, placed_bytes_, total_bytes);
-    });
-    struct StopTicker {
-        std::mutex &mu;
-        std::condition_variable &cv;
-        bool &flag;
-        std::thread &t;
-        ~StopTicker() {
-            {
-                std::lock_guard<std::mutex> g(mu);
-                flag = false;
-            }
-            cv.notify_all();
-            t.join();
-        }
-    } stop_ticker{tick_mu, tick_cv, ticking, ticker};
+        ticker.total_bytes += p.is_dir ? 0 : p.v.st.size;
+    ticker.total_files = static_cast<long long>(plan_.size());
 
     prepare_directories();
     // Everything else comes from the image that first stored its version,
@@ -962,7 +943,6 @@ int Restore::work() {
         fix_symlinks();
     finish_directories();
     verify();
-    log_.progress(placed_count_, total, placed_bytes_, total_bytes, true);
 
     // Directories alone (made from the catalog) do not make a restore.
     bool any_file = false, files_planned = false;
