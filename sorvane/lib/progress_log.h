@@ -76,6 +76,7 @@ class ProgressLog {
     bool echo_ = false;
     long long done_ = 0, skipped_ = 0, failed_ = 0;
     long long last_progress_ = 0; // monotonic milliseconds of the last progress line
+    std::string last_progress_text_;
     std::map<std::string, long long> skip_why_, fail_why_;
     static constexpr long long DETAIL_LIMIT = 200; // names listed per kind
 };
