@@ -18,6 +18,7 @@
 #include "xkp_progress.h"
 #include "xkp_request.h"
 #include "xkp_root.h"
+#include "xkp_sensitivity.h"
 #include "xkp_startup.h"
 #include "xkp_state.h"
 #include "xkp_version.h"
@@ -177,7 +178,7 @@ void empty_list_pair(Widget list, Widget twin) {
 void reload_lists() {
     update_globals();
     load_both_sides(current_working_directory);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 
 // ---- menu tables -------------------------------------------------------
@@ -213,23 +214,23 @@ void valueChangedCB_menu1_p1_b1(Widget w, XtPointer, XtPointer) {
 }
 void valueChangedCB_menu1_p1_b2(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    enter_restore_mode(0);
+    enter_restore_mode(RESTORE_BACKUPS);
 }
 void valueChangedCB_menu1_p1_b19(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    enter_restore_mode(1);
+    enter_restore_mode(RESTORE_TRUE_IMAGE);
 }
 void valueChangedCB_menu1_p1_b3(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    enter_restore_mode(2);
+    enter_restore_mode(RESTORE_ARCHIVES);
 }
 void valueChangedCB_menu1_p1_b4(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    enter_restore_mode(3);
+    enter_restore_mode(RESTORE_RAW_PARTITIONS);
 }
 void valueChangedCB_menu1_p1_b21(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    enter_restore_mode(4);
+    enter_restore_mode(RESTORE_AUSPEX);
 }
 // The twelve database-script items carry their mode number.
 void valueChangedCB_database_item(Widget w, XtPointer client_data, XtPointer) {
@@ -249,17 +250,17 @@ void activateCB_menu1_p2_b1(Widget w, XtPointer, XtPointer) {
     Action action(w);
     unpreserve_right_selections();
     deselect_all_files();
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void activateCB_menu1_p2_b2(Widget w, XtPointer, XtPointer) {
     Action action(w);
     select_all_filenames();
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void activateCB_menu1_p2_b3(Widget w, XtPointer, XtPointer) {
     Action action(w);
     list_delete_all(persistent_list);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 
 void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
@@ -272,7 +273,7 @@ void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
     } else {
         pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
     }
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void activateCB_menu1_p2_b5(Widget w, XtPointer, XtPointer) {
     Action action(w);
@@ -291,7 +292,7 @@ void activateCB_menu1_p2_b5(Widget w, XtPointer, XtPointer) {
     left_selection_pos = left_list != nullptr ? get_selection_pos(left_list) : 0;
     put_text(pathname, current_working_directory);
     load_both_sides(current_working_directory);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 
 // View menu. Brief/verbose and tree/full path set their own toggle and
@@ -317,13 +318,13 @@ void valueChangedCB_menu1_p3_b2(Widget w, XtPointer, XtPointer) {
 }
 void valueChangedCB_menu1_p3_b4(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    graphic_mode = 0;
+    graphic_mode = GRAPHIC_TREE;
     view_pair(UxXkp_mainContext->Uxmenu1_p3_b4, UxXkp_mainContext->Uxmenu1_p3_b5);
     activateCB_view_reload();
 }
 void valueChangedCB_menu1_p3_b5(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    graphic_mode = 3;
+    graphic_mode = GRAPHIC_FULL_PATHS;
     view_pair(UxXkp_mainContext->Uxmenu1_p3_b5, UxXkp_mainContext->Uxmenu1_p3_b4);
     activateCB_view_reload();
 }
@@ -489,15 +490,15 @@ const MenuItem view_items[] = {
 
 const MenuItem backup_items[] = {
     {"menu1_p4_b1", PUSH, 'B', "Backup selected files and directories...", "GuiXkp0030N",
-     activateCB_request<request_backup_selected>, nullptr, 1, 1},
+     activateCB_request<request_backup_selected>, nullptr, SENS_FILESYS, 1},
     {"menu1_p4_b2", PUSH, 'a', "Backup search directory...", "GuiXkp0031N",
-     activateCB_request<request_backup_directory>, nullptr, 1, 0},
+     activateCB_request<request_backup_directory>, nullptr, SENS_FILESYS, 0},
     {"menu1_p4_b8", PUSH, 'O', "Backup database using selected scripts", "GuiXkp0032N",
-     activateCB_request<request_backup_database>, nullptr, 3, 1},
+     activateCB_request<request_backup_database>, nullptr, SENS_DB_BACKUP_SCRIPTS, 1},
     {"menu1_p4_b3", PUSH, 'A', "Archive selected files and directories...", "GuiXkp0033N",
-     activateCB_request<request_archive_selected>, nullptr, 1, 1},
+     activateCB_request<request_archive_selected>, nullptr, SENS_FILESYS, 1},
     {"menu1_p4_b4", PUSH, 'r', "Archive search directory...", "GuiXkp0034N",
-     activateCB_request<request_archive_directory>, nullptr, 1, 0},
+     activateCB_request<request_archive_directory>, nullptr, SENS_FILESYS, 0},
     {"menu1_p4_b5", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
     {"menu1_p4_b6", PUSH, 'R', "Report progress of backup...", "GuiXkp0035N",
      activateCB_menu1_p4_b6, nullptr, 0, 0},
@@ -507,14 +508,14 @@ const MenuItem backup_items[] = {
 
 const MenuItem restore_items[] = {
     {"menu1_p5_b6", PUSH, 'A', "Specify Destination Path...", "GuiXkp0037N", activateCB_menu1_p5_b6,
-     &altpath_menu_item, 2, 0},
+     &altpath_menu_item, SENS_RESTORE, 0},
     {"menu1_p5_b5", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
     {"menu1_p5_b1", PUSH, 'R', "Restore selected files and directories...", "GuiXkp0038N",
-     activateCB_request<request_restore_selected>, nullptr, 2, 1},
+     activateCB_request<request_restore_selected>, nullptr, SENS_RESTORE, 1},
     {"menu1_p5_b2", PUSH, 'e', "Restore search directory...", "GuiXkp0039N",
-     activateCB_request<request_restore_directory>, nullptr, -2, 0},
+     activateCB_request<request_restore_directory>, nullptr, SENS_RESTORE_NOT_TRUE_IMAGE, 0},
     {"menu1_p5_b7", PUSH, 'O', "Restore database using selected scripts", "GuiXkp0040N",
-     activateCB_request<request_restore_database>, nullptr, 4, 1},
+     activateCB_request<request_restore_database>, nullptr, SENS_DB_RESTORE_SCRIPTS, 1},
     {"menu1_p5_b3", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
     {"menu1_p5_b4", PUSH, 'p', "Report progress of restore...", "GuiXkp0041N",
      activateCB_menu1_p5_b4, nullptr, 0, 0},
@@ -565,7 +566,7 @@ bool initially_sensitive(int mode, int needs_selection) {
     if (needs_selection) {
         return false;
     }
-    return mode == 1 ? browsing_filesys != 0 : browsing_filesys == 0;
+    return mode == SENS_FILESYS ? browsing_filesys != 0 : browsing_filesys == 0;
 }
 
 // Initial state of a toggle as the window starts.
@@ -627,7 +628,8 @@ void create_menu_item(Widget pulldown, const MenuItem &item) {
     }
     // The database-script requests need the database program; without it
     // their items leave the menu for the whole run.
-    if (item.sensitivity_mode == 3 || item.sensitivity_mode == 4) {
+    if (item.sensitivity_mode == SENS_DB_BACKUP_SCRIPTS ||
+        item.sensitivity_mode == SENS_DB_RESTORE_SCRIPTS) {
         if (access(product_path("sorvane/bin/kphdb").c_str(), X_OK) != 0) {
             XtUnmanageChild(w);
         }
@@ -694,7 +696,7 @@ void activateCB_text4(Widget w, XtPointer, XtPointer) {
     preserve_right_selections();
     put_text(pathname, current_working_directory);
     load_both_sides(current_working_directory);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void extendedSelectionCB_scrolledList7(Widget w, XtPointer, XtPointer) {
     Action action(w);
@@ -718,7 +720,7 @@ void browseSelectionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
               sizeof current_working_directory);
     put_text(pathname, current_working_directory);
     load_right_side(path);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
     Action action(w);
@@ -730,7 +732,7 @@ void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
               sizeof current_working_directory);
     put_text(pathname, current_working_directory);
     load_both_sides(path);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void multipleSelectionCB_scrolledList2(Widget w, XtPointer, XtPointer call_data) {
     Action action(w);
@@ -739,7 +741,7 @@ void multipleSelectionCB_scrolledList2(Widget w, XtPointer, XtPointer call_data)
         validate_right_selection(cbs->item_position, cbs->selected_item_count,
                                  cbs->selected_item_positions);
     }
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 
 // Creation of the lists that feed the first load.
@@ -1117,7 +1119,7 @@ void enter_filesys_mode(int db_mode) {
     set_toggle_states();
     update_globals();
     load_both_sides(current_working_directory);
-    resensitize_menus(db_mode == 0 ? 1 : db_mode);
+    resensitize_menus(db_mode == 0 ? SENS_FILESYS : db_mode);
 }
 
 void enter_restore_mode(int kind) {
@@ -1126,7 +1128,7 @@ void enter_restore_mode(int kind) {
     };
     static const Mode modes[] = {
         {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 0, 1}, {0, 0, 1, 0}, {0, 1, 1, 0}};
-    if (kind < 0 || kind > 4) {
+    if (kind < RESTORE_BACKUPS || kind > RESTORE_AUSPEX) {
         return;
     }
     const Mode &m = modes[kind];
@@ -1160,5 +1162,5 @@ void enter_restore_mode(int kind) {
     } else {
         load_both_sides(current_working_directory);
     }
-    resensitize_menus(2);
+    resensitize_menus(SENS_RESTORE);
 }

@@ -4,24 +4,26 @@
 #include "xkp_state.h"
 
 int sensitivity_mode(int mode) {
-    if (mode == 0) {
+    if (mode == SENS_FROM_BROWSE_STATE) {
         if (browsing_filesys == 0) {
-            mode = 2;
+            mode = SENS_RESTORE;
         } else {
-            mode = browsing_database > 0 ? browsing_database : 1;
+            mode = browsing_database > 0 ? browsing_database : SENS_FILESYS;
         }
     }
-    if (mode > 4) {
-        mode = (mode % 2 != 0) ? 3 : 4;
+    if (mode > SENS_DB_RESTORE_SCRIPTS) {
+        mode = (mode % 2 != 0) ? SENS_DB_BACKUP_SCRIPTS : SENS_DB_RESTORE_SCRIPTS;
     }
     return mode;
 }
 
 bool menu_item_sensitive(int item_mode, bool needs_selection, int mode, int selections) {
-    bool sensitive = item_mode == mode || (mode == 2 && item_mode == -2 && true_image == 0);
+    bool sensitive =
+        item_mode == mode ||
+        (mode == SENS_RESTORE && item_mode == SENS_RESTORE_NOT_TRUE_IMAGE && true_image == 0);
     return sensitive && !(needs_selection && selections <= 0);
 }
 
 bool altpath_item_allowed() {
-    return standard_or_wbak != 3;
+    return standard_or_wbak != CLIENT_TYPE_APOLLO_WBAK;
 }

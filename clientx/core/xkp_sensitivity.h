@@ -4,6 +4,17 @@
 // need a selection; the window applies the answers to its widgets.
 #pragma once
 
+// The browse modes of the sensitivity rule. SENS_FROM_BROWSE_STATE asks for
+// the mode the browse state gives.
+enum : int {
+    SENS_FROM_BROWSE_STATE = 0,
+    SENS_FILESYS = 1,
+    SENS_RESTORE = 2,
+    SENS_RESTORE_NOT_TRUE_IMAGE = -2, // restore, but not true-image restore
+    SENS_DB_BACKUP_SCRIPTS = 3,
+    SENS_DB_RESTORE_SCRIPTS = 4,
+};
+
 // The mode the menus are set for: mode itself, or for 0 the one the browse
 // state gives (file system, a database-script mode, or restore). The
 // database-script modes above 4 fold into 3 (odd, backup scripts) and 4
