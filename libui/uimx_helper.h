@@ -19,8 +19,8 @@ extern Widget UxTopLevel;
 // its own locale name (tmlcmsg) before it builds a window. "" until then.
 extern const char *ux_message_locale;
 
-// Labels from the message catalog (key looked up in ux_message_locale). The widget's current label
-// and mnemonic are the defaults.
+// Labels from the message catalog (key looked up in ux_message_locale).
+// The widget's current label and mnemonic are the defaults.
 void initialize_label(Widget w, const char *key);
 // Sets the shell's icon to the program icon and its title, dialog title and
 // icon name to the catalog label of key (default_title when there is none).
