@@ -32,6 +32,8 @@ CREATE TABLE IF NOT EXISTS images(
     keyword BLOB NOT NULL, snapshot TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS image_roots(
     image INTEGER NOT NULL, path INTEGER NOT NULL, PRIMARY KEY(image, path)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS image_gaps(
+    image INTEGER NOT NULL, path INTEGER NOT NULL, PRIMARY KEY(image, path)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS paths(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name BLOB NOT NULL);
 CREATE UNIQUE INDEX IF NOT EXISTS paths_by_parent ON paths(parent, name);
 CREATE TABLE IF NOT EXISTS versions(
@@ -60,8 +62,10 @@ class Stmt {
     Stmt &operator=(const Stmt &) = delete;
     bool ok() const { return s_ != nullptr; }
     Stmt &reset() {
-        sqlite3_reset(s_);
-        sqlite3_clear_bindings(s_);
+        if (s_ != nullptr) {
+            sqlite3_reset(s_);
+            sqlite3_clear_bindings(s_);
+        }
         return *this;
     }
     Stmt &bind(int i, long long v) {
@@ -314,6 +318,10 @@ struct ImageWriter::Impl {
     long long root = 0; // path id of the history's "/"
     bool open = false;  // inside the transaction
     std::unordered_map<std::string, long long> dir_ids;
+    // Directories this image stored, those whose entries it read, and the
+    // paths it covered but did not store: what it does not hold although
+    // their versions stay alive.
+    std::unordered_set<long long> stored_dirs, read_dirs, gaps;
     Stmt find_child, add_path, alive, add_version, end_version, replace_version, children, add_root;
 
     explicit Impl(sqlite3 *d)
@@ -515,8 +523,10 @@ bool ImageWriter::root(const std::string &path, const FileState &st, std::string
     bool have = impl_->alive_version(id, old, err, failed);
     if (failed || !impl_->store(id, st, have, old, counts_, err))
         return false;
-    if (st.type == 1)
+    if (st.type == 1) {
         impl_->dir_ids[normal_path(path)] = id;
+        impl_->stored_dirs.insert(id);
+    }
     impl_->add_root.reset().bind(1, impl_->header.backup_time).bind(2, id);
     return impl_->add_root.step() == SQLITE_DONE || impl_->fail(err, "image root");
 }
@@ -592,11 +602,19 @@ bool ImageWriter::directory(const std::string &dir, const std::vector<FileState>
         }
         if (!impl_->store(cid, st, have, old, counts_, err))
             return false;
-        if (st.type == 1)
+        if (st.type == 1) {
             impl_->dir_ids[child_path(d, st.name)] = cid;
+            impl_->stored_dirs.insert(cid);
+        }
     }
-    for (const auto &k : kept)
-        known.erase(k);
+    impl_->read_dirs.insert(id);
+    for (const auto &k : kept) {
+        auto it = known.find(k);
+        if (it != known.end()) {
+            impl_->gaps.insert(it->second.id);
+            known.erase(it);
+        }
+    }
     // What is left was not found: gone, with everything below it.
     for (auto &[name, k] : known) {
         if (k.have && !impl_->end_path(k.id, k.v, counts_.ended, err))
@@ -625,6 +643,17 @@ bool ImageWriter::commit(std::string &err) {
         .bind(11, std::string_view(h.snapshot));
     if (s.step() != SQLITE_DONE)
         return impl_->fail(err, "image");
+    // A stored directory whose entries were not read (unreadable) is a gap
+    // with everything below it.
+    for (long long d : impl_->stored_dirs)
+        if (impl_->read_dirs.count(d) == 0)
+            impl_->gaps.insert(d);
+    Stmt gap(impl_->db, "INSERT OR IGNORE INTO image_gaps VALUES(?, ?)");
+    for (long long g : impl_->gaps) {
+        gap.reset().bind(1, h.backup_time).bind(2, g);
+        if (gap.step() != SQLITE_DONE)
+            return impl_->fail(err, "image gaps");
+    }
     if (!exec(impl_->db, "COMMIT", err))
         return false;
     impl_->open = false;
@@ -958,4 +987,95 @@ bool CatalogDb::version_before(const HistoryKey &h, const std::string &path, lon
     out.path = normal_path(path);
     out.st.name = out.path == "/" ? "" : out.path.substr(out.path.rfind('/') + 1);
     return true;
+}
+
+std::vector<long long> CatalogDb::newest_holders(const HistoryKey &h,
+                                                 const std::vector<Version> &versions) const {
+    std::vector<long long> out;
+    out.reserve(versions.size());
+    for (const auto &v : versions)
+        out.push_back(v.first);
+    long long root = 0, history = history_id(db_, h, &root);
+    if (history == 0)
+        return out;
+    // Each image's roots and gaps as path ids; a version's path is matched
+    // through the ids of its components.
+    struct Held {
+        long long time;
+        std::unordered_set<long long> roots, gaps;
+    };
+    std::vector<Held> images;
+    Stmt imgs(db_, "SELECT backup_time FROM images WHERE history = ? ORDER BY backup_time DESC");
+    Stmt roots(db_, "SELECT path FROM image_roots WHERE image = ?");
+    Stmt gaps(db_, "SELECT path FROM image_gaps WHERE image = ?");
+    imgs.bind(1, history);
+    while (imgs.step() == SQLITE_ROW) {
+        Held held{imgs.i64(0), {}, {}};
+        roots.reset().bind(1, held.time);
+        while (roots.step() == SQLITE_ROW)
+            held.roots.insert(roots.i64(0));
+        gaps.reset().bind(1, held.time);
+        if (gaps.ok())
+            while (gaps.step() == SQLITE_ROW)
+                held.gaps.insert(gaps.i64(0));
+        images.push_back(std::move(held));
+    }
+    // Per parent directory, for each image: 0 the directory is not covered,
+    // 1 covered and stored, 2 covered but inside a gap.
+    struct Parent {
+        long long id = 0;
+        std::vector<char> state;
+    };
+    std::unordered_map<std::string, Parent> parents;
+    Stmt child(db_, "SELECT id FROM paths WHERE parent = ? AND name = ?");
+    for (size_t i = 0; i < versions.size(); ++i) {
+        const Version &v = versions[i];
+        std::string dir = v.path == "/" ? "" : v.path.substr(0, v.path.rfind('/'));
+        auto it = parents.find(dir);
+        if (it == parents.end()) {
+            Parent p;
+            std::vector<long long> chain = path_chain(db_, root, dir);
+            if (!chain.empty()) {
+                p.id = chain.back();
+                for (const auto &img : images) {
+                    char st = 0;
+                    for (long long id : chain) {
+                        if (st == 0 && img.roots.count(id) != 0)
+                            st = 1;
+                        if (st == 1 && img.gaps.count(id) != 0)
+                            st = 2;
+                    }
+                    p.state.push_back(st);
+                }
+            }
+            it = parents.emplace(dir, std::move(p)).first;
+        }
+        const Parent &p = it->second;
+        if (p.id == 0)
+            continue;
+        long long id = p.id;
+        if (v.path != "/") {
+            child.reset().bind(1, p.id).bind(2, v.st.name);
+            if (child.step() != SQLITE_ROW)
+                continue;
+            id = child.i64(0);
+        }
+        // The newest image at whose time the version was alive, whose
+        // request covered the path, and that stored it.
+        for (size_t k = 0; k < images.size(); ++k) {
+            const Held &img = images[k];
+            if (!v.alive_at(img.time))
+                continue;
+            char st = p.state[k];
+            if (v.path == "/" || st == 0)
+                st = img.roots.count(id) != 0 ? 1 : st;
+            if (st == 1 && img.gaps.count(id) != 0)
+                st = 2;
+            if (st == 1) {
+                out[i] = img.time;
+                break;
+            }
+        }
+    }
+    return out;
 }

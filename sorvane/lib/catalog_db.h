@@ -189,6 +189,15 @@ class CatalogDb {
     bool version_before(const HistoryKey &h, const std::string &path, long long t,
                         Version &out) const;
 
+    // For each version, the newest image that holds it: alive at its time,
+    // covered by its request, and stored by it (an image does not hold what
+    // it could not read, though the version stays alive). Any image that
+    // holds a version gives back the same content, and the newest ones hold
+    // most of what a restore needs, so a restore asks few of them. Falls
+    // back to the version's first image.
+    std::vector<long long> newest_holders(const HistoryKey &h,
+                                          const std::vector<Version> &versions) const;
+
     // The raw handle, for tests that inspect the schema.
     sqlite3 *handle() const { return db_; }
 

@@ -885,11 +885,17 @@ int Restore::work() {
     ticker.total_files = static_cast<long long>(plan_.size());
 
     prepare_directories();
-    // Everything else comes from the image that first stored its version,
+    // Everything else comes from an image that holds its version,
     // oldest image first, staged on the file system that receives it.
     std::map<long long, std::vector<size_t>> by_image;
     std::map<std::string, std::pair<std::string, dev_t>> anchors; // by parent
     bool sparse_note = false;
+    // Each version from the newest image that holds it: most of what is
+    // planned then comes from few images, often one.
+    std::vector<Version> wanted;
+    for (const auto &p : plan_)
+        wanted.push_back(p.v);
+    const std::vector<long long> holder = db_.newest_holders(history_, wanted);
     for (size_t i = 0; i < plan_.size(); ++i) {
         Planned &p = plan_[i];
         if (p.is_dir || p.outcome != Outcome::Pending)
@@ -907,7 +913,7 @@ int Restore::work() {
         }
         p.anchor = it->second.first;
         p.dev = it->second.second;
-        by_image[p.v.first].push_back(i);
+        by_image[holder[i]].push_back(i);
         if (!sparse_note && p.v.st.type == 0 && p.v.st.blocks_kb * 1024 + 4096 < p.v.st.size) {
             sparse_note = true;
             log_.line("note: sparse files such as " + log_quote(p.v.path) +

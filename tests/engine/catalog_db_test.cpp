@@ -124,6 +124,33 @@ TEST_F(CatalogDbTest, VersionsAcrossImagesListAndRestoreMerged) {
     EXPECT_EQ(restore("/d/a", 100, 100, false), "/d/a:1");
     EXPECT_EQ(restore("/d/x", 0, 1000, false), "");
 
+    // Each version from the newest image that holds it: a from the last
+    // backup of d/, b (gone there) from the first; an image that could not
+    // read b (kept) does not hold it although its version stays alive.
+    {
+        ImageHeader h;
+        h.backup_time = 400;
+        h.client = "c";
+        ImageWriter w;
+        ASSERT_TRUE(db_.begin_image(h, w, err_));
+        ASSERT_TRUE(w.root("/e", st("e", 1, -1), err_));
+        ASSERT_TRUE(w.directory("/e", {st("x", 1)}, {}, err_));
+        ASSERT_TRUE(w.commit(err_));
+        h.backup_time = 500;
+        ASSERT_TRUE(db_.begin_image(h, w, err_));
+        ASSERT_TRUE(w.root("/e", st("e", 1, -1), err_));
+        ASSERT_TRUE(w.directory("/e", {}, {"x"}, err_));
+        ASSERT_TRUE(w.commit(err_));
+    }
+    std::string held;
+    for (const char *p : {"/d", "/e"}) {
+        auto set = db_.restore_set({"c", false}, p, 0, 1000, false, err_);
+        auto holders = db_.newest_holders({"c", false}, set);
+        for (size_t i = 0; i < set.size(); ++i)
+            held += set[i].path + "@" + std::to_string(holders[i]) + " ";
+    }
+    EXPECT_EQ(held, "/d@300 /d/a@300 /d/b@100 /e@500 /e/x@400 ");
+
     Version parent;
     ASSERT_TRUE(db_.version_before({"c", false}, "/d", 1000, parent));
     EXPECT_EQ(parent.st.type, 1);
