@@ -915,7 +915,8 @@ int Backup::work() {
         return finish(kpstatus::BACKUP_FAILED);
     }
     log_.line("examined " + std::to_string(examined_) + " files and directories");
-    catalog_time += seconds() - mark;
+    const double walk_time = seconds() - mark;
+    catalog_time += walk_time;
     backup_time_ = db.next_backup_time(time(nullptr));
     std::string snapshot;
     bool partial = false;
@@ -924,11 +925,13 @@ int Backup::work() {
         return finish(st);
     log_.line("snapshot " + snapshot + (partial ? " (incomplete)" : ""));
     mark = seconds();
+    double check_time = 0;
     if (!reconcile(err)) {
         log_.line("snapshot " + snapshot + " is stored but could not be recorded: " + err);
         return finish(kpstatus::BACKUP_FAILED);
     }
 
+    check_time = seconds() - mark;
     ImageHeader h;
     h.backup_time = backup_time_;
     char id[32];
@@ -956,8 +959,11 @@ int Backup::work() {
     catalog_time += seconds() - mark;
     log_.line("image " + local_time_text(backup_time_) + " recorded: " + std::to_string(h.files) +
               " files and directories, " + std::to_string(h.kb) + " KB");
-    char timing[96];
-    snprintf(timing, sizeof timing, "catalog updated in %.3f s of %.3f s", catalog_time, seconds());
+    char timing[160];
+    snprintf(timing, sizeof timing,
+             "catalog updated in %.3f s of %.3f s (walk %.3f s, check after restic %.3f s, image "
+             "%.3f s)",
+             catalog_time, seconds(), walk_time, check_time, catalog_time - walk_time - check_time);
     log_.line(timing);
 
     int status = kpstatus::OK;
