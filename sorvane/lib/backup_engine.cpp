@@ -47,12 +47,12 @@
 namespace {
 
 const char *const BACKUP_USAGE =
-    "kpbackup [-S server] [-k keyword] [-L log] [-8] {-f request_file | directory}";
+    "kpbackup [-S server] [-k keyword] [-L log] [-8] [-w] {-f request_file | directory}";
 const char *const ARCHIVE_USAGE =
-    "kparchive [-S server] [-k keyword] [-L log] [-8] {-f request_file | directory}";
+    "kparchive [-S server] [-k keyword] [-L log] [-8] [-w] {-f request_file | directory}";
 
-const std::vector<KpOption> BACKUP_OPTIONS = {
-    {"-S", true}, {"-k", true}, {"-L", true}, {"-8", false}, {"-f", true}};
+const std::vector<KpOption> BACKUP_OPTIONS = {{"-S", true},  {"-k", true}, {"-L", true},
+                                              {"-8", false}, {"-f", true}, {"-w", false}};
 
 // Temporary files of a run live in the server directory under this prefix.
 // Runs of one server hold its lock, so a file with this prefix found by the
@@ -229,7 +229,13 @@ struct Root {
 class Backup {
   public:
     Backup(bool archive, ProgressLog &log) : archive_(archive), log_(log) {}
-    int run(const KpArgs &args);
+    // Checks the request at once (request file, server, repository, at
+    // least one requested path present): a status other than 0 ends the
+    // request before any job starts, its log already closed with it.
+    int check(const KpArgs &args);
+    // The backup itself, run as the request's job.
+    int work();
+    const std::string &server_dir() const { return server_.dir; }
 
   private:
     int read_request(const KpArgs &args, std::vector<std::string> &paths);
@@ -452,7 +458,6 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
                                      "kw=" + percent_encode(keyword_),
                                      "--tag",
                                      "policy=" + percent_encode(policy_)};
-    long long next_report = 1000;
     auto on_out = [&](std::string_view l) {
         ResticBackupEvent ev = parse_restic_backup_line(l);
         switch (ev.kind) {
@@ -460,13 +465,8 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
             stored_keys_.push_back(path_key(ev.item));
             break;
         case ResticBackupEvent::Status:
-            if (ev.files_done >= next_report) {
-                log_.line("progress: " + std::to_string(ev.files_done) + " of " +
-                          std::to_string(std::max(ev.total_files, ev.files_done)) +
-                          " files stored");
-                while (next_report <= ev.files_done)
-                    next_report += 1000;
-            }
+            if (ev.files_done >= 0)
+                log_.progress(ev.files_done, ev.total_files, ev.bytes_done, ev.total_bytes);
             break;
         case ResticBackupEvent::Summary:
             snapshot = ev.snapshot;
@@ -813,7 +813,7 @@ long long Backup::remove_originals() {
     return log_.skipped_count() - kept_before;
 }
 
-int Backup::run(const KpArgs &args) {
+int Backup::check(const KpArgs &args) {
     schedule_ = archive_ ? SCHED_USER_ARCHIVE : SCHED_USER_BACKUP;
     keyword_ = args.get("-k");
     for (char &c : keyword_)
@@ -828,10 +828,8 @@ int Backup::run(const KpArgs &args) {
         if (c == ' ' || c == '\t' || c == '\n')
             c = '_';
     client_ = local_client_name();
-    const char *what = archive_ ? "archive" : "backup";
-    log_.line(std::string(archive_ ? "kparchive" : "kpbackup") + " started");
     auto finish = [&](int status) {
-        log_.report(what, status);
+        log_.report(archive_ ? "archive" : "backup", status);
         return status;
     };
 
@@ -845,28 +843,50 @@ int Backup::run(const KpArgs &args) {
         log_.line(err);
         return finish(st);
     }
-    log_.line("server " + server_.name + ", client " + client_ +
-              (keyword_.empty() ? std::string() : ", keyword \"" + log_quote(keyword_) + "\""));
-    CatalogLock lock(server_.lock_file);
-    if (!lock.held()) {
-        log_.line("cannot lock the catalog of server " + server_.name);
-        return finish(kpstatus::NO_SERVER);
-    }
-    remove_stale_temp_files(server_.dir, log_);
     ResticFailure why = ResticFailure::None;
     if (!repository_reachable(server_, why, err)) {
         log_.line(err);
         return finish(restic_failure_status(why, kpstatus::BACKUP_FAILED));
     }
+    choose_roots(paths);
+    if (roots_.empty())
+        return finish(kpstatus::NONE_EXIST);
+    log_.line(std::string(archive_ ? "archive" : "backup") + " of " +
+              std::to_string(roots_.size()) + " requested paths to server " + server_.name +
+              " (repository " + log_quote(server_repository(server_)) + "), client " + client_ +
+              (keyword_.empty() ? std::string() : ", keyword \"" + log_quote(keyword_) + "\""));
+    return 0;
+}
+
+int Backup::work() {
+    std::string err;
+    int st = 0;
+    auto finish = [&](int status) {
+        log_.report(archive_ ? "archive" : "backup", status);
+        return status;
+    };
+    // Backups of one server take turns: each image gets its own backup
+    // time and the catalog one writer.
+    CatalogLock lock(server_.lock_file, false);
+    if (lock.busy()) {
+        std::string what = "another backup or archive of server " + server_.name;
+        log_.line("waiting for " + what + " to finish");
+        job_set_waiting(what);
+        lock.wait();
+        job_set_waiting("");
+        log_.line("the server is free: starting");
+    }
+    if (!lock.held()) {
+        log_.line("cannot lock the catalog of server " + server_.name);
+        return finish(kpstatus::NO_SERVER);
+    }
+    remove_stale_temp_files(server_.dir, log_);
     CatalogDb db;
     if (!db.open(catalog_db_path(server_.dir), true, err)) {
         log_.line("cannot open the catalog: " + err);
         return finish(kpstatus::BACKUP_FAILED);
     }
 
-    choose_roots(paths);
-    if (roots_.empty())
-        return finish(kpstatus::NONE_EXIST);
     // The walk comes first: what restic stores is checked against it. The
     // catalog's own cost (walk, reconciliation, image write) is timed for
     // the log.
@@ -967,7 +987,19 @@ int backup_program(int argc, char **argv, bool archive) {
     if (!args.has("-L"))
         log.echo_to_stderr(true);
     Backup b(archive, log);
-    return b.run(args);
+    int st = b.check(args);
+    if (st != 0)
+        return st;
+    // Accepted: the work goes on as a job of its own, detached from the
+    // caller, which gets 0 now (or the job's status under -w).
+    int r = start_job(b.server_dir(), prog, args.get("-L"), args.has("-w"),
+                      [&] { return b.work(); }, err, {log.fd()});
+    if (r < 0) {
+        log.line(err);
+        log.report(archive ? "archive" : "backup", kpstatus::BACKUP_FAILED);
+        return kpstatus::BACKUP_FAILED;
+    }
+    return r;
 }
 
 } // namespace

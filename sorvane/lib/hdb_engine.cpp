@@ -17,6 +17,8 @@
 #include "kpserver.h"
 #include "kpstatus.h"
 #include "request_file.h"
+#include "jobs.h"
+#include "kpserver.h"
 #include "xkp_root.h"
 
 extern char **environ;
@@ -24,11 +26,11 @@ extern char **environ;
 namespace {
 
 const char *const HDB_USAGE = "kphdb {-ub|-r} [-fork] -rdbms kind [-S server] [-c policy] "
-                              "[-s schedule] [-k keyword] [-8] [-L log] -f script_list";
+                              "[-s schedule] [-k keyword] [-8] [-L log] [-w] -f script_list";
 
 const std::vector<KpOption> HDB_OPTIONS = {
     {"-ub", false}, {"-r", false}, {"-fork", false}, {"-rdbms", true}, {"-S", true}, {"-c", true},
-    {"-s", true},   {"-k", true},  {"-8", false},    {"-L", true},     {"-f", true}};
+    {"-s", true},   {"-k", true},  {"-8", false},    {"-L", true},     {"-f", true}, {"-w", false}};
 
 enum class ScriptResult { Ok, Missing, Failed };
 
@@ -146,8 +148,19 @@ int kphdb_main(int argc, char **argv) {
         return kpstatus::EMPTY_LIST;
     }
     std::string server = args.has("-S") ? args.get("-S") : default_server_name();
-    // The scripts run one after the other in the foreground, "-fork"
-    // included, so that the status returned is the scripts' own.
+    // Under "-fork" the scripts run as a job of the server, detached from
+    // the caller, which gets 0 once the job has started (its status under
+    // -w); otherwise they run in the foreground and their status is the
+    // program's.
+    KpServer srv;
+    if (args.has("-fork")) {
+        int st = open_server(server, srv, err, false);
+        if (st != 0) {
+            log.line(err);
+            log.report(what, st);
+            return st;
+        }
+    }
     std::vector<std::string> env = {"SORVANE_RDBMS=" + args.get("-rdbms"),
                                     std::string("SORVANE_ACTION=") +
                                         (backup ? "backup" : "restore"),
@@ -156,31 +169,42 @@ int kphdb_main(int argc, char **argv) {
                                     "SORVANE_KEYWORD=" + args.get("-k"),
                                     "SORVANE_SERVER=" + server,
                                     "SORVANE_BIN=" + product_bin_dir()};
-    log.line(std::string("kphdb started: ") + what + " of " + args.get("-rdbms") + " with " +
-             std::to_string(scripts.size()) + " scripts");
-    int ok = 0, missing = 0, failed = 0;
-    for (const auto &s : scripts) {
-        log.line("running " + log_quote(s));
-        int code = 0;
-        switch (run_script(s, env, log, code)) {
-        case ScriptResult::Ok:
-            ++ok;
-            break;
-        case ScriptResult::Missing:
-            ++missing;
-            break;
-        case ScriptResult::Failed:
-            ++failed;
-            break;
+    auto work = [&]() {
+        log.line(std::string("kphdb started: ") + what + " of " + args.get("-rdbms") + " with " +
+                 std::to_string(scripts.size()) + " scripts");
+        int ok = 0, missing = 0, failed = 0;
+        for (const auto &s : scripts) {
+            log.line("running " + log_quote(s));
+            int code = 0;
+            switch (run_script(s, env, log, code)) {
+            case ScriptResult::Ok:
+                ++ok;
+                break;
+            case ScriptResult::Missing:
+                ++missing;
+                break;
+            case ScriptResult::Failed:
+                ++failed;
+                break;
+            }
         }
+        int status = kpstatus::OK;
+        if (ok == 0 && failed == 0)
+            status = kpstatus::NONE_EXIST;
+        else if (ok == 0)
+            status = backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED;
+        else if (failed > 0 || missing > 0)
+            status = kpstatus::PARTIAL;
+        log.report(what, status);
+        return status;
+    };
+    if (!args.has("-fork"))
+        return work();
+    int r = start_job(srv.dir, "kphdb", args.get("-L"), args.has("-w"), work, err, {log.fd()});
+    if (r < 0) {
+        log.line(err);
+        log.report(what, backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED);
+        return backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED;
     }
-    int status = kpstatus::OK;
-    if (ok == 0 && failed == 0)
-        status = kpstatus::NONE_EXIST;
-    else if (ok == 0)
-        status = backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED;
-    else if (failed > 0 || missing > 0)
-        status = kpstatus::PARTIAL;
-    log.report(what, status);
-    return status;
+    return r;
 }

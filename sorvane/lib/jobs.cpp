@@ -153,7 +153,7 @@ std::vector<JobRecord> list_jobs(const std::string &server_dir) {
 
 int start_job(const std::string &server_dir, const std::string &program,
               const std::string &log_path, bool wait, const std::function<int()> &work,
-              std::string &err) {
+              std::string &err, const std::vector<int> &keep) {
     // started: the job writes its id once its record exists; status: the
     // job writes its status as it ends.
     int started[2], status[2];
@@ -185,12 +185,32 @@ int start_job(const std::string &server_dir, const std::string &program,
         pid_t job = fork();
         if (job != 0)
             _exit(job < 0 ? 1 : 0);
+        // Nothing of the caller's terminal or pipes is held, so a caller
+        // reading the program's output is not kept waiting; a caller that
+        // waits for the job keeps seeing its messages.
         int null = open("/dev/null", O_RDWR | O_CLOEXEC);
         if (null >= 0) {
             dup2(null, 0);
             dup2(null, 1);
-            dup2(null, 2);
+            if (!wait)
+                dup2(null, 2);
             close(null);
+        }
+        // Descriptors the caller leaked into the program (a pipe it reads
+        // until every writer is gone) are closed: only the job's own stay.
+        if (DIR *fds = opendir("/proc/self/fd")) {
+            std::vector<int> doomed;
+            while (dirent *e = readdir(fds)) {
+                int fd = atoi(e->d_name);
+                bool kept = fd <= 2 || fd == dirfd(fds) || fd == started[1] || fd == status[1];
+                for (int k : keep)
+                    kept = kept || fd == k;
+                if (!kept && e->d_name[0] != '.')
+                    doomed.push_back(fd);
+            }
+            closedir(fds);
+            for (int fd : doomed)
+                close(fd);
         }
         job_install_cancel_handlers();
         long long id = getpid();

@@ -32,10 +32,11 @@ std::vector<JobRecord> list_jobs(const std::string &server_dir);
 // runs. The caller gets 0 once the job has started, or, with wait set, the
 // job's status when it ends. A job that cannot be started returns -1 with
 // err set. work runs in the child only; its return value is the job's
-// status.
+// status. Every descriptor above 2 but those of keep (the progress log) is
+// closed in the job.
 int start_job(const std::string &server_dir, const std::string &program,
               const std::string &log_path, bool wait, const std::function<int()> &work,
-              std::string &err);
+              std::string &err, const std::vector<int> &keep = {});
 
 // Inside a job: marks the job waiting for what (shown by "kpadmin jobs"),
 // or running again when what is empty.

@@ -82,9 +82,24 @@ std::string absolute_path(const std::string &in) {
     return base == "/" ? "/" + last : base + "/" + last;
 }
 
-CatalogLock::CatalogLock(const std::string &path) {
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+CatalogLock::CatalogLock(const std::string &path, bool wait) {
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0)
+        return;
+    if (!wait) {
+        if (flock(fd_, LOCK_EX | LOCK_NB) == 0)
+            return;
+        if (errno == EWOULDBLOCK) {
+            busy_ = true;
+            return;
+        }
+    }
+    busy_ = true;
+    this->wait();
+}
+
+void CatalogLock::wait() {
+    if (fd_ < 0 || !busy_)
         return;
     while (flock(fd_, LOCK_EX) != 0) {
         if (errno != EINTR) {
@@ -93,6 +108,7 @@ CatalogLock::CatalogLock(const std::string &path) {
             return;
         }
     }
+    busy_ = false;
 }
 
 CatalogLock::~CatalogLock() {

@@ -35,14 +35,19 @@ std::string absolute_path(const std::string &path);
 // of one server are serialised so that each image gets its own backup time.
 class CatalogLock {
   public:
-    explicit CatalogLock(const std::string &path);
+    // Without wait, the lock is only tried: busy() says another holds it,
+    // and wait() then waits for it.
+    explicit CatalogLock(const std::string &path, bool wait = true);
     ~CatalogLock();
     CatalogLock(const CatalogLock &) = delete;
     CatalogLock &operator=(const CatalogLock &) = delete;
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return fd_ >= 0 && !busy_; }
+    bool busy() const { return busy_; }
+    void wait();
 
   private:
     int fd_ = -1;
+    bool busy_ = false;
 };
 
 // "YYYY-MM-DD HH:MM:SS" in local time.

@@ -1,5 +1,6 @@
 #include "progress_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -129,6 +130,29 @@ void ProgressLog::failed(const std::string &name, const std::string &why) {
         line("FAILED " + log_quote(name) + ": " + why);
     else if (failed_ == DETAIL_LIMIT + 1)
         line("(further failed names are counted, not listed)");
+}
+
+void ProgressLog::progress(long long files, long long total_files, long long bytes,
+                           long long total_bytes, bool force) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    long long now = ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+    if (!force && last_progress_ != 0 && now - last_progress_ < 2000)
+        return;
+    last_progress_ = now;
+    auto clamp = [](long long v) { return v < 0 ? 0 : v; };
+    files = clamp(files);
+    bytes = clamp(bytes);
+    total_files = std::max(clamp(total_files), files);
+    total_bytes = std::max(clamp(total_bytes), bytes);
+    // The share of bytes when known, else of files.
+    long long pct = total_bytes > 0   ? bytes * 100 / total_bytes
+                    : total_files > 0 ? files * 100 / total_files
+                                      : 0;
+    line("progress: " + std::to_string(files) + " of " + std::to_string(total_files) + " files, " +
+         std::to_string(bytes) + " of " + std::to_string(total_bytes) + " bytes, " +
+         std::to_string(pct) + "%");
 }
 
 void ProgressLog::report(const std::string &what, int status) {

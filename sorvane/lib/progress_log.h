@@ -32,6 +32,8 @@ class ProgressLog {
     // program starts; a missing file is created (mode 0600). A symbolic
     // link in the last component is refused. False with err set.
     bool open(const std::string &path, std::string &err);
+    // The descriptor written to, -1 when none (a job keeps it open).
+    int fd() const { return f_ != nullptr ? fileno(f_) : -1; }
     // Also copies every line to standard error (command-line use).
     void echo_to_stderr(bool on) { echo_ = on; }
 
@@ -57,6 +59,11 @@ class ProgressLog {
         return failed_;
     }
 
+    // "progress: F of T files, B of TB bytes, P%", at most one every two
+    // seconds unless force is set; the client's progress bar reads it.
+    void progress(long long files, long long total_files, long long bytes, long long total_bytes,
+                  bool force = false);
+
     // Writes the totals (with the reasons counted) and the final status.
     void report(const std::string &what, int status);
 
@@ -65,6 +72,7 @@ class ProgressLog {
     FILE *f_ = nullptr;
     bool echo_ = false;
     long long done_ = 0, skipped_ = 0, failed_ = 0;
+    long long last_progress_ = 0; // monotonic milliseconds of the last progress line
     std::map<std::string, long long> skip_why_, fail_why_;
     static constexpr long long DETAIL_LIMIT = 200; // names listed per kind
 };

@@ -61,6 +61,10 @@ ResticBackupEvent parse_restic_backup_line(std::string_view line) {
             ev.files_done = j["files_done"];
         if (j.contains("total_files") && j["total_files"].is_number_integer())
             ev.total_files = j["total_files"];
+        if (j.contains("bytes_done") && j["bytes_done"].is_number_integer())
+            ev.bytes_done = j["bytes_done"];
+        if (j.contains("total_bytes") && j["total_bytes"].is_number_integer())
+            ev.total_bytes = j["total_bytes"];
     } else if (type == "summary") {
         ev.kind = ResticBackupEvent::Summary;
         ev.snapshot = text(j, "snapshot_id");

@@ -30,6 +30,7 @@ struct ResticBackupEvent {
     std::string snapshot; // Summary
     long long files_new = 0, files_changed = 0, files_unmodified = 0, data_added = 0; // Summary
     long long files_done = -1, total_files = -1;                                      // Status
+    long long bytes_done = -1, total_bytes = -1;                                      // Status
 };
 
 ResticBackupEvent parse_restic_backup_line(std::string_view line);

@@ -136,12 +136,15 @@ TEST_F(Backup, AKilledRunLeavesNoImageAndTheNextRunCleansUpAfterIt) {
     const std::string sdir = root_.server_dir(), pidfile = root_.path("restic.pid");
     wrap("echo $$ > '" + pidfile + "'; exec sleep 60");
     write_file(root_.path("req"), counted({dir_}));
-    pid_t kp = start(harness::bin_dir() + "/kpbackup", {"-f", root_.path("req")});
+    // Accepted at once; the job is the one killed.
+    ASSERT_EQ(harness::run_detached("kpbackup", {"-f", root_.path("req")}).status, 0);
     ASSERT_TRUE(wait_for([&] { return !read_file(pidfile).empty(); }));
     EXPECT_TRUE(has_temp_files(sdir));
-    kill(kp, SIGKILL);
+    const std::string jobs = run("kpadmin", {"jobs"}).out;
+    ASSERT_TRUE(has(jobs, " running kpbackup ")) << jobs;
+    kill(std::stoi(jobs), SIGKILL);
     kill(std::stoi(read_file(pidfile)), SIGKILL);
-    waitpid(kp, nullptr, 0);
+    EXPECT_TRUE(wait_for([&] { return run("kpadmin", {"jobs"}).out.empty(); }));
     EXPECT_EQ(images(), 0u);
 
     // A restic killed while it held the repository's exclusive lock (a

@@ -35,8 +35,9 @@ inline std::string bin_dir() {
     return std::string(b != nullptr ? b : ".") + "/root/sorvane/bin";
 }
 
-// Runs PROG (a program of the build, or an absolute path) with args.
-inline Run run(const std::string &prog, const std::vector<std::string> &args) {
+// Runs PROG (a program of the build, or an absolute path) with args, as
+// given: a request program returns once its job has started.
+inline Run run_detached(const std::string &prog, const std::vector<std::string> &args) {
     std::string path = prog[0] == '/' ? prog : bin_dir() + "/" + prog;
     std::vector<std::string> words = {path};
     words.insert(words.end(), args.begin(), args.end());
@@ -55,6 +56,8 @@ inline Run run(const std::string &prog, const std::vector<std::string> &args) {
     posix_spawn_file_actions_adddup2(&fa, e[1], 2);
     posix_spawn_file_actions_addclose(&fa, o[0]);
     posix_spawn_file_actions_addclose(&fa, e[0]);
+    posix_spawn_file_actions_addclose(&fa, o[1]);
+    posix_spawn_file_actions_addclose(&fa, e[1]);
     pid_t pid;
     int rc = posix_spawn(&pid, path.c_str(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
@@ -109,6 +112,19 @@ inline pid_t start(const std::string &prog, const std::vector<std::string> &args
         pid = -1;
     posix_spawn_file_actions_destroy(&fa);
     return pid;
+}
+
+// Runs PROG with args; a request program (kpbackup, kparchive, kprestore,
+// kphdb -fork) is given -w, so that its status is its job's.
+inline Run run(const std::string &prog, const std::vector<std::string> &args) {
+    std::vector<std::string> a = args;
+    bool fork_opt = false;
+    for (const auto &w : args)
+        fork_opt = fork_opt || w == "-fork";
+    if (prog == "kpbackup" || prog == "kparchive" || prog == "kprestore" ||
+        (prog == "kphdb" && fork_opt))
+        a.insert(a.begin(), "-w");
+    return run_detached(prog, a);
 }
 
 inline void write_file(const std::string &path, const std::string &data) {
