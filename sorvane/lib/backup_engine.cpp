@@ -470,6 +470,8 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
             break;
         case ResticBackupEvent::Summary:
             snapshot = ev.snapshot;
+            // The last progress line: everything restic went through.
+            log_.progress(ev.files_done, ev.files_done, ev.bytes_done, ev.bytes_done, true);
             log_.line("stored: " + std::to_string(ev.files_new) + " new, " +
                       std::to_string(ev.files_changed) + " changed, " +
                       std::to_string(ev.files_unmodified) + " unchanged files; " +

@@ -72,6 +72,8 @@ ResticBackupEvent parse_restic_backup_line(std::string_view line) {
         ev.files_changed = integer(j, "files_changed");
         ev.files_unmodified = integer(j, "files_unmodified");
         ev.data_added = integer(j, "data_added");
+        ev.files_done = integer(j, "total_files_processed");
+        ev.bytes_done = integer(j, "total_bytes_processed");
     }
     return ev;
 }

@@ -25,9 +25,7 @@ using harness::write_file;
 
 namespace {
 
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
+using harness::has;
 
 // Waits up to 30 s for ready() to hold.
 template <class F> bool wait_for(F ready) {

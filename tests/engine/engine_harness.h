@@ -127,6 +127,10 @@ inline Run run(const std::string &prog, const std::vector<std::string> &args) {
     return run_detached(prog, a);
 }
 
+inline bool has(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
 inline void write_file(const std::string &path, const std::string &data) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }

@@ -77,3 +77,76 @@ TEST(Jobs, StartWaitListCancelAndCleanUp) {
 }
 
 } // namespace
+
+namespace {
+
+using harness::has;
+
+// A server "demo" whose restic backups wait for the test: the wrapper
+// blocks until the file "go" exists, so a program that returned while it
+// blocks did not wait for its job.
+class RequestJobs : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(harness::run("kpadmin", {"init-server", "demo"}).status, 0);
+        dir_ = root_.data() + "/d";
+        mkdir(dir_.c_str(), 0755);
+        for (const char *n : {"a", "b"})
+            harness::write_file(dir_ + "/" + n, n);
+        const std::string w = root_.path("wrapper");
+        harness::write_file(w, "#!/bin/sh\ncase \" $* \" in *\" backup \"*) while [ ! -e '" +
+                                   root_.path("go") +
+                                   "' ]; do sleep 0.1; done ;; esac\n"
+                                   "exec /usr/bin/restic \"$@\"\n");
+        chmod(w.c_str(), 0755);
+        setenv("XKP_RESTIC", w.c_str(), 1);
+        harness::write_file(root_.path("req"), harness::counted({dir_}));
+    }
+    void TearDown() override { unsetenv("XKP_RESTIC"); }
+    harness::Run start(const std::string &prog, const std::string &log) {
+        harness::write_file(root_.path(log), "");
+        return harness::run_detached(prog, {"-L", root_.path(log), "-f", root_.path("req")});
+    }
+    std::string log(const std::string &name) { return harness::read_file(root_.path(name)); }
+    bool ended(const std::string &name) { return has(log(name), "EXIT STATUS"); }
+    harness::Root root_;
+    std::string dir_;
+};
+
+TEST_F(RequestJobs, AcceptedAtOnceWaitingInTurnCancelledCleanly) {
+    // Refused at once: nothing to back up.
+    harness::write_file(root_.path("bad"), harness::counted({root_.path("none")}));
+    harness::write_file(root_.path("log0"), "");
+    EXPECT_EQ(harness::run_detached("kpbackup", {"-L", root_.path("log0"), "-f", root_.path("bad")})
+                  .status,
+              71);
+    EXPECT_TRUE(has(log("log0"), "EXIT STATUS 71")) << log("log0");
+
+    // Two backups: both accepted while restic is held; the second waits
+    // for the first, and says so.
+    ASSERT_EQ(start("kpbackup", "log1").status, 0);
+    ASSERT_EQ(start("kpbackup", "log2").status, 0);
+    EXPECT_TRUE(eventually([&] { return has(log("log2"), "waiting for another backup"); }))
+        << log("log2");
+    EXPECT_FALSE(ended("log1"));
+    std::string jobs = harness::run("kpadmin", {"jobs"}).out;
+    EXPECT_TRUE(has(jobs, " running kpbackup ") && has(jobs, " waiting kpbackup ")) << jobs;
+    harness::write_file(root_.path("go"), "");
+    EXPECT_TRUE(eventually([&] { return ended("log1") && ended("log2"); }));
+    EXPECT_TRUE(has(log("log1"), "EXIT STATUS 0") && has(log("log2"), "EXIT STATUS 0"))
+        << log("log1") << log("log2");
+    EXPECT_TRUE(has(log("log1"), "progress: ")) << log("log1");
+
+    // An archive cancelled while restic stores the files deletes nothing.
+    unlink(root_.path("go").c_str());
+    ASSERT_EQ(start("kparchive", "log3").status, 0);
+    ASSERT_TRUE(eventually([&] { return harness::run("kpadmin", {"jobs"}).out.size() > 0; }));
+    long long id = std::stoll(harness::run("kpadmin", {"jobs"}).out);
+    auto c = harness::run("kpadmin", {"cancel", std::to_string(id)});
+    EXPECT_EQ(c.status, 0) << c.err;
+    EXPECT_TRUE(ended("log3"));
+    EXPECT_FALSE(has(log("log3"), "EXIT STATUS 0")) << log("log3");
+    EXPECT_EQ(harness::read_file(dir_ + "/a") + harness::read_file(dir_ + "/b"), "ab");
+}
+
+} // namespace

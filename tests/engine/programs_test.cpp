@@ -74,9 +74,7 @@ std::set<std::string> paths_of(const std::string &out) {
     return paths;
 }
 
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
+using harness::has;
 
 class Programs : public ::testing::Test {
   protected:
