@@ -10,15 +10,12 @@
 #include "engine_harness.h"
 #include "restic.h"
 
+using harness::has;
 using harness::read_file;
 using harness::run;
 using harness::write_file;
 
 namespace {
-
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 struct Wrapper {
     explicit Wrapper(const std::string &path, const std::string &body) {

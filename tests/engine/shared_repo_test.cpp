@@ -13,15 +13,12 @@
 #include "rest_server.h"
 
 using harness::counted;
+using harness::has;
 using harness::read_file;
 using harness::run;
 using harness::write_file;
 
 namespace {
-
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 size_t lines(const std::string &text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
