@@ -204,4 +204,36 @@ TEST_F(SharedRepository, ExpiryRemovesExactlyTheExpiredImages) {
     EXPECT_EQ(as(b_, "kpclimagelist", {"-client", "hostA", "-t", "NOT_ARCHIVE"}).out, left);
 }
 
+TEST_F(SharedRepository, UsersOfOneRestServerWithPrivateRepositoriesStayApart) {
+    std::string users;
+    for (const char *u : {"alice", "bob"}) {
+        auto hash = run("/usr/bin/openssl", {"passwd", "-apr1", std::string("pw-") + u});
+        ASSERT_EQ(hash.status, 0);
+        users += std::string(u) + ":" + hash.out;
+    }
+    write_file(a_.path("htpasswd"), users);
+    mkdir(a_.path("served").c_str(), 0700);
+    harness::RcloneServer rest(a_.path("served"), harness::free_port(),
+                               {"--private-repos", "--htpasswd", a_.path("htpasswd")});
+    ASSERT_TRUE(rest.running());
+    const std::string alices = rest.location("alice", "alice", "pw-alice");
+    ASSERT_EQ(as(a_, "kpadmin", {"init-server", "demo", "--repository", alices}).status, 0);
+    backup_a();
+    ASSERT_EQ(as(a_, "kpadmin", {"export", "demo", a_.path("keys")}).status, 0);
+
+    // Even with alice's repository password, bob's login does not reach
+    // alice's repository; his own holds none of her images.
+    auto other = as(b_, "kpadmin",
+                    {"init-server", "demo", "--repository", rest.location("alice", "bob", "pw-bob"),
+                     "--password-file", a_.path("keys")});
+    EXPECT_NE(other.status, 0);
+    EXPECT_TRUE(has(other.err, "nothing was written")) << other.err;
+    EXPECT_TRUE(std::filesystem::is_empty(b_.root() + "/sorvane/servers"));
+    ASSERT_EQ(as(b_, "kpadmin",
+                 {"init-server", "demo", "--repository", rest.location("bob", "bob", "pw-bob")})
+                  .status,
+              0);
+    EXPECT_EQ(as(b_, "kpclimagelist", {"-client", "hostA", "-t", "NOT_ARCHIVE"}).status, 227);
+}
+
 } // namespace
