@@ -262,20 +262,36 @@ int admin_init_server(const std::vector<std::string> &words) {
     // The server is made in a private directory of its own and put in
     // place only once its repository has been created or opened: a wrong
     // password or an unreachable location leaves nothing behind.
-    std::string tmpl = base + "/.init-" + name + ".XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr)
-        return fail("cannot create a directory in " + base + ": " + strerror(errno),
-                    kpstatus::BACKUP_FAILED);
-    std::string tmp = tmpl;
+    // An empty directory already there (a mount point made for the
+    // server) is used in place; what this run wrote in it goes on failure.
+    bool in_place = is_dir(final_dir);
+    std::string tmp = final_dir;
+    if (in_place) {
+        chmod(final_dir.c_str(), 0700);
+    } else {
+        std::string tmpl = base + "/.init-" + name + ".XXXXXX";
+        if (mkdtemp(tmpl.data()) == nullptr)
+            return fail("cannot create a directory in " + base + ": " + strerror(errno),
+                        kpstatus::BACKUP_FAILED);
+        tmp = tmpl;
+    }
     bool keep = false;
     struct Cleanup {
         std::string dir;
+        bool in_place;
         bool &keep;
         ~Cleanup() {
-            if (!keep)
+            if (keep)
+                return;
+            if (!in_place) {
                 remove_tree(dir);
+                return;
+            }
+            unlink((dir + "/password").c_str());
+            unlink((dir + "/repository").c_str());
+            remove_tree(dir + "/cache");
         }
-    } cleanup{tmp, keep};
+    } cleanup{tmp, in_place, keep};
     KpServer probe = server_in(name, tmp);
     // A new local repository of the default place lives in the server
     // directory: it is made there once the directory is in place.
@@ -307,14 +323,16 @@ int admin_init_server(const std::vector<std::string> &words) {
                         restic_failure_status(f, kpstatus::BACKUP_FAILED));
         }
     }
-    if (rename(tmp.c_str(), final_dir.c_str()) != 0)
+    if (!in_place && rename(tmp.c_str(), final_dir.c_str()) != 0)
         return fail("cannot create " + final_dir + ": " + strerror(errno), kpstatus::BACKUP_FAILED);
     keep = true;
     KpServer s = server_in(name, final_dir);
     if (!attach) {
         ResticResult r = run_restic(s, {"init"});
         if (!r.started || r.exit_code != 0) {
-            remove_tree(final_dir);
+            keep = false;
+            if (!in_place)
+                remove_tree(final_dir);
             return fail("restic init failed, nothing was kept: " + r.err,
                         restic_failure_status(r.failure, kpstatus::BACKUP_FAILED));
         }
