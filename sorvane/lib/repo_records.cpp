@@ -1,61 +1,16 @@
 #include "repo_records.h"
 
 #include "kpprograms.h"
+#include "sqlite_stmt.h"
 
 #include <algorithm>
 #include <set>
-#include <sqlite3.h>
 #include <unordered_map>
 
 namespace {
 
-// A prepared statement, finalized with the object.
-class Sql {
-  public:
-    Sql(sqlite3 *db, const char *sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK)
-            s_ = nullptr;
-    }
-    ~Sql() { sqlite3_finalize(s_); }
-    Sql(const Sql &) = delete;
-    Sql &operator=(const Sql &) = delete;
-    Sql &reset() {
-        sqlite3_reset(s_);
-        sqlite3_clear_bindings(s_);
-        return *this;
-    }
-    Sql &bind(int i, long long v) {
-        sqlite3_bind_int64(s_, i, v);
-        return *this;
-    }
-    Sql &bind(int i, std::string_view v) {
-        sqlite3_bind_blob(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    int step() { return s_ == nullptr ? SQLITE_MISUSE : sqlite3_step(s_); }
-    bool done() { return step() == SQLITE_DONE; }
-    long long i64(int c) const { return sqlite3_column_int64(s_, c); }
-    std::string text(int c) const {
-        const void *p = sqlite3_column_blob(s_, c);
-        int n = sqlite3_column_bytes(s_, c);
-        return p == nullptr ? std::string() : std::string(static_cast<const char *>(p), n);
-    }
-
-  private:
-    sqlite3_stmt *s_ = nullptr;
-};
-
 bool fail(sqlite3 *db, const char *what, std::string &err) {
     err = std::string("catalog database: ") + what + ": " + sqlite3_errmsg(db);
-    return false;
-}
-
-bool exec(sqlite3 *db, const char *sql, std::string &err) {
-    char *msg = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK)
-        return true;
-    err = std::string("catalog database: ") + (msg != nullptr ? msg : sqlite3_errmsg(db));
-    sqlite3_free(msg);
     return false;
 }
 
@@ -114,7 +69,7 @@ class PathNames {
     }
 
   private:
-    Sql q_;
+    Stmt q_;
     std::unordered_map<long long, std::string> memo_;
 };
 
@@ -158,7 +113,7 @@ class PathIds {
 
   private:
     sqlite3 *db_;
-    Sql find_, add_;
+    Stmt find_, add_;
     std::unordered_map<std::string, long long> memo_;
 };
 
@@ -176,7 +131,7 @@ bool export_image_record(const CatalogDb &db, long long t, ImageRecord &out, std
     }
     sqlite3 *h = db.handle();
     PathNames names(h);
-    Sql roots(h, "SELECT path FROM image_roots WHERE image = ?");
+    Stmt roots(h, "SELECT path FROM image_roots WHERE image = ?");
     roots.bind(1, t);
     std::string p;
     while (roots.step() == SQLITE_ROW) {
@@ -184,15 +139,15 @@ bool export_image_record(const CatalogDb &db, long long t, ImageRecord &out, std
             return fail(h, "path of a root", err);
         out.roots.push_back(p);
     }
-    Sql ended(h, "SELECT path, first FROM versions WHERE ended = ?");
+    Stmt ended(h, "SELECT path, first FROM versions WHERE ended = ?");
     ended.bind(1, t);
     while (ended.step() == SQLITE_ROW) {
         if (!names.get(ended.i64(0), p))
             return fail(h, "path of a version", err);
         out.ended.emplace_back(p, ended.i64(1));
     }
-    Sql added(h, "SELECT path, type, mode, uid, gid, nlink, blocks, dev, ino, size, mtime_ns, "
-                 "ctime_ns, owner, grp, ended FROM versions WHERE first = ?");
+    Stmt added(h, "SELECT path, type, mode, uid, gid, nlink, blocks, dev, ino, size, mtime_ns, "
+                  "ctime_ns, owner, grp, ended FROM versions WHERE first = ?");
     added.bind(1, t);
     int rc;
     while ((rc = added.step()) == SQLITE_ROW) {
@@ -234,7 +189,7 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
     bool archives = r.header.schedule == SCHED_USER_ARCHIVE;
     long long history = 0, root = 0;
     {
-        Sql s(h, "SELECT id, root FROM histories WHERE client = ? AND archives = ?");
+        Stmt s(h, "SELECT id, root FROM histories WHERE client = ? AND archives = ?");
         s.bind(1, r.header.client).bind(2, archives ? 1 : 0);
         if (s.step() == SQLITE_ROW) {
             history = s.i64(0);
@@ -242,22 +197,22 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
         }
     }
     if (history == 0) {
-        Sql add(h, "INSERT INTO histories(client, archives, root) VALUES(?, ?, 0)");
+        Stmt add(h, "INSERT INTO histories(client, archives, root) VALUES(?, ?, 0)");
         add.bind(1, r.header.client).bind(2, archives ? 1 : 0);
         if (!add.done())
             return fail(h, "new history", err);
         history = sqlite3_last_insert_rowid(h);
-        Sql rootrow(h, "INSERT INTO paths(parent, name) VALUES(?, X'')");
+        Stmt rootrow(h, "INSERT INTO paths(parent, name) VALUES(?, X'')");
         rootrow.bind(1, -history);
         if (!rootrow.done())
             return fail(h, "history root", err);
         root = sqlite3_last_insert_rowid(h);
-        Sql set(h, "UPDATE histories SET root = ? WHERE id = ?");
+        Stmt set(h, "UPDATE histories SET root = ? WHERE id = ?");
         set.bind(1, root).bind(2, history);
         if (!set.done())
             return fail(h, "history root", err);
     }
-    Sql newest(h, "SELECT MAX(backup_time) FROM images WHERE history = ?");
+    Stmt newest(h, "SELECT MAX(backup_time) FROM images WHERE history = ?");
     newest.bind(1, history);
     if (newest.step() == SQLITE_ROW && newest.i64(0) >= r.header.backup_time) {
         err = "the history of " + r.header.client + " already has images at or after " +
@@ -267,7 +222,7 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
     // Backup times identify images across clients: another client's image
     // of the same second moves this one to the next free second.
     local_time = r.header.backup_time;
-    Sql taken(h, "SELECT 1 FROM images WHERE backup_time = ?");
+    Stmt taken(h, "SELECT 1 FROM images WHERE backup_time = ?");
     for (;;) {
         taken.reset().bind(1, local_time);
         if (taken.step() != SQLITE_ROW)
@@ -275,7 +230,7 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
         ++local_time;
     }
     PathIds ids(h, root);
-    Sql end_alive(h, "UPDATE versions SET ended = ? WHERE path = ? AND ended = ?");
+    Stmt end_alive(h, "UPDATE versions SET ended = ? WHERE path = ? AND ended = ?");
     for (const auto &e : r.ended) {
         long long id = ids.get(e.first, false);
         if (id < 0)
@@ -284,7 +239,7 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
             !end_alive.reset().bind(1, local_time).bind(2, id).bind(3, KP_INFINITY).done())
             return fail(h, "ending a version", err);
     }
-    Sql add(h, "INSERT INTO versions VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Stmt add(h, "INSERT INTO versions VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     for (const auto &v : r.added) {
         long long id = ids.get(v.path, true);
         if (id <= 0)
@@ -313,14 +268,14 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
         if (!add.done())
             return fail(h, "new version", err);
     }
-    Sql add_root(h, "INSERT OR IGNORE INTO image_roots VALUES(?, ?)");
+    Stmt add_root(h, "INSERT OR IGNORE INTO image_roots VALUES(?, ?)");
     for (const auto &p : r.roots) {
         long long id = ids.get(p, true);
         if (id <= 0 || !add_root.reset().bind(1, local_time).bind(2, id).done())
             return fail(h, "image root", err);
     }
     const ImageHeader &hd = r.header;
-    Sql img(h, "INSERT INTO images VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Stmt img(h, "INSERT INTO images VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     img.bind(1, local_time)
         .bind(2, history)
         .bind(3, hd.expiration)
@@ -347,14 +302,14 @@ bool remove_images(CatalogDb &db, const std::vector<long long> &times,
         return false;
     std::set<long long> gone(times.begin(), times.end());
     std::set<long long> histories;
-    Sql hist_of(h, "SELECT history FROM images WHERE backup_time = ?");
+    Stmt hist_of(h, "SELECT history FROM images WHERE backup_time = ?");
     for (long long t : gone) {
         hist_of.reset().bind(1, t);
         if (hist_of.step() == SQLITE_ROW)
             histories.insert(hist_of.i64(0));
     }
-    Sql in_history(h, "SELECT backup_time FROM images WHERE history = ? ORDER BY backup_time");
-    Sql keep(h, "INSERT INTO temp.kept_images VALUES(?)");
+    Stmt in_history(h, "SELECT backup_time FROM images WHERE history = ? ORDER BY backup_time");
+    Stmt keep(h, "INSERT INTO temp.kept_images VALUES(?)");
     // New first and end of a version on the grid of the images kept.
     const char *const SUBTREE =
         "WITH RECURSIVE sub(id) AS (SELECT root FROM histories WHERE id = ?1 UNION ALL "
@@ -367,7 +322,7 @@ bool remove_images(CatalogDb &db, const std::vector<long long> &times,
                            NEW_FIRST + " IS NULL OR " + NEW_FIRST + " >= " + NEW_ENDED + ")";
     std::string move_sql = std::string(SUBTREE) + "UPDATE versions SET first = " + NEW_FIRST +
                            ", ended = " + NEW_ENDED + " WHERE path IN sub";
-    Sql drop(h, drop_sql.c_str()), move(h, move_sql.c_str());
+    Stmt drop(h, drop_sql.c_str()), move(h, move_sql.c_str());
     for (long long hist : histories) {
         if (!exec(h, "DELETE FROM temp.kept_images", err))
             return false;
@@ -391,9 +346,9 @@ bool remove_images(CatalogDb &db, const std::vector<long long> &times,
             !move.reset().bind(1, hist).bind(2, KP_INFINITY).done())
             return fail(h, "versions of removed images", err);
     }
-    Sql del_roots(h, "DELETE FROM image_roots WHERE image = ?");
-    Sql del_image(h, "DELETE FROM images WHERE backup_time = ?");
-    Sql del_records(h, "DELETE FROM image_records WHERE backup_time = ?");
+    Stmt del_roots(h, "DELETE FROM image_roots WHERE image = ?");
+    Stmt del_image(h, "DELETE FROM images WHERE backup_time = ?");
+    Stmt del_records(h, "DELETE FROM image_records WHERE backup_time = ?");
     std::vector<long long> drop_records(gone.begin(), gone.end());
     drop_records.insert(drop_records.end(), changed.begin(), changed.end());
     for (long long t : gone)
@@ -407,7 +362,7 @@ bool remove_images(CatalogDb &db, const std::vector<long long> &times,
 
 std::map<std::string, long long> known_records(const CatalogDb &db) {
     std::map<std::string, long long> out;
-    Sql s(db.handle(), "SELECT record, backup_time FROM image_records");
+    Stmt s(db.handle(), "SELECT record, backup_time FROM image_records");
     while (s.step() == SQLITE_ROW)
         out.emplace(s.text(0), s.i64(1));
     return out;
@@ -415,14 +370,14 @@ std::map<std::string, long long> known_records(const CatalogDb &db) {
 
 bool add_known_record(CatalogDb &db, const std::string &record, long long backup_time,
                       std::string &err) {
-    Sql s(db.handle(), "INSERT OR REPLACE INTO image_records VALUES(?, ?)");
+    Stmt s(db.handle(), "INSERT OR REPLACE INTO image_records VALUES(?, ?)");
     s.bind(1, record).bind(2, backup_time);
     return s.done() || fail(db.handle(), "record", err);
 }
 
 std::vector<std::string> records_of_image(const CatalogDb &db, long long backup_time) {
     std::vector<std::string> out;
-    Sql s(db.handle(), "SELECT record FROM image_records WHERE backup_time = ?");
+    Stmt s(db.handle(), "SELECT record FROM image_records WHERE backup_time = ?");
     s.bind(1, backup_time);
     while (s.step() == SQLITE_ROW)
         out.push_back(s.text(0));

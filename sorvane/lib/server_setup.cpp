@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -226,6 +227,19 @@ int init_existing(const std::string &name, const std::string &location,
     return 0;
 }
 
+// Opens a server, takes its catalog's lock and opens the catalog for
+// writing. Returns 0, or the status after saying why on stderr.
+int open_catalog_for_writing(const std::string &name, KpServer &s,
+                             std::unique_ptr<CatalogLock> &lock, CatalogDb &db) {
+    std::string err;
+    if (int st = open_server(name, s, err))
+        return fail(err, st);
+    lock = std::make_unique<CatalogLock>(s.lock_file);
+    if (!lock->held() || !db.open(s.catalog_db, true, err))
+        return fail("cannot open the catalog of " + s.name + ": " + err, kpstatus::NO_SERVER);
+    return 0;
+}
+
 } // namespace
 
 int admin_init_server(const std::vector<std::string> &words) {
@@ -392,15 +406,12 @@ int admin_sync(const std::vector<std::string> &words) {
         return usage_error("kpadmin", "sync NAME", SETUP_USAGE);
     KpServer s;
     std::string err;
-    int st = open_server(words[1], s, err);
-    if (st != 0)
-        return fail(err, st);
-    CatalogLock lock(s.lock_file);
+    std::unique_ptr<CatalogLock> lock;
     CatalogDb db;
-    if (!lock.held() || !db.open(s.catalog_db, true, err))
-        return fail("cannot open the catalog of " + s.name + ": " + err, kpstatus::NO_SERVER);
+    if (int st = open_catalog_for_writing(words[1], s, lock, db))
+        return st;
     SyncReport rep;
-    st = sync_catalog(s, db, rep, err);
+    int st = sync_catalog(s, db, rep, err);
     for (const auto &n : rep.notes)
         printf("%s\n", n.c_str());
     if (st != 0)
@@ -443,17 +454,13 @@ int admin_expire(const std::vector<std::string> &words) {
         return usage_error("kpadmin", "expire NAME", SETUP_USAGE);
     KpServer s;
     std::string err;
-    int st = open_server(words[1], s, err);
-    if (st != 0)
-        return fail(err, st);
-    CatalogLock lock(s.lock_file);
+    std::unique_ptr<CatalogLock> lock;
     CatalogDb db;
-    if (!lock.held() || !db.open(s.catalog_db, true, err))
-        return fail("cannot open the catalog of " + s.name + ": " + err, kpstatus::NO_SERVER);
+    if (int st = open_catalog_for_writing(words[1], s, lock, db))
+        return st;
     // Every host's images are known before any is removed.
     SyncReport rep;
-    st = sync_catalog(s, db, rep, err);
-    if (st != 0)
+    if (int st = sync_catalog(s, db, rep, err))
         return fail(err, st);
     long long now = retention_now();
     std::vector<ImageHeader> expired;
