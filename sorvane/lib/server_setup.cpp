@@ -146,32 +146,6 @@ std::string new_server_base(std::string &err) {
     return own;
 }
 
-// Removes a directory tree made by init-server that did not work out.
-void remove_tree(const std::string &dir) {
-    std::vector<std::string> todo = {dir}, order;
-    while (!todo.empty()) {
-        std::string d = todo.back();
-        todo.pop_back();
-        order.push_back(d);
-        if (DIR *h = opendir(d.c_str())) {
-            while (dirent *e = readdir(h)) {
-                std::string n = e->d_name;
-                if (n == "." || n == "..")
-                    continue;
-                std::string p = d + "/" + n;
-                struct stat st {};
-                if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                    todo.push_back(p);
-                else
-                    unlink(p.c_str());
-            }
-            closedir(h);
-        }
-    }
-    for (auto it = order.rbegin(); it != order.rend(); ++it)
-        rmdir(it->c_str());
-}
-
 KpServer server_in(const std::string &name, const std::string &dir) {
     KpServer s;
     s.name = name;
@@ -298,12 +272,12 @@ int admin_init_server(const std::vector<std::string> &words) {
             if (keep)
                 return;
             if (!in_place) {
-                remove_tree(dir);
+                remove_directory_tree(dir);
                 return;
             }
             unlink((dir + "/password").c_str());
             unlink((dir + "/repository").c_str());
-            remove_tree(dir + "/cache");
+            remove_directory_tree(dir + "/cache");
         }
     } cleanup{tmp, in_place, keep};
     KpServer probe = server_in(name, tmp);
@@ -346,7 +320,7 @@ int admin_init_server(const std::vector<std::string> &words) {
         if (!r.started || r.exit_code != 0) {
             keep = false;
             if (!in_place)
-                remove_tree(final_dir);
+                remove_directory_tree(final_dir);
             return fail("restic init failed, nothing was kept: " + r.err,
                         restic_failure_status(r.failure, kpstatus::BACKUP_FAILED));
         }
@@ -481,6 +455,7 @@ int admin_expire(const std::vector<std::string> &words) {
     std::set<long long> gone(times.begin(), times.end());
     if (!remove_images(db, times, changed, err))
         return fail(err, kpstatus::BACKUP_FAILED);
+    forget_own_record_files(s, expired);
     // The images after the removed ones now start versions the removed
     // ones did: their records are stored anew before the old ones go.
     int status = 0;

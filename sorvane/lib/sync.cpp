@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -13,11 +14,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cmnutils.h"
 #include "image_record.h"
 #include "kpprograms.h"
 #include "kpstatus.h"
 #include "repo_records.h"
+#include "request_file.h"
 #include "restic.h"
+#include "rebuild.h"
 #include "restic_node.h"
 
 namespace {
@@ -69,6 +73,7 @@ class RecordFile {
         return true;
     }
     const std::string &path() const { return path_; }
+    void release() { path_.clear(); }
 
   private:
     std::string path_;
@@ -152,7 +157,86 @@ bool replay_late_histories(CatalogDb &db, const std::vector<RepoRecord> &repo,
     return true;
 }
 
+// This host's records, one file per image, under DIR/records/CLIENT/: each
+// record snapshot stores the whole directory (restic keeps unchanged files
+// once), so that the newest snapshot of a client holds all its records and
+// a sync reads any number of them with one restic call.
+std::string own_records_dir(const KpServer &server, const std::string &client) {
+    std::string enc;
+    for (char c : percent_encode(client))
+        enc += c == '/' ? std::string("%2F") : std::string(1, c);
+    return server.dir + "/records/" + enc;
+}
+
+std::string record_file_name(long long image_time, bool archives) {
+    return std::to_string(image_time) + (archives ? "-archive" : "-backup") + ".rec";
+}
+
+// Writes a record file in place atomically (a temporary file renamed).
+bool save_record_file(const std::string &dir, const std::string &name, const std::string &text,
+                      std::string &err) {
+    int e = 0;
+    if (mkdirpath(dir.c_str(), 0700, &e) != 0 && access(dir.c_str(), W_OK) != 0) {
+        err = "cannot create " + dir + ": " + strerror(e);
+        return false;
+    }
+    RecordFile tmp;
+    if (!tmp.write(dir, text, err))
+        return false;
+    if (rename(tmp.path().c_str(), (dir + "/" + name).c_str()) != 0) {
+        err = "cannot write " + dir + "/" + name + ": " + strerror(errno);
+        return false;
+    }
+    tmp.release();
+    return true;
+}
+
+// restore --include takes patterns: a path is matched as it is.
+std::string include_pattern(const std::string &path) {
+    std::string out;
+    for (char c : path) {
+        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
 } // namespace
+
+void remove_directory_tree(const std::string &dir) {
+    std::vector<std::string> todo = {dir}, order;
+    while (!todo.empty()) {
+        std::string d = todo.back();
+        todo.pop_back();
+        order.push_back(d);
+        if (DIR *h = opendir(d.c_str())) {
+            while (dirent *e = readdir(h)) {
+                std::string n = e->d_name;
+                if (n == "." || n == "..")
+                    continue;
+                std::string p = d + "/" + n;
+                struct stat st {};
+                if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                    todo.push_back(p);
+                else
+                    unlink(p.c_str());
+            }
+            closedir(h);
+        }
+    }
+    for (auto it = order.rbegin(); it != order.rend(); ++it)
+        rmdir(it->c_str());
+}
+
+void forget_own_record_files(const KpServer &server, const std::vector<ImageHeader> &images) {
+    std::string client = local_client_name();
+    for (const auto &h : images)
+        if (h.client == client)
+            unlink((own_records_dir(server, client) + "/" +
+                    record_file_name(h.backup_time, h.schedule == SCHED_USER_ARCHIVE))
+                       .c_str());
+}
 
 std::string sync_stamp_path(const KpServer &server) {
     return server.dir + "/synced";
@@ -173,7 +257,9 @@ bool parse_record_snapshots(const std::string &json, std::vector<RepoRecord> &ou
         r.path = s["paths"][0];
         r.client = tag_of(tags, "client");
         r.archives = tag_of(tags, "sched") == std::to_string(SCHED_USER_ARCHIVE);
-        if (r.client.empty() || !kp_parse_time(tag_of(tags, "image"), r.image_time))
+        if (r.client.empty() || !kp_parse_time(tag_of(tags, "image"), r.image_time) ||
+            !s.contains("time") || !s["time"].is_string() ||
+            !parse_rfc3339_ns(s["time"].get<std::string>(), r.stored_ns))
             continue;
         out.push_back(std::move(r));
     }
@@ -185,18 +271,18 @@ bool store_image_record(const KpServer &server, CatalogDb &db, long long t, std:
     ImageRecord rec;
     if (!ensure_record_table(db, err) || !export_image_record(db, t, rec, err))
         return false;
-    RecordFile file;
-    if (!file.write(server.dir, format_image_record(rec), err))
-        return false;
     const ImageHeader &h = rec.header;
-    std::vector<std::string> args = {"backup",   "--json",
-                                     "--host",   h.client,
-                                     "--time",   local_time_text(h.backup_time),
-                                     "--tag",    RECORD_TAG,
-                                     "--tag",    "client=" + percent_encode(h.client),
-                                     "--tag",    "image=" + std::to_string(h.backup_time),
-                                     "--tag",    "sched=" + std::to_string(h.schedule),
-                                     file.path()};
+    const std::string dir = own_records_dir(server, h.client);
+    if (!save_record_file(dir, record_file_name(t, h.schedule == SCHED_USER_ARCHIVE),
+                          format_image_record(rec), err))
+        return false;
+    std::vector<std::string> args = {"backup", "--json",
+                                     "--host", h.client,
+                                     "--tag",  RECORD_TAG,
+                                     "--tag",  "client=" + percent_encode(h.client),
+                                     "--tag",  "image=" + std::to_string(h.backup_time),
+                                     "--tag",  "sched=" + std::to_string(h.schedule),
+                                     dir};
     std::string snapshot;
     ResticResult r = run_restic(server, args, [&](std::string_view l) {
         ResticBackupEvent ev = parse_restic_backup_line(l);
@@ -247,9 +333,16 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
         if (records_left[t] == 0)
             vanished.push_back(t);
     if (!vanished.empty()) {
+        std::vector<ImageHeader> gone;
+        for (long long t : vanished) {
+            ImageHeader h;
+            if (db.image_at(t, h))
+                gone.push_back(h);
+        }
         std::vector<long long> changed;
         if (!remove_images(db, vanished, changed, err))
             return kpstatus::BACKUP_FAILED;
+        forget_own_record_files(server, gone);
         for (long long t : vanished)
             rep.notes.push_back("image " + local_time_text(t) +
                                 " removed: its record is no longer in the repository");
@@ -273,6 +366,41 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     std::vector<ImageHeader> images = db.images(err);
     if (!replay_late_histories(db, repo, known, fresh, images, rep, err))
         return kpstatus::BACKUP_FAILED;
+    // The new records of a client are read with one restore of its record
+    // snapshot stored last, which holds them all as they are now (a record
+    // stored anew by an expiry included); a record it does not hold is
+    // read from its own snapshot.
+    std::map<std::string, const RepoRecord *> newest;
+    for (const auto &rr : repo) {
+        auto &n = newest[rr.client];
+        if (n == nullptr || rr.stored_ns > n->stored_ns)
+            n = &rr;
+    }
+    std::map<std::string, std::vector<std::string>> wanted;
+    for (const auto &rr : fresh)
+        wanted[rr.client].push_back(include_pattern(newest[rr.client]->path + "/" +
+                                                    record_file_name(rr.image_time, rr.archives)));
+    char tmpl_buf[] = "/.kpbackup.records.XXXXXX";
+    std::string fetched = server.dir + tmpl_buf;
+    if (!wanted.empty() && mkdtemp(fetched.data()) == nullptr) {
+        err = "cannot create a directory in " + server.dir + ": " + strerror(errno);
+        return kpstatus::BACKUP_FAILED;
+    }
+    struct Fetched {
+        std::string dir;
+        ~Fetched() {
+            if (!dir.empty())
+                remove_directory_tree(dir);
+        }
+    } fetched_guard{wanted.empty() ? std::string() : fetched};
+    for (auto &[client, includes] : wanted) {
+        std::vector<std::string> args = {"restore", newest[client]->id, "--target", fetched};
+        for (auto &inc : includes)
+            args.insert(args.end(), {"--include", inc});
+        run_restic(server, args, {}, {}, 3);
+        ++rep.restic_calls;
+    }
+    const std::string client = local_client_name();
     for (const auto &rr : fresh) {
         // The same image stored twice (a record stored again after a lost
         // answer) is remembered, not imported twice.
@@ -285,10 +413,19 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
                 return kpstatus::BACKUP_FAILED;
             continue;
         }
-        ResticResult d = run_restic(server, {"dump", rr.id, rr.path}, {}, {}, 3);
-        ++rep.restic_calls;
-        ImageRecord rec;
+        const std::string name = record_file_name(rr.image_time, rr.archives);
+        ResticResult d;
         std::string why;
+        if (read_whole_file(fetched + newest[rr.client]->path + "/" + name, d.out, why,
+                            1LL << 34)) {
+            d.started = true;
+            d.exit_code = 0;
+        } else {
+            d = run_restic(server, {"dump", rr.id, rr.path + "/" + name}, {}, {}, 3);
+            ++rep.restic_calls;
+        }
+        ImageRecord rec;
+        why.clear();
         if (!d.started || d.exit_code != 0) {
             why = std::string("cannot read it: ") + restic_failure_name(d.failure);
             if (d.failure == ResticFailure::Unreachable) {
@@ -303,6 +440,10 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
             if (import_image_record(db, rec, local, why) &&
                 add_known_record(db, rr.id.substr(0, 8), local, why)) {
                 ++rep.imported;
+                // This host's own records (a disk lost, attached again)
+                // go back to its records directory.
+                if (rr.client == client)
+                    save_record_file(own_records_dir(server, client), name, d.out, why);
                 images.push_back(rec.header);
                 images.back().backup_time = local;
                 continue;
@@ -314,7 +455,6 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     }
 
     // This host's images without a record in the repository get one.
-    std::string client = local_client_name();
     known = known_records(db);
     std::set<long long> recorded;
     for (const auto &[id, t] : known)

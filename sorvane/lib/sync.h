@@ -1,7 +1,11 @@
 // The repository is the one truth: every image's catalog record is stored
 // in the repository as a small snapshot of its own, tagged
 // "sorvane-record", "client=CLIENT" (percent-encoded), "image=TIME" and
-// "sched=N", holding the record (image_record.h) as its one file. A sync
+// "sched=N". The record (image_record.h) is the file
+// TIME-backup.rec or TIME-archive.rec of the host's records directory
+// (DIR/records/CLIENT/), which each record snapshot stores whole: the
+// newest snapshot of a client holds all its records, so a sync reads any
+// number of new records with one "restic restore". A sync
 // brings the server's catalog database (a cache of those records) up to
 // date: it lists the record snapshots (one restic call; nothing more when
 // nothing changed), imports the new ones of every client, removes the
@@ -51,15 +55,22 @@ long long catalog_sync_seconds();
 // Quiet: a listing answers from the cache whatever happens here.
 void refresh_catalog_cache(const KpServer &server);
 
+// Removes a directory and everything below it (what the programs made).
+void remove_directory_tree(const std::string &dir);
+
+// Removes this host's record files of images removed from the catalog.
+void forget_own_record_files(const KpServer &server, const std::vector<ImageHeader> &images);
+
 // The file whose time says when the catalog was last synced.
 std::string sync_stamp_path(const KpServer &server);
 
 // The record snapshots of the repository (restic snapshots --json output).
 struct RepoRecord {
     std::string id;   // full snapshot id
-    std::string path; // the record file inside the snapshot
+    std::string path; // the records directory the snapshot holds
     std::string client;
     bool archives = false;
     long long image_time = 0;
+    long long stored_ns = 0; // when the record snapshot was made
 };
 bool parse_record_snapshots(const std::string &json, std::vector<RepoRecord> &out);
