@@ -191,6 +191,20 @@ bool save_record_file(const std::string &dir, const std::string &name, const std
     return true;
 }
 
+// A checksum of a record's text (64-bit FNV-1a, hexadecimal), tagged on
+// its snapshot: a copy of the record in another snapshot of the records
+// directory is used only when it is the same text.
+std::string record_sum(std::string_view text) {
+    unsigned long long h = 14695981039346656037ULL;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ULL;
+    }
+    char out[17];
+    snprintf(out, sizeof out, "%016llx", h);
+    return out;
+}
+
 // restore --include takes patterns: a path is matched as it is.
 std::string include_pattern(const std::string &path) {
     std::string out;
@@ -261,6 +275,7 @@ bool parse_record_snapshots(const std::string &json, std::vector<RepoRecord> &ou
             !s.contains("time") || !s["time"].is_string() ||
             !parse_rfc3339_ns(s["time"].get<std::string>(), r.stored_ns))
             continue;
+        r.sum = tag_of(tags, "sum");
         out.push_back(std::move(r));
     }
     return true;
@@ -273,8 +288,8 @@ bool store_image_record(const KpServer &server, CatalogDb &db, long long t, std:
         return false;
     const ImageHeader &h = rec.header;
     const std::string dir = own_records_dir(server, h.client);
-    if (!save_record_file(dir, record_file_name(t, h.schedule == SCHED_USER_ARCHIVE),
-                          format_image_record(rec), err))
+    const std::string text = format_image_record(rec);
+    if (!save_record_file(dir, record_file_name(t, h.schedule == SCHED_USER_ARCHIVE), text, err))
         return false;
     std::vector<std::string> args = {"backup", "--json",
                                      "--host", h.client,
@@ -282,6 +297,7 @@ bool store_image_record(const KpServer &server, CatalogDb &db, long long t, std:
                                      "--tag",  "client=" + percent_encode(h.client),
                                      "--tag",  "image=" + std::to_string(h.backup_time),
                                      "--tag",  "sched=" + std::to_string(h.schedule),
+                                     "--tag",  "sum=" + record_sum(text),
                                      dir};
     std::string snapshot;
     ResticResult r = run_restic(server, args, [&](std::string_view l) {
@@ -417,7 +433,8 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
         ResticResult d;
         std::string why;
         if (read_whole_file(fetched + newest[rr.client]->path + "/" + name, d.out, why,
-                            1LL << 34)) {
+                            1LL << 34) &&
+            record_sum(d.out) == rr.sum) {
             d.started = true;
             d.exit_code = 0;
         } else {

@@ -72,5 +72,6 @@ struct RepoRecord {
     bool archives = false;
     long long image_time = 0;
     long long stored_ns = 0; // when the record snapshot was made
+    std::string sum;         // checksum of the record's text
 };
 bool parse_record_snapshots(const std::string &json, std::vector<RepoRecord> &out);

@@ -114,15 +114,23 @@ TEST_F(SharedRepository, AnotherHostAttachesWithThePasswordAndBrowsesEveryClient
     EXPECT_TRUE(has(listing(b_, {"-C", "hostA"}), dir_ + "/sub/b"));
     EXPECT_EQ(as(b_, "kplist", {"-B", dir_}).status, 227);
 
-    // A's next backup reaches B's listings (B syncs each time), and a sync
-    // with nothing new costs one restic call.
-    write_file(dir_ + "/c", "new c");
+    // A's next backups reach B: any number of new records are read with
+    // one restore (two calls with the listing of record snapshots), a sync
+    // with nothing new costs one call, and B's listings sync each time.
+    for (const char *name : {"/c", "/d"}) {
+        write_file(dir_ + name, "new");
+        backup_a();
+    }
+    for (const char *calls : {"2 records imported, 0 images removed, 0 records stored, 0 "
+                              "refused (2 restic calls)",
+                              "0 records imported, 0 images removed, 0 records stored, 0 "
+                              "refused (1 restic calls)"}) {
+        auto s = as(b_, "kpadmin", {"sync", "demo"});
+        EXPECT_TRUE(has(s.out, calls)) << s.out;
+    }
+    write_file(dir_ + "/e", "new");
     backup_a();
-    EXPECT_TRUE(has(listing(b_, {"-C", "hostA"}), dir_ + "/c"));
-    auto again = as(b_, "kpadmin", {"sync", "demo"});
-    EXPECT_TRUE(has(again.out, "0 records imported, 0 images removed, 0 records stored, 0 "
-                               "refused (1 restic calls)"))
-        << again.out;
+    EXPECT_TRUE(has(listing(b_, {"-C", "hostA"}), dir_ + "/e"));
 
     // A restore to another client is refused with its status, at once.
     write_file(b_.path("rreq"), harness::image_entry(dir_, 0, KP_INFINITY));
