@@ -348,6 +348,13 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     for (const auto &[t, n] : records_had)
         if (records_left[t] == 0)
             vanished.push_back(t);
+    // None of the records known left: rather another repository at the
+    // location than every image expired. The catalog is kept as it is.
+    if (!vanished.empty() && vanished.size() == records_had.size()) {
+        rep.notes.push_back("the repository holds none of the records the catalog knows: no "
+                            "image was removed");
+        vanished.clear();
+    }
     if (!vanished.empty()) {
         std::vector<ImageHeader> gone;
         for (long long t : vanished) {
@@ -396,8 +403,7 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     for (const auto &rr : fresh)
         wanted[rr.client].push_back(include_pattern(newest[rr.client]->path + "/" +
                                                     record_file_name(rr.image_time, rr.archives)));
-    char tmpl_buf[] = "/.kpbackup.records.XXXXXX";
-    std::string fetched = server.dir + tmpl_buf;
+    std::string fetched = server.dir + "/.kpbackup.records.XXXXXX";
     if (!wanted.empty() && mkdtemp(fetched.data()) == nullptr) {
         err = "cannot create a directory in " + server.dir + ": " + strerror(errno);
         return kpstatus::BACKUP_FAILED;
