@@ -31,7 +31,7 @@ PY
 peak() {
     python3 - "$bin/kpbackup" "$1" "$work/log" <<'PY'
 import subprocess, sys, time
-p = subprocess.Popen([sys.argv[1], "-L", sys.argv[3], sys.argv[2]], stdin=subprocess.DEVNULL)
+p = subprocess.Popen([sys.argv[1], "-w", "-L", sys.argv[3], sys.argv[2]], stdin=subprocess.DEVNULL)
 hwm = 0
 while p.poll() is None:
     try:

@@ -1,8 +1,15 @@
-// load_both_sides end to end in backup mode, on the real main window: a
-// kplist that prints a listing of one directory holding 50,000 files (one
-// backup each), read through the pipe, built into the tree and dumped into
-// the Motif lists and their companions in batches. Needs an X display
-// (xvfb-run -a bench/backuplist_bench). Goal: under 0.5 s a load.
+// The file list of a large backed-up directory on the real main window, a
+// kplist printing a listing of one directory holding 50,000 files (one
+// backup each) and one subdirectory:
+//   - BM_load_both_sides: load_both_sides end to end, the listing read
+//     through the pipe, built into the tree and dumped into the Motif lists
+//     and their companions in batches (goal: at most 0.2 s);
+//   - BM_select_all_change_and_back: "Select all in current directory" from
+//     the Edit menu, a click on the subdirectory in the directory list and a
+//     click back: every selection is remembered on the way out and comes
+//     back selected (goal: at most 0.3 s); the three steps are also timed
+//     apart (counters, milliseconds).
+// Needs an X display (xvfb-run -a bench/backuplist_bench).
 //
 // The anchor measured in the same run is the same kplist alone, its output
 // read and thrown away through the command runner (BM_kplist_read).
@@ -15,8 +22,10 @@
 #include "xkp_runner.h"
 #include "xkp_state.h"
 
+#include <Xm/List.h>
 #include <Xm/Xm.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +79,7 @@ bool prepare(const char *staged) {
     }
     std::string dir = DIR;
     fputs(kpline(dir, 1700000000, 'd').c_str(), f);
+    fputs(kpline(dir + "sub/", 1700000000, 'd').c_str(), f);
     char name[64];
     for (int i = 0; i < FILES; ++i) {
         snprintf(name, sizeof name, "file_%05d.dat", i);
@@ -98,6 +108,34 @@ void BM_load_both_sides(benchmark::State &state) {
     state.counters["files"] = FILES;
 }
 BENCHMARK(BM_load_both_sides)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+Widget main_shell = nullptr;
+
+double ms_since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void BM_select_all_change_and_back(benchmark::State &state) {
+    Widget select_all = XtNameToWidget(main_shell, "*menu1_p2_b2");
+    double select_ms = 0, away_ms = 0, back_ms = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        XtCallCallbacks(select_all, XmNactivateCallback, nullptr);
+        select_ms += ms_since(t0);
+        t0 = std::chrono::steady_clock::now();
+        XmListSelectPos(left_list, 2, True);
+        away_ms += ms_since(t0);
+        t0 = std::chrono::steady_clock::now();
+        XmListSelectPos(left_list, 1, True);
+        back_ms += ms_since(t0);
+    }
+    double n = static_cast<double>(state.iterations());
+    state.counters["select_all_ms"] = select_ms / n;
+    state.counters["away_ms"] = away_ms / n;
+    state.counters["back_ms"] = back_ms / n;
+    state.counters["selected"] = get_selection_count(right_list);
+}
+BENCHMARK(BM_select_all_change_and_back)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 void BM_kplist_read(benchmark::State &state) {
     std::string command = fx.root + "/sorvane/bin/kplist";
@@ -136,13 +174,15 @@ int main(int argc, char **argv) {
     std::filesystem::create_directories(empty);
     T_strlcpy(current_working_directory, empty.c_str(), sizeof current_working_directory);
     Widget shell = create_xkp_main();
+    main_shell = shell;
     popup_interface(shell, XtGrabNone);
     browsing_filesys = 0;
     show_all_dates = 1;
     load_both_sides(DIR);
-    if (get_item_count(right_list) != FILES + 2) {
-        fprintf(stderr, "backuplist_bench: %d rows listed, %d expected\n",
-                get_item_count(right_list), FILES + 2);
+    // Header, separator, the subdirectory, separator, the files.
+    if (get_item_count(right_list) != FILES + 4 || get_item_count(left_list) != 2) {
+        fprintf(stderr, "backuplist_bench: %d rows and %d directories listed, %d and 2 expected\n",
+                get_item_count(right_list), get_item_count(left_list), FILES + 4);
         return 1;
     }
     benchmark::Initialize(&argc, argv);

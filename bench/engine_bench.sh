@@ -54,7 +54,7 @@ read -r r_s r_m r_c < <(measure restic --password-file "$work/pw" --repository-f
     backup -q --files-from-raw "$work/list" </dev/null)
 tp=$work/tree
 printf "%d %s\n" ${#tp} "$tp" > "$work/req"
-read -r k_s k_m k_c < <(measure "$bin/kpbackup" -f "$work/req" -L "$work/log")
+read -r k_s k_m k_c < <(measure "$bin/kpbackup" -w -f "$work/req" -L "$work/log")
 echo "backup of $files files: restic ${r_s}s (cpu ${r_c}s) ${r_m}KB," \
      "kpbackup ${k_s}s (cpu ${k_c}s) ${k_m}KB," \
      "ratio $(python3 -c "print(round($k_s/$r_s, 3))") wall, $(python3 -c "print(round($k_c/$r_c, 3))") cpu (goal <= 1.15)"
@@ -62,7 +62,7 @@ echo "backup of $files files: restic ${r_s}s (cpu ${r_c}s) ${r_m}KB," \
 # More images of the same tree (a few files changed each time).
 for i in $(seq 2 "$images"); do
     echo "changed $i" > "$work/tree/dir000/file00000.txt"
-    "$bin/kpbackup" -f "$work/req" -L "$work/log"
+    "$bin/kpbackup" -w -f "$work/req" -L "$work/log"
 done
 echo "$images images recorded"
 

@@ -7,6 +7,7 @@
 #include "xkp_errmsg.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
+#include "xkp_jobwatch.h"
 #include "xkp_main.h"
 #include "xkp_request.h"
 #include "xkp_runner.h"
@@ -69,12 +70,33 @@ bool create_progress_log(const char *path) {
     return close(fd) == 0;
 }
 
+// A log made only to watch the job of a request whose user asked for none
+// (or whose own log could not be created): the client still needs to see
+// how the job ends. It is private (mkstemp, mode 0600) in $TMPDIR or /tmp,
+// and removed once the job's end is seen. "" when none can be made.
+std::string create_private_log() {
+    std::string name;
+    int fd = create_private_temp(name, "xkplog");
+    if (fd < 0) {
+        return "";
+    }
+    close(fd);
+    return name;
+}
+
+// The log a command names after -L, and whether the client made it for
+// itself.
+struct request_log {
+    std::string path;
+    bool private_log = false;
+};
+
 // The command of the request, from its fragments and the dialog's fields.
 // Typed texts reach the shell quoted so that the program gets them as
 // typed: the keyword always in apostrophes, the log path when it holds a
 // character the shell would interpret (the transfer encoding leaves only
 // the backslash of those).
-std::string assemble(_UxCxkp_confirm *c) {
+std::string assemble(_UxCxkp_confirm *c, request_log &log) {
     std::string cmd = confirmed_cmd_header;
     overwrite_at_will = state_of(c->UxtoggleButton3) ? 1 : 0;
     filesystem_only_restore_possible = state_of(c->UxtoggleButton15) ? 1 : 0;
@@ -93,23 +115,31 @@ std::string assemble(_UxCxkp_confirm *c) {
         cmd += " -O ";
     }
     bool redirect = use_alternate_path && alternate_path_defined;
-    if (use_logging || redirect) {
-        if (use_logging) {
-            T_strlcpy(log_filename, UxrGetText(c->Uxtext7).c_str(), sizeof log_filename);
-            std::string log = " -L " + shell_word(utf8_conversion(log_filename));
-            T_strlcpy(confirmed_cmd_log, log.c_str(), sizeof confirmed_cmd_log);
+    std::string log_option;
+    if (use_logging) {
+        T_strlcpy(log_filename, UxrGetText(c->Uxtext7).c_str(), sizeof log_filename);
+        std::string option = " -L " + shell_word(utf8_conversion(log_filename));
+        T_strlcpy(confirmed_cmd_log, option.c_str(), sizeof confirmed_cmd_log);
+        if (log_filename[0] != '\0' && create_progress_log(log_filename)) {
+            log = {log_filename, false};
+            log_option = confirmed_cmd_log;
+        } else {
+            pop_errmsg(XKP_MSG_NO_LOG_KEY, XKP_MSG_NO_LOG);
         }
+    }
+    if (log.path.empty()) {
+        log = {create_private_log(), true};
+        if (!log.path.empty()) {
+            log_option = " -L " + shell_word(utf8_conversion(log.path.c_str()));
+        }
+    }
+    // The transfer-encoding option covers the log's path and the rename file.
+    if (use_logging || !log_option.empty() || redirect) {
         cmd += dash_eight_option;
-        if (use_logging) {
-            if (log_filename[0] != '\0' && create_progress_log(log_filename)) {
-                cmd += confirmed_cmd_log;
-            } else {
-                pop_errmsg(XKP_MSG_NO_LOG_KEY, XKP_MSG_NO_LOG);
-            }
-        }
-        if (redirect) {
-            cmd += confirmed_cmd_alt;
-        }
+    }
+    cmd += log_option;
+    if (redirect) {
+        cmd += confirmed_cmd_alt;
     }
     cmd += confirmed_cmd_trailer;
     return cmd;
@@ -134,12 +164,16 @@ void activateCB_pushButton6(Widget w, XtPointer, XtPointer) {
         return;
     }
     busy(c, 1);
-    std::string cmd = assemble(c);
+    request_log log;
+    std::string cmd = assemble(c, log);
     // A command cut to fit its buffer could name another file or another
     // word: one that does not fit is not run. The user is told why, and the
     // dialog and the selections stay so that a shorter keyword or log name
     // can be tried.
     if (cmd.size() >= sizeof confirmed_cmd) {
+        if (log.private_log) {
+            unlink(log.path.c_str());
+        }
         pop_warn_int(XKP_MSG_TOO_LONG_KEY, XKP_MSG_TOO_LONG, static_cast<int>(cmd.size()));
         busy(c, 0);
         return;
@@ -150,7 +184,17 @@ void activateCB_pushButton6(Widget w, XtPointer, XtPointer) {
         printf("debug confirm command:%s!\n", confirmed_cmd);
         fflush(stdout);
     }
-    report_exit_status(mysystem(confirmed_cmd), 0);
+    // A request that cannot be done is refused with its status at once; an
+    // accepted one (0) goes on in the background, and its log tells how it
+    // ends.
+    bool ran = false;
+    int status = mysystem(confirmed_cmd, &ran);
+    if (ran && status == 0 && !log.path.empty()) {
+        watch_request_log(log.path, log.private_log);
+    } else if (log.private_log) {
+        unlink(log.path.c_str());
+    }
+    report_exit_status(status, 0);
     temp_filename[0] = '\0';
     confirmed_cmd[0] = '\0';
     empty_dialog_list(c);

@@ -43,6 +43,28 @@ void free_all(std::vector<XmString> &strings) {
     strings.clear();
 }
 
+// What tells one state of a list's items from another without reading
+// them: a list that lost or gained items has another count, item table or
+// first or last item.
+struct list_stamp {
+    int count = -1;
+    XmStringTable items = nullptr;
+    XmString first = nullptr;
+    XmString last = nullptr;
+    bool operator==(const list_stamp &) const = default;
+};
+
+list_stamp stamp_of(Widget list) {
+    list_stamp s;
+    s.count = get_item_count(list);
+    s.items = get_all_items(list);
+    if (s.count > 0 && s.items != nullptr) {
+        s.first = s.items[0];
+        s.last = s.items[s.count - 1];
+    }
+    return s;
+}
+
 // What waits to be handed to the lists, and the index of persistent_list
 // that finds a remembered selection for a row in constant time (a walk of
 // persistent_list per row would make a large listing quadratic).
@@ -53,17 +75,26 @@ struct fill_state {
     std::vector<int> persistent_deletions; // items of persistent_list taken over
     std::unordered_map<std::string, std::vector<int>> identities;
     bool index_built = false;
+    list_stamp index_stamp; // persistent_list when the index was made
+    // Read when a batch starts: nothing else changes the file list or
+    // persistent_list while rows are pending.
+    int right_count = 0;
+    int persistent_count = 0;
+    // The filter field's text, read once per fill (no event can change it
+    // before the fill's flush).
+    bool filter_read = false;
     std::string filter;
 };
 fill_state fill;
 
 void build_index() {
     fill.identities.clear();
-    int count = get_item_count(persistent_list);
-    for (int i = 1; i <= count; ++i) {
-        fill.identities[persistent_identity(i)].push_back(i);
+    std::vector<std::string> all = persistent_identities();
+    for (size_t i = 0; i < all.size(); ++i) {
+        fill.identities[std::move(all[i])].push_back(static_cast<int>(i) + 1);
     }
     fill.index_built = true;
+    fill.index_stamp = stamp_of(persistent_list);
 }
 
 // The persistent_list item remembering this identity (0 when none); with
@@ -111,11 +142,7 @@ void select_pending() {
     all.insert(all.end(), fill.select_positions.begin(), fill.select_positions.end());
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
-    // The list's own selected-items table goes first: setting the positions
-    // over a table made before the last additions reads freed strings.
-    XmListDeselectAllItems(right_list);
-    XtVaSetValues(right_list, XmNselectedPositions, all.data(), XmNselectedPositionCount,
-                  static_cast<int>(all.size()), nullptr);
+    select_positions(right_list, all);
     fill.select_positions.clear();
 }
 
@@ -173,10 +200,17 @@ int sink_right(void *, const char *row, const char *name, const char *date_key, 
     if (fill.rows.size() >= static_cast<size_t>(LIST_BATCH)) {
         flush_rows();
     }
-    int position = get_item_count(right_list) + static_cast<int>(fill.rows.size()) + 1;
+    if (fill.rows.empty()) {
+        fill.right_count = get_item_count(right_list);
+        fill.persistent_count = get_item_count(persistent_list);
+        if (fill.index_built && fill.persistent_count > 0 && !selection_index_current()) {
+            fill.index_built = false;
+        }
+    }
+    int position = fill.right_count + static_cast<int>(fill.rows.size()) + 1;
     fill.rows.push_back(plain(row));
     fill.shadows.push_back(make_quadruple_item("", name, date_key, extra));
-    if (persistent_list != nullptr && get_item_count(persistent_list) > 0 &&
+    if (persistent_list != nullptr && fill.persistent_count > 0 &&
         !is_blank_separator(row, name, date_key, extra)) {
         std::string identity = pad_slash(right_dir);
         identity += name;
@@ -191,13 +225,17 @@ int sink_right(void *, const char *row, const char *name, const char *date_key, 
 void sink_flush(void *) {
     flush_left();
     flush_right();
+    fill.filter_read = false;
 }
 
 const char *sink_filter(void *) {
     if (filename_filter == nullptr) {
         return nullptr;
     }
-    fill.filter = UxrGetText(filename_filter);
+    if (!fill.filter_read) {
+        fill.filter = UxrGetText(filename_filter);
+        fill.filter_read = true;
+    }
     return fill.filter.c_str();
 }
 
@@ -278,6 +316,29 @@ void forget_selection_index() {
     fill.index_built = false;
 }
 
+bool selection_index_current() {
+    return fill.index_built && persistent_list != nullptr &&
+           fill.index_stamp == stamp_of(persistent_list);
+}
+
+void index_appended_selections(bool current, const std::vector<std::string> &identities) {
+    int count = get_item_count(persistent_list);
+    int first = count - static_cast<int>(identities.size()) + 1;
+    if (first == 1) {
+        fill.identities.clear();
+        current = true;
+    }
+    if (!current || first < 1) {
+        fill.index_built = false;
+        return;
+    }
+    for (size_t k = 0; k < identities.size(); ++k) {
+        fill.identities[identities[k]].push_back(first + static_cast<int>(k));
+    }
+    fill.index_built = true;
+    fill.index_stamp = stamp_of(persistent_list);
+}
+
 void quadruple_add_list(Widget list, int position, const char *line1, const char *line2,
                         const char *line3, const char *line4) {
     if (list == nullptr) {
@@ -309,7 +370,6 @@ void load_both_sides(const char *dir) {
     dual_list_delete_all(left_list, shadow_left_list);
     dual_list_delete_all(right_list, shadow_right_list);
     right_avoidable_pos = 0;
-    forget_selection_index();
     T_strlcpy(left_dir, bare_dir(root.c_str()).c_str(), sizeof left_dir);
     T_strlcpy(right_dir, left_dir, sizeof right_dir);
     if (browsing_filesys) {
@@ -335,7 +395,6 @@ void load_right_side(const char *dir) {
     put_managed(right_list, false);
     dual_list_delete_all(right_list, shadow_right_list);
     right_avoidable_pos = 0;
-    forget_selection_index();
     T_strlcpy(right_dir, bare_dir(root.c_str()).c_str(), sizeof right_dir);
     if (browsing_filesys) {
         filesys_header_rows();

@@ -5,6 +5,9 @@
 
 #include <X11/Intrinsic.h>
 
+#include <string>
+#include <vector>
+
 // Installs the row sink that fills the main window's lists (load_both_sides
 // and load_right_side do this themselves; tests that drive the trees
 // directly call it).
@@ -14,8 +17,15 @@ void install_list_sink();
 // remembered entries that batched rows took over.
 void flush_list_sink();
 // Forgets the index of persistent_list the sink keeps for selection restore;
-// whoever changes persistent_list outside a load calls it.
+// whoever changes persistent_list outside a load calls it. (An index that
+// no longer matches the list's items is also noticed and built again.)
 void forget_selection_index();
+// Whether that index matches persistent_list as it is now.
+bool selection_index_current();
+// persistent_list has just gained items with these identities at its end.
+// When the index matched the list before (current) or the list held nothing
+// else, the index takes them in instead of being built again from the list.
+void index_appended_selections(bool current, const std::vector<std::string> &identities);
 
 // quadruple_add_item through the file-list companion batch when list is
 // shadow_right_list and position is 0 (at once otherwise).

@@ -2,9 +2,11 @@
 #include "xkp_progress.h"
 
 #include "UxXt.h"
+#include "tmmsg.h"
 #include "uimx_helper.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
+#include "xkp_joblog.h"
 #include "xkp_listline.h"
 #include "xkp_state.h"
 
@@ -14,6 +16,7 @@
 #include <Xm/List.h>
 #include <Xm/PanedW.h>
 #include <Xm/PushB.h>
+#include <Xm/Scale.h>
 #include <Xm/ScrollBar.h>
 #include <Xm/ScrolledW.h>
 #include <Xm/Text.h>
@@ -46,6 +49,66 @@ XtIntervalId refresh_timer = 0;
 // on after them instead of reading them again.
 std::string partial_line;
 int partial_at = -1;
+
+// What the lines of the shown log read so far tell of its job: the latest
+// progress line and the closing status. Kept as the lines arrive, so that a
+// refresh looks only at what the log gained.
+struct job_state {
+    std::optional<job_progress> progress;
+    std::optional<int> exit_status;
+};
+job_state shown_job;
+
+void note_job_line(const char *line) {
+    if (std::optional<job_progress> p = parse_progress_line(line)) {
+        shown_job.progress = p;
+    } else if (std::optional<int> status = parse_exit_line(line)) {
+        shown_job.exit_status = status;
+    }
+}
+
+// The bar of the open dialog, from shown_job: hidden without a progress
+// line; full once the job ended well; the status and its text under the
+// counts once it ended.
+void show_job_state() {
+    _UxCxkp_progress *c = UxXkp_progressContext;
+    if (c == nullptr || c->Uxform10 == nullptr) {
+        return;
+    }
+    // The text reaches down to the bar when it is shown, else to the bottom.
+    Widget text_window = XtParent(c->UxscrolledText3);
+    if (!shown_job.progress) {
+        if (XtIsManaged(c->Uxform10)) {
+            XtUnmanageChild(c->Uxform10);
+            XtVaSetValues(text_window, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 0,
+                          nullptr);
+        }
+        return;
+    }
+    const job_progress &p = *shown_job.progress;
+    std::optional<int> status = shown_job.exit_status;
+    int percent = status == 0 ? 100 : p.percent;
+    char text[XKP_TEXT_SIZE];
+    tmgetmsg("CerXkp1019N", tmlcmsg, sizeof text, text, nullptr, 0, nullptr,
+             "%d%%, %s of %s files, %s of %s bytes", percent, std::to_string(p.files).c_str(),
+             std::to_string(p.total_files).c_str(), std::to_string(p.bytes).c_str(),
+             std::to_string(p.total_bytes).c_str());
+    std::string label = text;
+    if (status) {
+        const char *why = getECmsgl(*status, tmlcmsg);
+        tmgetmsg("CerXkp1020N", tmlcmsg, sizeof text, text, nullptr, 0, nullptr,
+                 "Ended with status %d: %s", *status, why != nullptr ? why : "");
+        label += "\n";
+        label += text;
+    }
+    XmScaleSetValue(c->Uxscale1, percent);
+    put_label_string(c->Uxlabel34, label.c_str());
+    if (!XtIsManaged(c->Uxform10)) {
+        XtManageChild(c->Uxform10);
+        XtVaSetValues(text_window, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
+                      c->Uxform10, XmNbottomOffset, 4, nullptr);
+    }
+}
 
 struct fd_closer {
     int fd;
@@ -85,6 +148,7 @@ size_t complete_lines(const std::string &chunk, std::string &text, int &lines) {
         }
         std::string line = chunk.substr(pos, length);
         strip_line_end(line.data());
+        note_job_line(line.c_str());
         std::string item;
         list_line_item(line.c_str(), LOAD_TEXT, item);
         text += item;
@@ -248,13 +312,13 @@ void load_progress_directory(Widget list, const char *kind) {
     }
 }
 
-int load_progress_text(Widget text, const char *path) {
-    if (text == nullptr || path == nullptr) {
-        return 0;
-    }
+namespace {
+
+int append_progress_text(Widget text, const char *path) {
     auto restart = [text] {
         progress_filesize = 0;
         partial_line.clear();
+        shown_job = {};
         XmTextSetString(text, ux_str(""));
     };
     if (strcmp(path, progress_cat_filename) != 0) {
@@ -313,6 +377,17 @@ int load_progress_text(Widget text, const char *path) {
     }
     XmTextInsert(text, XmTextGetLastPosition(text), ux_str(added.c_str()));
     return 1;
+}
+
+} // namespace
+
+int load_progress_text(Widget text, const char *path) {
+    if (text == nullptr || path == nullptr) {
+        return 0;
+    }
+    int appended = append_progress_text(text, path);
+    show_job_state();
+    return appended;
 }
 
 void set_auto_refresh(int seconds) {
@@ -437,6 +512,26 @@ Widget create_xkp_progress() {
     c->Uxlabel15 = label(c, "label15", c->Uxform9, "Contents of selected log file", "GuiXkp0708N");
     XtVaSetValues(c->Uxlabel15, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
                   nullptr);
+    // Under the text, the job's progress: a bar the user cannot move and
+    // the counts, hidden until the log shows a progress line.
+    c->Uxform10 = XtVaCreateWidget("form10", xmFormWidgetClass, c->Uxform9, XmNshadowThickness, 0,
+                                   XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment,
+                                   XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
+    UxPutContext(c->Uxform10, c);
+    c->Uxscale1 = XtVaCreateManagedWidget(
+        "scale1", xmScaleWidgetClass, c->Uxform10, XmNorientation, XmHORIZONTAL, XmNminimum, 0,
+        XmNmaximum, 100, XmNshowValue, False, XmNeditable, False, XmNslidingMode, XmTHERMOMETER,
+        XmNsliderVisual, XmFOREGROUND_COLOR, XmNscaleHeight, 14, XmNtopAttachment, XmATTACH_FORM,
+        XmNtopOffset, 4, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+        nullptr);
+    UxPutContext(c->Uxscale1, c);
+    // The counts come from the catalog's formats when a progress line is read.
+    c->Uxlabel34 = XtVaCreateManagedWidget("label34", xmLabelWidgetClass, c->Uxform10, XmNalignment,
+                                           XmALIGNMENT_BEGINNING, XmNtopAttachment, XmATTACH_WIDGET,
+                                           XmNtopWidget, c->Uxscale1, XmNleftAttachment,
+                                           XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+                                           XmNbottomAttachment, XmATTACH_FORM, nullptr);
+    UxPutContext(c->Uxlabel34, c);
     XtSetArg(args[0], XmNeditMode, XmMULTI_LINE_EDIT);
     XtSetArg(args[1], XmNeditable, False);
     XtSetArg(args[2], XmNscrollBarDisplayPolicy, XmSTATIC);

@@ -1,6 +1,7 @@
 // The progress dialog: the user's progress logs of one kind (kplog.bkup.*,
 // kplog.arch.*, kplog.rest.* in $HOME) and the content of the chosen one,
-// followed as it grows, on Enter or every ten seconds. One at a time: while
+// followed as it grows, on Enter or every ten seconds, with the job's
+// progress as a bar under it. One at a time: while
 // progress_filename_widget is set, a progress dialog is open.
 #pragma once
 #include <X11/Intrinsic.h>
@@ -11,6 +12,7 @@ struct _UxCxkp_progress {
     Widget Uxform3, Uxlabel12, Uxframe2, UxpanedWindow1;
     Widget Uxform8, Uxlabel16, UxscrolledList6;
     Widget Uxform9, Uxlabel15, UxscrolledText3;
+    Widget Uxform10, Uxscale1, Uxlabel34; // the job's progress bar and its counts
     Widget Uxlabel33, Uxtext8, UxtoggleButton6;
     Widget UxpushButton8, UxpushButton9, UxpushButton12;
 };
@@ -30,7 +32,10 @@ Widget create_xkp_progress();
 // "rest") in $HOME ("/" without HOME), in byte order.
 void load_progress_directory(Widget list, const char *kind);
 // Appends to text what path gained since the last call (from the start for
-// a new path or a file that shrank). 1 when text was appended.
+// a new path or a file that shrank). 1 when text was appended. The progress
+// bar of the open dialog follows the latest progress line of what was read
+// and shows the job's end once its closing line is read; it is hidden while
+// the log has no progress line.
 int load_progress_text(Widget text, const char *path);
 // Refreshes now and refreshes again every seconds (0: no more).
 void set_auto_refresh(int seconds);

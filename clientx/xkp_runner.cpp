@@ -161,7 +161,10 @@ int mypclose(FILE *stream) {
     return exit_code(status);
 }
 
-int mysystem(const char *command) {
+int mysystem(const char *command, bool *ran) {
+    if (ran != nullptr) {
+        *ran = false;
+    }
     if (command == nullptr) {
         return 0;
     }
@@ -170,6 +173,9 @@ int mysystem(const char *command) {
     }
     if (!command_is_executable(command)) {
         return 0;
+    }
+    if (ran != nullptr) {
+        *ran = true;
     }
     return exit_code(system(command));
 }

@@ -20,8 +20,9 @@ FILE *mypopen(const char *command, const char *mode);
 // 255 when the wait failed, 0 for a child ended by a signal.
 int mypclose(FILE *stream);
 // Runs command through system() and returns its exit code; 0 when the
-// command was suppressed or its program is not executable.
-int mysystem(const char *command);
+// command was suppressed or its program is not executable. *ran (when ran is
+// not null) tells whether the command was run.
+int mysystem(const char *command, bool *ran = nullptr);
 
 // Reads one line into buffer (REQUIRES length + 1 bytes): stops after a
 // newline (kept), at end of file or after length characters. Returns buffer,

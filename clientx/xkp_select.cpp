@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -44,6 +46,22 @@ bool is_directory_name(const std::string &name) {
     return !name.empty() && name.back() == '/';
 }
 
+// A text as get_line_from_item would read it back from a list item.
+std::string cut_to_line(const std::string &text) {
+    return text.substr(0, std::min(strnlen(text.c_str(), text.size()), size_t{XKP_EOL_MAX}));
+}
+
+// Companion lines 2 to 4 (name, date key, extra) of the file-list rows at
+// positions, read from one look at the companion list.
+struct companion_rows {
+    std::vector<std::string> lines;
+    explicit companion_rows(const std::vector<int> &positions)
+        : lines(get_item_lines(shadow_right_list, &positions, 4)) {}
+    const std::string &name(size_t k) const { return lines[k * 4 + 1]; }
+    const std::string &key(size_t k) const { return lines[k * 4 + 2]; }
+    const std::string &extra(size_t k) const { return lines[k * 4 + 3]; }
+};
+
 // Deletes, in one call, every persistent_list item whose identity is in
 // the set.
 void delete_identities(const std::unordered_set<std::string> &identities) {
@@ -51,10 +69,10 @@ void delete_identities(const std::unordered_set<std::string> &identities) {
         return;
     }
     std::vector<int> doomed;
-    int count = get_item_count(persistent_list);
-    for (int i = 1; i <= count; ++i) {
-        if (identities.count(persistent_identity(i)) != 0) {
-            doomed.push_back(i);
+    const std::vector<std::string> all = persistent_identities();
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (identities.count(all[i]) != 0) {
+            doomed.push_back(static_cast<int>(i) + 1);
         }
     }
     if (!doomed.empty()) {
@@ -76,6 +94,16 @@ std::string persistent_identity(int position) {
     std::string identity = get_line_from_item(persistent_list, position, 2);
     identity += get_line_from_item(persistent_list, position, 3);
     return identity;
+}
+
+std::vector<std::string> persistent_identities() {
+    std::vector<std::string> lines = get_item_lines(persistent_list, nullptr, 3);
+    std::vector<std::string> out(lines.size() / 3);
+    for (size_t k = 0; k < out.size(); ++k) {
+        out[k] = std::move(lines[3 * k + 1]);
+        out[k] += lines[3 * k + 2];
+    }
+    return out;
 }
 
 void dual_list_delete_all(Widget visible, Widget companion) {
@@ -108,17 +136,24 @@ void preserve_right_selections() {
     };
     std::vector<entry> entries;
     std::unordered_set<std::string> identities;
-    for (int row : rows) {
+    const companion_rows companions(rows);
+    // The rows of a directory come from a few backups: each date text is
+    // made once.
+    std::unordered_map<std::string, std::string> dates;
+    for (size_t k = 0; k < rows.size(); ++k) {
         entry e;
-        std::string name = companion_line(row, 2);
-        e.key = companion_line(row, 3);
-        e.extra = companion_line(row, 4);
-        e.path = dir + name;
+        e.key = companions.key(k);
+        e.extra = companions.extra(k);
+        e.path = dir + companions.name(k);
         e.display = e.path;
         if (!browsing_filesys) {
+            auto [date, made] = dates.try_emplace(e.key);
+            if (made) {
+                date->second = datestringl(static_cast<int32_t>(strtol(e.key.c_str(), nullptr, 10)),
+                                           tmlctime, 0);
+            }
             e.display += ' ';
-            e.display +=
-                datestringl(static_cast<int32_t>(strtol(e.key.c_str(), nullptr, 10)), tmlctime, 0);
+            e.display += date->second;
         }
         if (!identities.insert(e.path + e.key).second) {
             continue; // the same row cannot be remembered twice
@@ -128,6 +163,7 @@ void preserve_right_selections() {
     // Old copies go first, then the selections are appended in row order,
     // all in two list calls however many rows are selected.
     delete_identities(identities);
+    const bool index_current = selection_index_current();
     std::vector<XmString> items;
     items.reserve(entries.size());
     for (const entry &e : entries) {
@@ -138,16 +174,31 @@ void preserve_right_selections() {
     for (XmString s : items) {
         XmStringFree(s);
     }
-    forget_selection_index();
+    // The identities as they read back from the list's lines (each cut to
+    // the line buffer), so that the selection index needs no reading.
+    std::vector<std::string> added;
+    added.reserve(entries.size());
+    for (const entry &e : entries) {
+        added.push_back(cut_to_line(e.path) + cut_to_line(e.key));
+    }
+    index_appended_selections(index_current, added);
 }
 
 void unpreserve_right_selections() {
     if (!lists_exist() || shadow_right_list == nullptr) {
         return;
     }
+    // Nothing can be removed from an empty persistent_list (the usual case
+    // after the rows came back selected from it).
+    if (get_item_count(persistent_list) == 0) {
+        return;
+    }
     std::unordered_set<std::string> identities;
-    for (int row : get_selected_positions(right_list)) {
-        identities.insert(row_identity(row));
+    const std::vector<int> rows = get_selected_positions(right_list);
+    const companion_rows companions(rows);
+    const std::string dir = pad_slash(right_dir);
+    for (size_t k = 0; k < rows.size(); ++k) {
+        identities.insert(dir + companions.name(k) + companions.key(k));
     }
     delete_identities(identities);
 }
@@ -205,10 +256,13 @@ void select_all_filenames() {
     unpreserve_right_selections();
     XmListDeselectAllItems(right_list);
     int count = get_item_count(right_list);
+    std::vector<int> all(static_cast<size_t>(std::max(count, 0)));
+    std::iota(all.begin(), all.end(), 1);
+    const companion_rows companions(all);
     std::vector<int> chosen;
     std::string above;
     for (int p = 1; p <= count; ++p) {
-        std::string name = companion_line(p, 2);
+        const std::string &name = companions.name(static_cast<size_t>(p) - 1);
         bool skip =
             unselectable(p) || (p > 1 && !true_image && !is_directory_name(name) && name == above);
         above = name;
@@ -218,8 +272,7 @@ void select_all_filenames() {
     }
     // One set of the positions: selecting row by row costs a pass over the
     // list per row, and the selection callback is not called either way.
-    XtVaSetValues(right_list, XmNselectedPositions, chosen.data(), XmNselectedPositionCount,
-                  static_cast<int>(chosen.size()), nullptr);
+    select_positions(right_list, chosen);
 }
 
 void extract_selection_path(char *out) {

@@ -7,6 +7,7 @@
 #include <X11/Intrinsic.h>
 
 #include <string>
+#include <vector>
 
 // Removes from persistent_list every item with the identity of file-list
 // row position.
@@ -17,3 +18,6 @@ void dual_list_delete_all(Widget visible, Widget companion);
 std::string row_identity(int position);
 // The identity of persistent_list item position (its lines 2 and 3).
 std::string persistent_identity(int position);
+// The identities of all persistent_list items, in list order, from one
+// look at the list.
+std::vector<std::string> persistent_identities();

@@ -54,11 +54,12 @@ int mkdirpath(const char *path, mode_t mode, int *err);
 // (nullopt) when text is null or memory runs out.
 std::optional<std::string> apostrophize(const char *text);
 
-// Creates a new, empty file named xkpXXXXXX in $TMPDIR (/tmp when unset or
-// empty) with mkstemp: mode 0600, never an existing name or a planted link.
-// Returns its descriptor and puts the path into name; -1 with errno set
-// when none can be made.
-int create_private_temp(std::string &name);
+// Creates a new, empty file named PREFIX followed by six random characters
+// (xkpXXXXXX by default) in $TMPDIR (/tmp when unset or empty) with mkstemp:
+// mode 0600, never an existing name or a planted link. Returns its
+// descriptor and puts the path into name; -1 with errno set when none can be
+// made.
+int create_private_temp(std::string &name, const char *prefix = "xkp");
 
 // text as one word for /bin/sh, so that a program receives it exactly as
 // typed: unchanged when it holds only letters, digits and "/", ".", "_",

@@ -269,9 +269,9 @@ std::optional<std::string> apostrophize(const char *text) {
     }
 }
 
-int create_private_temp(std::string &name) {
+int create_private_temp(std::string &name, const char *prefix) {
     const char *dir = getenv("TMPDIR");
-    name = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/xkpXXXXXX";
+    name = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/" + prefix + "XXXXXX";
     return mkstemp(name.data());
 }
 

@@ -51,6 +51,8 @@ constexpr MsgDefault messages[] = {
     {"CerXkp1017N", "Backup Date          Filename"},
     {"CerXkp1018N", "The command is %d bytes long; a command may have at most 1535.\nShorten the "
                     "keyword or the log file name and press OK again."},
+    {"CerXkp1019N", "%d%%, %s of %s files, %s of %s bytes"},
+    {"CerXkp1020N", "Ended with status %d: %s"},
     {"CerTmf0010N", "AM"},
     {"CerTmf0020N", "PM"},
     {"CerTmf0040N", "INFINITY      "},

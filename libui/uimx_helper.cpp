@@ -9,9 +9,11 @@
 #include <X11/cursorfont.h>
 #include <Xm/Label.h>
 #include <Xm/List.h>
+#include <Xm/ListP.h>
 #include <Xm/PushB.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 Widget UxTopLevel = nullptr;
@@ -38,19 +40,15 @@ void append_component_text(std::string &line, XmStringComponentType type, unsign
     }
 }
 
-// Text of line `wanted` (from 1) of s; false when s has fewer lines.
-bool xmstring_line_text(XmString s, int wanted, std::string &out) {
-    out.clear();
-    if (s == nullptr || wanted < 1) {
-        return false;
-    }
+// Lines 1 to count of s appended to out[0] to out[count - 1], in one pass
+// over its components; lines s does not have stay as they are.
+void read_lines(XmString s, std::string *out, int count) {
     XmStringContext context = nullptr;
-    if (!XmStringInitContext(&context, s)) {
-        return false;
+    if (s == nullptr || count < 1 || !XmStringInitContext(&context, s)) {
+        return;
     }
-    int line = 1;
-    bool found = false;
-    for (;;) {
+    int line = 0;
+    while (line < count) {
         unsigned int length = 0;
         XtPointer value = nullptr;
         XmStringComponentType type = XmStringGetNextTriple(context, &length, &value);
@@ -58,21 +56,24 @@ bool xmstring_line_text(XmString s, int wanted, std::string &out) {
             break;
         }
         if (type == XmSTRING_COMPONENT_SEPARATOR) {
-            if (line == wanted) {
-                found = true;
-                XtFree(static_cast<char *>(value));
-                break;
-            }
             ++line;
-        } else if (line == wanted) {
-            found = true;
-            append_component_text(out, type, length, value);
+        } else {
+            append_component_text(out[line], type, length, value);
         }
         XtFree(static_cast<char *>(value));
     }
     XmStringFreeContext(context);
-    // A line that exists but holds no text (an empty field) still counts.
-    return found || line == wanted;
+}
+
+// Text of line `wanted` (from 1) of s ("" when s has fewer lines).
+void xmstring_line_text(XmString s, int wanted, std::string &out) {
+    out.clear();
+    if (wanted < 1) {
+        return;
+    }
+    std::vector<std::string> lines(static_cast<size_t>(wanted));
+    read_lines(s, lines.data(), wanted);
+    out = std::move(lines.back());
 }
 
 const char *line_into(char *buffer, XmString s, int line) {
@@ -217,6 +218,32 @@ const char *get_line_from_item(Widget list, int n, int line) {
     return line_into(buffer, get_all_items(list)[n - 1], line);
 }
 
+std::vector<std::string> get_item_lines(Widget list, const std::vector<int> *positions, int count) {
+    std::vector<std::string> lines;
+    int items = get_item_count(list);
+    if (count < 1) {
+        return lines;
+    }
+    size_t wanted = positions != nullptr ? positions->size() : static_cast<size_t>(items);
+    lines.resize(wanted * static_cast<size_t>(count));
+    XmStringTable table = items > 0 ? get_all_items(list) : nullptr;
+    for (size_t k = 0; k < wanted; ++k) {
+        int n = positions != nullptr ? (*positions)[k] : static_cast<int>(k) + 1;
+        if (n < 1 || n > items) {
+            continue;
+        }
+        std::string *out = &lines[k * static_cast<size_t>(count)];
+        read_lines(table[n - 1], out, count);
+        // As line_into hands them out: up to the first NUL, at most the
+        // buffer's length.
+        for (int i = 0; i < count; ++i) {
+            std::string &text = out[i];
+            text.resize(std::min(strnlen(text.c_str(), text.size()), item_buffer_size - 1));
+        }
+    }
+    return lines;
+}
+
 void xmstring_line(XmString s, int line, char *dst, size_t size) {
     std::string text;
     xmstring_line_text(s, line, text);
@@ -235,6 +262,34 @@ int get_selection_pos(Widget list) {
 std::vector<int> get_selected_positions(Widget list) {
     SelectedPositions selected(list);
     return std::vector<int>(selected.positions, selected.positions + selected.count);
+}
+
+void select_positions(Widget list, const std::vector<int> &positions) {
+    if (list == nullptr || !XmIsList(list)) {
+        return;
+    }
+    // Setting XmNselectedPositions looks every row up in the whole array
+    // (rows x selections: 0.4 s for 50,000 of 50,000 rows) and each
+    // XmListSelectPos rebuilds the selection (rows each). The list keeps
+    // one selected flag per row; setting those and letting the list
+    // rebuild its selected items and positions from them once is linear.
+    XmListWidget lw = reinterpret_cast<XmListWidget>(list);
+    const int count = lw->list.itemCount;
+    for (int i = 0; i < count; ++i) {
+        lw->list.InternalList[i]->selected = False;
+        lw->list.InternalList[i]->last_selected = False;
+    }
+    for (int p : positions) {
+        if (p >= 1 && p <= count) {
+            lw->list.InternalList[p - 1]->selected = True;
+            lw->list.InternalList[p - 1]->last_selected = True;
+        }
+    }
+    XmListUpdateSelectedList(list);
+    // The rows on screen are drawn again with their new state.
+    if (XtIsRealized(list)) {
+        XClearArea(XtDisplay(list), XtWindow(list), 0, 0, 0, 0, True);
+    }
 }
 
 void list_delete_all(Widget list) {
@@ -264,6 +319,46 @@ const char *get_label_string(Widget w) {
 XmString make_quadruple_item(const char *line1, const char *line2, const char *line3,
                              const char *line4) {
     const char *lines[4] = {line1, line2, line3, line4};
+    // The item is written in the compound string's external form and
+    // converted in one call: half the cost of creating four strings and
+    // three separators and concatenating them, which a list of 50,000 rows
+    // pays for every row. The form: a header, the length of what follows,
+    // then each component as its type, its length and its bytes. Lengths
+    // below 128 take one byte, longer ones 0x82 and two bytes. Text made
+    // with the default tag is locale text (type 5); a separator is type 4
+    // with no bytes.
+    size_t lengths[4];
+    size_t body = 3 * 2;
+    for (int i = 0; i < 4; ++i) {
+        lengths[i] = lines[i] != nullptr ? strlen(lines[i]) : 0;
+        body += 1 + (lengths[i] < 128 ? 1 : 3) + lengths[i];
+    }
+    if (body <= 0xffff) {
+        static std::string stream;
+        auto put_length = [](size_t n) {
+            if (n < 128) {
+                stream.push_back(static_cast<char>(n));
+            } else {
+                stream.push_back('\x82');
+                stream.push_back(static_cast<char>(n >> 8));
+                stream.push_back(static_cast<char>(n & 0xff));
+            }
+        };
+        stream.assign("\xdf\x80\x06");
+        put_length(body);
+        for (int i = 0; i < 4; ++i) {
+            if (i > 0) {
+                stream.append("\x04\x00", 2);
+            }
+            stream.push_back('\x05');
+            put_length(lengths[i]);
+            stream.append(lines[i] != nullptr ? lines[i] : "", lengths[i]);
+        }
+        XmString item = XmCvtByteStreamToXmString(reinterpret_cast<unsigned char *>(stream.data()));
+        if (item != nullptr) {
+            return item;
+        }
+    }
     XmString result = create_plain(lines[0]);
     for (int i = 1; i < 4; ++i) {
         result = XmStringConcatAndFree(result, XmStringSeparatorCreate());

@@ -7,6 +7,7 @@
 #include <Xm/Xm.h>
 
 #include <initializer_list>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -55,11 +56,21 @@ const char *get_item(Widget list, int n);
 const char *get_selected_item(Widget list, int n);
 // Line `line` (from 1) of item n (from 1); "" outside the list or the item.
 const char *get_line_from_item(Widget list, int n, int line);
+// Lines 1 to count of the items at positions (all items when positions is
+// null), as get_line_from_item gives them, read in one pass per item: line
+// L of the k-th item is element k * count + L - 1 (empty for a position
+// outside the list). Operations that read many rows use it instead of one
+// get_line_from_item per line.
+std::vector<std::string> get_item_lines(Widget list, const std::vector<int> *positions, int count);
 int get_selection_count(Widget list);
 int get_selection_pos(Widget list);
 // Every selected position, in list order, from one read of the list's
 // selection (each read copies the whole array: read once per operation).
 std::vector<int> get_selected_positions(Widget list);
+// Makes exactly the rows at positions (1-based, any order, out-of-range
+// ones ignored) the selected rows of list, without calling its selection
+// callbacks, in time linear in the list's length.
+void select_positions(Widget list, const std::vector<int> &positions);
 int get_item_count(Widget list);
 // The list's own arrays, not copies.
 XmStringTable get_all_items(Widget list);

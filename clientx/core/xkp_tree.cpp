@@ -103,105 +103,232 @@ class tree_arena {
     size_t next_block_ = 64 << 10;
 };
 
-tree_arena arena;
+// The tree's owner: the arena that holds every node and text, and the
+// bookkeeping of one build and one dump that is not part of the interface.
+struct backup_tree {
+    tree_arena arena;
+    // Length of previous_path, so that the cache test is one memcmp.
+    size_t previous_len = 0;
+    // The directory whose rows go to the file list: right_dir without its
+    // trailing slash, taken once per walk.
+    std::string dump_right_path;
+};
+backup_tree tree;
+
+// Writes v at out as "%d" prints it; returns the end.
+char *put_int(char *out, int32_t v) {
+    char digits[12];
+    int n = 0;
+    uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    do {
+        digits[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (v < 0)
+        *out++ = '-';
+    while (n > 0)
+        *out++ = digits[--n];
+    return out;
+}
+
+// Writes "%4d " (the stated length of a base name) at out; returns the end.
+char *put_entry_head(char *out, int len) {
+    char digits[12];
+    size_t n = static_cast<size_t>(put_int(digits, len) - digits);
+    for (size_t i = n; i < 4; ++i)
+        *out++ = ' ';
+    memcpy(out, digits, n);
+    out += n;
+    *out++ = ' ';
+    return out;
+}
 
 // The texts of the listing line being processed. Every node the line makes
 // shares one arena copy of them, made on first use.
+//
+// The entry text is either given whole (entry) or, for a brief listing
+// line, made on first use from its base name: "%4d " and the name. Either
+// way `tail` is what follows its first five characters, the text names are
+// compared on.
 struct line_texts {
-    const char *entry;   // may be null
-    const char *numbers; // may be null
+    const char *entry = nullptr;   // the whole entry text, or null
+    const char *tail = nullptr;    // null when the line has no entry text
+    int name_len = 0;              // the length stated in the entry text
+    const char *numbers = nullptr; // may be null; numbers_len bytes, no NUL needed
+    size_t numbers_len = 0;
     const char *entry_copy = nullptr;
     const char *numbers_copy = nullptr;
+    char head[16] = ""; // "%4d " of name_len, made on first use
 
+    // A whole entry text (null for none) and a NUL-terminated numbers text
+    // (null for none).
+    static line_texts whole(const char *entry, const char *numbers) {
+        line_texts t;
+        t.entry = entry;
+        if (entry != nullptr && strlen(entry) >= 5) {
+            t.tail = entry + 5;
+            t.name_len = entry_name_length(entry);
+        }
+        t.numbers = numbers;
+        t.numbers_len = numbers != nullptr ? strlen(numbers) : 0;
+        return t;
+    }
+
+    // The entry text in the arena with `extra` bytes more after its NUL;
+    // returns its start, and in *after where the extra bytes go. As a copy
+    // of the whole text would be: up to its (or the name's) first NUL.
+    char *entry_in_arena(size_t extra, size_t *after) {
+        char h[16];
+        size_t hn = entry == nullptr ? static_cast<size_t>(put_entry_head(h, name_len) - h) : 0;
+        const char *body = entry != nullptr ? entry : tail;
+        size_t n = strlen(body);
+        char *p = static_cast<char *>(tree.arena.alloc(hn + n + 1 + extra, 1));
+        memcpy(p, h, hn);
+        memcpy(p + hn, body, n);
+        p[hn + n] = '\0';
+        *after = hn + n + 1;
+        return p;
+    }
     const char *own_entry() {
-        if (entry == nullptr)
-            return nullptr;
-        if (entry_copy == nullptr)
-            entry_copy = arena.copy(entry);
+        if (entry_copy == nullptr && (entry != nullptr || tail != nullptr)) {
+            size_t after;
+            entry_copy = entry_in_arena(0, &after);
+        }
         return entry_copy;
     }
     const char *own_numbers() {
         if (numbers == nullptr)
             return nullptr;
         if (numbers_copy == nullptr)
-            numbers_copy = arena.copy(numbers);
+            numbers_copy = tree.arena.copy(numbers, numbers_len);
         return numbers_copy;
+    }
+    // Is text equal to this line's entry text?
+    bool same_entry(const char *text) {
+        if (entry != nullptr)
+            return strcmp(text, entry) == 0;
+        if (head[0] == '\0')
+            *put_entry_head(head, name_len) = '\0';
+        return strncmp(text, head, 5) == 0 && strcmp(text + 5, tail) == 0;
+    }
+    // The text of a file version: the entry text, its NUL, the numbers text
+    // ("" for none) and its NUL.
+    const char *file_texts() {
+        size_t after;
+        char *p = entry_in_arena(numbers_len + 1, &after);
+        if (numbers_len > 0)
+            memcpy(p + after, numbers, numbers_len);
+        p[after + numbers_len] = '\0';
+        return p;
+    }
+    // Is text (NUL-terminated) equal to this line's numbers text, none
+    // being ""?
+    bool same_file_numbers(const char *text) const {
+        return (numbers_len == 0 || memcmp(text, numbers, numbers_len) == 0) &&
+               text[numbers_len] == '\0';
+    }
+    // Is text (NUL-terminated) equal to this line's numbers text?
+    bool same_numbers(const char *text) const {
+        return numbers != nullptr && text != nullptr && memcmp(text, numbers, numbers_len) == 0 &&
+               text[numbers_len] == '\0';
     }
 };
 
 // Compares two base names the way the file lists are ordered: strncmp over
 // the larger of the two stated lengths, from the sixth character of each
-// entry text.
+// entry text (a and b point there).
 int compare_names(const char *a, int alen, const char *b, int blen) {
-    return strncmp(a + 5, b + 5, static_cast<size_t>(std::max(alen, blen)));
+    return strncmp(a, b, static_cast<size_t>(std::max(alen, blen)));
 }
 
-int compare_file(const file_node *node, int32_t time, const char *entry, int len) {
-    int c = compare_names(node->entry, node->name_len, entry, len);
-    if (c != 0)
-        return c;
-    if (node->backup_time > time)
-        return -1;
-    if (node->backup_time < time)
-        return 1;
-    return 0;
+int compare_time(int32_t node_time, int32_t time) {
+    return node_time > time ? -1 : node_time < time ? 1 : 0;
 }
 
-file_node *closest_file_in(tree_node *dir, int32_t time, const char *entry, int len, int *found,
-                           int *end) {
+int compare_file(const file_node *node, int32_t time, const char *tail, int len) {
+    int c = compare_names(node->entry + 5, node->name_len, tail, len);
+    return c != 0 ? c : compare_time(node->backup_time, time);
+}
+
+// Where a file version goes: the last node comparing <= it (null when
+// none). The versions of one file share one entry text, so a run of nodes
+// holding the same text as the node before needs no name comparison.
+struct file_place {
     file_node *last = nullptr;
-    int last_cmp = 1;
+    bool found = false;     // last compares equal
+    bool end = false;       // the walk ran off the end
+    bool last_name = false; // last has the same name
+    bool next_name = false; // the node after last has the same name
+};
+
+file_place closest_file_in(tree_node *dir, int32_t time, const char *tail, int len) {
+    file_place at;
     file_node *p = dir->files;
+    const char *name_of = nullptr; // entry text whose name compared name_cmp
+    int name_cmp = 0;
+    int last_cmp = 1;
+    auto compare = [&](const file_node *n) {
+        if (n->entry != name_of) {
+            name_of = n->entry;
+            name_cmp = compare_names(n->entry + 5, n->name_len, tail, len);
+        }
+        return name_cmp != 0 ? name_cmp : compare_time(n->backup_time, time);
+    };
     // Start after the last inserted node when it does not pass the new
     // entry: the list is ordered, so the walk ends at the same node.
     if (final_filenode != nullptr) {
-        int c = compare_file(final_filenode, time, entry, len);
+        int c = compare(final_filenode);
         if (c <= 0) {
-            last = final_filenode;
+            at.last = final_filenode;
+            at.last_name = name_cmp == 0;
             last_cmp = c;
             p = final_filenode->next;
         }
     }
     for (; p != nullptr; p = p->next) {
-        int c = compare_file(p, time, entry, len);
-        if (c > 0)
+        int c = compare(p);
+        if (c > 0) {
+            at.next_name = name_cmp == 0;
             break;
-        last = p;
+        }
+        at.last = p;
+        at.last_name = name_cmp == 0;
         last_cmp = c;
     }
-    *end = p == nullptr;
-    *found = last != nullptr && last_cmp == 0;
-    return last;
+    at.end = p == nullptr;
+    at.found = at.last != nullptr && last_cmp == 0;
+    return at;
 }
 
-void add_file_in(tree_node *dir, int32_t time, line_texts &texts, int len) {
-    if (dir == nullptr || texts.entry == nullptr)
+void add_file_in(tree_node *dir, int32_t time, line_texts &texts) {
+    if (dir == nullptr || texts.tail == nullptr)
         return;
-    file_node *after = nullptr;
+    const int len = texts.name_len;
+    file_place at;
     if (dir->files != nullptr) {
-        int found, end;
-        after = closest_file_in(dir, time, texts.entry, len, &found, &end);
-        if (found)
+        at = closest_file_in(dir, time, texts.tail, len);
+        if (at.found)
             return;
+    } else {
+        at.end = true;
     }
     // Versions of one file usually repeat the same texts: share the
-    // neighbour's copies instead of storing them again.
-    const file_node *prev = after;
+    // neighbour's copy instead of storing them again.
+    file_node *after = at.last;
     const file_node *next = after != nullptr ? after->next : dir->files;
-    for (const file_node *n : {prev, next}) {
-        if (n == nullptr || n->name_len != len)
-            continue;
-        if (texts.entry_copy == nullptr && strcmp(n->entry, texts.entry) == 0)
-            texts.entry_copy = n->entry;
-        if (texts.numbers_copy == nullptr && texts.numbers != nullptr && n->numbers != nullptr &&
-            strcmp(n->numbers, texts.numbers) == 0)
-            texts.numbers_copy = n->numbers;
+    const std::pair<const file_node *, bool> near[] = {{after, at.last_name}, {next, at.next_name}};
+    const char *shared = nullptr;
+    for (const auto &[n, same_name] : near) {
+        if (n != nullptr && n->name_len == len && same_name && texts.same_entry(n->entry) &&
+            texts.same_file_numbers(file_numbers(n))) {
+            shared = n->entry;
+            break;
+        }
     }
-    file_node *node = arena.make<file_node>();
+    file_node *node = tree.arena.make<file_node>();
     node->backup_time = time;
     node->name_len = len;
-    node->entry = texts.own_entry();
-    node->numbers = texts.own_numbers();
+    node->entry = shared != nullptr ? shared : texts.file_texts();
     if (after == nullptr) {
         node->next = dir->files;
         dir->files = node;
@@ -233,11 +360,8 @@ tree_node *closest_node_in(tree_node *parent, const char *name, int *found) {
     return last;
 }
 
-// Length of previous_path, so that the cache test is one memcmp.
-size_t previous_len = 0;
-
 tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
-    if (previous_node != nullptr && previous_len == path_len &&
+    if (previous_node != nullptr && tree.previous_len == path_len &&
         memcmp(previous_path, path, path_len) == 0)
         return previous_node;
     tree_node *node = rootnode;
@@ -266,8 +390,8 @@ tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
             node = near;
             continue;
         }
-        tree_node *made = arena.make<tree_node>();
-        made->name = arena.copy(component, used);
+        tree_node *made = tree.arena.make<tree_node>();
+        made->name = tree.arena.copy(component, used);
         made->numbers = texts.own_numbers();
         made->verbose_text = verbose ? texts.own_entry() : nullptr;
         if (near == nullptr) {
@@ -284,11 +408,11 @@ tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
     // a different long path.
     if (path_len < sizeof previous_path) {
         memcpy(previous_path, path, path_len + 1);
-        previous_len = path_len;
+        tree.previous_len = path_len;
         previous_node = node;
     } else {
         previous_path[0] = '\0';
-        previous_len = 0;
+        tree.previous_len = 0;
         previous_node = nullptr;
     }
     final_filenode = nullptr;
@@ -296,10 +420,15 @@ tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
 }
 
 // ---------------------------------------------------------------------------
-// Parsing of listing lines.
+// Parsing of listing lines. Every line handed to the parser ends with a NUL
+// at its end, so the digit loops stop there without a bounds test.
 
 bool is_sep(char c) {
     return c == ' ' || c == '\t' || c == '\n';
+}
+
+bool is_digit(char c) {
+    return static_cast<unsigned char>(c - '0') <= 9;
 }
 
 // Reads one integer field at p (after separators): an optional sign and
@@ -314,15 +443,20 @@ bool take_int(const char *&p, const char *end, int32_t &out) {
         ++p;
     }
     const char *digits = p;
-    int64_t v = 0;
-    while (p < end && static_cast<unsigned char>(*p - '0') <= 9) {
-        if (v <= INT64_C(0x100000000))
-            v = v * 10 + (*p - '0');
+    while (*p == '0')
         ++p;
-    }
-    if (p == digits || (p < end && !is_sep(*p)))
+    const char *significant = p;
+    uint64_t v = 0;
+    while (is_digit(*p))
+        v = v * 10 + static_cast<unsigned>(*p++ - '0');
+    if (p == digits || p > end || (p < end && !is_sep(*p)))
         return false;
-    out = static_cast<int32_t>(std::clamp<int64_t>(neg ? -v : v, INT32_MIN, INT32_MAX));
+    // Eleven significant digits or more are beyond 32 bits however they
+    // read (and would wrap the 64-bit sum past nineteen).
+    if (p - significant > 10)
+        v = UINT64_C(1) << 32;
+    int64_t s = neg ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    out = static_cast<int32_t>(std::clamp<int64_t>(s, INT32_MIN, INT32_MAX));
     return true;
 }
 
@@ -337,55 +471,6 @@ void take_field(const char *&p, const char *end, char *dst, size_t max) {
         ++p;
     }
     dst[n] = '\0';
-}
-
-char *put_int(char *out, int32_t v) {
-    char digits[12];
-    int n = 0;
-    uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-    do {
-        digits[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
-    if (v < 0)
-        *out++ = '-';
-    while (n > 0)
-        *out++ = digits[--n];
-    return out;
-}
-
-// "%4d " followed by the base name; returns the end of the text written.
-char *put_entry_head(char *out, int len, const char *base, size_t base_len) {
-    char digits[12];
-    char *e = put_int(digits, len);
-    size_t n = static_cast<size_t>(e - digits);
-    for (size_t i = n; i < 4; ++i)
-        *out++ = ' ';
-    memcpy(out, digits, n);
-    out += n;
-    *out++ = ' ';
-    memcpy(out, base, base_len);
-    return out + base_len;
-}
-
-// Copies one integer field at p (after separators) to out as "%d" prints
-// its value, and stores the value (clamped to 32 bits). One pass: a field
-// already in that form (the usual case) is copied as it stands. Returns the
-// end of the text written, or null when the field is not a number.
-char *take_numbers_field(const char *&p, const char *end, char *out, int32_t &value) {
-    while (p < end && is_sep(*p))
-        ++p;
-    const char *s = p;
-    if (!take_int(p, end, value))
-        return nullptr;
-    bool neg = *s == '-';
-    const char *digits = s + (*s == '-' || *s == '+' ? 1 : 0);
-    size_t n = static_cast<size_t>(p - digits);
-    bool canonical = *s != '+' && n <= 9 && (digits[0] != '0' || (n == 1 && !neg));
-    if (!canonical)
-        return put_int(out, value);
-    memcpy(out, s, static_cast<size_t>(p - s));
-    return out + (p - s);
 }
 
 // Skips one field at p (after separators); false when there is none.
@@ -403,7 +488,9 @@ constexpr size_t SMALL_FIELD = 65; // mode, owner, group and size texts
 
 struct listing_line {
     int32_t device;
-    char numbers[9 * 12 + 1];
+    const char *numbers; // the nine-numbers text: in the line, or in numbers_buf
+    size_t numbers_len;
+    char numbers_buf[9 * 12 + 1];
     char mode[SMALL_FIELD];
     char owner[SMALL_FIELD];
     char group[SMALL_FIELD];
@@ -411,31 +498,76 @@ struct listing_line {
     int32_t backup_time;
     int32_t mod_time;
     int32_t path_len;
-    const char *path; // the first piece, inside the line
+    char *path;       // the first piece, inside the line
     size_t first_len; // its length
 };
 
-// Splits a line (newline removed) into its parts; the mode, owner, group and
-// size texts only when want_columns. False for a line that does not carry
-// nine numbers, the four fields of column 31 and a path.
-bool parse_line(const char *line, size_t len, listing_line &out, bool want_columns) {
-    const char *p = line;
-    const char *end = line + len;
-    char *w = out.numbers;
+// The nine numbers as kplist writes them, each in the form "%d" prints and
+// one blank between them: their text is the line's own and only the device
+// number is worked out. False for any other form (p is then unchanged).
+bool take_numbers_as_written(const char *&p, const char *end, listing_line &out) {
+    const char *q = p;
+    for (int i = 0; i < 9; ++i) {
+        bool neg = *q == '-';
+        q += neg;
+        const char *digits = q;
+        while (is_digit(*q))
+            ++q;
+        size_t n = static_cast<size_t>(q - digits);
+        if (n == 0 || n > 9 || (digits[0] == '0' && (n > 1 || neg)))
+            return false;
+        if (i == 7) {
+            int32_t v = 0;
+            for (const char *d = digits; d < q; ++d)
+                v = v * 10 + (*d - '0');
+            out.device = neg ? -v : v;
+        }
+        if (i < 8) {
+            if (*q != ' ')
+                return false;
+            ++q;
+        }
+    }
+    if (q > end || (q < end && !is_sep(*q)))
+        return false;
+    out.numbers = p;
+    out.numbers_len = static_cast<size_t>(q - p);
+    p = q;
+    return true;
+}
+
+// The nine numbers in any form take_int reads, re-printed as "%d" prints
+// them into numbers_buf. False when one is not a number.
+bool take_numbers_reprinted(const char *&p, const char *end, listing_line &out) {
+    char *w = out.numbers_buf;
     for (int i = 0; i < 9; ++i) {
         if (i > 0)
             *w++ = ' ';
         int32_t v;
-        w = take_numbers_field(p, end, w, v);
-        if (w == nullptr)
+        if (!take_int(p, end, v))
             return false;
         if (i == 7)
             out.device = v;
+        w = put_int(w, v);
     }
     *w = '\0';
+    out.numbers = out.numbers_buf;
+    out.numbers_len = static_cast<size_t>(w - out.numbers_buf);
+    return true;
+}
+
+// Splits a line (newline removed, a NUL at line[len]) into its parts; the
+// mode, owner, group and size texts only when want_columns. False for a
+// line that does not carry nine numbers, the four fields of column 31 and
+// a path.
+bool parse_line(char *line, size_t len, listing_line &out, bool want_columns) {
+    const char *p = line;
+    const char *end = line + len;
+    if (!take_numbers_as_written(p, end, out) && !take_numbers_reprinted(p, end, out))
+        return false;
     while (p < end && is_sep(*p))
         ++p;
-    const char *r = p;
+    char *r = line + (p - line);
     size_t rlen = static_cast<size_t>(end - r);
     if (rlen <= 69)
         return false;
@@ -459,7 +591,7 @@ bool parse_line(const char *line, size_t len, listing_line &out, bool want_colum
     if (!take_int(q, end, out.backup_time) || !take_int(q, end, out.mod_time) ||
         !take_int(q, end, out.path_len))
         return false;
-    const char *slash = static_cast<const char *>(memchr(r + 69, '/', rlen - 69));
+    char *slash = r[69] == '/' ? r + 69 : static_cast<char *>(memchr(r + 69, '/', rlen - 69));
     out.path = slash != nullptr ? slash : r + 69;
     out.first_len = static_cast<size_t>(end - out.path);
     return true;
@@ -468,13 +600,14 @@ bool parse_line(const char *line, size_t len, listing_line &out, bool want_colum
 // Lines of a stream, read in large blocks, each at most XKP_TEXT_SIZE - 1
 // bytes with its newline (a longer line continues as the next one, as with
 // fgets into a buffer of XKP_TEXT_SIZE). The text handed out has its newline
-// replaced by a NUL and stays valid until the next call.
+// replaced by a NUL; the caller may write into it; it stays valid until the
+// next call.
 class line_reader {
   public:
     explicit line_reader(FILE *stream) : stream_(stream), buf_(new char[BLOCK + 1]) {}
 
     // The next line without its newline, or null at the end of the input.
-    const char *next(size_t &len) {
+    char *next(size_t &len) {
         constexpr size_t limit = XKP_TEXT_SIZE - 1;
         if (carried_) {
             buf_[pos_] = carry_;
@@ -483,9 +616,9 @@ class line_reader {
         for (;;) {
             size_t avail = end_ - pos_;
             size_t look = std::min(avail, limit);
-            const char *nl = static_cast<const char *>(memchr(buf_.get() + pos_, '\n', look));
+            char *start = buf_.get() + pos_;
+            char *nl = static_cast<char *>(memchr(start, '\n', look));
             if (nl != nullptr || avail >= limit || (eof_ && avail > 0)) {
-                char *start = buf_.get() + pos_;
                 if (nl != nullptr) {
                     len = static_cast<size_t>(nl - start);
                     pos_ += len + 1;
@@ -509,7 +642,7 @@ class line_reader {
     }
 
   private:
-    static constexpr size_t BLOCK = 1 << 16;
+    static constexpr size_t BLOCK = 1 << 18;
 
     void refill() {
         size_t keep = end_ - pos_;
@@ -544,30 +677,49 @@ bool is_root_line(const std::string &root_text, const char *path, size_t len) {
 // ---------------------------------------------------------------------------
 // Dumping.
 
+// Date texts of the backup times met in one dump. A directory's rows come
+// from a few backups, often interleaved, so a handful of slots by time
+// spares almost every conversion.
 struct date_cache {
-    int32_t time = 0;
-    bool valid = false;
-    char text[64];
+    struct slot {
+        int32_t time = 0;
+        bool valid = false;
+        char text[64];
+    };
+    slot slots[64];
     const char *get(int32_t t) {
-        if (!valid || t != time) {
-            T_strlcpy(text, datestringl(t, tmlctime, 0), sizeof text);
-            time = t;
-            valid = true;
+        slot &s = slots[static_cast<uint32_t>(t) % 64];
+        if (!s.valid || s.time != t) {
+            T_strlcpy(s.text, datestringl(t, tmlctime, 0), sizeof s.text);
+            s.time = t;
+            s.valid = true;
         }
-        return text;
+        return s.text;
     }
 };
 
-void put_row(char *row, const char *date, const char *vcols, const char *name) {
-    if (verbose)
-        snprintf(row, XKP_TEXT_SIZE, "%s %s  %s", date, vcols, name);
-    else
-        snprintf(row, XKP_TEXT_SIZE, "%s  %s", date, name);
+// Appends text to the row being written at *at, never past the row's last
+// byte (the row is cut as snprintf into XKP_TEXT_SIZE would cut it).
+void append_cut(char *row, size_t &at, const char *text) {
+    size_t room = XKP_TEXT_SIZE - 1 - at;
+    size_t n = strnlen(text, room);
+    memcpy(row + at, text, n);
+    at += n;
 }
 
-// The directory whose rows go to the file list: right_dir without its
-// trailing slash, taken once per walk.
-std::string dump_right_path;
+// The row of a file-list entry: its date, in verbose mode the verbose
+// columns of entry, and its name.
+void put_row(char *row, const char *date, const char *entry, const char *name) {
+    size_t at = 0;
+    append_cut(row, at, date);
+    if (verbose) {
+        append_cut(row, at, " ");
+        append_cut(row, at, entry_verbose_columns(entry));
+    }
+    append_cut(row, at, "  ");
+    append_cut(row, at, name);
+    row[at] = '\0';
+}
 
 void dump_tree_in(tree_node *node, int depth, std::string &path) {
     // On entry path holds the parent's path; it is restored on return.
@@ -588,7 +740,7 @@ void dump_tree_in(tree_node *node, int depth, std::string &path) {
     if (depth > 1)
         path.append("/");
     path.append(node->name);
-    if (path == dump_right_path)
+    if (path == tree.dump_right_path)
         dump_filelist(node);
     if (depth <= minimum_depth + recursion_limit)
         for (tree_node *c = node->child; c != nullptr; c = c->next)
@@ -601,23 +753,23 @@ void dump_tree_in(tree_node *node, int depth, std::string &path) {
 // ---------------------------------------------------------------------------
 
 void free_all() {
-    arena.clear();
+    tree.arena.clear();
     rootnode = nullptr;
     previous_node = nullptr;
     final_filenode = nullptr;
     previous_path[0] = '\0';
-    previous_len = 0;
+    tree.previous_len = 0;
 }
 
 void init_tree() {
     free_all();
-    rootnode = arena.make<tree_node>();
-    rootnode->name = arena.copy("");
-    rootnode->verbose_text = verbose ? arena.copy("") : nullptr;
+    rootnode = tree.arena.make<tree_node>();
+    rootnode->name = tree.arena.copy("");
+    rootnode->verbose_text = verbose ? tree.arena.copy("") : nullptr;
 }
 
 size_t tree_memory_bytes() {
-    return arena.bytes();
+    return tree.arena.bytes();
 }
 
 int entry_name_length(const char *entry) {
@@ -641,19 +793,18 @@ const char *entry_verbose_columns(const char *entry) {
 }
 
 int compare_files(const file_node *node, int32_t time, const char *entry) {
-    return compare_file(node, time, entry, entry_name_length(entry));
+    return compare_file(node, time, entry + 5, entry_name_length(entry));
 }
 
 file_node *closest_file(tree_node *dir, int32_t time, const char *entry, int *found, int *end) {
-    int f = 0, e = 0;
-    file_node *r = dir != nullptr && entry != nullptr && strlen(entry) >= 5
-                       ? closest_file_in(dir, time, entry, entry_name_length(entry), &f, &e)
-                       : nullptr;
+    file_place at;
+    if (dir != nullptr && entry != nullptr && strlen(entry) >= 5)
+        at = closest_file_in(dir, time, entry + 5, entry_name_length(entry));
     if (found != nullptr)
-        *found = f;
+        *found = at.found;
     if (end != nullptr)
-        *end = e;
-    return r;
+        *end = at.end;
+    return at.last;
 }
 
 tree_node *closest_node(tree_node *parent, const char *name, int *found) {
@@ -677,16 +828,14 @@ tree_node *search_node(tree_node *parent, const char *name) {
 tree_node *build_node(const char *path, int32_t, const char *entry, const char *numbers) {
     if (rootnode == nullptr)
         init_tree();
-    line_texts texts{entry, numbers};
+    line_texts texts = line_texts::whole(entry, numbers);
     const char *p = path != nullptr ? path : "";
     return build_node_in(p, strlen(p), texts);
 }
 
 void add_file(tree_node *dir, int32_t time, const char *entry, const char *numbers) {
-    if (entry == nullptr || strlen(entry) < 5)
-        return;
-    line_texts texts{entry, numbers};
-    add_file_in(dir, time, texts, entry_name_length(entry));
+    line_texts texts = line_texts::whole(entry, numbers);
+    add_file_in(dir, time, texts);
 }
 
 void build_timelist(time_entry **list, int32_t time, const char *text) {
@@ -697,9 +846,9 @@ void build_timelist(time_entry **list, int32_t time, const char *text) {
         at = &(*at)->next;
     if (*at != nullptr && (*at)->time == time)
         return;
-    time_entry *e = arena.make<time_entry>();
+    time_entry *e = tree.arena.make<time_entry>();
     e->time = time;
-    e->text = text != nullptr ? arena.copy(text) : nullptr;
+    e->text = text != nullptr ? tree.arena.copy(text) : nullptr;
     e->next = *at;
     *at = e;
 }
@@ -720,21 +869,30 @@ void build_tree(const char *dir, FILE *stream) {
         return;
 
     line_reader reader(stream);
-    char path[TREE_PATH_MAX + 1];
-    // Entry texts: "%4d " + base name + the verbose columns.
+    // A path continued on further lines is put together here.
+    char joined[TREE_PATH_MAX + 1];
+    // Verbose entry texts: "%4d " + base name + the verbose columns.
     char entry[TREE_PATH_MAX + 512];
     listing_line parsed;
-    const char *line;
+    char *line;
     size_t len;
     while ((line = reader.next(len)) != nullptr) {
         if (!parse_line(line, len, parsed, verbose != 0))
             continue;
-        size_t plen = std::min(parsed.first_len, TREE_PATH_MAX);
-        memcpy(path, parsed.path, plen);
-        path[plen] = '\0';
+        char *path = parsed.path;
+        size_t plen = parsed.first_len;
         // A name holding newlines continues on the following lines. A
         // stated length beyond the longest path is not believed.
-        if (parsed.path_len > 0 && static_cast<size_t>(parsed.path_len) <= TREE_PATH_MAX) {
+        if (parsed.path_len > 0 && static_cast<size_t>(parsed.path_len) <= TREE_PATH_MAX &&
+            plen < static_cast<size_t>(parsed.path_len)) {
+            // The numbers text may lie in the line, which the next read
+            // overwrites.
+            if (parsed.numbers != parsed.numbers_buf) {
+                memcpy(parsed.numbers_buf, parsed.numbers, parsed.numbers_len);
+                parsed.numbers = parsed.numbers_buf;
+            }
+            memcpy(joined, path, plen);
+            path = joined;
             size_t want = static_cast<size_t>(parsed.path_len);
             const char *more;
             size_t more_len;
@@ -744,8 +902,8 @@ void build_tree(const char *dir, FILE *stream) {
                 size_t n = std::min(more_len, TREE_PATH_MAX - plen);
                 memcpy(path + plen, more, n);
                 plen += n;
-                path[plen] = '\0';
             }
+            path[plen] = '\0';
         }
         if (plen == 0)
             continue;
@@ -768,11 +926,11 @@ void build_tree(const char *dir, FILE *stream) {
         }
 
         bool is_dir = path[plen - 1] == '/';
-        const char *base = "";
+        const char *base = path + plen; // empty for a directory
         size_t base_len = 0;
         size_t dir_len = 0;
         if (!is_dir) {
-            const char *slash = static_cast<const char *>(memrchr(path, '/', plen));
+            char *slash = static_cast<char *>(memrchr(path, '/', plen));
             base = slash != nullptr ? slash + 1 : path;
             base_len = plen - static_cast<size_t>(base - path);
             dir_len = slash != nullptr ? static_cast<size_t>(slash - path) : 0;
@@ -781,19 +939,31 @@ void build_tree(const char *dir, FILE *stream) {
                 (base_len == 2 && base[0] == '.' && base[1] == '.'))
                 continue;
         }
-        char *e = put_entry_head(entry, static_cast<int>(base_len), base, base_len);
-        *e = '\0';
+        line_texts texts;
+        texts.numbers = parsed.numbers;
+        texts.numbers_len = parsed.numbers_len;
+        texts.name_len = static_cast<int>(base_len);
         if (verbose) {
+            char *e = put_entry_head(entry, static_cast<int>(base_len));
+            memcpy(e, base, base_len);
+            e += base_len;
             char date[64];
             T_strlcpy(date, datestringl(parsed.mod_time, tmlctime, 0), sizeof date);
             snprintf(e, sizeof entry - static_cast<size_t>(e - entry), " %s %10s %10s %11s %s",
                      parsed.mode, parsed.owner, parsed.group, parsed.size, date);
+            texts.entry = entry;
+            texts.tail = entry + 5;
+        } else {
+            // The base name ends the path, so it ends with the path's NUL.
+            texts.tail = base;
         }
-        line_texts texts{entry, parsed.numbers};
         if (!is_dir) {
-            path[dir_len] = '\0';
-            tree_node *node = build_node_in(path, dir_len, texts);
-            add_file_in(node, parsed.backup_time, texts, static_cast<int>(base_len));
+            // Without a slash the directory part is empty and the base name
+            // starts the path: it must not be cut.
+            if (base != path)
+                path[dir_len] = '\0';
+            tree_node *node = build_node_in(base != path ? path : "", dir_len, texts);
+            add_file_in(node, parsed.backup_time, texts);
         } else {
             if (plen > 1)
                 path[--plen] = '\0';
@@ -802,7 +972,7 @@ void build_tree(const char *dir, FILE *stream) {
             while (*at != nullptr && (*at)->time > parsed.backup_time)
                 at = &(*at)->next;
             if (*at == nullptr || (*at)->time != parsed.backup_time) {
-                time_entry *t = arena.make<time_entry>();
+                time_entry *t = tree.arena.make<time_entry>();
                 t->time = parsed.backup_time;
                 t->text = verbose ? texts.own_entry() : nullptr;
                 t->next = *at;
@@ -844,7 +1014,7 @@ void dump_tree(tree_node *node, int depth, const char *parent_path) {
     if (node == nullptr)
         return;
     std::string path = parent_path != nullptr ? parent_path : "";
-    dump_right_path = trim_slash(right_dir);
+    tree.dump_right_path = trim_slash(right_dir);
     dump_tree_in(node, depth, path);
 }
 
@@ -858,8 +1028,8 @@ void dump_filelist(tree_node *node) {
     int accepted = 0;
     if (true_image) {
         for (time_entry *t = node->timelist; t != nullptr; t = t->next) {
-            snprintf(key, sizeof key, "%d", t->time);
-            put_row(row, dates.get(t->time), entry_verbose_columns(node->verbose_text), ".");
+            *put_int(key, t->time) = '\0';
+            put_row(row, dates.get(t->time), node->verbose_text, ".");
             accepted +=
                 add_right_list(row, ".", key, node->numbers != nullptr ? node->numbers : "", 1);
             if (!show_all_dates)
@@ -869,8 +1039,8 @@ void dump_filelist(tree_node *node) {
     for (tree_node *c = node->child; c != nullptr; c = c->next) {
         name.assign(c->name).append("/");
         for (time_entry *t = c->timelist; t != nullptr; t = t->next) {
-            snprintf(key, sizeof key, "%d", t->time);
-            put_row(row, dates.get(t->time), entry_verbose_columns(t->text), name.c_str());
+            *put_int(key, t->time) = '\0';
+            put_row(row, dates.get(t->time), t->text, name.c_str());
             accepted +=
                 add_right_list(row, name.c_str(), key, c->numbers != nullptr ? c->numbers : "", 1);
             if (!show_all_dates)
@@ -882,14 +1052,14 @@ void dump_filelist(tree_node *node) {
     const file_node *prev = nullptr;
     for (const file_node *f = node->files; f != nullptr; f = f->next) {
         bool same = prev != nullptr && prev->name_len == f->name_len &&
-                    compare_names(prev->entry, prev->name_len, f->entry, f->name_len) == 0;
+                    compare_names(prev->entry + 5, prev->name_len, f->entry + 5, f->name_len) == 0;
         prev = f;
         if (same && !show_all_dates)
             continue;
         name.assign(f->entry + 5, std::min(strlen(f->entry + 5), static_cast<size_t>(f->name_len)));
-        snprintf(key, sizeof key, "%d", f->backup_time);
-        put_row(row, dates.get(f->backup_time), entry_verbose_columns(f->entry), name.c_str());
-        add_right_list(row, name.c_str(), key, f->numbers != nullptr ? f->numbers : "", 1);
+        *put_int(key, f->backup_time) = '\0';
+        put_row(row, dates.get(f->backup_time), f->entry, name.c_str());
+        add_right_list(row, name.c_str(), key, file_numbers(f), 1);
     }
     flush_right_list();
 }

@@ -34,14 +34,22 @@ struct time_entry {
     time_entry *next;
 };
 
-// One backup version of a file.
+// One backup version of a file (24 bytes: a million versions are common).
 struct file_node {
     int32_t backup_time;
-    int32_t name_len;    // the length stated in the entry text
-    file_node *next;     // next version or file of the directory, in order
-    const char *entry;   // entry text: "%4d %s" (length, base name), verbose columns after it
-    const char *numbers; // nine-numbers text of the file's line
+    int32_t name_len;  // the length stated in the entry text
+    file_node *next;   // next version or file of the directory, in order
+    const char *entry; // entry text: "%4d %s" (length, base name), verbose columns after
+                       // it; the nine-numbers text follows its NUL (file_numbers)
 };
+
+// The nine-numbers text of a file version's line ("" when it has none).
+inline const char *file_numbers(const file_node *f) {
+    const char *p = f->entry;
+    while (*p != '\0')
+        ++p;
+    return p + 1;
+}
 
 // One directory.
 struct tree_node {

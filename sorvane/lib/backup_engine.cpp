@@ -266,6 +266,7 @@ class Backup {
     std::vector<Root> roots_; // request paths, none inside another
     TempFile walk_file_;
     long long examined_ = 0;
+    long long examined_files_ = 0, examined_bytes_ = 0; // regular files, for progress
     // Paths the walk could not read (already counted failed).
     std::unordered_set<std::string> walk_failed_;
     // What restic reported: keys of the paths it stored (restic's form),
@@ -399,6 +400,10 @@ void Backup::walk_dir(WalkWriter &w, const std::string &root, const struct stat 
             }
             w.child(n, st);
             ++examined_;
+            if (S_ISREG(st.st_mode)) {
+                ++examined_files_;
+                examined_bytes_ += st.st_size;
+            }
             if (S_ISDIR(st.st_mode))
                 stack.emplace_back(child_path(dir, n), st);
         }
@@ -458,6 +463,11 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
                                      "kw=" + percent_encode(keyword_),
                                      "--tag",
                                      "policy=" + percent_encode(policy_)};
+    // A progress line every two seconds while restic works, from its
+    // latest status, and one at the end.
+    ProgressTicker ticker(log_);
+    ticker.total_files = examined_files_;
+    ticker.total_bytes = examined_bytes_;
     auto on_out = [&](std::string_view l) {
         ResticBackupEvent ev = parse_restic_backup_line(l);
         switch (ev.kind) {
@@ -465,13 +475,19 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
             stored_keys_.push_back(path_key(ev.item));
             break;
         case ResticBackupEvent::Status:
-            if (ev.files_done >= 0)
-                log_.progress(ev.files_done, ev.total_files, ev.bytes_done, ev.total_bytes);
+            if (ev.files_done >= 0) {
+                ticker.files = ev.files_done;
+                ticker.bytes = std::max(ev.bytes_done, 0LL);
+                // restic's totals grow while it scans; the walk's are known.
+                ticker.total_files = std::max(ev.total_files, examined_files_);
+                ticker.total_bytes = std::max(ev.total_bytes, examined_bytes_);
+            }
             break;
         case ResticBackupEvent::Summary:
             snapshot = ev.snapshot;
-            // The last progress line: everything restic went through.
-            log_.progress(ev.files_done, ev.files_done, ev.bytes_done, ev.bytes_done, true);
+            // Everything restic went through, for the last progress line.
+            ticker.files = ticker.total_files = std::max(ev.files_done, 0LL);
+            ticker.bytes = ticker.total_bytes = std::max(ev.bytes_done, 0LL);
             log_.line("stored: " + std::to_string(ev.files_new) + " new, " +
                       std::to_string(ev.files_changed) + " changed, " +
                       std::to_string(ev.files_unmodified) + " unchanged files; " +

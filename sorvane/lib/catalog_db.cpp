@@ -170,7 +170,12 @@ std::string catalog_db_path(const std::string &server_dir) {
 // ---------------------------------------------------------------- database
 
 CatalogDb::~CatalogDb() {
+    close();
+}
+
+void CatalogDb::close() {
     sqlite3_close_v2(db_);
+    db_ = nullptr;
 }
 
 bool CatalogDb::open(const std::string &path, bool writable, std::string &err) {
@@ -185,7 +190,7 @@ bool CatalogDb::open(const std::string &path, bool writable, std::string &err) {
         struct stat st {};
         if (fstat(fd, &st) == 0 && (st.st_mode & 077) != 0)
             fchmod(fd, 0600);
-        close(fd);
+        ::close(fd);
     }
     int flags = writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
     if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {

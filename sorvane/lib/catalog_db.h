@@ -154,6 +154,9 @@ class CatalogDb {
     // 0600. Read-only opens never wait for a writer (WAL). False with err.
     bool open(const std::string &path, bool writable, std::string &err);
     bool is_open() const { return db_ != nullptr; }
+    // Closes the database. A connection must not cross a fork: a program
+    // closes it before it starts its job, and the job opens its own.
+    void close();
 
     // Every image, oldest first.
     std::vector<ImageHeader> images(std::string &err) const;

@@ -154,6 +154,19 @@ std::vector<JobRecord> list_jobs(const std::string &server_dir) {
 int start_job(const std::string &server_dir, const std::string &program,
               const std::string &log_path, bool wait, const std::function<int()> &work,
               std::string &err, const std::vector<int> &keep) {
+    if (wait) {
+        // Waited for, the job is this process itself: the caller keeps its
+        // messages and its status, and the job is listed and cancelled as
+        // any other.
+        job_install_cancel_handlers();
+        own_record_path = record_path(server_dir, getpid());
+        own_record = {getpid(), program, "running", log_path, time(nullptr), ""};
+        write_record(own_record_path, own_record);
+        int st = work();
+        unlink(own_record_path.c_str());
+        own_record_path.clear();
+        return st;
+    }
     // started: the job writes its id once its record exists; status: the
     // job writes its status as it ends.
     int started[2], status[2];

@@ -29,8 +29,8 @@ std::vector<JobRecord> list_jobs(const std::string &server_dir);
 
 // Starts work() as a detached job: a child in its own session with
 // standard input and output on /dev/null, its record written while it
-// runs. The caller gets 0 once the job has started, or, with wait set, the
-// job's status when it ends. A job that cannot be started returns -1 with
+// runs; the caller gets 0 once the job has started. With wait set, the job
+// runs in this process and its status is returned. A job that cannot be started returns -1 with
 // err set. work runs in the child only; its return value is the job's
 // status. Every descriptor above 2 but those of keep (the progress log) is
 // closed in the job.

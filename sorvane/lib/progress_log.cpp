@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -146,13 +147,17 @@ void ProgressLog::progress(long long files, long long total_files, long long byt
     bytes = clamp(bytes);
     total_files = std::max(clamp(total_files), files);
     total_bytes = std::max(clamp(total_bytes), bytes);
+    std::string text = std::to_string(files) + " of " + std::to_string(total_files) + " files, " +
+                       std::to_string(bytes) + " of " + std::to_string(total_bytes) + " bytes, ";
+    // A last line that says nothing new is left out.
+    if (force && text == last_progress_text_)
+        return;
+    last_progress_text_ = text;
     // The share of bytes when known, else of files.
     long long pct = total_bytes > 0   ? bytes * 100 / total_bytes
                     : total_files > 0 ? files * 100 / total_files
                                       : 0;
-    line("progress: " + std::to_string(files) + " of " + std::to_string(total_files) + " files, " +
-         std::to_string(bytes) + " of " + std::to_string(total_bytes) + " bytes, " +
-         std::to_string(pct) + "%");
+    line("progress: " + text + std::to_string(pct) + "%");
 }
 
 void ProgressLog::report(const std::string &what, int status) {
@@ -164,4 +169,22 @@ void ProgressLog::report(const std::string &what, int status) {
     for (const auto &[why, n] : fail_why_)
         line("  failed " + std::to_string(n) + ": " + why);
     line("EXIT STATUS " + std::to_string(status) + ": " + kpstatus_text(status));
+}
+
+ProgressTicker::ProgressTicker(ProgressLog &log) : log_(log) {
+    thread_ = std::thread([this] {
+        std::unique_lock<std::mutex> g(mu_);
+        while (!cv_.wait_for(g, std::chrono::seconds(2), [this] { return !running_; }))
+            log_.progress(files, total_files, bytes, total_bytes);
+    });
+}
+
+ProgressTicker::~ProgressTicker() {
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        running_ = false;
+    }
+    cv_.notify_all();
+    thread_.join();
+    log_.progress(files, total_files, bytes, total_bytes, true);
 }

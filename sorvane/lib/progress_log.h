@@ -4,9 +4,12 @@
 // a report of what was done, skipped and failed, and the final status.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -73,6 +76,27 @@ class ProgressLog {
     bool echo_ = false;
     long long done_ = 0, skipped_ = 0, failed_ = 0;
     long long last_progress_ = 0; // monotonic milliseconds of the last progress line
+    std::string last_progress_text_;
     std::map<std::string, long long> skip_why_, fail_why_;
     static constexpr long long DETAIL_LIMIT = 200; // names listed per kind
+};
+
+// Writes a progress line to a log every two seconds while it lives, from
+// counters the work updates as it goes, so that a reader sees the job move
+// even while restic says nothing; a last line when it ends.
+class ProgressTicker {
+  public:
+    explicit ProgressTicker(ProgressLog &log);
+    ~ProgressTicker();
+    ProgressTicker(const ProgressTicker &) = delete;
+    ProgressTicker &operator=(const ProgressTicker &) = delete;
+
+    std::atomic<long long> files{0}, total_files{0}, bytes{0}, total_bytes{0};
+
+  private:
+    ProgressLog &log_;
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool running_ = true;
+    std::thread thread_;
 };

@@ -1,4 +1,5 @@
 #include "restic.h"
+#include "unique_fd.h"
 
 #include "jobs.h"
 
@@ -29,23 +30,6 @@ bool is_connect_error(std::string_view line) {
            contains(line, "network is unreachable") || contains(line, "no route to host") ||
            contains(line, "broken pipe");
 }
-
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0)
-            close(fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    void reset() {
-        if (fd >= 0)
-            close(fd);
-        fd = -1;
-    }
-};
 
 // Splits a stream into lines; the last partial line is flushed at the end.
 struct LineSplitter {

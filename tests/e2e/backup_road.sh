@@ -22,17 +22,6 @@ for n in "${names_b[@]}"; do printf 'B %s\n' "$n" > "$tree/second'dir/$n"; done
 
 e2e_display
 
-shot() { sleep 0.5; import -window root "$out/$1.png"; }
-menu() { # mnemonic of the menu, then of the item
-    xdotool keydown alt key "$1" keyup alt
-    sleep 0.4
-    xdotool key "$2"
-    sleep 0.8
-}
-window_of() { # shell name
-    timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1
-}
-
 cd "$tree/first dir" || fail "cd"
 "$xkp" &
 app=$!
@@ -63,7 +52,7 @@ shot 04-start-dialog
 # OK sits at the bottom left of the dialog.
 eval "$(xdotool getwindowgeometry --shell "$confirm")"
 xdotool mousemove --window "$confirm" 22 $((HEIGHT - 24)) click 1
-# Wait for the request to finish (the dialog goes when kpbackup ends).
+# The dialog goes as soon as kpbackup has accepted the request.
 for _ in $(seq 600); do
     xdotool search --onlyvisible --name '^xkp_confirm$' >/dev/null 2>&1 || break
     sleep 0.1
@@ -72,19 +61,11 @@ xdotool search --onlyvisible --name '^xkp_confirm$' >/dev/null 2>&1 && fail "the
 shot 05-after-backup
 log=$HOME/kplog.bkup.001
 [ -f "$log" ] || fail "no progress log $log"
+wait_log "$log"
 grep -q 'EXIT STATUS 0' "$log" || { cat "$log" >&2; fail "the backup did not succeed"; }
 
 # Backup, Report progress of backup: the log listed; choosing it shows it.
-xdotool windowfocus --sync "$main"
-# Its mnemonic is shared with "Archive search directory...", so the item is
-# reached with the arrows: up from the first item wraps to the last two.
-xdotool keydown alt key b keyup alt
-sleep 0.4
-xdotool key Up Up Return
-sleep 0.8
-progress=$(window_of xkp_progress)
-[ -n "$progress" ] || fail "the progress dialog did not open"
-xdotool mousemove --window "$progress" 120 72 click 1
+open_backup_progress
 shot 06-progress
 
 # kplist lists every picked path, byte for byte.

@@ -2,7 +2,10 @@
 # the *.sh tests). After `e2e_begin NAME BUILD_DIR`:
 #   build, xkp, stage (the staged product root), out (screenshots), work (a
 #   scratch directory removed at exit), fail MESSAGE (with a screenshot when
-#   a display is up), and app/wm/xvfb, whose processes are killed at exit.
+#   a display is up), and app/wm/xvfb, whose processes are killed at exit;
+#   shot NAME (a screenshot), menu MENU ITEM (mnemonics), window_of NAME
+#   (the visible window of that title) and open_backup_progress for driving
+#   the display.
 e2e_begin() {
     build=$(cd "${2:?build directory}" && pwd)
     xkp=$build/clientx/xkp
@@ -65,4 +68,44 @@ e2e_display() {
     openbox >/dev/null 2>&1 &
     wm=$!
     sleep 0.5
+}
+
+# A request program returns once its job has started: wait_log LOG waits
+# (up to a minute) for the job's last line, "EXIT STATUS N".
+wait_log() {
+    for _ in $(seq 600); do
+        grep -q '^[0-9:]* EXIT STATUS ' "$1" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    fail "no end in the log $1: $(cat "$1" 2>/dev/null)"
+}
+
+# A screenshot of the whole screen as $out/NAME.png, once the drawing settled.
+shot() { sleep 0.4; import -window root "$out/$1.png"; }
+
+# The item of a menu chosen by the mnemonics of the menu and of the item, in
+# the window that has the focus.
+menu() {
+    xdotool keydown alt key "$1" keyup alt
+    sleep 0.4
+    xdotool key "$2"
+    sleep 0.8
+}
+
+# The visible window whose title is NAME (a shell name), waiting for it.
+window_of() { timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
+
+# Backup, Report progress of backup from the main window $main, and the first
+# log of its list chosen; the dialog's window goes into $progress. The item's
+# mnemonic is shared with "Archive search directory...", so it is reached
+# with the arrows: up from the first item wraps to the last two.
+open_backup_progress() {
+    xdotool windowfocus --sync "$main"
+    xdotool keydown alt key b keyup alt
+    sleep 0.4
+    xdotool key Up Up Return
+    sleep 0.8
+    progress=$(window_of xkp_progress)
+    [ -n "$progress" ] || fail "the progress dialog did not open"
+    xdotool mousemove --window "$progress" 120 72 click 1
 }

@@ -40,7 +40,6 @@ run_window() { # name, options...
     import -window root "$out/$name-window.png"
 }
 
-shot() { sleep 0.4; import -window root "$out/$1.png"; }
 
 # The empty server answers a restore listing with "nothing found": the
 # message box must appear, and Return on its Close button must close it.

@@ -29,7 +29,7 @@ printf 'first g\n' >"$data/sub/g file.txt"
 printf 'quote\n' >"$data/sub/it's.txt"
 touch -d '2024-02-03 04:05:06' "$data/f1.txt" "$data/sub/g file.txt"
 cp -a "$data/." "$work/expect1/"
-"$bin/kpbackup" "$data" >/dev/null 2>&1 || fail "first backup"
+"$bin/kpbackup" -w "$data" >/dev/null 2>&1 || fail "first backup"
 sleep 1.2 # a new backup second
 printf 'two, longer\n' >"$data/f1.txt"
 chmod 600 "$data/f1.txt"
@@ -37,7 +37,7 @@ printf 'second g, longer\n' >"$data/sub/g file.txt"
 chmod 640 "$data/sub/g file.txt"
 touch -d '2025-06-07 08:09:10' "$data/f1.txt" "$data/sub/g file.txt"
 cp -a "$data/." "$work/expect2/"
-"$bin/kpbackup" "$data" >/dev/null 2>&1 || fail "second backup"
+"$bin/kpbackup" -w "$data" >/dev/null 2>&1 || fail "second backup"
 # The file changed again after the last backup.
 printf 'three, local\n' >"$data/f1.txt"
 cp -a "$data/f1.txt" "$work/local-f1.txt"
@@ -50,7 +50,6 @@ same() { # a b: same bytes, mode, size and modification time
 
 e2e_display
 
-shot() { sleep 0.4; import -window root "$out/$1.png"; }
 window_named() { timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1; }
 click_in() { # window x y
     xdotool mousemove --window "$1" "$2" "$3" click 1
@@ -105,8 +104,9 @@ confirm=$(window_named xkp_confirm)
 [ -n "$confirm" ] || fail "no start dialog for the selected file"
 shot 04-start-dialog-keep
 confirm_ok "$confirm"
-same "$data/f1.txt" "$work/local-f1.txt"
 log=$HOME/kplog.rest.001
+wait_log "$log"
+same "$data/f1.txt" "$work/local-f1.txt"
 grep -q 'EXIT STATUS 0' "$log" || fail "first restore: $(cat "$log")"
 
 # 2. The older version in place, overwrite set.
@@ -118,8 +118,9 @@ confirm=$(window_named xkp_confirm)
 click_in "$confirm" 22 510 # Overwrite existing files
 shot 06-start-dialog-overwrite
 confirm_ok "$confirm"
-same "$data/f1.txt" "$work/expect1/f1.txt"
 [ -e "$HOME/kplog.rest.002" ] || fail "second restore wrote no log"
+wait_log "$HOME/kplog.rest.002"
+same "$data/f1.txt" "$work/expect1/f1.txt"
 
 # 3. The directory sub, redirected to another path.
 menu r a
@@ -140,6 +141,7 @@ confirm=$(window_named xkp_confirm)
 [ -n "$confirm" ] || fail "no start dialog for the directory"
 shot 09-start-dialog-redirected
 confirm_ok "$confirm"
+wait_log "$HOME/kplog.rest.003"
 shot 10-after-restores
 same "$work/elsewhere/sub/g file.txt" "$work/expect2/sub/g file.txt"
 same "$work/elsewhere/sub/it's.txt" "$work/expect2/sub/it's.txt"

@@ -18,14 +18,13 @@
 #include "engine_harness.h"
 
 using harness::counted;
+using harness::has;
 using harness::read_file;
 using harness::run;
 using harness::start;
 using harness::write_file;
 
 namespace {
-
-using harness::has;
 
 // Waits up to 30 s for ready() to hold.
 template <class F> bool wait_for(F ready) {
@@ -233,6 +232,27 @@ TEST_F(Backup, AnUnchangedFileIsOneVersionAcrossBackups) {
     }
     EXPECT_EQ(changes, 2) << l;
     EXPECT_EQ(unchanged, 1) << l;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Backup, ServerFilesAreTheOwnersAloneAndListingsNeedNoPassword) {
+    write_file(dir_ + "/f", "f");
+    ASSERT_EQ(backup().status, 0) << log();
+    const std::string s = root_.server_dir();
+    std::string modes;
+    for (const char *f : {"", "/repository", "/password", "/catalog.db", "/jobs"}) {
+        struct stat sb {};
+        ASSERT_EQ(stat((s + f).c_str(), &sb), 0) << f;
+        modes += std::to_string(sb.st_mode & 0777) + " ";
+    }
+    EXPECT_EQ(modes, "448 384 384 384 448 "); // 0700 0600 0600 0600 0700
+    // The listing programs read the catalog only.
+    unlink((s + "/password").c_str());
+    EXPECT_TRUE(has(list(), dir_ + "/f")) << list();
+    EXPECT_GT(images(), 0u);
 }
 
 } // namespace

@@ -6,7 +6,9 @@
 #include "gui_product.h"
 
 #include "timefuncs.h"
+#include "tmmsg.h"
 #include "xkp_confirm.h"
+#include "xkp_jobwatch.h"
 #include "xkp_request.h"
 
 #include <algorithm>
@@ -42,13 +44,17 @@ class BackupRequestTest : public ProductTest {
         open_main();
     }
     // Run N records its arguments NUL-separated in NAME.args.N, a copy of the
-    // -f file in NAME.request.N and whether the -L file exists in NAME.log.N.
-    void fake(const std::string &name, int status) {
+    // -f file in NAME.request.N and whether the -L file exists in NAME.log.N;
+    // it writes log_line to the -L file, as a job that ended would.
+    void fake(const std::string &name, int status, const std::string &log_line = "") {
         write_file(bin_ + "/" + name, R"(#!/bin/sh
 n=1; while [ -e "$0.args.$n" ]; do n=$((n+1)); done
 printf '%s\0' "$@" > "$0.args.$n"
 while [ $# -gt 1 ]; do
-  case $1 in -f) cp "$2" "$0.request.$n";; -L) [ -f "$2" ] && echo exists > "$0.log.$n";; esac
+  case $1 in -f) cp "$2" "$0.request.$n";;
+    -L) [ -f "$2" ] && echo exists > "$0.log.$n"; printf '%s' ')" +
+                                          log_line + R"(' >> "$2";;
+  esac
   shift
 done
 exit )" + std::to_string(status) + "\n");
@@ -166,10 +172,11 @@ TEST_F(BackupRequestTest, ArchiveOfADirectoryNothingSelectedAndCancel) {
 TEST_F(BackupRequestTest, LoggingToggleAndLogsThatCannotBeCreated) {
     T_strlcpy(dash_eight_option, " -8 ", sizeof dash_eight_option);
     // Logging on, the name typed, the permission message shown; the part
-    // between the header's keyword and the trailer.
+    // between the header's keyword and the trailer. Without a log of the
+    // user's the job still gets one, private, to be watched (PRIVATE).
     const std::tuple<bool, std::string, bool, std::string> cases[] = {
-        {false, "", false, ""},                   // neither -L nor -8
-        {true, home_ + "/planted", true, " -8 "}, // a link is not written through
+        {false, "", false, " -8  -L PRIVATE"},
+        {true, home_ + "/planted", true, " -8  -L PRIVATE"}, // a link is not written through
         {true, home_ + "/my log", false, " -8  -L '" + home_ + "/my\xc0\xa0log'"},
         {true, home_ + "/a\\b", false, " -8  -L '" + home_ + "/a\\b'"},
     };
@@ -182,7 +189,15 @@ TEST_F(BackupRequestTest, LoggingToggleAndLogsThatCannotBeCreated) {
         EXPECT_EQ(bits(gui::sensitive, {"text7", "label17"}), logging ? "11" : "00");
         put_text(part("text7"), log.c_str());
         std::string tmpfile = temp_filename;
-        EXPECT_EQ(run_confirm(), bin_ + "/kpbackup  " + middle + " -f " + tmpfile);
+        std::string cmd = run_confirm();
+        if (size_t at = cmd.find(bin_ + "/tmp/xkplog"); at != std::string::npos) {
+            std::string priv = cmd.substr(at, bin_.size() + 17);
+            struct stat st {};
+            EXPECT_EQ(lstat(priv.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode, S_IFREG | 0600);
+            cmd.replace(at, priv.size(), "PRIVATE");
+        }
+        EXPECT_EQ(cmd, bin_ + "/kpbackup  " + middle + " -f " + tmpfile);
         EXPECT_EQ(boxes(), message ? Items{"Insufficient permission to create log file.\n"
                                            "Operation will proceed without logging."}
                                    : Items{});
@@ -204,7 +219,30 @@ TEST_F(BackupRequestTest, ExitStatusesAreReportedAndTheSelectionsDropped) {
         ASSERT_EQ(boxes().size(), status == 0 ? 0u : 1u);
         EXPECT_TRUE(status >= 0 || boxes()[0].find("cannot be executed") != std::string::npos);
         EXPECT_EQ(get_item_count(persistent_list), 0);
+        // Only a request accepted (0) goes on running, watched by its log.
+        EXPECT_EQ(watched_request_logs(), status == 0 ? 1 : 0);
+        forget_request_logs();
         gui::close_message_boxes();
+    }
+    // A job that fails after its request was accepted: its box comes once
+    // its log closes, and the watching stops; without a log of the user's the
+    // same goes for the private one, which then goes.
+    for (bool logging : {true, false}) {
+        SCOPED_TRACE(logging);
+        forget_request_logs();
+        fake("kpbackup", 0, "12:00:00 EXIT STATUS 6: failed\n");
+        ASSERT_NE(request({"plain"}, "menu1_p4_b1"), nullptr);
+        gui::toggle(part("toggleButton1"), logging);
+        run_confirm();
+        EXPECT_TRUE(boxes().empty());
+        EXPECT_EQ(watched_request_logs(), 1);
+        check_request_logs();
+        EXPECT_EQ(boxes(), Items{getECmsgl(6, nullptr)});
+        EXPECT_FALSE(request_watch_armed());
+        gui::close_message_boxes();
+    }
+    for (const auto &e : std::filesystem::directory_iterator(bin_ + "/tmp")) {
+        EXPECT_NE(e.path().filename().string().substr(0, 6), "xkplog") << "left behind";
     }
     // A command too long to run is not run; the user is told so and keeps
     // the dialog and the selections to shorten it.

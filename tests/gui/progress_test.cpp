@@ -5,8 +5,11 @@
 
 #include "support/gui_harness.h"
 
+#include "tmmsg.h"
 #include "xkp_main.h"
 #include "xkp_progress.h"
+
+#include <Xm/Scale.h>
 
 #include <chrono>
 #include <fstream>
@@ -122,6 +125,49 @@ TEST_F(ProgressTest, FollowsAGrowingLogReadingOnlyWhatIsNew) {
     ASSERT_EQ(progress_filename_widget, nullptr);
     choose(open("bkup"), log);
     EXPECT_EQ(shown(), "new run\n");
+}
+
+TEST_F(ProgressTest, ProgressBarFollowsTheLatestProgressLineAndTheEnd) {
+    write("kplog.bkup.001", "12:00:00 backing up /home/ann\n");
+    write("kplog.bkup.002", "12:00:00 restoring\n");
+    Widget shell = open("bkup");
+    choose(shell, home_.file("kplog.bkup.001"));
+    Widget row = gui::must_find(shell, "form10"), scale = gui::must_find(shell, "scale1");
+    // Shown or not, the bar's value and the counts under it.
+    auto bar = [&] {
+        int value = -1;
+        XmScaleGetValue(scale, &value);
+        return gui::managed(row)
+                   ? std::to_string(value) + " " + gui::label_of(gui::must_find(shell, "label34"))
+                   : "hidden";
+    };
+    EXPECT_EQ(bar(), "hidden");
+    EXPECT_FALSE(gui::sensitive(scale) && UxrGetProp<Boolean>(scale, XmNeditable));
+    const std::string ended = std::string("\nEnded with status 0: ") + getECmsgl(0, nullptr);
+    const std::pair<std::string, std::string> steps[] = {
+        {"12:00:02 progress: 1 of 4 files, 10 of 0 bytes, 25%\n"
+         "12:00:04 progress: 2 of 4 files, 20 of 0 bytes, 50%\n",
+         "50 50%, 2 of 4 files, 20 of 0 bytes"},
+        {"12:00:05 FAILED '/home/ann/x': gone\n", "50 50%, 2 of 4 files, 20 of 0 bytes"},
+        {"12:00:06 progress: 3 of 4 files, 30 of 90 bytes, 7",
+         "50 50%, 2 of 4 files, 20 of 0 bytes"},
+        {"5%\n12:00:07 EXIT STATUS 0: done\n", "100 100%, 3 of 4 files, 30 of 90 bytes" + ended},
+    };
+    for (const auto &[append, want] : steps) {
+        SCOPED_TRACE(append);
+        write("kplog.bkup.001", append, true);
+        enter();
+        EXPECT_EQ(bar(), want);
+    }
+    // A log without progress lines hides it; a failed job keeps its last
+    // percentage and shows its status.
+    choose(shell, home_.file("kplog.bkup.002"));
+    EXPECT_EQ(bar(), "hidden");
+    write("kplog.bkup.002",
+          "12:00:02 progress: 0 of 0 files, 0 of 0 bytes, 0%\n12:00:03 EXIT STATUS 6: x\n", true);
+    enter();
+    EXPECT_EQ(bar(), std::string("0 0%, 0 of 0 files, 0 of 0 bytes\nEnded with status 6: ") +
+                         getECmsgl(6, nullptr));
 }
 
 TEST_F(ProgressTest, LongLinesAndManyLines) {

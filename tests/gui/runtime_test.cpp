@@ -156,19 +156,19 @@ TEST_F(RuntimeTest, FourLineItemsReadBackLineByLine) {
     Widget list = make_list();
     // display text, full path, date key, extra field; odd bytes and blanks
     // must come back unchanged, and an empty field is an empty line.
-    const std::string long_line(5000, 'x');
+    const std::string long_line(5000, 'x'), mid_line(200, 'k');
     quadruple_add_item(list, 0, "report 2024.txt  12/01/2024", "/home/ann/report 2024.txt",
                        "1733011200", "1 2 3 4 5 6 7 8 9");
     quadruple_add_item(list, 0, " ", " ", " ", " ");
     quadruple_add_item(list, 1, "first", "/first", "17", "");
-    quadruple_add_item(list, 0, "x", "", "", "tail");
+    quadruple_add_item(list, 0, "x", "", mid_line.c_str(), "t\xe9\nail");
     quadruple_add_item(list, 0, long_line.c_str(), "b", "c", "d");
     const std::vector<std::vector<std::string>> want = {
         {"first", "/first", "17", ""},
         {"report 2024.txt  12/01/2024", "/home/ann/report 2024.txt", "1733011200",
          "1 2 3 4 5 6 7 8 9"},
         {" ", " ", " ", " "},
-        {"x", "", "", "tail"},
+        {"x", "", mid_line, "t\xe9\nail"},
         {long_line.substr(0, 2047), "b", "c", "d"}, // cut to the result buffer
     };
     ASSERT_EQ(get_item_count(list), 5);

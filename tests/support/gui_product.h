@@ -72,6 +72,13 @@ class ProductTest : public GuiTest {
                    ? ""
                    : trace.substr(at + tag.size(), trace.find("!\n", at) - at - tag.size());
     }
+    // cmd without the " -L" of the private log a request without a log of
+    // the user's gets; "" when cmd has none.
+    std::string without_private_log(std::string cmd) {
+        const std::string piece = " -L " + bin_ + "/tmp/xkplog";
+        size_t at = cmd.find(piece);
+        return at == std::string::npos ? "" : cmd.erase(at, piece.size() + 6);
+    }
     Items boxes() {
         Items out;
         for (const auto &b : gui::message_boxes()) {

@@ -156,6 +156,9 @@ TEST_F(TreeTest, ListingTextIsReadLeniently) {
                   names.empty() ? Strs{"x"} : names);
         EXPECT_EQ(rootnode->files, nullptr) << text.substr(0, 120);
     }
+    // A path with no slash at all is a file of the root, named by all of it.
+    build("/", lines("rel") + lines("/rel", {2}));
+    EXPECT_EQ(files(rootnode), (Strs{"rel@2", "rel@1"}));
 }
 
 TEST_F(TreeTest, RootDeviceTest) {

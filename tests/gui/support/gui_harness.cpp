@@ -7,6 +7,7 @@
 #include "UxXt.h"
 #include "uimx_helper.h"
 #include "xkp_icon.h"
+#include "xkp_jobwatch.h"
 #include "xkp_state.h"
 
 #include <X11/IntrinsicP.h>
@@ -387,6 +388,8 @@ void GuiTest::SetUp() {
 }
 
 void GuiTest::TearDown() {
+    // The requests a test started are not watched into the next one.
+    forget_request_logs();
     if (top_ != nullptr) {
         XtDestroyWidget(top_);
         top_ = nullptr;
