@@ -312,3 +312,13 @@ std::string restic_version() {
     size_t nl = r.out.find('\n');
     return r.out.substr(0, nl);
 }
+
+std::string restic_include_pattern(const std::string &path) {
+    std::string out;
+    for (char c : path) {
+        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}

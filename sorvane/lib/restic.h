@@ -65,5 +65,9 @@ bool repository_reachable(const KpServer &server, ResticFailure &why, std::strin
 // from /usr/bin or /bin.
 std::string restic_program();
 
+// A path as a pattern of "restore --include", matching that path alone:
+// the characters restic would match ("*?[]\\") escaped.
+std::string restic_include_pattern(const std::string &path);
+
 // The first line of "restic version".
 std::string restic_version();

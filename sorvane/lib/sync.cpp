@@ -205,17 +205,6 @@ std::string record_sum(std::string_view text) {
     return out;
 }
 
-// restore --include takes patterns: a path is matched as it is.
-std::string include_pattern(const std::string &path) {
-    std::string out;
-    for (char c : path) {
-        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out;
-}
-
 } // namespace
 
 void remove_directory_tree(const std::string &dir) {
@@ -401,8 +390,8 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     }
     std::map<std::string, std::vector<std::string>> wanted;
     for (const auto &rr : fresh)
-        wanted[rr.client].push_back(include_pattern(newest[rr.client]->path + "/" +
-                                                    record_file_name(rr.image_time, rr.archives)));
+        wanted[rr.client].push_back(restic_include_pattern(
+            newest[rr.client]->path + "/" + record_file_name(rr.image_time, rr.archives)));
     std::string fetched = server.dir + "/.kpbackup.records.XXXXXX";
     if (!wanted.empty() && mkdtemp(fetched.data()) == nullptr) {
         err = "cannot create a directory in " + server.dir + ": " + strerror(errno);
