@@ -165,6 +165,7 @@ int main(int argc, char **argv) {
     char *xargv[] = {argv[0], nullptr};
     Widget top = XtAppInitialize(&app, "XSV", nullptr, 0, &xargc, xargv, nullptr, nullptr, 0);
     UxTopLevel = top;
+    ux_message_locale = tmlcmsg;
     XtVaSetValues(top, XmNmappedWhenManaged, False, XmNwidth, 1, XmNheight, 1, nullptr);
     XtRealizeWidget(top);
     T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);

@@ -38,6 +38,7 @@ int main(int argc, char **argv) {
     // Without a display the toolkit ends the process with its own message.
     Widget top = XtAppInitialize(&app, "XSV", nullptr, 0, &argc, argv, nullptr, nullptr, 0);
     UxTopLevel = top;
+    ux_message_locale = tmlcmsg;
     Display *display = XtDisplay(top);
     XrmDatabase resources = XtDatabase(display);
     apply_font_option(&resources);

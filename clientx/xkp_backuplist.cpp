@@ -6,6 +6,7 @@
 #include "UxXt.h"
 #include "timefuncs.h"
 #include "tmmsg.h"
+#include "xkp_daterange.h"
 #include "xkp_errmsg.h"
 #include "xkp_main.h"
 #include "xkp_restorecmd.h"
@@ -49,15 +50,10 @@ void load_backup_sides(const char *dir) {
         display_kp_error(QUOTE_FAILED);
         return;
     }
-    int32_t start = 0;
-    int32_t end = 0;
-    int32_t t = 0;
     std::string start_text = UxrGetText(start_date);
     std::string end_text = UxrGetText(end_date);
-    bool have_start = convert2unixdatel(start_text.c_str(), &t, 1, tmlctime, 0) == 1;
-    start = have_start ? t : let_there_be_light;
-    bool have_end = convert2unixdatel(end_text.c_str(), &t, 0, tmlctime, 0) == 1;
-    end = have_end ? t : midnight();
+    const auto [start, end, have_start, have_end] =
+        read_date_range(start_text.c_str(), end_text.c_str(), let_there_be_light);
     std::string keyword;
     if (main_keyword != nullptr) {
         keyword = UxrGetText(main_keyword);

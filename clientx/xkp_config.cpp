@@ -8,6 +8,7 @@
 #include "xkp_main.h"
 #include "xkp_helppath.h"
 #include "xkp_restore.h"
+#include "xkp_sensitivity.h"
 #include "xkp_state.h"
 
 #include <Xm/Form.h>
@@ -89,7 +90,7 @@ void activateCB_pushButton17(Widget w, XtPointer, XtPointer) {
     UxDestroyInterface(c->Uxxkp_config);
     // The policy type decides some items at once (type 3 takes the
     // destination path away), before the user reloads anything.
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
     if (force_client_type == old_type && !changed) {
         return;
     }

@@ -359,13 +359,13 @@ Widget create_xkp_confirm() {
     c->UxtoggleButton3 = make_toggle(c, "toggleButton3", form, "Overwrite existing files",
                                      "GuiXkp0307N", valueChangedCB_nothing);
     stack_on(c->UxtoggleButton3, c->UxtoggleButton7, 2);
-    if (standard_or_wbak == 16) {
+    if (standard_or_wbak == CLIENT_TYPE_MS_EXCHANGE) {
         put_label_string(c->UxtoggleButton3, "Delete existing transaction logs prior to restore");
         initialize_label(c->UxtoggleButton3, "GuiXkp0310N");
     }
     overwrite_at_will = 0;
     put_managed(c->UxtoggleButton3, !browsing_filesys);
-    if (browsing_raw_partitions || standard_or_wbak == 19) {
+    if (browsing_raw_partitions || standard_or_wbak == CLIENT_TYPE_NDMP) {
         // Raw partitions and NDMP images are always restored with overwrite.
         put_sensitive(c->UxtoggleButton3, false);
         XmToggleButtonSetState(c->UxtoggleButton3, True, False);

@@ -9,6 +9,7 @@
 #include "tmmsg.h"
 #include "uimx_helper.h"
 #include "xkp_backuplist.h"
+#include "xkp_daterange.h"
 #include "xkp_filesys.h"
 #include "xkp_glue.h"
 #include "xkp_main.h"
@@ -245,17 +246,11 @@ const row_sink list_sink = {nullptr, sink_left, sink_right, sink_flush, sink_fil
 // start that does not parse is the beginning of time, an end that does not
 // parse the end of today.
 void listing_dates(int32_t *start, int32_t *end) {
-    *start = let_there_be_light;
-    *end = midnight();
     std::string start_text = UxrGetText(start_date);
     std::string end_text = UxrGetText(end_date);
-    int32_t t = 0;
-    if (convert2unixdatel(start_text.c_str(), &t, 1, tmlctime, 0) == 1) {
-        *start = t;
-    }
-    if (convert2unixdatel(end_text.c_str(), &t, 0, tmlctime, 0) == 1) {
-        *end = t;
-    }
+    const date_range r = read_date_range(start_text.c_str(), end_text.c_str(), let_there_be_light);
+    *start = r.start;
+    *end = r.end;
 }
 
 // The header row of a verbose local listing and the blank row under it.

@@ -10,6 +10,7 @@
 #include "tmmsg.h"
 #include "uimx_helper.h"
 #include "unixconf_api.h"
+#include "xkp_daterange.h"
 #include "xkp_glue.h"
 #include "xkp_loadlist.h"
 #include "xkp_main.h"
@@ -37,15 +38,9 @@ std::string date_text(int32_t t) {
 void field_range(int32_t start_default, int32_t *start, int32_t *end) {
     std::string s = UxrGetText(start_date);
     std::string e = UxrGetText(end_date);
-    *start = start_default;
-    *end = midnight();
-    int32_t t = 0;
-    if (convert2unixdatel(s.c_str(), &t, 1, tmlctime, 0) == 1) {
-        *start = t;
-    }
-    if (convert2unixdatel(e.c_str(), &t, 0, tmlctime, 0) == 1) {
-        *end = t;
-    }
+    const date_range r = read_date_range(s.c_str(), e.c_str(), start_default);
+    *start = r.start;
+    *end = r.end;
 }
 
 // Field 1 (the backup time) of every image in the companion list.
@@ -202,15 +197,7 @@ void set_keyword_dates() {
 }
 
 int total_image_files(const char *start_text, const char *end_text) {
-    int32_t start = 0;
-    int32_t end = midnight();
-    int32_t t = 0;
-    if (start_text != nullptr && convert2unixdatel(start_text, &t, 1, tmlctime, 0) == 1) {
-        start = t;
-    }
-    if (end_text != nullptr && convert2unixdatel(end_text, &t, 0, tmlctime, 0) == 1) {
-        end = t;
-    }
+    const auto [start, end, have_start, have_end] = read_date_range(start_text, end_text, 0);
     // The sum is kept wide and capped: the image list comes from outside.
     long long total = 0;
     int count = get_item_count(shadow_image_list);

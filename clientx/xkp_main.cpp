@@ -14,9 +14,11 @@
 #include "xkp_help.h"
 #include "xkp_helppath.h"
 #include "xkp_helpindex.h"
+#include "xkp_menus.h"
 #include "xkp_progress.h"
 #include "xkp_request.h"
 #include "xkp_root.h"
+#include "xkp_sensitivity.h"
 #include "xkp_startup.h"
 #include "xkp_state.h"
 #include "xkp_version.h"
@@ -176,23 +178,30 @@ void empty_list_pair(Widget list, Widget twin) {
 void reload_lists() {
     update_globals();
     load_both_sides(current_working_directory);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 
 // ---- menu tables -------------------------------------------------------
 
 enum ItemKind { TOGGLE, PUSH, SEPARATOR };
 
+// Everything about one menu item: what it is, its label (catalog key and
+// built-in text) and mnemonic, what choosing it calls, when it is
+// sensitive, how it starts, and where its widget is kept.
 struct MenuItem {
     const char *name;
     ItemKind kind;
-    char mnemonic;
-    const char *label;
-    const char *key;
-    XtCallbackProc callback;
-    Widget *handle;       // program-state handle set at creation, or null
-    int sensitivity_mode; // 0: not in the sensitivity table
-    int needs_selection;
+    char mnemonic = 0;
+    const char *label = nullptr; // built-in text
+    const char *key = nullptr;   // catalog key of the label
+    XtCallbackProc callback = nullptr;
+    Widget *handle = nullptr;             // program-state handle set at creation
+    int sensitivity_mode = 0;             // a SENS_ mode; 0: not in the sensitivity table
+    int needs_selection = 0;              // sensitive only while the user holds selections
+    intptr_t closure = 0;                 // the callback's client data
+    bool (*initially_set)() = nullptr;    // a toggle's state as the window starts; null: unset
+    Widget _UxCxkp_main::*slot = nullptr; // the window context's handle of it
+    bool backups_only = false;            // sensitive only while browsing backups (set at creation)
 };
 
 struct Menu {
@@ -210,26 +219,16 @@ void valueChangedCB_menu1_p1_b1(Widget w, XtPointer, XtPointer) {
     Action action(w);
     enter_filesys_mode(0);
 }
-void valueChangedCB_menu1_p1_b2(Widget w, XtPointer, XtPointer) {
+// The restore-browse toggles; the closure is the kind of restore.
+void valueChangedCB_restore_kind(Widget w, XtPointer client_data, XtPointer) {
     Action action(w);
-    enter_restore_mode(0);
+    enter_restore_mode(static_cast<int>(reinterpret_cast<intptr_t>(client_data)));
 }
-void valueChangedCB_menu1_p1_b19(Widget w, XtPointer, XtPointer) {
-    Action action(w);
-    enter_restore_mode(1);
-}
-void valueChangedCB_menu1_p1_b3(Widget w, XtPointer, XtPointer) {
-    Action action(w);
-    enter_restore_mode(2);
-}
-void valueChangedCB_menu1_p1_b4(Widget w, XtPointer, XtPointer) {
-    Action action(w);
-    enter_restore_mode(3);
-}
-void valueChangedCB_menu1_p1_b21(Widget w, XtPointer, XtPointer) {
-    Action action(w);
-    enter_restore_mode(4);
-}
+constexpr XtCallbackProc valueChangedCB_menu1_p1_b2 = valueChangedCB_restore_kind;
+constexpr XtCallbackProc valueChangedCB_menu1_p1_b19 = valueChangedCB_restore_kind;
+constexpr XtCallbackProc valueChangedCB_menu1_p1_b3 = valueChangedCB_restore_kind;
+constexpr XtCallbackProc valueChangedCB_menu1_p1_b4 = valueChangedCB_restore_kind;
+constexpr XtCallbackProc valueChangedCB_menu1_p1_b21 = valueChangedCB_restore_kind;
 // The twelve database-script items carry their mode number.
 void valueChangedCB_database_item(Widget w, XtPointer client_data, XtPointer) {
     Action action(w);
@@ -248,17 +247,17 @@ void activateCB_menu1_p2_b1(Widget w, XtPointer, XtPointer) {
     Action action(w);
     unpreserve_right_selections();
     deselect_all_files();
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void activateCB_menu1_p2_b2(Widget w, XtPointer, XtPointer) {
     Action action(w);
     select_all_filenames();
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void activateCB_menu1_p2_b3(Widget w, XtPointer, XtPointer) {
     Action action(w);
     list_delete_all(persistent_list);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 
 void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
@@ -271,7 +270,7 @@ void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
     } else {
         pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
     }
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void activateCB_menu1_p2_b5(Widget w, XtPointer, XtPointer) {
     Action action(w);
@@ -290,7 +289,7 @@ void activateCB_menu1_p2_b5(Widget w, XtPointer, XtPointer) {
     left_selection_pos = left_list != nullptr ? get_selection_pos(left_list) : 0;
     put_text(pathname, current_working_directory);
     load_both_sides(current_working_directory);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 
 // View menu. Brief/verbose and tree/full path set their own toggle and
@@ -302,27 +301,26 @@ void view_pair(Widget on, Widget off) {
 void activateCB_view_reload() {
     reload_lists();
 }
-void valueChangedCB_menu1_p3_b1(Widget w, XtPointer, XtPointer) {
+// Brief and verbose display; the closure is the value of verbose.
+void valueChangedCB_verbose(Widget w, XtPointer client_data, XtPointer) {
     Action action(w);
-    verbose = 0;
-    view_pair(UxXkp_mainContext->Uxmenu1_p3_b1, UxXkp_mainContext->Uxmenu1_p3_b2);
+    verbose = static_cast<int>(reinterpret_cast<intptr_t>(client_data));
+    Widget brief = UxXkp_mainContext->Uxmenu1_p3_b1;
+    Widget full = UxXkp_mainContext->Uxmenu1_p3_b2;
+    view_pair(verbose != 0 ? full : brief, verbose != 0 ? brief : full);
     activateCB_view_reload();
 }
-void valueChangedCB_menu1_p3_b2(Widget w, XtPointer, XtPointer) {
-    Action action(w);
-    verbose = 1;
-    view_pair(UxXkp_mainContext->Uxmenu1_p3_b2, UxXkp_mainContext->Uxmenu1_p3_b1);
-    activateCB_view_reload();
-}
+constexpr XtCallbackProc valueChangedCB_menu1_p3_b1 = valueChangedCB_verbose;
+constexpr XtCallbackProc valueChangedCB_menu1_p3_b2 = valueChangedCB_verbose;
 void valueChangedCB_menu1_p3_b4(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    graphic_mode = 0;
+    graphic_mode = GRAPHIC_TREE;
     view_pair(UxXkp_mainContext->Uxmenu1_p3_b4, UxXkp_mainContext->Uxmenu1_p3_b5);
     activateCB_view_reload();
 }
 void valueChangedCB_menu1_p3_b5(Widget w, XtPointer, XtPointer) {
     Action action(w);
-    graphic_mode = 3;
+    graphic_mode = GRAPHIC_FULL_PATHS;
     view_pair(UxXkp_mainContext->Uxmenu1_p3_b5, UxXkp_mainContext->Uxmenu1_p3_b4);
     activateCB_view_reload();
 }
@@ -402,131 +400,143 @@ void activateCB_menu1_p6_b2(Widget w, XtPointer, XtPointer) {
     help_topic_by_name(help_topic_path("xkp/Tutorial").c_str());
 }
 
-#define DB_ITEM(name, letter, label, key, handle)                                                  \
-    { name, TOGGLE, letter, label, key, valueChangedCB_database_item, handle, 0, 0 }
+// Initial states of the toggles.
+bool always() {
+    return true;
+}
+bool browsing_files_now() {
+    return browsing_filesys == 1;
+}
+bool browsing_backups_now() {
+    return browsing_filesys == 0 && restore_from_archives == 0;
+}
+bool browsing_archives_now() {
+    return browsing_filesys == 0 && restore_from_archives == 1;
+}
+bool links_resolved() {
+    return really_get_real == 1;
+}
+bool links_kept() {
+    return really_get_real == 0;
+}
 
 const MenuItem file_items[] = {
     {"menu1_p1_b1", TOGGLE, 'f', "Browse file system (backup or archive)", "GuiXkp0001N",
-     valueChangedCB_menu1_p1_b1, &toggle_filesys, 0, 0},
+     valueChangedCB_menu1_p1_b1, &toggle_filesys, 0, 0, 0, browsing_files_now},
     {"menu1_p1_b2", TOGGLE, 'b', "Browse backups (restore)", "GuiXkp0002N",
-     valueChangedCB_menu1_p1_b2, &toggle_database, 0, 0},
+     valueChangedCB_menu1_p1_b2, &toggle_database, 0, 0, RESTORE_BACKUPS, browsing_backups_now},
     {"menu1_p1_b19", TOGGLE, 'b', "Browse backups (true image restore)", "GuiXkp0003N",
-     valueChangedCB_menu1_p1_b19, &toggle_trueimage, 0, 0},
+     valueChangedCB_menu1_p1_b19, &toggle_trueimage, 0, 0, RESTORE_TRUE_IMAGE},
     {"menu1_p1_b3", TOGGLE, 'a', "Browse archives (restore)", "GuiXkp0004N",
-     valueChangedCB_menu1_p1_b3, &toggle_archives, 0, 0},
+     valueChangedCB_menu1_p1_b3, &toggle_archives, 0, 0, RESTORE_ARCHIVES, browsing_archives_now},
     {"menu1_p1_b4", TOGGLE, 'r', "Browse backups (restore raw partitions)", "GuiXkp0005N",
-     valueChangedCB_menu1_p1_b4, &toggle_raw, 0, 0},
+     valueChangedCB_menu1_p1_b4, &toggle_raw, 0, 0, RESTORE_RAW_PARTITIONS},
     {"menu1_p1_b21", TOGGLE, 'A', "Browse backups (Auspex FastBackup raw partition)", "GuiXkp0006N",
-     valueChangedCB_menu1_p1_b21, &toggle_auspex, 0, 0},
-    {"menu1_p1_b20", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
-    DB_ITEM("menu1_p1_b11", 'O', "Browse file system for Oracle backup scripts", "GuiXkp0007N",
-            &toggle_OBackup),
-    DB_ITEM("menu1_p1_b12", 's', "Browse file system for Oracle restore scripts", "GuiXkp0008N",
-            &toggle_ORestore),
-    DB_ITEM("menu1_p1_b13", 'O', "Browse file system for Informix backup scripts", "GuiXkp0009N",
-            &toggle_IBackup),
-    DB_ITEM("menu1_p1_b14", 's', "Browse file system for Informix restore scripts", "GuiXkp0010N",
-            &toggle_IRestore),
-    DB_ITEM("menu1_p1_b15", 'O', "Browse file system for SQL-BackTrack backup scripts",
-            "GuiXkp0011N", &toggle_BBackup),
-    DB_ITEM("menu1_p1_b16", 's', "Browse file system for SQL-BackTrack restore scripts",
-            "GuiXkp0012N", &toggle_BRestore),
-    DB_ITEM("menu1_p1_b17", 'O', "Browse file system for Sybase backup scripts", "GuiXkp0013N",
-            &toggle_SBackup),
-    DB_ITEM("menu1_p1_b18", 's', "Browse file system for Sybase restore scripts", "GuiXkp0014N",
-            &toggle_SRestore),
-    DB_ITEM("menu1_p1_b22", 'O', "Browse file system for DB2 backup scripts", "GuiXkp0060N",
-            &toggle_DB2Backup),
-    DB_ITEM("menu1_p1_b23", 's', "Browse file system for DB2 restore scripts", "GuiXkp0061N",
-            &toggle_DB2Restore),
-    DB_ITEM("menu1_p1_b24", 'O', "Browse file system for SAP backup scripts", "GuiXkp0062N",
-            &toggle_SAPBackup),
-    DB_ITEM("menu1_p1_b25", 's', "Browse file system for SAP restore scripts", "GuiXkp0063N",
-            &toggle_SAPRestore),
-    {"menu1_p1_b5", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
-    {"menu1_p1_b7", PUSH, 'C', "Configuration...", "GuiXkp0015N", activateCB_menu1_p1_b7, nullptr,
-     0, 0},
-    {"menu1_p1_b8", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
-    {"menu1_p1_b6", PUSH, 'Q', "Quit", "GuiXkp0016N", activateCB_menu1_p1_b6, nullptr, 0, 0},
+     valueChangedCB_menu1_p1_b21, &toggle_auspex, 0, 0, RESTORE_AUSPEX},
+    {"menu1_p1_b20", SEPARATOR},
+    {"menu1_p1_b11", TOGGLE, 'O', "Browse file system for Oracle backup scripts", "GuiXkp0007N",
+     valueChangedCB_database_item, &toggle_OBackup, 0, 0, 3},
+    {"menu1_p1_b12", TOGGLE, 's', "Browse file system for Oracle restore scripts", "GuiXkp0008N",
+     valueChangedCB_database_item, &toggle_ORestore, 0, 0, 4},
+    {"menu1_p1_b13", TOGGLE, 'O', "Browse file system for Informix backup scripts", "GuiXkp0009N",
+     valueChangedCB_database_item, &toggle_IBackup, 0, 0, 5},
+    {"menu1_p1_b14", TOGGLE, 's', "Browse file system for Informix restore scripts", "GuiXkp0010N",
+     valueChangedCB_database_item, &toggle_IRestore, 0, 0, 6},
+    {"menu1_p1_b15", TOGGLE, 'O', "Browse file system for SQL-BackTrack backup scripts",
+     "GuiXkp0011N", valueChangedCB_database_item, &toggle_BBackup, 0, 0, 7},
+    {"menu1_p1_b16", TOGGLE, 's', "Browse file system for SQL-BackTrack restore scripts",
+     "GuiXkp0012N", valueChangedCB_database_item, &toggle_BRestore, 0, 0, 8},
+    {"menu1_p1_b17", TOGGLE, 'O', "Browse file system for Sybase backup scripts", "GuiXkp0013N",
+     valueChangedCB_database_item, &toggle_SBackup, 0, 0, 9},
+    {"menu1_p1_b18", TOGGLE, 's', "Browse file system for Sybase restore scripts", "GuiXkp0014N",
+     valueChangedCB_database_item, &toggle_SRestore, 0, 0, 10},
+    {"menu1_p1_b22", TOGGLE, 'O', "Browse file system for DB2 backup scripts", "GuiXkp0060N",
+     valueChangedCB_database_item, &toggle_DB2Backup, 0, 0, 11},
+    {"menu1_p1_b23", TOGGLE, 's', "Browse file system for DB2 restore scripts", "GuiXkp0061N",
+     valueChangedCB_database_item, &toggle_DB2Restore, 0, 0, 12},
+    {"menu1_p1_b24", TOGGLE, 'O', "Browse file system for SAP backup scripts", "GuiXkp0062N",
+     valueChangedCB_database_item, &toggle_SAPBackup, 0, 0, 13},
+    {"menu1_p1_b25", TOGGLE, 's', "Browse file system for SAP restore scripts", "GuiXkp0063N",
+     valueChangedCB_database_item, &toggle_SAPRestore, 0, 0, 14},
+    {"menu1_p1_b5", SEPARATOR},
+    {"menu1_p1_b7", PUSH, 'C', "Configuration...", "GuiXkp0015N", activateCB_menu1_p1_b7},
+    {"menu1_p1_b8", SEPARATOR},
+    {"menu1_p1_b6", PUSH, 'Q', "Quit", "GuiXkp0016N", activateCB_menu1_p1_b6},
 };
 
 const MenuItem edit_items[] = {
     {"menu1_p2_b1", PUSH, 'C', "Clear selections for current directory", "GuiXkp0017N",
-     activateCB_menu1_p2_b1, nullptr, 0, 0},
+     activateCB_menu1_p2_b1},
     {"menu1_p2_b2", PUSH, 'S', "Select all in current directory", "GuiXkp0018N",
-     activateCB_menu1_p2_b2, nullptr, 0, 0},
+     activateCB_menu1_p2_b2},
     {"menu1_p2_b3", PUSH, 'D', "Discard selections for previous directories", "GuiXkp0019N",
-     activateCB_menu1_p2_b3, nullptr, 0, 0},
-    {"menu1_p2_b6", PUSH, 'I', "Inspect all selections...", "GuiXkp0020N", activateCB_menu1_p2_b6,
-     nullptr, 0, 0},
-    {"menu1_p2_b7", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
-    {"menu1_p2_b5", PUSH, 'U', "Update Display", "GuiXkp0021N", activateCB_menu1_p2_b5, nullptr, 0,
-     0},
+     activateCB_menu1_p2_b3},
+    {"menu1_p2_b6", PUSH, 'I', "Inspect all selections...", "GuiXkp0020N", activateCB_menu1_p2_b6},
+    {"menu1_p2_b7", SEPARATOR},
+    {"menu1_p2_b5", PUSH, 'U', "Update Display", "GuiXkp0021N", activateCB_menu1_p2_b5},
 };
 
 const MenuItem view_items[] = {
     {"menu1_p3_b1", TOGGLE, 'B', "Brief display of filenames", "GuiXkp0022N",
-     valueChangedCB_menu1_p3_b1, nullptr, 0, 0},
+     valueChangedCB_menu1_p3_b1, nullptr, 0, 0, 0, always, &_UxCxkp_main::Uxmenu1_p3_b1},
     {"menu1_p3_b2", TOGGLE, 'V', "Verbose display of attributes and filenames", "GuiXkp0023N",
-     valueChangedCB_menu1_p3_b2, nullptr, 0, 0},
-    {"menu1_p3_b3", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+     valueChangedCB_menu1_p3_b2, nullptr, 0, 0, 1, nullptr, &_UxCxkp_main::Uxmenu1_p3_b2},
+    {"menu1_p3_b3", SEPARATOR},
     {"menu1_p3_b4", TOGGLE, 'I', "Indented tree structure", "GuiXkp0024N",
-     valueChangedCB_menu1_p3_b4, nullptr, 0, 0},
+     valueChangedCB_menu1_p3_b4, nullptr, 0, 0, 0, always, &_UxCxkp_main::Uxmenu1_p3_b4},
     {"menu1_p3_b5", TOGGLE, 'P', "Full Pathnames", "GuiXkp0025N", valueChangedCB_menu1_p3_b5,
-     nullptr, 0, 0},
-    {"menu1_p3_b6", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+     nullptr, 0, 0, 0, nullptr, &_UxCxkp_main::Uxmenu1_p3_b5},
+    {"menu1_p3_b6", SEPARATOR},
     {"menu1_p3_b7", TOGGLE, 'A', "All backup dates for each file", "GuiXkp0026N",
-     valueChangedCB_menu1_p3_b7, &toggle_all_dates, 0, 0},
+     valueChangedCB_menu1_p3_b7, &toggle_all_dates, 0, 0, 0, always, nullptr, true},
     {"menu1_p3_b8", TOGGLE, 'O', "Only most recent backup date", "GuiXkp0027N",
-     valueChangedCB_menu1_p3_b8, &toggle_recent_dates, 0, 0},
-    {"menu1_p3_b9", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+     valueChangedCB_menu1_p3_b8, &toggle_recent_dates, 0, 0, 0, nullptr, nullptr, true},
+    {"menu1_p3_b9", SEPARATOR},
     {"menu1_p3_b10", TOGGLE, 'R', "Resolve Links in Search Directory", "GuiXkp0028N",
-     valueChangedCB_menu1_p3_b10, &toggle_yes_get_real, 0, 0},
+     valueChangedCB_menu1_p3_b10, &toggle_yes_get_real, 0, 0, 0, links_resolved},
     {"menu1_p3_b11", TOGGLE, 'N', "Do Not Resolve Links in Search Directory", "GuiXkp0029N",
-     valueChangedCB_menu1_p3_b11, &toggle_no_get_real, 0, 0},
+     valueChangedCB_menu1_p3_b11, &toggle_no_get_real, 0, 0, 0, links_kept},
 };
 
 const MenuItem backup_items[] = {
     {"menu1_p4_b1", PUSH, 'B', "Backup selected files and directories...", "GuiXkp0030N",
-     activateCB_request<request_backup_selected>, nullptr, 1, 1},
+     activateCB_request<request_backup_selected>, nullptr, SENS_FILESYS, 1},
     {"menu1_p4_b2", PUSH, 'a', "Backup search directory...", "GuiXkp0031N",
-     activateCB_request<request_backup_directory>, nullptr, 1, 0},
+     activateCB_request<request_backup_directory>, nullptr, SENS_FILESYS},
     {"menu1_p4_b8", PUSH, 'O', "Backup database using selected scripts", "GuiXkp0032N",
-     activateCB_request<request_backup_database>, nullptr, 3, 1},
+     activateCB_request<request_backup_database>, nullptr, SENS_DB_BACKUP_SCRIPTS, 1},
     {"menu1_p4_b3", PUSH, 'A', "Archive selected files and directories...", "GuiXkp0033N",
-     activateCB_request<request_archive_selected>, nullptr, 1, 1},
+     activateCB_request<request_archive_selected>, nullptr, SENS_FILESYS, 1},
     {"menu1_p4_b4", PUSH, 'r', "Archive search directory...", "GuiXkp0034N",
-     activateCB_request<request_archive_directory>, nullptr, 1, 0},
-    {"menu1_p4_b5", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+     activateCB_request<request_archive_directory>, nullptr, SENS_FILESYS},
+    {"menu1_p4_b5", SEPARATOR},
     {"menu1_p4_b6", PUSH, 'R', "Report progress of backup...", "GuiXkp0035N",
-     activateCB_menu1_p4_b6, nullptr, 0, 0},
+     activateCB_menu1_p4_b6},
     {"menu1_p4_b7", PUSH, 'e', "Report progress of archive...", "GuiXkp0036N",
-     activateCB_menu1_p4_b7, nullptr, 0, 0},
+     activateCB_menu1_p4_b7},
 };
 
 const MenuItem restore_items[] = {
     {"menu1_p5_b6", PUSH, 'A', "Specify Destination Path...", "GuiXkp0037N", activateCB_menu1_p5_b6,
-     &altpath_menu_item, 2, 0},
-    {"menu1_p5_b5", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+     &altpath_menu_item, SENS_RESTORE},
+    {"menu1_p5_b5", SEPARATOR},
     {"menu1_p5_b1", PUSH, 'R', "Restore selected files and directories...", "GuiXkp0038N",
-     activateCB_request<request_restore_selected>, nullptr, 2, 1},
+     activateCB_request<request_restore_selected>, nullptr, SENS_RESTORE, 1},
     {"menu1_p5_b2", PUSH, 'e', "Restore search directory...", "GuiXkp0039N",
-     activateCB_request<request_restore_directory>, nullptr, -2, 0},
+     activateCB_request<request_restore_directory>, nullptr, SENS_RESTORE_NOT_TRUE_IMAGE},
     {"menu1_p5_b7", PUSH, 'O', "Restore database using selected scripts", "GuiXkp0040N",
-     activateCB_request<request_restore_database>, nullptr, 4, 1},
-    {"menu1_p5_b3", SEPARATOR, 0, nullptr, nullptr, nullptr, nullptr, 0, 0},
+     activateCB_request<request_restore_database>, nullptr, SENS_DB_RESTORE_SCRIPTS, 1},
+    {"menu1_p5_b3", SEPARATOR},
     {"menu1_p5_b4", PUSH, 'p', "Report progress of restore...", "GuiXkp0041N",
-     activateCB_menu1_p5_b4, nullptr, 0, 0},
+     activateCB_menu1_p5_b4},
 };
 
 const MenuItem help_items[] = {
-    {"menu1_p6_b5", PUSH, 'W', "On Window...", "GuiXkp0042N", activateCB_menu1_p6_b5, nullptr, 0,
-     0},
-    {"menu1_p6_b4", PUSH, 'I', "Index...", "GuiXkp0043N", activateCB_menu1_p6_b4, nullptr, 0, 0},
-    {"menu1_p6_b3", PUSH, 'H', "On Help...", "GuiXkp0044N", activateCB_menu1_p6_b3, nullptr, 0, 0},
-    {"menu1_p6_b1", PUSH, 'V', "On Version...", "GuiXkp0045N", activateCB_menu1_p6_b1, nullptr, 0,
-     0},
-    {"menu1_p6_b2", PUSH, 'T', "Tutorial...", "GuiXkp0046N", activateCB_menu1_p6_b2, nullptr, 0, 0},
+    {"menu1_p6_b5", PUSH, 'W', "On Window...", "GuiXkp0042N", activateCB_menu1_p6_b5},
+    {"menu1_p6_b4", PUSH, 'I', "Index...", "GuiXkp0043N", activateCB_menu1_p6_b4},
+    {"menu1_p6_b3", PUSH, 'H', "On Help...", "GuiXkp0044N", activateCB_menu1_p6_b3},
+    {"menu1_p6_b1", PUSH, 'V', "On Version...", "GuiXkp0045N", activateCB_menu1_p6_b1},
+    {"menu1_p6_b2", PUSH, 'T', "Tutorial...", "GuiXkp0046N", activateCB_menu1_p6_b2},
 };
 
 #define MENU(cascade, pulldown, letter, label, key, items)                                         \
@@ -541,20 +551,6 @@ const Menu menus[] = {
     MENU("menu1_top_b6", "menu1_p6", 'H', "Help", "GuiXkp0052N", help_items),
 };
 
-// Database-script modes of the File menu's items (3..14 in menu order).
-int database_mode_of(const char *name) {
-    static const char *const names[] = {"menu1_p1_b11", "menu1_p1_b12", "menu1_p1_b13",
-                                        "menu1_p1_b14", "menu1_p1_b15", "menu1_p1_b16",
-                                        "menu1_p1_b17", "menu1_p1_b18", "menu1_p1_b22",
-                                        "menu1_p1_b23", "menu1_p1_b24", "menu1_p1_b25"};
-    for (int i = 0; i < 12; ++i) {
-        if (strcmp(names[i], name) == 0) {
-            return 3 + i;
-        }
-    }
-    return 0;
-}
-
 void destroyCB_clear_handle(Widget, XtPointer client_data, XtPointer) {
     *static_cast<Widget *>(client_data) = nullptr;
 }
@@ -564,31 +560,7 @@ bool initially_sensitive(int mode, int needs_selection) {
     if (needs_selection) {
         return false;
     }
-    return mode == 1 ? browsing_filesys != 0 : browsing_filesys == 0;
-}
-
-// Initial state of a toggle as the window starts.
-bool initially_set(const char *name) {
-    if (strcmp(name, "menu1_p1_b1") == 0) {
-        return browsing_filesys == 1;
-    }
-    if (strcmp(name, "menu1_p1_b2") == 0) {
-        return browsing_filesys == 0 && restore_from_archives == 0;
-    }
-    if (strcmp(name, "menu1_p1_b3") == 0) {
-        return browsing_filesys == 0 && restore_from_archives == 1;
-    }
-    if (strcmp(name, "menu1_p3_b1") == 0 || strcmp(name, "menu1_p3_b4") == 0 ||
-        strcmp(name, "menu1_p3_b7") == 0) {
-        return true;
-    }
-    if (strcmp(name, "menu1_p3_b10") == 0) {
-        return really_get_real == 1;
-    }
-    if (strcmp(name, "menu1_p3_b11") == 0) {
-        return really_get_real == 0;
-    }
-    return false;
+    return mode == SENS_FILESYS ? browsing_filesys != 0 : browsing_filesys == 0;
 }
 
 void create_menu_item(Widget pulldown, const MenuItem &item) {
@@ -598,9 +570,10 @@ void create_menu_item(Widget pulldown, const MenuItem &item) {
         bind(XtVaCreateManagedWidget(item.name, xmSeparatorWidgetClass, pulldown, nullptr));
         return;
     case TOGGLE:
-        w = XtVaCreateManagedWidget(item.name, xmToggleButtonWidgetClass, pulldown,
-                                    XmNindicatorType, XmONE_OF_MANY, XmNvisibleWhenOff, True,
-                                    XmNset, initially_set(item.name) ? XmSET : XmUNSET, nullptr);
+        w = XtVaCreateManagedWidget(
+            item.name, xmToggleButtonWidgetClass, pulldown, XmNindicatorType, XmONE_OF_MANY,
+            XmNvisibleWhenOff, True, XmNset,
+            item.initially_set != nullptr && item.initially_set() ? XmSET : XmUNSET, nullptr);
         break;
     case PUSH:
         w = XtVaCreateManagedWidget(item.name, xmPushButtonWidgetClass, pulldown, nullptr);
@@ -613,9 +586,8 @@ void create_menu_item(Widget pulldown, const MenuItem &item) {
     }
     initialize_label(w, item.key);
 
-    int db_mode = database_mode_of(item.name);
     XtAddCallback(w, item.kind == TOGGLE ? XmNvalueChangedCallback : XmNactivateCallback,
-                  item.callback, reinterpret_cast<XtPointer>(static_cast<intptr_t>(db_mode)));
+                  item.callback, reinterpret_cast<XtPointer>(item.closure));
     if (item.handle != nullptr) {
         *item.handle = w;
         XtAddCallback(w, XmNdestroyCallback, destroyCB_clear_handle, item.handle);
@@ -626,23 +598,18 @@ void create_menu_item(Widget pulldown, const MenuItem &item) {
     }
     // The database-script requests need the database program; without it
     // their items leave the menu for the whole run.
-    if (item.sensitivity_mode == 3 || item.sensitivity_mode == 4) {
+    if (item.sensitivity_mode == SENS_DB_BACKUP_SCRIPTS ||
+        item.sensitivity_mode == SENS_DB_RESTORE_SCRIPTS) {
         if (access(product_path("sorvane/bin/kphdb").c_str(), X_OK) != 0) {
             XtUnmanageChild(w);
         }
     }
     // The date toggles only mean something for backed-up files.
-    if (strcmp(item.name, "menu1_p3_b7") == 0 || strcmp(item.name, "menu1_p3_b8") == 0) {
+    if (item.backups_only) {
         put_sensitive(w, browsing_filesys == 0);
     }
-    if (strcmp(item.name, "menu1_p3_b1") == 0) {
-        UxXkp_mainContext->Uxmenu1_p3_b1 = w;
-    } else if (strcmp(item.name, "menu1_p3_b2") == 0) {
-        UxXkp_mainContext->Uxmenu1_p3_b2 = w;
-    } else if (strcmp(item.name, "menu1_p3_b4") == 0) {
-        UxXkp_mainContext->Uxmenu1_p3_b4 = w;
-    } else if (strcmp(item.name, "menu1_p3_b5") == 0) {
-        UxXkp_mainContext->Uxmenu1_p3_b5 = w;
+    if (item.slot != nullptr) {
+        UxXkp_mainContext->*item.slot = w;
     }
 }
 
@@ -693,7 +660,7 @@ void activateCB_text4(Widget w, XtPointer, XtPointer) {
     preserve_right_selections();
     put_text(pathname, current_working_directory);
     load_both_sides(current_working_directory);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void extendedSelectionCB_scrolledList7(Widget w, XtPointer, XtPointer) {
     Action action(w);
@@ -717,7 +684,7 @@ void browseSelectionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
               sizeof current_working_directory);
     put_text(pathname, current_working_directory);
     load_right_side(path);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
     Action action(w);
@@ -729,7 +696,7 @@ void defaultActionCB_scrolledList1(Widget w, XtPointer, XtPointer) {
               sizeof current_working_directory);
     put_text(pathname, current_working_directory);
     load_both_sides(path);
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 void multipleSelectionCB_scrolledList2(Widget w, XtPointer, XtPointer call_data) {
     Action action(w);
@@ -738,7 +705,7 @@ void multipleSelectionCB_scrolledList2(Widget w, XtPointer, XtPointer call_data)
         validate_right_selection(cbs->item_position, cbs->selected_item_count,
                                  cbs->selected_item_positions);
     }
-    resensitize_menus(0);
+    resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
 
 // Creation of the lists that feed the first load.
@@ -1116,7 +1083,7 @@ void enter_filesys_mode(int db_mode) {
     set_toggle_states();
     update_globals();
     load_both_sides(current_working_directory);
-    resensitize_menus(db_mode == 0 ? 1 : db_mode);
+    resensitize_menus(db_mode == 0 ? SENS_FILESYS : db_mode);
 }
 
 void enter_restore_mode(int kind) {
@@ -1125,7 +1092,7 @@ void enter_restore_mode(int kind) {
     };
     static const Mode modes[] = {
         {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 0, 0, 1}, {0, 0, 1, 0}, {0, 1, 1, 0}};
-    if (kind < 0 || kind > 4) {
+    if (kind < RESTORE_BACKUPS || kind > RESTORE_AUSPEX) {
         return;
     }
     const Mode &m = modes[kind];
@@ -1159,5 +1126,5 @@ void enter_restore_mode(int kind) {
     } else {
         load_both_sides(current_working_directory);
     }
-    resensitize_menus(2);
+    resensitize_menus(SENS_RESTORE);
 }

@@ -59,5 +59,13 @@ void resensitize_menus(int mode);
 // The mode switches, as the File menu runs them. db_mode: 0 for plain
 // file-system browsing, 3..14 for a database-script item.
 void enter_filesys_mode(int db_mode);
-// kind: 0 backups, 1 true image, 2 archives, 3 raw partitions, 4 Auspex.
+// The kinds of restore browsing, as the File menu offers them.
+enum : int {
+    RESTORE_BACKUPS = 0,
+    RESTORE_TRUE_IMAGE = 1,
+    RESTORE_ARCHIVES = 2,
+    RESTORE_RAW_PARTITIONS = 3,
+    RESTORE_AUSPEX = 4,
+};
+// kind: one of the RESTORE_ kinds; any other value does nothing.
 void enter_restore_mode(int kind);

@@ -12,6 +12,7 @@
 #include "uimx_helper.h"
 #include "unixconf_api.h"
 #include "xkp_confirm.h"
+#include "xkp_daterange.h"
 #include "xkp_errmsg.h"
 #include "xkp_glue.h"
 #include "xkp_main.h"
@@ -96,11 +97,8 @@ request_stream open_request_file() {
 
 // Date field text as a range start (start-of-day) or end, date first.
 int32_t field_time(const char *text, bool start) {
-    int32_t t = 0;
-    if (text != nullptr && convert2unixdatel(text, &t, start ? 1 : 0, tmlctime, 0) == 1) {
-        return t;
-    }
-    return start ? let_there_be_light : midnight();
+    return start ? read_date_range(text, nullptr, let_there_be_light).start
+                 : read_date_range(nullptr, text, let_there_be_light).end;
 }
 
 // line 1 without its last three blank-separated words (cut at the last

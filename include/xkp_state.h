@@ -14,6 +14,18 @@
 
 using xkp_text = char[XKP_TEXT_SIZE];
 
+// Client types of standard_or_wbak with a behaviour of their own: type 3
+// restores to its own paths only (no alternate destination), type 16
+// deletes its transaction logs where others overwrite files, type 19 always
+// restores with overwrite.
+constexpr int CLIENT_TYPE_APOLLO_WBAK = 3;
+constexpr int CLIENT_TYPE_MS_EXCHANGE = 16;
+constexpr int CLIENT_TYPE_NDMP = 19;
+
+// graphic_mode: the directory list as an indented tree or as full paths.
+constexpr int GRAPHIC_TREE = 0;
+constexpr int GRAPHIC_FULL_PATHS = 3;
+
 // Browse mode.
 extern int browsing_filesys;
 extern int restore_from_archives;
@@ -22,7 +34,7 @@ extern int browsing_auspex;
 extern int true_image;
 extern int browsing_database;
 extern xkp_text rdbms_argv;
-extern int standard_or_wbak;
+extern int standard_or_wbak; // the client type (policy type) of requests
 extern int force_client_type;
 extern int root_filesys_only_possible;
 extern int filesystem_only_restore_possible;
@@ -39,7 +51,7 @@ extern int really_get_real;
 extern int pathzap_latch;
 extern int recursion_limit;
 extern int verbose;
-extern int graphic_mode;
+extern int graphic_mode; // GRAPHIC_TREE or GRAPHIC_FULL_PATHS
 extern int use_persistent_list;
 extern xkp_text current_working_directory;
 extern xkp_text help_topic;

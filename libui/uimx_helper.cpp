@@ -1,9 +1,8 @@
-// Widget helpers: busy cursor, menu sensitivity, list items, four-line items.
+// Widget helpers: busy cursor, sensitivity, list items, four-line items.
 #include "uimx_helper.h"
 
 #include "UxXt.h"
 #include "cmnutils.h"
-#include "xkp_state.h"
 
 #include <X11/Shell.h>
 #include <X11/cursorfont.h>
@@ -18,11 +17,6 @@
 
 Widget UxTopLevel = nullptr;
 
-Widget resensitize_table[resensitize_limit];
-int resensitize_parity[resensitize_limit];
-int resensitize_selected[resensitize_limit];
-int resensitize_index = 0;
-Widget altpath_menu_item = nullptr;
 int busy_cursor_count = 0;
 
 namespace {
@@ -132,47 +126,9 @@ void reshape_cursor(int busy, Widget w) {
     XFlush(display);
 }
 
-void add_resensitize_entry(Widget w, int mode, int needs_selection) {
-    if (resensitize_index >= resensitize_limit) {
-        return;
-    }
-    resensitize_table[resensitize_index] = w;
-    resensitize_parity[resensitize_index] = mode;
-    resensitize_selected[resensitize_index] = needs_selection ? 1 : 0;
-    ++resensitize_index;
-}
-
-void reset_resensitize_table() {
-    for (int i = 0; i < resensitize_limit; ++i) {
-        resensitize_table[i] = nullptr;
-        resensitize_parity[i] = 0;
-        resensitize_selected[i] = 0;
-    }
-    resensitize_index = 0;
-    altpath_menu_item = nullptr;
-}
-
-void resensitize_menus_with(int mode, int selections) {
-    if (mode == 0) {
-        if (browsing_filesys == 0) {
-            mode = 2;
-        } else {
-            mode = browsing_database > 0 ? browsing_database : 1;
-        }
-    }
-    if (mode > 4) {
-        mode = (mode % 2 != 0) ? 3 : 4;
-    }
-    for (int i = 0; i < resensitize_index; ++i) {
-        int parity = resensitize_parity[i];
-        bool sensitive = parity == mode || (mode == 2 && parity == -2 && true_image == 0);
-        if (sensitive && resensitize_selected[i] && selections <= 0) {
-            sensitive = false;
-        }
-        put_sensitive(resensitize_table[i], sensitive ? 1 : 0);
-    }
-    if (standard_or_wbak == 3 && altpath_menu_item != nullptr) {
-        put_sensitive(altpath_menu_item, 0);
+void apply_sensitivity(const std::vector<std::pair<Widget, bool>> &items) {
+    for (const auto &[w, sensitive] : items) {
+        put_sensitive(w, sensitive ? 1 : 0);
     }
 }
 

@@ -1,5 +1,5 @@
 // Widget helpers shared by every xkp window: catalog labels and window
-// titles, the busy cursor, the menu sensitivity table, list item access and
+// titles, the busy cursor, widget sensitivity, list item access and
 // the four-line compound strings of the hidden lists.
 #pragma once
 
@@ -15,8 +15,12 @@
 // flushes pending exposures through it.
 extern Widget UxTopLevel;
 
-// Labels from the message catalog (key looked up in the message locale
-// tmlcmsg). The widget's current label and mnemonic are the defaults.
+// The message locale labels are looked up in; the application points it at
+// its own locale name (tmlcmsg) before it builds a window. "" until then.
+extern const char *ux_message_locale;
+
+// Labels from the message catalog (key looked up in ux_message_locale).
+// The widget's current label and mnemonic are the defaults.
 void initialize_label(Widget w, const char *key);
 // Sets the shell's icon to the program icon and its title, dialog title and
 // icon name to the catalog label of key (default_title when there is none).
@@ -29,26 +33,9 @@ void reshape_cursor(int busy, Widget w);
 // How many times the watch cursor was put on a window in this run.
 extern int busy_cursor_count;
 
-// The menu sensitivity table: items that belong to one browse mode (1 file
-// system, 2 restore, 3 database backup scripts, 4 database restore scripts,
-// -2 restore but not true-image restore) and may need a selection.
-constexpr int resensitize_limit = 20;
-extern Widget resensitize_table[resensitize_limit];
-extern int resensitize_parity[resensitize_limit];
-extern int resensitize_selected[resensitize_limit];
-extern int resensitize_index;
-// The Restore menu's alternate-destination item, handled apart from the table
-// (null while it does not exist).
-extern Widget altpath_menu_item;
-
-// Appends an entry; entries beyond the twentieth are dropped.
-void add_resensitize_entry(Widget w, int mode, int needs_selection);
-// Applies the table for mode (0: derived from the browse state) given the
-// number of selections the user holds (file-list selections plus remembered
-// ones). resensitize_menus(mode) in the main window supplies that number.
-void resensitize_menus_with(int mode, int selections);
-// Forgets the table (a test builds several main windows in one process).
-void reset_resensitize_table();
+// Sets each widget sensitive or not, as the pairs say (the menus' rule is
+// the application's).
+void apply_sensitivity(const std::vector<std::pair<Widget, bool>> &items);
 
 // List items. Texts come back in a static buffer of the routine (at most
 // 2047 characters), valid until its next call.

@@ -4,11 +4,12 @@
 #include "tmmsg.h"
 #include "uimx_helper.h"
 #include "xkp_icon.h"
-#include "xkp_state.h"
 
 #include <Xm/Xm.h>
 
 #include <cstring>
+
+const char *ux_message_locale = "";
 
 namespace {
 
@@ -33,7 +34,7 @@ void initialize_label(Widget w, const char *key) {
     char label[TM_NAME_SIZE];
     char catalog_mnemonic[TM_NAME_SIZE];
     label[0] = catalog_mnemonic[0] = '\0';
-    tmgetlbl(key, tmlcmsg, deflabel, defmnemonic, label, catalog_mnemonic);
+    tmgetlbl(key, ux_message_locale, deflabel, defmnemonic, label, catalog_mnemonic);
 
     // Going through one and two blanks first makes Motif recompute the
     // label's geometry even when the final text has the old length.
@@ -60,7 +61,7 @@ void re_label_window(Widget shell, const char *key, const char *default_title,
     char title[TM_NAME_SIZE];
     char mnemonic[TM_NAME_SIZE];
     title[0] = mnemonic[0] = '\0';
-    tmgetlbl(key, tmlcmsg, default_title ? default_title : "",
+    tmgetlbl(key, ux_message_locale, default_title ? default_title : "",
              default_mnemonic ? default_mnemonic : "", title, mnemonic);
     XmString dialog_title = XmStringCreateLocalized(title);
     XtVaSetValues(shell, XmNtitle, title, XmNdialogTitle, dialog_title, XmNiconName, title,

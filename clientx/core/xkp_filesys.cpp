@@ -191,7 +191,7 @@ void show(const char *dir, int is_last, const char *prefix, const char *child_pr
 
     if (!right_only) {
         std::string line, key;
-        if (*prefix == '\0' || graphic_mode == 3) {
+        if (*prefix == '\0' || graphic_mode == GRAPHIC_FULL_PATHS) {
             line = dir;
         } else {
             const char *slash = strrchr(dir, '/');

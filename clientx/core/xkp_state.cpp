@@ -95,7 +95,7 @@ void set_client_type_argvs() {
         snprintf(dash_t_option, sizeof dash_t_option, "-t %d", standard_or_wbak);
         snprintf(dash_ct_option, sizeof dash_ct_option, "-ct %d", standard_or_wbak);
     }
-    if (standard_or_wbak == 3) {
+    if (standard_or_wbak == CLIENT_TYPE_APOLLO_WBAK) {
         use_alternate_path = 0;
         alternate_path_defined = 0;
     }

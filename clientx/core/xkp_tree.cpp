@@ -726,7 +726,7 @@ void dump_tree_in(tree_node *node, int depth, std::string &path) {
     size_t parent_len = path.size();
     if (depth >= minimum_depth) {
         std::string line, key;
-        if (depth == minimum_depth || graphic_mode == 3) {
+        if (depth == minimum_depth || graphic_mode == GRAPHIC_FULL_PATHS) {
             line.reserve(parent_len + 1 + strlen(node->name));
             line.append(path).append("/").append(node->name);
         } else {

@@ -9,6 +9,7 @@
 #include "unixconf_api.h"
 #include "xkp_glue.h"
 #include "xkp_main.h"
+#include "xkp_menus.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -8,6 +8,7 @@
 #include "uimx_helper.h"
 #include "xkp_icon.h"
 #include "xkp_jobwatch.h"
+#include "xkp_menus.h"
 #include "xkp_state.h"
 
 #include <X11/IntrinsicP.h>
@@ -383,6 +384,7 @@ void GuiTest::SetUp() {
                               XmNmappedWhenManaged, False, XmNwidth, 10, XmNheight, 10, nullptr);
     XtRealizeWidget(top_);
     UxTopLevel = top_;
+    ux_message_locale = tmlcmsg;
     create_icon_pixmap(gui::display(), RootWindowOfScreen(XtScreen(top_)));
     gui::drain();
 }
