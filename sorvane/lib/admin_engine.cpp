@@ -21,12 +21,16 @@
 #include "kpstatus.h"
 #include "rebuild.h"
 #include "restic.h"
+#include "server_setup.h"
+#include "sync.h"
 
 namespace {
 
 const char *const ADMIN_USAGE =
-    "kpadmin init-server NAME [--repository LOCATION] | list-servers | list-images [NAME] | "
-    "rebuild-catalog NAME | jobs [NAME] | cancel [NAME] ID | version";
+    "kpadmin init-server NAME [--repository LOCATION] [--password-file FILE] | export NAME FILE | "
+    "sync NAME | set-retention NAME [--backups DAYS] [--archives DAYS] | expire NAME | "
+    "list-servers | list-images [NAME] | rebuild-catalog NAME | jobs [NAME] | cancel [NAME] ID | "
+    "version";
 
 // The running and waiting jobs of a server, oldest first: the job id, its
 // state, the program, when it started, its log and what it waits for.
@@ -68,42 +72,6 @@ int cancel_server_job(const std::vector<std::string> &words) {
         return kpstatus::PARTIAL;
     }
     printf("job %lld stopped\n", id);
-    return 0;
-}
-
-int init_server(const std::vector<std::string> &words) {
-    if (words.size() != 2 && !(words.size() == 4 && words[2] == "--repository"))
-        return usage_error("kpadmin", "init-server NAME [--repository LOCATION]", ADMIN_USAGE);
-    const std::string &name = words[1];
-    std::string repo = words.size() == 4 ? words[3] : "";
-    bool created = false;
-    std::string err;
-    if (!create_server_files(name, repo, created, err)) {
-        fprintf(stderr, "kpadmin: %s\n", err.c_str());
-        return kpstatus::BACKUP_FAILED;
-    }
-    KpServer s;
-    int st = open_server(name, s, err);
-    if (st != 0) {
-        fprintf(stderr, "kpadmin: %s\n", err.c_str());
-        return st;
-    }
-    ResticFailure why = ResticFailure::None;
-    if (repository_reachable(s, why, err)) {
-        printf("server %s: repository %s ready%s\n", name.c_str(), server_repository(s).c_str(),
-               created ? "" : " (already there)");
-        return 0;
-    }
-    if (why != ResticFailure::RepositoryMissing) {
-        fprintf(stderr, "kpadmin: %s\n", err.c_str());
-        return restic_failure_status(why, kpstatus::BACKUP_FAILED);
-    }
-    ResticResult r = run_restic(s, {"init"});
-    if (!r.started || r.exit_code != 0) {
-        fprintf(stderr, "kpadmin: restic init failed: %s", r.err.c_str());
-        return restic_failure_status(r.failure, kpstatus::BACKUP_FAILED);
-    }
-    printf("server %s: repository %s created\n", name.c_str(), server_repository(s).c_str());
     return 0;
 }
 
@@ -190,6 +158,10 @@ int rebuild_catalog(const std::vector<std::string> &words) {
         if (!snap.is_object() || !snap.contains("id") || !snap["id"].is_string() ||
             !snap.contains("time") || !snap["time"].is_string() || !parse_rfc3339(snap["time"], t))
             continue;
+        // The catalog records stored beside the images are not images.
+        if (snap.contains("tags") && snap["tags"].is_array() &&
+            std::find(snap["tags"].begin(), snap["tags"].end(), RECORD_TAG) != snap["tags"].end())
+            continue;
         order.push_back({t, snap["id"], snap});
     }
     std::sort(order.begin(), order.end(),
@@ -267,7 +239,15 @@ int kpadmin_main(int argc, char **argv) {
         return usage_error("kpadmin", "no command", ADMIN_USAGE);
     const std::string &cmd = words[0];
     if (cmd == "init-server")
-        return init_server(words);
+        return admin_init_server(words);
+    if (cmd == "export")
+        return admin_export(words);
+    if (cmd == "sync")
+        return admin_sync(words);
+    if (cmd == "set-retention")
+        return admin_set_retention(words);
+    if (cmd == "expire")
+        return admin_expire(words);
     if (cmd == "list-servers")
         return list_servers();
     if (cmd == "list-images")

@@ -40,6 +40,8 @@
 #include "kpstatus.h"
 #include "request_file.h"
 #include "restic.h"
+#include "retention.h"
+#include "sync.h"
 #include "restic_node.h"
 
 namespace {
@@ -944,6 +946,7 @@ int Backup::work() {
     h.snapshot = snapshot;
     h.files = files_;
     h.kb = (bytes_ + 1023) / 1024;
+    h.expiration = image_expiration(server_, h.schedule, h.backup_time);
     if (job_cancelled()) {
         log_.line("cancelled: snapshot " + snapshot + " is stored but no image was recorded");
         return finish(kpstatus::BACKUP_FAILED);
@@ -965,6 +968,7 @@ int Backup::work() {
              "%.3f s)",
              catalog_time, seconds(), walk_time, check_time, catalog_time - walk_time - check_time);
     log_.line(timing);
+    store_record_after_backup(server_, db, h.backup_time, log_);
 
     int status = kpstatus::OK;
     if (partial || log_.failed_count() > 0)

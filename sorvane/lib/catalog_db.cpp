@@ -14,6 +14,7 @@
 
 #include "fsentry.h"
 #include "image_select.h"
+#include "sqlite_stmt.h"
 
 namespace {
 
@@ -49,55 +50,6 @@ INSERT OR IGNORE INTO meta VALUES('schema', '1');
 #define VERSION_COLUMNS                                                                            \
     "v.first, v.ended, v.type, v.mode, v.uid, v.gid, v.nlink, v.blocks, v.dev, v.ino, v.size, "    \
     "v.mtime_ns, v.ctime_ns, v.owner, v.grp"
-
-// A prepared statement, finalized with the object.
-class Stmt {
-  public:
-    Stmt(sqlite3 *db, const char *sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK)
-            s_ = nullptr;
-    }
-    ~Stmt() { sqlite3_finalize(s_); }
-    Stmt(const Stmt &) = delete;
-    Stmt &operator=(const Stmt &) = delete;
-    bool ok() const { return s_ != nullptr; }
-    Stmt &reset() {
-        if (s_ != nullptr) {
-            sqlite3_reset(s_);
-            sqlite3_clear_bindings(s_);
-        }
-        return *this;
-    }
-    Stmt &bind(int i, long long v) {
-        sqlite3_bind_int64(s_, i, v);
-        return *this;
-    }
-    Stmt &bind(int i, std::string_view v) {
-        sqlite3_bind_blob(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return s_ == nullptr ? SQLITE_MISUSE : sqlite3_step(s_); }
-    long long i64(int c) const { return sqlite3_column_int64(s_, c); }
-    bool null(int c) const { return sqlite3_column_type(s_, c) == SQLITE_NULL; }
-    std::string text(int c) const {
-        const void *p = sqlite3_column_blob(s_, c);
-        int n = sqlite3_column_bytes(s_, c);
-        return p == nullptr ? std::string() : std::string(static_cast<const char *>(p), n);
-    }
-
-  private:
-    sqlite3_stmt *s_ = nullptr;
-};
-
-bool exec(sqlite3 *db, const char *sql, std::string &err) {
-    char *msg = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK)
-        return true;
-    err = std::string("catalog database: ") + (msg != nullptr ? msg : sqlite3_errmsg(db));
-    sqlite3_free(msg);
-    return false;
-}
 
 std::string db_error(sqlite3 *db, const char *what) {
     return std::string("catalog database: ") + what + ": " + sqlite3_errmsg(db);

@@ -11,6 +11,7 @@
 #include "cmnutils.h"
 #include "kpstatus.h"
 #include "request_file.h"
+#include "server_env.h"
 #include "xkp_root.h"
 
 namespace {
@@ -40,6 +41,20 @@ bool write_new_file(const std::string &path, const std::string &data, mode_t mod
     if (!ok)
         err = "cannot write " + path;
     return ok;
+}
+
+// Names of the user's own servers.
+void add_user_server_names(std::vector<std::string> &out) {
+    std::string own = user_servers_dir();
+    DIR *d = own.empty() ? nullptr : opendir(own.c_str());
+    if (d == nullptr)
+        return;
+    while (dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (valid_server_name(n) && is_dir(own + "/" + n))
+            out.push_back(n);
+    }
+    closedir(d);
 }
 
 } // namespace
@@ -94,6 +109,10 @@ bool valid_server_name(const std::string &name) {
 }
 
 std::string server_dir(const std::string &name) {
+    // A user's own server of this name comes first.
+    std::string own = user_servers_dir();
+    if (!own.empty() && is_dir(own + "/" + name))
+        return own + "/" + name;
     return product_path("sorvane/servers") + "/" + name;
 }
 
@@ -212,14 +231,18 @@ std::vector<std::string> list_server_names() {
     std::vector<std::string> out;
     std::string base = product_path("sorvane/servers");
     DIR *d = opendir(base.c_str());
-    if (d == nullptr)
+    if (d == nullptr) {
+        add_user_server_names(out);
         return out;
+    }
     while (dirent *e = readdir(d)) {
         std::string n = e->d_name;
         if (valid_server_name(n) && is_dir(base + "/" + n))
             out.push_back(n);
     }
     closedir(d);
+    add_user_server_names(out);
     std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
 }

@@ -1,5 +1,5 @@
 // Servers of the engine. A server NAME is a directory below the product
-// root, sorvane/servers/NAME/, holding:
+// root, sorvane/servers/NAME/ (or a user's own, server_env.h), holding:
 //   repository   one line: the restic repository location (a path, or any
 //                restic backend such as rest:... or sftp:...), mode 0600 as
 //                a location may hold credentials
@@ -37,6 +37,8 @@ std::string local_client_name();
 // A server name is one path component of letters, digits, ".", "_", "-".
 bool valid_server_name(const std::string &name);
 
+// The directory of server NAME: the user's own (server_env.h,
+// user_servers_dir) when there is one, else the product's.
 std::string server_dir(const std::string &name);
 
 // Resolves a server (the default one when name is empty). Returns 0;

@@ -13,6 +13,7 @@
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
+#include "sync.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ int open_catalog(const std::string &server_name, KpServer &server, CatalogDb &db
         fprintf(stderr, "%s: %s\n", prog, err.c_str());
         return st;
     }
+    refresh_catalog_cache(server);
     if (access(server.catalog_db.c_str(), F_OK) != 0)
         return 0;
     if (!db.open(server.catalog_db, false, err)) {

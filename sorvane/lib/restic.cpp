@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "kpstatus.h"
+#include "server_env.h"
 
 extern char **environ;
 
@@ -135,6 +136,7 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
         argv_s.push_back("--cache-dir");
         argv_s.push_back(server.cache_dir);
     }
+    add_server_restic_options(server, argv_s);
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &a : argv_s)
@@ -149,6 +151,7 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
         if (v != nullptr)
             env_s.push_back(std::string(keep) + "=" + v);
     }
+    add_server_restic_environment(server, env_s);
     std::vector<char *> envp;
     for (auto &e : env_s)
         envp.push_back(e.data());
@@ -196,6 +199,10 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
     int connect_errors = 0;
     bool killed = false;
     auto emit_out = [&](std::string_view l) {
+        // Output other than a progress report means restic got on: the
+        // connection errors before it were retried with success.
+        if (l.find("\"message_type\":\"status\"") == std::string_view::npos)
+            connect_errors = 0;
         if (on_out)
             on_out(l);
         else {
@@ -210,8 +217,9 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
         res.err += '\n';
         if (on_err)
             on_err(l);
-        if (connect_error_limit > 0 && is_connect_error(l) &&
-            ++connect_errors >= connect_error_limit && !killed) {
+        if (!is_connect_error(l))
+            connect_errors = 0;
+        else if (connect_error_limit > 0 && ++connect_errors >= connect_error_limit && !killed) {
             kill(pid, SIGTERM);
             killed = true;
         }
@@ -303,4 +311,14 @@ std::string restic_version() {
     ResticResult r = run_restic(none, {"version"});
     size_t nl = r.out.find('\n');
     return r.out.substr(0, nl);
+}
+
+std::string restic_include_pattern(const std::string &path) {
+    std::string out;
+    for (char c : path) {
+        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
 }

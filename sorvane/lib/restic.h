@@ -48,8 +48,10 @@ using LineFn = std::function<void(std::string_view)>;
 // Runs "restic --password-file P --repository-file R --cache-dir C ARGS...".
 // Output lines go to on_out when given (else into out); stderr lines to
 // on_err as well as err. restic retries for minutes when a remote server
-// stops answering: after `connect_error_limit` connection errors on stderr
-// the process is killed and the result marked aborted/Unreachable.
+// stops answering: after `connect_error_limit` connection errors in a row
+// on stderr (no other output between them) the process is killed and the
+// result marked aborted/Unreachable. The server's options and environment
+// files (server_env.h) add to restic's command line and environment.
 ResticResult run_restic(const KpServer &server, const std::vector<std::string> &args,
                         const LineFn &on_out = {}, const LineFn &on_err = {},
                         int connect_error_limit = 3);
@@ -62,6 +64,10 @@ bool repository_reachable(const KpServer &server, ResticFailure &why, std::strin
 // The restic program to run: XKP_RESTIC when set (tests), else "restic"
 // from /usr/bin or /bin.
 std::string restic_program();
+
+// A path as a pattern of "restore --include", matching that path alone:
+// the characters restic would match ("*?[]\\") escaped.
+std::string restic_include_pattern(const std::string &path);
 
 // The first line of "restic version".
 std::string restic_version();

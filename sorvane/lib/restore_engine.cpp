@@ -79,17 +79,6 @@ std::string join(const std::string &dir, const std::string &path) {
     return path == "/" ? dir : (dir == "/" ? path : dir + path);
 }
 
-// restic takes include patterns: escape the characters it would match.
-std::string restic_pattern(const std::string &path) {
-    std::string out;
-    for (char c : path) {
-        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out;
-}
-
 std::string nearest_existing_dir(std::string p) {
     for (;;) {
         struct stat st {};
@@ -616,7 +605,7 @@ Restore::prepare_calls(const std::map<long long, std::vector<size_t>> &by_image)
             c.args = {"restore", h.snapshot, "--target", stage};
             for (const auto &p : include_patterns(c.items)) {
                 c.args.push_back("--include");
-                c.args.push_back(restic_pattern(p));
+                c.args.push_back(restic_include_pattern(p));
             }
             calls.push_back(std::move(c));
         }

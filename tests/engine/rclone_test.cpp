@@ -3,65 +3,17 @@
 // status 25 once the server is gone.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <thread>
-
 #include "catalog.h"
 #include "engine_harness.h"
+#include "rest_server.h"
 
 using harness::run;
 
 namespace {
 
-int free_port() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-bool accepts(int port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
-class RcloneServer {
-  public:
-    RcloneServer(const std::string &dir, int port) {
-        std::string addr = "127.0.0.1:" + std::to_string(port);
-        pid_ = harness::start("/usr/bin/rclone", {"serve", "restic", "--addr", addr, "--user", "u",
-                                                  "--pass", "secret", dir});
-        for (int i = 0; i < 100 && pid_ > 0 && !accepts(port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ~RcloneServer() { stop(); }
-    void stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-    bool running() const { return pid_ > 0; }
-
-  private:
-    pid_t pid_ = -1;
-};
+using harness::accepts;
+using harness::free_port;
+using harness::RcloneServer;
 
 TEST(Rclone, BackupAndRestoreThroughARestServer) {
     harness::Root root;
