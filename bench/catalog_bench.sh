@@ -75,8 +75,8 @@ for k in range(dirs):
 PY
     read -r s _ < <(measure "$bin/kpbackup" -w -f "$work/req" -L "$work/log.$i")
     u=$(sed -n 's/.*catalog updated in \([0-9.]*\) s.*/\1/p' "$work/log.$i" | tail -1)
-    update_total=$(python3 -c "print($update_total + ${u:-0})")
-    wall_total=$(python3 -c "print($wall_total + $s)")
+    update_total=$(python3 -c "print(round($update_total + ${u:-0}, 3))")
+    wall_total=$(python3 -c "print(round($wall_total + $s, 3))")
 done
 echo "catalog update: ${update_total}s of ${wall_total}s of backup over $((images - 1)) incremental" \
     "backups, ratio $(ratio "$update_total" "$wall_total") (goal <= 0.1)"
