@@ -16,19 +16,6 @@
 
 namespace {
 
-std::string strip(const std::string &s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-bool is_dir(const std::string &p) {
-    struct stat st {};
-    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool write_new_file(const std::string &path, const std::string &data, mode_t mode,
                     std::string &err) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -51,7 +38,7 @@ void add_user_server_names(std::vector<std::string> &out) {
         return;
     while (dirent *e = readdir(d)) {
         std::string n = e->d_name;
-        if (valid_server_name(n) && is_dir(own + "/" + n))
+        if (valid_server_name(n) && is_directory(own + "/" + n))
             out.push_back(n);
     }
     closedir(d);
@@ -72,15 +59,15 @@ std::string kpconf_value(const std::string &key) {
         size_t end = nl == std::string::npos ? text.size() : nl;
         std::string line = text.substr(pos, end - pos);
         pos = end + 1;
-        std::string t = strip(line);
+        std::string t = strip_blank_ends(line);
         if (t.empty() || t[0] == '#')
             continue;
         size_t eq = t.find('=');
         if (eq == std::string::npos)
             continue;
-        std::string k = strip(t.substr(0, eq));
+        std::string k = strip_blank_ends(t.substr(0, eq));
         if (strcasecmp(k.c_str(), key.c_str()) == 0)
-            return strip(t.substr(eq + 1));
+            return strip_blank_ends(t.substr(eq + 1));
     }
     return {};
 }
@@ -111,7 +98,7 @@ bool valid_server_name(const std::string &name) {
 std::string server_dir(const std::string &name) {
     // A user's own server of this name comes first.
     std::string own = user_servers_dir();
-    if (!own.empty() && is_dir(own + "/" + name))
+    if (!own.empty() && is_directory(own + "/" + name))
         return own + "/" + name;
     return product_path("sorvane/servers") + "/" + name;
 }
@@ -134,7 +121,7 @@ int open_server(const std::string &name_in, KpServer &out, std::string &err, boo
     out.catalog_dir = out.dir + "/catalog";
     out.catalog_db = out.dir + "/catalog.db";
     out.lock_file = out.dir + "/lock";
-    if (!is_dir(out.dir)) {
+    if (!is_directory(out.dir)) {
         err = "server " + name + " has no directory " + out.dir;
         return kpstatus::NO_SERVER;
     }
@@ -165,7 +152,7 @@ std::string server_repository(const KpServer &s) {
     std::string text, err;
     if (!read_whole_file(s.repository_file, text, err, 65536))
         return {};
-    return strip(text);
+    return strip_blank_ends(text);
 }
 
 bool create_server_files(const std::string &name, const std::string &repository, bool &created,
@@ -177,11 +164,11 @@ bool create_server_files(const std::string &name, const std::string &repository,
     }
     std::string dir = server_dir(name);
     std::string repo = repository.empty() ? dir + "/repo" : repository;
-    if (is_dir(dir) && access((dir + "/repository").c_str(), F_OK) == 0) {
+    if (is_directory(dir) && access((dir + "/repository").c_str(), F_OK) == 0) {
         std::string have, e2;
         read_whole_file(dir + "/repository", have, e2, 65536);
-        if (strip(have) != repo && !repository.empty()) {
-            err = "server " + name + " already uses the repository " + strip(have);
+        if (strip_blank_ends(have) != repo && !repository.empty()) {
+            err = "server " + name + " already uses the repository " + strip_blank_ends(have);
             return false;
         }
         // Servers made before the catalog was private are closed now.
@@ -193,7 +180,7 @@ bool create_server_files(const std::string &name, const std::string &repository,
     // the repository's location and password: its owner's alone.
     int e = 0;
     std::string parent = dir.substr(0, dir.rfind('/'));
-    if (mkdirpath(parent.c_str(), 0755, &e) != 0 && !is_dir(parent)) {
+    if (mkdirpath(parent.c_str(), 0755, &e) != 0 && !is_directory(parent)) {
         err = "cannot create " + parent + ": " + strerror(e);
         return false;
     }
@@ -237,7 +224,7 @@ std::vector<std::string> list_server_names() {
     }
     while (dirent *e = readdir(d)) {
         std::string n = e->d_name;
-        if (valid_server_name(n) && is_dir(base + "/" + n))
+        if (valid_server_name(n) && is_directory(base + "/" + n))
             out.push_back(n);
     }
     closedir(d);
@@ -245,4 +232,17 @@ std::vector<std::string> list_server_names() {
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
+}
+
+std::string strip_blank_ends(const std::string &s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+bool is_directory(const std::string &p) {
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

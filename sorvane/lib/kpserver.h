@@ -61,3 +61,10 @@ std::vector<std::string> list_server_names();
 
 // The repository location recorded for a server.
 std::string server_repository(const KpServer &s);
+
+// The text without blanks, tabs and line ends at either end (a file of one
+// line read whole).
+std::string strip_blank_ends(const std::string &s);
+
+// True when p is a directory (links followed).
+bool is_directory(const std::string &p);

@@ -35,19 +35,6 @@ int fail(const std::string &msg, int status) {
     return status;
 }
 
-std::string strip(const std::string &s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-bool is_dir(const std::string &p) {
-    struct stat st {};
-    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool write_private(const std::string &path, const std::string &data, bool exclusive,
                    std::string &err) {
     int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
@@ -90,12 +77,12 @@ bool read_password_file(const std::string &path, std::string &password, std::str
         std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
         pos = nl == std::string::npos ? text.size() : nl + 1;
         if (first)
-            plain = strip(line);
+            plain = strip_blank_ends(line);
         first = false;
         if (line.compare(0, 9, "password ") == 0)
-            password = strip(line.substr(9));
+            password = strip_blank_ends(line.substr(9));
         else if (line.compare(0, 11, "repository ") == 0)
-            location = strip(line.substr(11));
+            location = strip_blank_ends(line.substr(11));
     }
     if (password.empty())
         password = plain;
@@ -130,7 +117,7 @@ std::string random_password(std::string &err) {
 std::string new_server_base(std::string &err) {
     std::string product = product_path("sorvane/servers");
     int e = 0;
-    if ((is_dir(product) || mkdirpath(product.c_str(), 0755, &e) == 0) &&
+    if ((is_directory(product) || mkdirpath(product.c_str(), 0755, &e) == 0) &&
         access(product.c_str(), W_OK) == 0)
         return product;
     std::string own = user_servers_dir();
@@ -138,7 +125,7 @@ std::string new_server_base(std::string &err) {
         err = "cannot write " + product + " and no HOME or XDG_DATA_HOME for servers of your own";
         return {};
     }
-    if (mkdirpath(own.c_str(), 0700, &e) != 0 && !is_dir(own)) {
+    if (mkdirpath(own.c_str(), 0700, &e) != 0 && !is_directory(own)) {
         err = "cannot create " + own + ": " + strerror(e);
         return {};
     }
@@ -234,7 +221,7 @@ int admin_init_server(const std::vector<std::string> &words) {
             location = exported;
     }
     std::string existing = server_dir(name);
-    if (is_dir(existing) && access((existing + "/repository").c_str(), F_OK) == 0)
+    if (is_directory(existing) && access((existing + "/repository").c_str(), F_OK) == 0)
         return init_existing(name, location, password);
 
     std::string base = new_server_base(err);
@@ -251,7 +238,7 @@ int admin_init_server(const std::vector<std::string> &words) {
     // password or an unreachable location leaves nothing behind.
     // An empty directory already there (a mount point made for the
     // server) is used in place; what this run wrote in it goes on failure.
-    bool in_place = is_dir(final_dir);
+    bool in_place = is_directory(final_dir);
     std::string tmp = final_dir;
     if (in_place) {
         chmod(final_dir.c_str(), 0700);
