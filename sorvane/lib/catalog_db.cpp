@@ -354,23 +354,7 @@ struct ImageWriter::Impl {
     }
 
     bool insert_version(long long id, const FileState &st, std::string &err) {
-        add_version.reset()
-            .bind(1, id)
-            .bind(2, header.backup_time)
-            .bind(3, KP_INFINITY)
-            .bind(4, st.type)
-            .bind(5, static_cast<long long>(st.mode))
-            .bind(6, st.uid)
-            .bind(7, st.gid)
-            .bind(8, st.nlink)
-            .bind(9, st.blocks_kb)
-            .bind(10, st.device)
-            .bind(11, st.inode)
-            .bind(12, st.size)
-            .bind(13, st.mtime_ns)
-            .bind(14, st.ctime_ns)
-            .bind(15, st.owner)
-            .bind(16, st.group);
+        bind_new_version(add_version, id, header.backup_time, st);
         return add_version.step() == SQLITE_DONE || fail(err, "new version");
     }
 

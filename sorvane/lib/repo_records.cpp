@@ -255,24 +255,7 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
         // One alive version per path, whatever the record says.
         if (!end_alive.reset().bind(1, local_time).bind(2, id).bind(3, KP_INFINITY).done())
             return fail(h, "ending a version", err);
-        const FileState &st = v.st;
-        add.reset()
-            .bind(1, id)
-            .bind(2, local_time)
-            .bind(3, KP_INFINITY)
-            .bind(4, st.type)
-            .bind(5, static_cast<long long>(st.mode))
-            .bind(6, st.uid)
-            .bind(7, st.gid)
-            .bind(8, st.nlink)
-            .bind(9, st.blocks_kb)
-            .bind(10, st.device)
-            .bind(11, st.inode)
-            .bind(12, st.size)
-            .bind(13, st.mtime_ns)
-            .bind(14, st.ctime_ns)
-            .bind(15, st.owner)
-            .bind(16, st.group);
+        bind_new_version(add, id, local_time, v.st);
         if (!add.done())
             return fail(h, "new version", err);
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "catalog_db.h"
+
 // A prepared statement, finalized with the object.
 class Stmt {
   public:
@@ -55,4 +57,26 @@ inline bool exec(sqlite3 *db, const char *sql, std::string &err) {
     err = std::string("catalog database: ") + (msg != nullptr ? msg : sqlite3_errmsg(db));
     sqlite3_free(msg);
     return false;
+}
+
+// Binds an alive version of path id, first stored at first, to an
+// "INSERT INTO versions VALUES(16 columns)" statement.
+inline Stmt &bind_new_version(Stmt &add, long long id, long long first, const FileState &st) {
+    return add.reset()
+        .bind(1, id)
+        .bind(2, first)
+        .bind(3, KP_INFINITY)
+        .bind(4, st.type)
+        .bind(5, static_cast<long long>(st.mode))
+        .bind(6, st.uid)
+        .bind(7, st.gid)
+        .bind(8, st.nlink)
+        .bind(9, st.blocks_kb)
+        .bind(10, st.device)
+        .bind(11, st.inode)
+        .bind(12, st.size)
+        .bind(13, st.mtime_ns)
+        .bind(14, st.ctime_ns)
+        .bind(15, st.owner)
+        .bind(16, st.group);
 }
