@@ -153,29 +153,16 @@ bool export_image_record(const CatalogDb &db, long long t, ImageRecord &out, std
             return fail(h, "path of a version", err);
         out.ended.emplace_back(p, ended.i64(1));
     }
-    Stmt added(h, "SELECT path, type, mode, uid, gid, nlink, blocks, dev, ino, size, mtime_ns, "
-                  "ctime_ns, owner, grp, ended FROM versions WHERE first = ?");
+    Stmt added(h, "SELECT v.path, " VERSION_COLUMNS " FROM versions v WHERE v.first = ?");
     added.bind(1, t);
     int rc;
     while ((rc = added.step()) == SQLITE_ROW) {
         Version v;
         if (!names.get(added.i64(0), v.path))
             return fail(h, "path of a version", err);
-        v.first = t;
-        FileState &st = v.st;
-        st.type = static_cast<int>(added.i64(1));
-        st.mode = static_cast<unsigned>(added.i64(2));
-        st.uid = added.i64(3);
-        st.gid = added.i64(4);
-        st.nlink = added.i64(5);
-        st.blocks_kb = added.i64(6);
-        st.device = added.i64(7);
-        st.inode = added.i64(8);
-        st.size = added.i64(9);
-        st.mtime_ns = added.i64(10);
-        st.ctime_ns = added.i64(11);
-        st.owner = added.text(12);
-        st.group = added.text(13);
+        read_version(added, 1, v);
+        // A record says where its versions begin; later records end them.
+        v.ended = KP_INFINITY;
         out.added.push_back(std::move(v));
     }
     if (rc != SQLITE_DONE)

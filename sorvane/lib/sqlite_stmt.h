@@ -80,3 +80,28 @@ inline Stmt &bind_new_version(Stmt &add, long long id, long long first, const Fi
         .bind(15, st.owner)
         .bind(16, st.group);
 }
+
+// The columns of a version, in the order read_version reads them.
+#define VERSION_COLUMNS                                                                            \
+    "v.first, v.ended, v.type, v.mode, v.uid, v.gid, v.nlink, v.blocks, v.dev, v.ino, v.size, "    \
+    "v.mtime_ns, v.ctime_ns, v.owner, v.grp"
+
+// Reads the version columns starting at column c.
+inline void read_version(const Stmt &s, int c, Version &v) {
+    v.first = s.i64(c);
+    v.ended = s.i64(c + 1);
+    FileState &st = v.st;
+    st.type = static_cast<int>(s.i64(c + 2));
+    st.mode = static_cast<unsigned>(s.i64(c + 3));
+    st.uid = s.i64(c + 4);
+    st.gid = s.i64(c + 5);
+    st.nlink = s.i64(c + 6);
+    st.blocks_kb = s.i64(c + 7);
+    st.device = s.i64(c + 8);
+    st.inode = s.i64(c + 9);
+    st.size = s.i64(c + 10);
+    st.mtime_ns = s.i64(c + 11);
+    st.ctime_ns = s.i64(c + 12);
+    st.owner = s.text(c + 13);
+    st.group = s.text(c + 14);
+}
