@@ -1,6 +1,8 @@
 // kphdb: run the database scripts a user selected, for a backup ("-ub") or
 // a restore ("-r"), each with the database kind, action, policy, schedule,
-// keyword and server in its environment, logging their output.
+// keyword, server, client and progress log in its environment, logging
+// every line it prints. The scripts move the data themselves, with
+// "kpbackup -stdin NAME" and "kprestore -stdout NAME".
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,7 +20,6 @@
 #include "kpstatus.h"
 #include "request_file.h"
 #include "jobs.h"
-#include "kpserver.h"
 #include "xkp_root.h"
 
 extern char **environ;
@@ -148,6 +149,11 @@ int kphdb_main(int argc, char **argv) {
         return kpstatus::EMPTY_LIST;
     }
     std::string server = args.has("-S") ? args.get("-S") : default_server_name();
+    // The log's own name, decoded from the transfer encoding, for scripts
+    // that want to say where their output goes.
+    std::string log_path = args.get("-L");
+    if (args.has("-8"))
+        log_path = transfer_decode(log_path);
     // Under "-fork" the scripts run as a job of the server, detached from
     // the caller, which gets 0 once the job has started (its status under
     // -w); otherwise they run in the foreground and their status is the
@@ -168,6 +174,8 @@ int kphdb_main(int argc, char **argv) {
                                     "SORVANE_SCHEDULE=" + args.get("-s"),
                                     "SORVANE_KEYWORD=" + args.get("-k"),
                                     "SORVANE_SERVER=" + server,
+                                    "SORVANE_CLIENT=" + local_client_name(),
+                                    "SORVANE_LOG=" + log_path,
                                     "SORVANE_BIN=" + product_bin_dir()};
     auto work = [&]() {
         log.line(std::string("kphdb started: ") + what + " of " + args.get("-rdbms") + " with " +
@@ -188,12 +196,14 @@ int kphdb_main(int argc, char **argv) {
                 break;
             }
         }
+        // A script that fails fails the request, whatever the others did:
+        // the database it serves was not saved (or not brought back).
         int status = kpstatus::OK;
-        if (ok == 0 && failed == 0)
-            status = kpstatus::NONE_EXIST;
-        else if (ok == 0)
+        if (failed > 0)
             status = backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED;
-        else if (failed > 0 || missing > 0)
+        else if (ok == 0)
+            status = kpstatus::NONE_EXIST;
+        else if (missing > 0)
             status = kpstatus::PARTIAL;
         log.report(what, status);
         return status;

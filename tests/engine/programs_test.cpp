@@ -294,7 +294,8 @@ TEST_F(Programs, DatabaseScriptsRunWithTheirEnvironment) {
     const std::string ok = root_.path("ok.sh"), bad = root_.path("bad.sh"),
                       hlog = root_.path("hlog");
     write_file(ok, "#!/bin/sh\necho \"$SORVANE_RDBMS $SORVANE_ACTION $SORVANE_POLICY "
-                   "$SORVANE_SCHEDULE $SORVANE_KEYWORD $SORVANE_SERVER\" > \"$0.out\"\n"
+                   "$SORVANE_SCHEDULE $SORVANE_KEYWORD $SORVANE_SERVER $SORVANE_CLIENT "
+                   "$SORVANE_LOG\" > \"$0.out\"\n"
                    "echo done here\n");
     write_file(bad, "#!/bin/sh\necho failing >&2\nexit 3\n");
     chmod(ok.c_str(), 0755);
@@ -307,9 +308,11 @@ TEST_F(Programs, DatabaseScriptsRunWithTheirEnvironment) {
             .status;
     };
     EXPECT_EQ(hdb(ok + "\n", "-ub"), 0);
-    EXPECT_EQ(read_file(ok + ".out"), "oracle backup pol daily kw demo\n");
+    EXPECT_EQ(read_file(ok + ".out"), "oracle backup pol daily kw demo testhost " + hlog + "\n");
     EXPECT_TRUE(has(read_file(hlog), "| done here"));
-    EXPECT_EQ(hdb(ok + "\n" + bad + "\n", "-r"), 1);
+    // One failing script fails the request, and its output is logged.
+    EXPECT_EQ(hdb(ok + "\n" + bad + "\n", "-r"), 5);
+    EXPECT_TRUE(has(read_file(hlog), "| failing"));
     EXPECT_TRUE(has(read_file(hlog), "exit status 3"));
     EXPECT_EQ(hdb(bad + "\n", "-ub"), 6);
     EXPECT_EQ(hdb(bad + "\n", "-r"), 5);
