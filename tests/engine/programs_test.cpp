@@ -314,8 +314,6 @@ TEST_F(Programs, DatabaseScriptsRunWithTheirEnvironment) {
     EXPECT_EQ(hdb(ok + "\n" + bad + "\n", "-r"), 5);
     EXPECT_TRUE(has(read_file(hlog), "| failing"));
     EXPECT_TRUE(has(read_file(hlog), "exit status 3"));
-    EXPECT_EQ(hdb(bad + "\n", "-ub"), 6);
-    EXPECT_EQ(hdb(bad + "\n", "-r"), 5);
     EXPECT_EQ(hdb(root_.path("missing.sh") + "\n", "-ub"), 71);
     EXPECT_EQ(run("kphdb", {"-ub", "-r", "-rdbms", "x", "-f", ok}).status, 252);
 }
