@@ -4,10 +4,12 @@
 // every line it prints. The scripts move the data themselves, with
 // "kpbackup -stdin NAME" and "kprestore -stdout NAME".
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -79,26 +81,55 @@ ScriptResult run_script(const std::string &script, const std::vector<std::string
         log.failed(script, std::string("cannot start: ") + strerror(rc));
         return ScriptResult::Failed;
     }
+    // The script ends when it exits, not when its output ends: a process
+    // it left in the background may hold the pipe for hours. What comes
+    // until a second after the exit is logged; then the pipe is let go.
     std::string pending;
-    char buf[8192];
-    for (;;) {
-        ssize_t n = read(p[0], buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        pending.append(buf, static_cast<size_t>(n));
+    auto flush_lines = [&](bool all) {
         size_t nl;
         while ((nl = pending.find('\n')) != std::string::npos) {
             log.line("  | " + log_quote(pending.substr(0, nl)));
             pending.erase(0, nl + 1);
         }
-    }
-    if (!pending.empty())
-        log.line("  | " + log_quote(pending));
-    close(p[0]);
+        // A line without end is logged in pieces rather than held whole.
+        if ((all && !pending.empty()) || pending.size() > 65536) {
+            log.line("  | " + log_quote(pending));
+            pending.clear();
+        }
+    };
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    bool exited = false;
+    auto grace_end = std::chrono::steady_clock::time_point::max();
+    char buf[8192];
+    for (;;) {
+        pollfd pf{p[0], POLLIN, 0};
+        int pr = poll(&pf, 1, 200);
+        if (pr < 0 && errno != EINTR)
+            break;
+        if (pr > 0) {
+            ssize_t n = read(p[0], buf, sizeof buf);
+            if (n < 0 && errno != EINTR)
+                break;
+            if (n == 0)
+                break;
+            if (n > 0) {
+                pending.append(buf, static_cast<size_t>(n));
+                flush_lines(false);
+            }
+        }
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            grace_end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        }
+        if (exited && std::chrono::steady_clock::now() > grace_end) {
+            log.line("script " + log_quote(script) +
+                     " left processes running that hold its output: their lines are not logged");
+            break;
+        }
+    }
+    flush_lines(true);
+    close(p[0]);
+    while (!exited && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFSIGNALED(status)) {
         code = 128 + WTERMSIG(status);

@@ -314,6 +314,15 @@ TEST_F(Programs, DatabaseScriptsRunWithTheirEnvironment) {
     EXPECT_EQ(hdb(ok + "\n" + bad + "\n", "-r"), 5);
     EXPECT_TRUE(has(read_file(hlog), "| failing"));
     EXPECT_TRUE(has(read_file(hlog), "exit status 3"));
+    // A script's end is its exit, even when a process it left behind still
+    // holds its output.
+    const std::string bg = root_.path("bg.sh");
+    write_file(bg, "#!/bin/sh\n(sleep 20; echo late) &\necho early\n");
+    chmod(bg.c_str(), 0755);
+    EXPECT_EQ(hdb(bg + "\n", "-ub"), 0);
+    EXPECT_TRUE(has(read_file(hlog), "| early"));
+    EXPECT_FALSE(has(read_file(hlog), "| late"));
+    EXPECT_TRUE(has(read_file(hlog), "left processes running"));
     EXPECT_EQ(hdb(root_.path("missing.sh") + "\n", "-ub"), 71);
     EXPECT_EQ(run("kphdb", {"-ub", "-r", "-rdbms", "x", "-f", ok}).status, 252);
 }
