@@ -94,9 +94,10 @@ class DatabaseScripts : public ::testing::Test {
     std::pair<int, std::string> hdb(const char *action, const std::string &script) {
         write_file(root_.path("scripts"), script + "\n");
         write_file(root_.path("hlog"), "");
-        int st = run("kphdb", {action, "-fork", "-rdbms", "oracle", "-S", "demo", "-L",
-                               root_.path("hlog"), "-f", root_.path("scripts")})
-                     .status;
+        int st =
+            run("kphdb", {action, "-fork", "-rdbms", "oracle", "-S", "demo", "-c", "dbpolicy", "-k",
+                          "nightly", "-L", root_.path("hlog"), "-f", root_.path("scripts")})
+                .status;
         return {st, read_file(root_.path("hlog"))};
     }
     std::string listing(const std::string &dir) {
@@ -173,6 +174,10 @@ TEST_F(DatabaseScripts, SqliteExampleScriptsBackUpAndRestoreThroughKphdb) {
     EXPECT_EQ(st, 0) << log;
     EXPECT_TRUE(has(log, "| SQLite backup of " + db + " (request kind: oracle)")) << log;
     EXPECT_TRUE(has(listing("/databases/sqlite"), db));
+    // The request's policy and keyword are the image's.
+    const std::string images =
+        run("kpclimagelist", {"-t", "NOT_ARCHIVE", "-d", "0", "-e", "2147483646"}).out;
+    EXPECT_TRUE(has(images, "dbpolicy") && has(images, "nightly")) << images;
 
     sql("DELETE FROM t WHERE id = 2; UPDATE t SET name = 'changed';");
     ASSERT_NE(sql(query), saved);
