@@ -122,6 +122,8 @@ TEST_F(DatabaseScripts, StreamEntriesRoundTripAndRefuseWhatCannotBeStored) {
         {"kparchive", {"-stdin", "/db/x"}, "x", 252},
         {"kpbackup", {"-stdin", "/db/empty"}, "", 2},
         {"kpbackup", {"-stdin", "/db/x", "-S", "nosuchserver"}, "x", 25},
+        {"kprestore", {"-stdout", "/db/x", "-f", "/dev/null"}, "", 252},
+        {"kprestore", {"-s", "0", "-f", "/dev/null"}, "", 252},
     };
     for (const auto &c : refusals) {
         write_file(root_.path("in"), c.input);
