@@ -38,8 +38,10 @@ const std::vector<KpOption> HDB_OPTIONS = {
 enum class ScriptResult { Ok, Missing, Failed };
 
 // Runs one script with its output going, line by line, into the log.
+// As a job (own_group), the script gets a process group of its own, so
+// that a cancel stops it and whatever it started.
 ScriptResult run_script(const std::string &script, const std::vector<std::string> &env_add,
-                        ProgressLog &log, int &code) {
+                        bool own_group, ProgressLog &log, int &code) {
     struct stat st {};
     if (script.empty() || script[0] != '/' || stat(script.c_str(), &st) != 0 ||
         !S_ISREG(st.st_mode)) {
@@ -73,7 +75,14 @@ ScriptResult run_script(const std::string &script, const std::vector<std::string
     posix_spawn_file_actions_adddup2(&fa, p[1], 1);
     posix_spawn_file_actions_adddup2(&fa, p[1], 2);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, script.c_str(), &fa, nullptr, argv, envp.data());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (own_group) {
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attr, 0);
+    }
+    int rc = posix_spawn(&pid, script.c_str(), &fa, &attr, argv, envp.data());
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     close(p[1]);
     if (rc != 0) {
@@ -100,8 +109,14 @@ ScriptResult run_script(const std::string &script, const std::vector<std::string
     int status = 0;
     bool exited = false;
     auto grace_end = std::chrono::steady_clock::time_point::max();
+    bool stopped = false;
     char buf[8192];
     for (;;) {
+        if (own_group && !stopped && job_cancelled()) {
+            log.line("cancelled: stopping " + log_quote(script));
+            kill(-pid, SIGTERM);
+            stopped = true;
+        }
         pollfd pf{p[0], POLLIN, 0};
         int pr = poll(&pf, 1, 200);
         if (pr < 0 && errno != EINTR)
@@ -213,9 +228,11 @@ int kphdb_main(int argc, char **argv) {
                  std::to_string(scripts.size()) + " scripts");
         int ok = 0, missing = 0, failed = 0;
         for (const auto &s : scripts) {
+            if (job_cancelled())
+                break;
             log.line("running " + log_quote(s));
             int code = 0;
-            switch (run_script(s, env, log, code)) {
+            switch (run_script(s, env, args.has("-fork"), log, code)) {
             case ScriptResult::Ok:
                 ++ok;
                 break;
@@ -230,7 +247,9 @@ int kphdb_main(int argc, char **argv) {
         // A script that fails fails the request, whatever the others did:
         // the database it serves was not saved (or not brought back).
         int status = kpstatus::OK;
-        if (failed > 0)
+        if (job_cancelled())
+            status = kpstatus::TERMINATED;
+        else if (failed > 0)
             status = backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED;
         else if (ok == 0)
             status = kpstatus::NONE_EXIST;

@@ -324,6 +324,22 @@ TEST_F(Programs, DatabaseScriptsRunWithTheirEnvironment) {
     EXPECT_FALSE(has(read_file(hlog), "| late"));
     EXPECT_TRUE(has(read_file(hlog), "left processes running"));
     EXPECT_EQ(hdb(root_.path("missing.sh") + "\n", "-ub"), 71);
+    // A cancelled request stops the script and what it started.
+    const std::string slow = root_.path("slow.sh");
+    write_file(slow, "#!/bin/sh\necho started\nsleep 60\necho after\n");
+    chmod(slow.c_str(), 0755);
+    write_file(root_.path("scripts"), slow + "\n");
+    write_file(hlog, "");
+    ASSERT_EQ(harness::run_detached("kphdb", {"-ub", "-fork", "-rdbms", "db2", "-L", hlog, "-f",
+                                              root_.path("scripts")})
+                  .status,
+              0);
+    for (int i = 0; i < 300 && !has(read_file(hlog), "| started"); ++i)
+        usleep(100000);
+    const std::string jobs = run("kpadmin", {"jobs"}).out;
+    ASSERT_FALSE(jobs.empty());
+    EXPECT_EQ(run("kpadmin", {"cancel", std::to_string(std::stoll(jobs))}).status, 0);
+    EXPECT_TRUE(has(read_file(hlog), "EXIT STATUS 150")) << read_file(hlog);
     EXPECT_EQ(run("kphdb", {"-ub", "-r", "-rdbms", "x", "-f", ok}).status, 252);
 }
 
