@@ -143,6 +143,11 @@ TEST_F(DatabaseScripts, StreamEntriesRoundTripAndRefuseWhatCannotBeStored) {
     // The first version, by a range that ends before the second image.
     const long long t1 = std::stoll(first_listing.substr(first_listing.rfind(" 200000 ") + 8));
     EXPECT_EQ(fetch("/db/x.dump", {"-s", "0", "-e", std::to_string(t1)}), std::make_pair(0, v1));
+    // kprestore brings it back like any file, here redirected.
+    write_file(root_.path("rreq"), harness::image_entry("/db/x.dump", 0, 2147483646));
+    write_file(root_.path("ren"), "change /db/x.dump to " + root_.data() + "/x.dump\n");
+    EXPECT_EQ(run("kprestore", {"-R", root_.path("ren"), "-f", root_.path("rreq")}).status, 0);
+    EXPECT_EQ(read_file(root_.data() + "/x.dump"), "second\n");
     EXPECT_EQ(fetch("/db/none").first, 190);
     EXPECT_EQ(fetch("/db").first, 252);
     EXPECT_EQ(fetch("/db/x.dump", {"-e", "yesterday"}).first, 108);
