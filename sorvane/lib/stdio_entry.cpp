@@ -140,7 +140,9 @@ FileState made_state(const std::string &path, mode_t mode, long long size, long 
 }
 
 // The image: the entry as a regular file of size bytes, a root of the
-// image, and the directories above it where they have no version yet.
+// image, and the directories above it where they have no version yet: as
+// they are on disk when they exist ("/" always does, and a later restore
+// of a directory gives it the recorded mode), else private to the user.
 bool record_image(const ImageHeader &h, const std::string &path, long long size, CatalogDb &db,
                   std::string &err) {
     NameCache names;
@@ -152,7 +154,12 @@ bool record_image(const ImageHeader &h, const std::string &path, long long size,
     for (std::string p = path; p != "/";) {
         size_t sl = p.rfind('/');
         p = sl == 0 ? "/" : p.substr(0, sl);
-        if (!w.ancestor(p, made_state(p, S_IFDIR | 0700, 0, h.backup_time, names), err))
+        struct stat st {};
+        FileState f =
+            lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+                ? file_state_from_stat(p == "/" ? "" : p.substr(p.rfind('/') + 1), st, names)
+                : made_state(p, S_IFDIR | 0700, 0, h.backup_time, names);
+        if (!w.ancestor(p, f, err))
             return false;
     }
     return w.commit(err);
