@@ -1,9 +1,10 @@
 // One repository shared by several hosts: each backup stores its image's
 // catalog record in the repository, so that another host attaches with the
-// password and browses and restores every client's images, a host whose
-// disk died gets its catalog back, and an expiry removes exactly what
-// expired. Two product roots with different client names stand for two
-// hosts.
+// password and browses every client's images (tests/e2e/browse_client.sh
+// restores them through the window), a host whose disk died gets its
+// catalog back, and an expiry removes exactly what expired and never the
+// only copy of a current file. Two product roots with different client
+// names stand for two hosts.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -164,18 +165,6 @@ TEST_F(SharedRepository, AnotherHostAttachesWithThePasswordAndBrowsesEveryClient
         "kprestore", {"-C", "hostA", "-D", "hostA", "-L", b_.path("dlog"), "-f", b_.path("rreq")});
     EXPECT_EQ(other.status, 58);
     EXPECT_TRUE(has(read_file(b_.path("dlog")), "can only be restored to this client"));
-}
-
-TEST_F(SharedRepository, RestoresAnotherClientsDirectoryIntoAPathOfItsOwn) {
-    ASSERT_EQ(as(a_, "kpadmin", {"init-server", "demo", "--repository", a_.path("repo")}).status,
-              0);
-    backup_a();
-    write_file(dir_ + "/a", "second a");
-    backup_a();
-    ASSERT_EQ(as(a_, "kpadmin", {"export", "demo", a_.path("keys")}).status, 0);
-    ASSERT_EQ(as(b_, "kpadmin", {"init-server", "demo", "--password-file", a_.path("keys")}).status,
-              0);
-    restore_into(b_, "hostA", b_.path("mine"));
 }
 
 TEST_F(SharedRepository, AHostWhoseDiskDiedReattachesAndRestores) {
