@@ -8,8 +8,8 @@
 #      files are listed (the commands the window ran are traced with
 #      XKP_DEBUG=gkc; the screenshots show the lists);
 #   3. "Specify Destination Path..." sends A's directory to a path of B's
-#      own, "Restore search directory..." restores it there: compared byte
-#      for byte with A's files.
+#      own; report.txt chosen in the file list, then the whole directory,
+#      are restored there: compared byte for byte with A's files.
 # Screenshots go to BUILD/e2e-artifacts/browse_client/.
 #   tests/e2e/browse_client.sh BUILD_DIR
 set -uo pipefail
@@ -112,7 +112,9 @@ grep -q 'debug popen:.*kpclimagelist.* -client hostA' "$work/xkp.out" ||
 grep -q "debug popen:.*kplist.*-C hostA.*$data" "$work/xkp.out" ||
     fail "no listing of hostA's directory was asked for: $(grep 'debug popen' "$work/xkp.out")"
 
-# 3. A's directory into a path of B's own.
+# 3. A's files into a path of B's own: the destination first, then the
+# row of report.txt chosen in the file list (the header, a blank row, sub/,
+# a blank row, report.txt), then the whole directory.
 menu r a
 dest=$(window_of xkp_destpath)
 [ -n "$dest" ] || fail "no destination dialog"
@@ -123,15 +125,23 @@ click_in "$dest" 90 374
 sleep 0.5
 xdotool search --onlyvisible --name '^xkp_destpath$' >/dev/null 2>&1 &&
     fail "the destination dialog stayed open"
-menu r e
-confirm=$(window_of xkp_confirm)
-[ -n "$confirm" ] || fail "no start dialog for A's directory"
-shot 06-start-dialog
-click_in "$confirm" 24 616
-wait_log "$HOME/kplog.rest.001"
-shot 07-restored
-grep -q 'EXIT STATUS 0' "$HOME/kplog.rest.001" || fail "restore: $(cat "$HOME/kplog.rest.001")"
+restore_with() { # mnemonic of the Restore item, screenshot name, log number
+    menu r "$1"
+    confirm=$(window_of xkp_confirm)
+    [ -n "$confirm" ] || fail "no start dialog ($2)"
+    shot "$2"
+    click_in "$confirm" 24 616
+    wait_log "$HOME/kplog.rest.$3"
+    grep -q 'EXIT STATUS 0' "$HOME/kplog.rest.$3" || fail "$2: $(cat "$HOME/kplog.rest.$3")"
+}
+click_in "$main" 428 467
+shot 06-report-selected
+restore_with r 07-start-selected 001
 cmp -s "$work/b-place/fromA/report.txt" "$data/report.txt" || fail "report.txt differs"
+[ "$(ls -A "$work/b-place/fromA")" = report.txt ] ||
+    fail "more than the selected file restored: $(ls -A "$work/b-place/fromA")"
+restore_with e 08-start-directory 002
+shot 09-restored
 cmp -s "$work/b-place/fromA/sub/notes.txt" "$data/sub/notes.txt" || fail "sub/notes.txt differs"
 
 menu f q
