@@ -316,11 +316,19 @@ bool sole_copies(const CatalogDb &db, const std::vector<long long> &times,
             if (rc != SQLITE_DONE)
                 return fail(h, "versions of an image", err);
         }
+        // Held elsewhere, usually nearly all; the few others are then
+        // matched with the newest of these images that holds them.
         const std::vector<long long> others = db.newest_holders(key, versions, gone);
-        const std::vector<long long> all = db.newest_holders(key, versions);
+        std::vector<Version> alone;
+        std::vector<long long> alone_ids;
         for (size_t i = 0; i < versions.size(); ++i)
-            if (others[i] == 0)
-                out.push_back({ids[i], std::move(versions[i]), all[i]});
+            if (others[i] == 0) {
+                alone.push_back(std::move(versions[i]));
+                alone_ids.push_back(ids[i]);
+            }
+        const std::vector<long long> holder = db.newest_holders(key, alone);
+        for (size_t i = 0; i < alone.size(); ++i)
+            out.push_back({alone_ids[i], std::move(alone[i]), holder[i]});
     }
     return true;
 }
