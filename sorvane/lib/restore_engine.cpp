@@ -905,6 +905,11 @@ int Restore::work() {
         }
         p.anchor = it->second.first;
         p.dev = it->second.second;
+        if (holder[i] == 0) {
+            ++missing_;
+            fail(p, "no image of the catalog holds this version: no snapshot has it");
+            continue;
+        }
         by_image[holder[i]].push_back(i);
         if (!sparse_note && p.v.st.type == 0 && p.v.st.blocks_kb * 1024 + 4096 < p.v.st.size) {
             sparse_note = true;
