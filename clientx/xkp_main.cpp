@@ -7,6 +7,7 @@
 #include "cmnutils.h"
 #include "timefuncs.h"
 #include "uimx_helper.h"
+#include "ux_form.h"
 #include "xkp_altpath.h"
 #include "xkp_config.h"
 #include "xkp_errmsg.h"
