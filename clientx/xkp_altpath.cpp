@@ -83,7 +83,7 @@ int define_alternate_path(const char *from, const char *to, int hard, int soft) 
         int saved = errno;
         // A directory we cannot reach gives the same answer as no name.
         if (saved == ENOENT || saved == ENOTDIR || saved == EACCES || saved == EROFS) {
-            pop_errmsg(XKP_MSG_ALTPATH_TEMP_KEY, XKP_MSG_ALTPATH_TEMP);
+            pop_errmsg(XKP_MSG_ALTPATH_TEMP);
         } else {
             pop_errcode();
         }

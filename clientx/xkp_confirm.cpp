@@ -125,7 +125,7 @@ std::string assemble(_UxCxkp_confirm *c, request_log &log) {
             log = {log_filename, false};
             log_option = confirmed_cmd_log;
         } else {
-            pop_errmsg(XKP_MSG_NO_LOG_KEY, XKP_MSG_NO_LOG);
+            pop_errmsg(XKP_MSG_NO_LOG);
         }
     }
     if (log.path.empty()) {
@@ -175,7 +175,7 @@ void activateCB_pushButton6(Widget w, XtPointer, XtPointer) {
         if (log.private_log) {
             unlink(log.path.c_str());
         }
-        pop_warn_int(XKP_MSG_TOO_LONG_KEY, XKP_MSG_TOO_LONG, static_cast<int>(cmd.size()));
+        pop_warn_int(XKP_MSG_TOO_LONG, static_cast<int>(cmd.size()));
         busy(c, 0);
         return;
     }

@@ -259,8 +259,9 @@ void filesys_header_rows() {
         return;
     }
     char header[XKP_TEXT_SIZE];
-    tmgetmsg("CerXkp1014N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
-             "   Mode         Owner      Group       Size       Modified       Filename");
+    tmgetmsg(Msg{"CerXkp1014N",
+                 "   Mode         Owner      Group       Size       Modified       Filename"},
+             tmlcmsg, sizeof header, header);
     add_right_item(header, " ", " ", " ", 0);
     add_right_item(" ", " ", " ", " ", 0);
 }

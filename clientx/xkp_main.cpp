@@ -269,7 +269,7 @@ void activateCB_menu1_p2_b6(Widget w, XtPointer, XtPointer) {
         fill_temp_file(1, "", "", "");
         popup_interface(create_xkp_viewselect(), XtGrabNone);
     } else {
-        pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
+        pop_errmsg(XKP_MSG_TEMPFILE);
     }
     resensitize_menus(SENS_FROM_BROWSE_STATE);
 }
@@ -356,7 +356,7 @@ template <void (*request)()> void activateCB_request(Widget w, XtPointer, XtPoin
 }
 void open_progress(const char *fragment) {
     if (progress_filename_widget != nullptr) {
-        pop_errmsg(XKP_MSG_ONE_PROGRESS_KEY, XKP_MSG_ONE_PROGRESS);
+        pop_errmsg(XKP_MSG_ONE_PROGRESS);
         return;
     }
     report_name_fragment = fragment;
@@ -1121,7 +1121,7 @@ void enter_restore_mode(int kind) {
     std::string end_text = UxrGetText(end_date);
     int files = total_image_files(start_text.c_str(), end_text.c_str());
     if (files > browse_limit) {
-        pop_warn_int(XKP_MSG_LARGE_RANGE_KEY, XKP_MSG_LARGE_RANGE, files);
+        pop_warn_int(XKP_MSG_LARGE_RANGE, files);
         empty_list_pair(left_list, shadow_left_list);
         empty_list_pair(right_list, shadow_right_list);
     } else {

@@ -90,15 +90,14 @@ void show_job_state() {
     std::optional<int> status = shown_job.exit_status;
     int percent = status == 0 ? 100 : p.percent;
     char text[XKP_TEXT_SIZE];
-    tmgetmsg("CerXkp1019N", tmlcmsg, sizeof text, text, nullptr, 0, nullptr,
-             "%d%%, %s of %s files, %s of %s bytes", percent, std::to_string(p.files).c_str(),
-             std::to_string(p.total_files).c_str(), std::to_string(p.bytes).c_str(),
-             std::to_string(p.total_bytes).c_str());
+    tmgetmsg(Msg{"CerXkp1019N", "%d%%, %s of %s files, %s of %s bytes"}, tmlcmsg, sizeof text, text,
+             percent, std::to_string(p.files).c_str(), std::to_string(p.total_files).c_str(),
+             std::to_string(p.bytes).c_str(), std::to_string(p.total_bytes).c_str());
     std::string label = text;
     if (status) {
         const char *why = getECmsgl(*status, tmlcmsg);
-        tmgetmsg("CerXkp1020N", tmlcmsg, sizeof text, text, nullptr, 0, nullptr,
-                 "Ended with status %d: %s", *status, why != nullptr ? why : "");
+        tmgetmsg(Msg{"CerXkp1020N", "Ended with status %d: %s"}, tmlcmsg, sizeof text, text,
+                 *status, why != nullptr ? why : "");
         label += "\n";
         label += text;
     }

@@ -679,10 +679,10 @@ void setupampm(const char *locale) {
     T_strlcpy(amstr, "AM", sizeof amstr);
     T_strlcpy(pmstr, "PM", sizeof pmstr);
     char word[CATALOG_WORD_SIZE];
-    if (tmgetmsg("CerTmf0010N", locale, sizeof word, word, nullptr, 0, nullptr, "AM") == 0) {
+    if (tmgetmsg(Msg{"CerTmf0010N", "AM"}, locale, sizeof word, word) == 0) {
         ampm_word(amstr, word);
     }
-    if (tmgetmsg("CerTmf0020N", locale, sizeof word, word, nullptr, 0, nullptr, "PM") == 0) {
+    if (tmgetmsg(Msg{"CerTmf0020N", "PM"}, locale, sizeof word, word) == 0) {
         ampm_word(pmstr, word);
     }
     ampm_loaded = fits_cache(locale);
@@ -691,8 +691,8 @@ void setupampm(const char *locale) {
 
 char *datestringl(int32_t t, const char *locale, int timefirst) {
     if (t == TF_INFINITY) {
-        if (tmgetmsg("CerTmf0040N", locale, sizeof date_result, date_result, nullptr, 0, nullptr,
-                     "INFINITY      ") != 0) {
+        if (tmgetmsg(Msg{"CerTmf0040N", "INFINITY      "}, locale, sizeof date_result,
+                     date_result) != 0) {
             T_strlcpy(date_result, "INFINITY      ", sizeof date_result);
         }
         return date_result;
@@ -701,8 +701,8 @@ char *datestringl(int32_t t, const char *locale, int timefirst) {
     const time_t tt = t;
     struct tm lt;
     if (localtime_r(&tt, &lt) == nullptr) {
-        if (tmgetmsg("CerTmf0041N", locale, sizeof date_result, date_result, nullptr, 0, nullptr,
-                     "DATE ERROR    ") != 0) {
+        if (tmgetmsg(Msg{"CerTmf0041N", "DATE ERROR    "}, locale, sizeof date_result,
+                     date_result) != 0) {
             T_strlcpy(date_result, "DATE ERROR    ", sizeof date_result);
         }
         return date_result;
