@@ -1,4 +1,5 @@
-// The main window's menu sensitivity table: the items that belong to one
+// The main window's menu bar (create_menus, in xkp_main_shared.h) and its
+// sensitivity table: the items that belong to one
 // browse mode (xkp_sensitivity.h) and may need a selection, set sensitive
 // or not as the mode and the selections change.
 #pragma once
