@@ -8,7 +8,7 @@
 #include "tmmsg.h"
 #include "xkp_daterange.h"
 #include "xkp_errmsg.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_restorecmd.h"
 #include "xkp_rows.h"
 #include "xkp_runner.h"

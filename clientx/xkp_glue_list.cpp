@@ -12,7 +12,7 @@
 #include "xkp_daterange.h"
 #include "xkp_filesys.h"
 #include "xkp_glue.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_rows.h"
 #include "xkp_select.h"
 #include "xkp_state.h"

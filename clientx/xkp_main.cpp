@@ -34,25 +34,6 @@
 #include <cstring>
 #include <unistd.h>
 
-Widget pathname = nullptr;
-Widget start_date = nullptr, end_date = nullptr;
-Widget main_keyword = nullptr, main_keyword_label = nullptr;
-Widget recursion = nullptr;
-Widget filename_filter = nullptr;
-Widget image_list = nullptr, shadow_image_list = nullptr;
-Widget left_list = nullptr, shadow_left_list = nullptr;
-Widget right_list = nullptr, shadow_right_list = nullptr;
-Widget persistent_list = nullptr;
-Widget toggle_filesys = nullptr, toggle_database = nullptr, toggle_trueimage = nullptr,
-       toggle_archives = nullptr, toggle_raw = nullptr, toggle_auspex = nullptr;
-Widget toggle_OBackup = nullptr, toggle_ORestore = nullptr, toggle_IBackup = nullptr,
-       toggle_IRestore = nullptr, toggle_BBackup = nullptr, toggle_BRestore = nullptr,
-       toggle_SBackup = nullptr, toggle_SRestore = nullptr, toggle_DB2Backup = nullptr,
-       toggle_DB2Restore = nullptr, toggle_SAPBackup = nullptr, toggle_SAPRestore = nullptr;
-Widget toggle_all_dates = nullptr, toggle_recent_dates = nullptr, toggle_yes_get_real = nullptr,
-       toggle_no_get_real = nullptr;
-Widget main_screen = nullptr;
-
 _UxCxkp_main *UxXkp_mainContext = nullptr;
 
 Widget main_bind(Widget w) {
@@ -548,11 +529,6 @@ void set_toggle_states() {
     put_sensitive(toggle_recent_dates, browsing_filesys == 0);
     set_toggle(toggle_yes_get_real, really_get_real != 0);
     set_toggle(toggle_no_get_real, really_get_real == 0);
-}
-
-void resensitize_menus(int mode) {
-    int selections = get_selection_count(right_list) + get_item_count(persistent_list);
-    resensitize_menus_with(mode, selections);
 }
 
 void enter_filesys_mode(int db_mode) {

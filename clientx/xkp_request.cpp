@@ -15,9 +15,8 @@
 #include "xkp_daterange.h"
 #include "xkp_errmsg.h"
 #include "xkp_glue.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_root.h"
-#include "xkp_startup.h"
 #include "xkp_state.h"
 
 #include <Xm/List.h>

@@ -7,10 +7,9 @@
 #include "uimx_helper.h"
 #include "xkp_errmsg.h"
 #include "xkp_glue.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_request.h"
 #include "xkp_restorecmd.h"
-#include "xkp_startup.h"
 #include "xkp_state.h"
 
 #include <cstring>

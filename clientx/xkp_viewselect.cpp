@@ -4,9 +4,9 @@
 #include "UxXt.h"
 #include "uimx_helper.h"
 #include "ux_form.h"
+#include "xkp_handles.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
-#include "xkp_main.h"
 
 #include <Xm/Form.h>
 #include <Xm/Label.h>
