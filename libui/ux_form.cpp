@@ -111,8 +111,9 @@ void ux_form_button_row(Widget form, std::initializer_list<UxRowButton> buttons,
                         void *context) {
     Widget before = nullptr;
     size_t i = 0;
-    for (const UxRowButton &spec : buttons) {
-        Widget b = ux_form_button(form, spec.name, spec.text, spec.key, spec.callback, context);
+    for (const UxRowButton &button : buttons) {
+        Widget b =
+            ux_form_button(form, button.name, button.text, button.key, button.callback, context);
         XtVaSetValues(b, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, nullptr);
         if (width > 0) {
             XtVaSetValues(b, XmNwidth, width, nullptr);
@@ -125,8 +126,8 @@ void ux_form_button_row(Widget form, std::initializer_list<UxRowButton> buttons,
             XtVaSetValues(b, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, before,
                           XmNleftOffset, 10, nullptr);
         }
-        if (spec.handle != nullptr) {
-            *spec.handle = b;
+        if (button.handle != nullptr) {
+            *button.handle = b;
         }
         before = b;
         ++i;
@@ -135,13 +136,14 @@ void ux_form_button_row(Widget form, std::initializer_list<UxRowButton> buttons,
 
 void ux_form_spread_row(Widget form, std::initializer_list<UxRowButton> buttons, int left, int span,
                         int step, void *context) {
-    for (const UxRowButton &spec : buttons) {
-        Widget b = ux_form_button(form, spec.name, spec.text, spec.key, spec.callback, context);
+    for (const UxRowButton &button : buttons) {
+        Widget b =
+            ux_form_button(form, button.name, button.text, button.key, button.callback, context);
         XtVaSetValues(b, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 12, XmNleftAttachment,
                       XmATTACH_POSITION, XmNleftPosition, left, XmNrightAttachment,
                       XmATTACH_POSITION, XmNrightPosition, left + span, nullptr);
-        if (spec.handle != nullptr) {
-            *spec.handle = b;
+        if (button.handle != nullptr) {
+            *button.handle = b;
         }
         left += step;
     }
