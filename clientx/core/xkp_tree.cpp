@@ -357,17 +357,12 @@ tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
     }
     char component[TREE_COMPONENT_MAX + 1];
     const char *p = path;
-    while (*p != '\0') {
-        while (*p == '/')
-            ++p;
-        if (*p == '\0')
-            break;
-        const char *slash = strchr(p, '/');
-        size_t len = slash != nullptr ? static_cast<size_t>(slash - p) : strlen(p);
+    const char *start;
+    size_t len;
+    while (next_path_component(p, start, len)) {
         size_t used = std::min(len, TREE_COMPONENT_MAX);
-        memcpy(component, p, used);
+        memcpy(component, start, used);
         component[used] = '\0';
-        p += len;
         int found;
         tree_node *near = closest_node_in(node, component, &found);
         if (found) {
@@ -717,15 +712,9 @@ void dump_all() {
         init_tree();
     int depth = 1;
     const char *p = left_dir;
-    while (*p != '\0') {
-        while (*p == '/')
-            ++p;
-        if (*p == '\0')
-            break;
-        const char *s = p;
-        while (*p != '\0' && *p != '/')
-            ++p;
-        size_t n = static_cast<size_t>(p - s);
+    const char *s;
+    size_t n;
+    while (next_path_component(p, s, n)) {
         if (n == 1 && s[0] == '.')
             continue;
         if (n == 2 && s[0] == '.' && s[1] == '.') {
@@ -800,15 +789,10 @@ void dump_dir(const char *path) {
     tree_node *node = rootnode;
     char component[TREE_COMPONENT_MAX + 1];
     const char *p = path;
-    while (*p != '\0') {
-        while (*p == '/')
-            ++p;
-        if (*p == '\0')
-            break;
-        const char *s = p;
-        while (*p != '\0' && *p != '/')
-            ++p;
-        size_t n = std::min(static_cast<size_t>(p - s), TREE_COMPONENT_MAX);
+    const char *s;
+    size_t len;
+    while (next_path_component(p, s, len)) {
+        size_t n = std::min(len, TREE_COMPONENT_MAX);
         memcpy(component, s, n);
         component[n] = '\0';
         node = search_node(node, component);
