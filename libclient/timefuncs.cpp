@@ -4,6 +4,7 @@
 
 #include "timefuncs.h"
 
+#include "c_owners.h"
 #include "cmnutils.h"
 #include "tmmsg.h"
 #include "tmmsg_tar.h"
@@ -23,15 +24,6 @@ char amstr[TF_AMPM_SIZE] = "AM";
 char pmstr[TF_AMPM_SIZE] = "PM";
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE *f) const {
-        if (f != nullptr) {
-            fclose(f);
-        }
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 constexpr size_t FORMAT_SIZE = 50; // a time or date format (49 characters)
 constexpr size_t HALF_SIZE = 31;   // a formatted half (30 characters)

@@ -2,6 +2,7 @@
 #include "xkp_helpindex.h"
 
 #include "UxXt.h"
+#include "c_owners.h"
 #include "cmnutils.h"
 #include "uimx_helper.h"
 #include "ux_form.h"
@@ -31,11 +32,6 @@ void destroyCB_shell(Widget, XtPointer client_data, XtPointer) {
         UxXkp_helpindexContext = nullptr;
     }
 }
-
-struct FileCloser {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 FilePtr open_index() {
     return FilePtr(fopen(help_index_path().c_str(), "re"));
