@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -71,3 +72,18 @@ std::string shell_word(const char *text);
 // The transfer encoding: letters, digits and / \ : _ . - + are copied; every
 // other byte b becomes 0xC0|(b>>6), 0x80|(b&0x3F). output needs 2*len+1 bytes.
 void ucs1_to_utf8(const char *input, char *output);
+
+// Steps through the components of a slash-separated path: skips the slashes
+// at p, sets start and len to the component after them and p past it.
+// False at the end of the path (nothing but slashes left).
+inline bool next_path_component(const char *&p, const char *&start, size_t &len) {
+    while (*p == '/')
+        ++p;
+    if (*p == '\0')
+        return false;
+    const char *slash = strchr(p, '/');
+    len = slash != nullptr ? static_cast<size_t>(slash - p) : strlen(p);
+    start = p;
+    p += len;
+    return true;
+}

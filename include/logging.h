@@ -24,6 +24,10 @@ constexpr size_t LOGMSG_TEXT_CUT = 965;
 // and, when debugFD is open, writes it through debuglog and returns that
 // result; returns -1 when no log is open. Callers ignore the result.
 int logmsg(int severity, const char *text, const char *function);
+// logmsg of a printf-formatted text (formatted into 2048 bytes, of which
+// logmsg keeps at most LOGMSG_TEXT_CUT characters).
+__attribute__((format(printf, 3, 4))) void logmsgf(int severity, const char *function,
+                                                   const char *fmt, ...);
 
 // Writes one line prefixed with the local time of day (milliseconds included)
 // and the process id ("[ppid.pid]" once a parent id has been recorded).

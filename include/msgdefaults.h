@@ -4,12 +4,12 @@
 // checked against, and the place to find a key's text.
 #pragma once
 
+#include "tmmsg.h"
+
 #include <span>
 
-struct MsgDefault {
-    const char *key;
-    const char *text; // printf format, as passed to tmgetmsg
-};
+// A key and its text (printf format, as passed to tmgetmsg).
+using MsgDefault = Msg;
 
 struct LabelDefault {
     const char *key;

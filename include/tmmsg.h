@@ -49,6 +49,20 @@ int tmgetlocale(char *lcmsg, char *lctype, char *lctime, char *lccol, char *lcnu
 int tmgetmsg(const char *key, const char *locale, size_t size, char *buf, const char *locale2,
              size_t size2, char *buf2, const char *deffmt, ...);
 
+// A message of the catalog: its key and its built-in text (the default
+// format), one value so that a key always travels with its own text.
+struct Msg {
+    const char *key;
+    const char *text;
+};
+
+// tmgetmsg of one message in one locale: the catalog text of msg.key, or
+// msg.text, formatted with args.
+template <class... Args>
+int tmgetmsg(const Msg &msg, const char *locale, size_t size, char *buf, Args... args) {
+    return tmgetmsg(msg.key, locale, size, buf, nullptr, 0, nullptr, msg.text, args...);
+}
+
 // Platform locale name to common name: 0 with *result the common name, or -1
 // with *result the failure text. *result points into static storage.
 int real2commonlocale(const char *real, const char **result);

@@ -56,11 +56,17 @@ const char *field_start(const char *line, int n) {
     }
 }
 
-void copy_field(char *dest, const char *line, int n) {
+// Empties dest (when there is one) and finds field n of line: null when
+// there is no dest or no such field.
+const char *start_copy(char *dest, const char *line, int n) {
     if (dest == nullptr)
-        return;
+        return nullptr;
     dest[0] = '\0';
-    const char *p = field_start(line, n);
+    return field_start(line, n);
+}
+
+void copy_field(char *dest, const char *line, int n) {
+    const char *p = start_copy(dest, line, n);
     if (p == nullptr)
         return;
     size_t len = 0;
@@ -71,10 +77,7 @@ void copy_field(char *dest, const char *line, int n) {
 }
 
 void copy_to_eol(char *dest, const char *line, int n) {
-    if (dest == nullptr)
-        return;
-    dest[0] = '\0';
-    const char *p = field_start(line, n);
+    const char *p = start_copy(dest, line, n);
     if (p == nullptr)
         return;
     T_strlcpy(dest, p, XKP_EOL_MAX + 1);
@@ -100,13 +103,22 @@ int field_count(const char *line) {
 
 // The counting and the non-counting forms give the same result; the
 // distinction is kept because callers name both.
+namespace {
+
+// The counting forms: dest is emptied when line has fewer than n fields.
+bool line_has_field(char *dest, const char *line, int n) {
+    if (n <= field_count(line))
+        return true;
+    if (dest != nullptr)
+        dest[0] = '\0';
+    return false;
+}
+
+} // namespace
+
 void field_copy(char *dest, const char *line, int n) {
-    if (n > field_count(line)) {
-        if (dest != nullptr)
-            dest[0] = '\0';
-        return;
-    }
-    copy_field(dest, line, n);
+    if (line_has_field(dest, line, n))
+        copy_field(dest, line, n);
 }
 
 void field_copy_noval(char *dest, const char *line, int n) {
@@ -114,12 +126,8 @@ void field_copy_noval(char *dest, const char *line, int n) {
 }
 
 void field_copy_to_eol(char *dest, const char *line, int n) {
-    if (n > field_count(line)) {
-        if (dest != nullptr)
-            dest[0] = '\0';
-        return;
-    }
-    copy_to_eol(dest, line, n);
+    if (line_has_field(dest, line, n))
+        copy_to_eol(dest, line, n);
 }
 
 void field_copy_eol_noval(char *dest, const char *line, int n) {
@@ -217,17 +225,12 @@ int mkdirpath(const char *path, mode_t mode, int *err) {
     mode_t old = umask(0);
     int rc = 0;
     const char *p = path;
-    while (*p != '\0') {
-        while (*p == '/')
-            ++p;
-        if (*p == '\0')
-            break;
-        const char *end = strchr(p, '/');
-        size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
+    const char *start;
+    size_t len;
+    while (next_path_component(p, start, len)) {
         if (!so_far.empty() && so_far.back() != '/')
             so_far += '/';
-        so_far.append(p, len);
-        p += len;
+        so_far.append(start, len);
         if (access(so_far.c_str(), F_OK) != 0 && mkdir(so_far.c_str(), mode) != 0 &&
             errno != EEXIST) {
             *err = errno;

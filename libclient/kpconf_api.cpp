@@ -13,7 +13,6 @@
 #include <cstring>
 #include <new>
 
-using kpconf_detail::conf_log;
 using kpconf_detail::no_throw;
 using kpconf_detail::skip_space;
 using kpconf_detail::token_cut;
@@ -31,9 +30,9 @@ kp_config_lines internal_lines;
 // and, when there is one, " = value".
 void log_skipped(const char *head, const char *key, const char *value) {
     if (*value != '\0')
-        conf_log(LOG_SEV_ERROR, "ParseConfigExA", "%s: %s = %s", head, key, value);
+        logmsgf(LOG_SEV_ERROR, "ParseConfigExA", "%s: %s = %s", head, key, value);
     else
-        conf_log(LOG_SEV_ERROR, "ParseConfigExA", "%s: %s", head, key);
+        logmsgf(LOG_SEV_ERROR, "ParseConfigExA", "%s: %s", head, key);
 }
 
 // One line, terminated in place. Returns a status to remember (0 for none).
@@ -50,11 +49,11 @@ int parse_line(char *line, int lineno, kp_config *cfg, kp_config_lines *lines, i
     if (idx < 0) {
         const char *what = idx == -2 ? "Obsolete" : "Unknown";
         if (*value != '\0')
-            conf_log(LOG_SEV_ERROR, "ParseConfigExA", "%s configuration option on line %d: %s = %s",
-                     what, lineno, key, value);
+            logmsgf(LOG_SEV_ERROR, "ParseConfigExA", "%s configuration option on line %d: %s = %s",
+                    what, lineno, key, value);
         else
-            conf_log(LOG_SEV_ERROR, "ParseConfigExA", "%s configuration option on line %d: %s",
-                     what, lineno, key);
+            logmsgf(LOG_SEV_ERROR, "ParseConfigExA", "%s configuration option on line %d: %s", what,
+                    lineno, key);
         return (mode & PARSE_STRICT) != 0 ? KP_BAD_VALUE : KP_OK;
     }
     const kp_config_def &def = configDefinition[idx];
@@ -63,8 +62,8 @@ int parse_line(char *line, int lineno, kp_config *cfg, kp_config_lines *lines, i
         if ((mode & PARSE_EMPTY_DEFINES) != 0)
             lines->line[idx] = -lineno;
         else
-            conf_log(LOG_SEV_ERROR, "ParseConfigExA",
-                     "Missing 'value'; Option skipped on line %d: %s", lineno, key);
+            logmsgf(LOG_SEV_ERROR, "ParseConfigExA",
+                    "Missing 'value'; Option skipped on line %d: %s", lineno, key);
         return KP_OK;
     }
     kp_cursor cur;
@@ -75,13 +74,13 @@ int parse_line(char *line, int lineno, kp_config *cfg, kp_config_lines *lines, i
         cfg->loaded = 1;
         char *rest = skip_space(cur.next);
         if (*rest != '\0')
-            conf_log(LOG_SEV_ERROR, "ParseConfigExA", "Extra data (%s) at end of line %d ignored.",
-                     rest, lineno);
+            logmsgf(LOG_SEV_ERROR, "ParseConfigExA", "Extra data (%s) at end of line %d ignored.",
+                    rest, lineno);
         const int before = lines->line[idx];
         if ((def.attrs & CONF_SINGLE) != 0 && before != 0 && VERBOSE_kpconf != 0)
-            conf_log(LOG_SEV_ERROR, "ParseConfigExA",
-                     "Option (%s) redefined on line %d, discarding definition on line %d.",
-                     def.name, lineno, before < 0 ? -before : before);
+            logmsgf(LOG_SEV_ERROR, "ParseConfigExA",
+                    "Option (%s) redefined on line %d, discarding definition on line %d.", def.name,
+                    lineno, before < 0 ? -before : before);
         lines->line[idx] = (empty && (mode & PARSE_EMPTY_DEFINES) != 0) ? -lineno : lineno;
         return KP_OK;
     }

@@ -22,10 +22,6 @@ inline char *skip_space(char *p) {
     return p;
 }
 
-// One log line of at most 2047 characters, through logmsg.
-__attribute__((format(printf, 3, 4))) void conf_log(int level, const char *function,
-                                                    const char *fmt, ...);
-
 // Puts the character cut out by getConfigTokenA back however the reader ends
 // (early returns, exceptions).
 class token_cut {

@@ -13,23 +13,11 @@
 #include <cstring>
 #include <strings.h>
 
-using kpconf_detail::conf_log;
 using kpconf_detail::is_conf_space;
 using kpconf_detail::no_throw;
 using kpconf_detail::skip_space;
 using kpconf_detail::slot_as;
 using kpconf_detail::token_cut;
-
-void kpconf_detail::conf_log(int level, const char *function, const char *fmt, ...) {
-    // logmsg keeps at most 965 characters of a text; a longer message is cut
-    // here already, safely.
-    char text[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
-    logmsg(level, text, function);
-}
 
 // ------------------------------------------------------------------ helpers
 
@@ -44,16 +32,16 @@ int parse_int(char *p, char **end, int32_t *out, const kp_int_range *range, int 
         return KP_BAD_VALUE;
     if (range != nullptr) {
         if (range->has_min && n < range->min) {
-            conf_log(LOG_SEV_ERROR, function,
-                     "Integer (%lld) out of range on line %d, %s %s legal value (%d).", n, line,
-                     range->replace ? "substituting" : "below", "minimum", range->min);
+            logmsgf(LOG_SEV_ERROR, function,
+                    "Integer (%lld) out of range on line %d, %s %s legal value (%d).", n, line,
+                    range->replace ? "substituting" : "below", "minimum", range->min);
             if (!range->replace)
                 return KP_BAD_VALUE;
             n = range->min;
         } else if (range->has_max && n > range->max) {
-            conf_log(LOG_SEV_ERROR, function,
-                     "Integer (%lld) out of range on line %d, %s %s legal value (%d).", n, line,
-                     range->replace ? "substituting" : "above", "maximum", range->max);
+            logmsgf(LOG_SEV_ERROR, function,
+                    "Integer (%lld) out of range on line %d, %s %s legal value (%d).", n, line,
+                    range->replace ? "substituting" : "above", "maximum", range->max);
             if (!range->replace)
                 return KP_BAD_VALUE;
             n = range->max;
@@ -126,17 +114,16 @@ int parse_enum(kp_cursor *cur, const kp_type_arg *arg, const kp_type_table *tabl
             if (llabs(v - names->names[i].value) < llabs(v - names->names[best].value))
                 best = i;
         }
-        conf_log(LOG_SEV_ERROR, function,
-                 "Illegal enumerated value (%s) on line %d, substituting %s.", word.c_str(), line,
-                 names->names[best].name);
+        logmsgf(LOG_SEV_ERROR, function,
+                "Illegal enumerated value (%s) on line %d, substituting %s.", word.c_str(), line,
+                names->names[best].name);
         *out = names->names[best].value;
         return KP_OK;
     }
     case ENUM_REPLACE_EMPTY:
         *out = arg != nullptr ? arg->empty_value : 0;
-        conf_log(LOG_SEV_ERROR, function,
-                 "Illegal enumerated value (%s) on line %d, subsituting %d", word.c_str(), line,
-                 *out);
+        logmsgf(LOG_SEV_ERROR, function, "Illegal enumerated value (%s) on line %d, subsituting %d",
+                word.c_str(), line, *out);
         return KP_OK;
     case ENUM_ANY_NUMBER:
         if (errno == ERANGE || n < INT32_MIN || n > INT32_MAX)
@@ -381,14 +368,14 @@ int do_readIPAddr(kp_cursor *cur, kp_slot field, const kp_type_arg *arg,
     token_cut t(cur->next, TOKEN_WORD);
     uint32_t h = 0;
     if (!parse_dotted(t.token(), &h)) {
-        conf_log(LOG_SEV_ERROR, "readIPAddr", "Badly formed IP address (%s) on line %d", t.token(),
-                 line);
+        logmsgf(LOG_SEV_ERROR, "readIPAddr", "Badly formed IP address (%s) on line %d", t.token(),
+                line);
         return KP_BAD_VALUE;
     }
     const uint32_t accepted = arg != nullptr ? arg->ip_classes : 0;
     if ((ipaddr_class(h) & accepted) == 0) {
-        conf_log(LOG_SEV_ERROR, "readIPAddr", "Wrong class of IP address (%s) on line %d",
-                 t.token(), line);
+        logmsgf(LOG_SEV_ERROR, "readIPAddr", "Wrong class of IP address (%s) on line %d", t.token(),
+                line);
         return KP_BAD_VALUE;
     }
     // Stored in network byte order, as the system's address routines use it.
@@ -424,9 +411,9 @@ int do_readString(kp_cursor *cur, kp_slot field, const kp_type_arg *arg, const k
         std::string cut = value.substr(0, max);
         while (!cut.empty() && is_conf_space(cut.back()))
             cut.pop_back();
-        conf_log(LOG_SEV_ERROR, "readString",
-                 "String too long on line %d.  Truncating \"%s\" to \"%s\".", line, value.c_str(),
-                 cut.c_str());
+        logmsgf(LOG_SEV_ERROR, "readString",
+                "String too long on line %d.  Truncating \"%s\" to \"%s\".", line, value.c_str(),
+                cut.c_str());
         value = cut;
     }
     *dst = std::move(value);
@@ -458,7 +445,7 @@ int do_readStruct(kp_cursor *cur, kp_slot field, const kp_type_arg * /*arg*/,
         if (!t.ok())
             return KP_BAD_VALUE;
         if (*t.token() == '\0' && fd.required) {
-            conf_log(LOG_SEV_ERROR, "readStruct", "Missing required data field on line %d.", line);
+            logmsgf(LOG_SEV_ERROR, "readStruct", "Missing required data field on line %d.", line);
             return KP_BAD_VALUE;
         }
         kp_slot slot;
@@ -473,8 +460,8 @@ int do_readStruct(kp_cursor *cur, kp_slot field, const kp_type_arg * /*arg*/,
             return rc;
         char *rest = skip_space(fc.next);
         if (*rest != '\0')
-            conf_log(LOG_SEV_ERROR, "readStruct",
-                     "Extra data (%s) at end of field on line %d ignored.", rest, line);
+            logmsgf(LOG_SEV_ERROR, "readStruct",
+                    "Extra data (%s) at end of field on line %d ignored.", rest, line);
         next = t.next();
     }
     *dst = std::move(rec);

@@ -6,6 +6,7 @@
 #include "cmnutils.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -50,6 +51,15 @@ int logmsg(int severity, const char *text, const char *function) {
         return -1;
     }
     return debuglog(debugFD, line);
+}
+
+void logmsgf(int severity, const char *function, const char *fmt, ...) {
+    char text[2048];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    logmsg(severity, text, function);
 }
 
 void debuglog_set_parent(int ppid) {

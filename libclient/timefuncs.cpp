@@ -4,6 +4,7 @@
 
 #include "timefuncs.h"
 
+#include "c_owners.h"
 #include "cmnutils.h"
 #include "tmmsg.h"
 #include "tmmsg_tar.h"
@@ -23,15 +24,6 @@ char amstr[TF_AMPM_SIZE] = "AM";
 char pmstr[TF_AMPM_SIZE] = "PM";
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE *f) const {
-        if (f != nullptr) {
-            fclose(f);
-        }
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 constexpr size_t FORMAT_SIZE = 50; // a time or date format (49 characters)
 constexpr size_t HALF_SIZE = 31;   // a formatted half (30 characters)
@@ -679,10 +671,10 @@ void setupampm(const char *locale) {
     T_strlcpy(amstr, "AM", sizeof amstr);
     T_strlcpy(pmstr, "PM", sizeof pmstr);
     char word[CATALOG_WORD_SIZE];
-    if (tmgetmsg("CerTmf0010N", locale, sizeof word, word, nullptr, 0, nullptr, "AM") == 0) {
+    if (tmgetmsg(Msg{"CerTmf0010N", "AM"}, locale, sizeof word, word) == 0) {
         ampm_word(amstr, word);
     }
-    if (tmgetmsg("CerTmf0020N", locale, sizeof word, word, nullptr, 0, nullptr, "PM") == 0) {
+    if (tmgetmsg(Msg{"CerTmf0020N", "PM"}, locale, sizeof word, word) == 0) {
         ampm_word(pmstr, word);
     }
     ampm_loaded = fits_cache(locale);
@@ -691,8 +683,8 @@ void setupampm(const char *locale) {
 
 char *datestringl(int32_t t, const char *locale, int timefirst) {
     if (t == TF_INFINITY) {
-        if (tmgetmsg("CerTmf0040N", locale, sizeof date_result, date_result, nullptr, 0, nullptr,
-                     "INFINITY      ") != 0) {
+        if (tmgetmsg(Msg{"CerTmf0040N", "INFINITY      "}, locale, sizeof date_result,
+                     date_result) != 0) {
             T_strlcpy(date_result, "INFINITY      ", sizeof date_result);
         }
         return date_result;
@@ -701,8 +693,8 @@ char *datestringl(int32_t t, const char *locale, int timefirst) {
     const time_t tt = t;
     struct tm lt;
     if (localtime_r(&tt, &lt) == nullptr) {
-        if (tmgetmsg("CerTmf0041N", locale, sizeof date_result, date_result, nullptr, 0, nullptr,
-                     "DATE ERROR    ") != 0) {
+        if (tmgetmsg(Msg{"CerTmf0041N", "DATE ERROR    "}, locale, sizeof date_result,
+                     date_result) != 0) {
             T_strlcpy(date_result, "DATE ERROR    ", sizeof date_result);
         }
         return date_result;

@@ -2,6 +2,7 @@
 
 #include "tmmsg.h"
 
+#include "c_owners.h"
 #include "cmnutils.h"
 #include "tmmsgcache.h"
 #include "xkp_root.h"
@@ -14,15 +15,6 @@
 #include <unordered_map>
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-struct FreeDeleter {
-    void operator()(char *p) const { free(p); }
-};
 
 // The process-wide label table: key -> the label line from column 13 on.
 // Like a system hash table created for 1000 entries, it takes no more than

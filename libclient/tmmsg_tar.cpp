@@ -3,6 +3,7 @@
 
 #include "tmmsg_tar.h"
 
+#include "c_owners.h"
 #include "cmnutils.h"
 #include "tmmsg.h"
 #include "tmmsgcache.h"
@@ -23,11 +24,6 @@
 #include <vector>
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 char status_text[TM_STATUS_SIZE];
 char r2c_result[TM_STATUS_SIZE];

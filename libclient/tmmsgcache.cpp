@@ -4,6 +4,7 @@
 #include "tmmsgcache.h"
 
 #include "avl.h"
+#include "c_owners.h"
 #include "tmmsg.h"
 #include "xkp_root.h"
 
@@ -18,15 +19,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-struct FreeDeleter {
-    void operator()(char *p) const { free(p); }
-};
 
 // One catalog file (product directory + prefix) of one locale.
 struct MsgFile {

@@ -27,16 +27,6 @@ namespace {
 // The user-file messages go out at level 8, the others at the error level.
 constexpr int LOG_SEV_USERFILE = 8;
 
-__attribute__((format(printf, 3, 4))) void file_log(int level, const char *function,
-                                                    const char *fmt, ...) {
-    char text[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
-    logmsg(level, text, function);
-}
-
 class fd_closer {
   public:
     explicit fd_closer(int fd) : fd_(fd) {}
@@ -82,7 +72,7 @@ int ReadConfigFile(const char *path, std::string *text) {
         got += static_cast<size_t>(n);
     }
     if (got < size) {
-        file_log(LOG_SEV_ERROR, "ReadConfigFile", "Cannot read file %s", path);
+        logmsgf(LOG_SEV_ERROR, "ReadConfigFile", "Cannot read file %s", path);
         return KP_SHORT_READ;
     }
     *text = std::move(buf);
@@ -98,8 +88,8 @@ int getLocalHostConfigImage(std::string *text) {
     }
     int rc = ReadConfigFile(path.c_str(), text);
     if (rc != KP_OK)
-        file_log(LOG_SEV_ERROR, "getLocalHostConfigImage", "Unable to read configuration from %s",
-                 path.c_str());
+        logmsgf(LOG_SEV_ERROR, "getLocalHostConfigImage", "Unable to read configuration from %s",
+                path.c_str());
     return rc;
 }
 
@@ -121,7 +111,7 @@ std::optional<std::string> getUserHome(const char *user) {
             return std::nullopt;
         const struct passwd *pw = getpwnam(user);
         if (pw == nullptr) {
-            file_log(LOG_SEV_ERROR, "getUserHome", "couldn't do getpwnam for %s", user);
+            logmsgf(LOG_SEV_ERROR, "getUserHome", "couldn't do getpwnam for %s", user);
             return std::nullopt;
         }
         home = pw->pw_dir;
@@ -207,14 +197,14 @@ int getLocalUsersConfigImage(const char *user, std::string *text) {
                 rc = becomeUser(user);
                 if (rc != KP_OK) {
                     restoreUser(saved);
-                    file_log(LOG_SEV_USERFILE, "getLocalUsersConfigImage",
-                             "Unable to become user (%s)", user != nullptr ? user : "unknown user");
+                    logmsgf(LOG_SEV_USERFILE, "getLocalUsersConfigImage",
+                            "Unable to become user (%s)", user != nullptr ? user : "unknown user");
                     return rc;
                 }
                 rc = ReadConfigFile(path.c_str(), text);
                 if (rc != KP_OK)
-                    file_log(LOG_SEV_USERFILE, "getLocalUsersConfigImage",
-                             "Unable to read user configuration file (%s)", path.c_str());
+                    logmsgf(LOG_SEV_USERFILE, "getLocalUsersConfigImage",
+                            "Unable to read user configuration file (%s)", path.c_str());
                 restoreUser(saved);
             } else if (errno != ENOENT && errno != ENOTDIR) {
                 use_host_file = false;
@@ -228,8 +218,8 @@ int getLocalUsersConfigImage(const char *user, std::string *text) {
         rc = getLocalHostConfigImage(text);
     if (rc != KP_OK) {
         if (home.has_value())
-            file_log(LOG_SEV_USERFILE, "getLocalUsersConfigImage",
-                     "Unable to open user configuration file (%s)", path.c_str());
+            logmsgf(LOG_SEV_USERFILE, "getLocalUsersConfigImage",
+                    "Unable to open user configuration file (%s)", path.c_str());
         else
             logmsg(LOG_SEV_USERFILE, "Unable to read master configuration file",
                    "getLocalUsersConfigImage");

@@ -6,6 +6,11 @@
 // the window's first widget UxFreeClientDataCB as a destroy callback so the
 // record goes away with the window. A callback finds its window's record
 // with UxGetContext(widget).
+//
+// The runtime's entry points keep the names every window calls them by
+// (UxPutContext, UxrGetProp, popup_interface, put_text ...), GetTrueToplevel
+// being the second name of get_true_toplevel; what is added beside them
+// (ux_new_context, ux_str, put_managed) is lower case with underscores.
 #pragma once
 
 #include <X11/Intrinsic.h>

@@ -6,10 +6,8 @@
 
 #include <X11/Shell.h>
 #include <X11/cursorfont.h>
-#include <Xm/Label.h>
 #include <Xm/List.h>
 #include <Xm/ListP.h>
-#include <Xm/PushB.h>
 
 #include <algorithm>
 #include <cstring>
@@ -344,71 +342,4 @@ Widget ux_window_shell(const char *name, int width, int height, int x, int y, vo
     XtAddCallback(shell, XmNdestroyCallback, UxFreeClientDataCB, context);
     re_label_window(shell, key, title, "");
     return shell;
-}
-
-void ux_label_column(std::initializer_list<std::pair<Widget, Widget>> rows, int left, int gap) {
-    Dimension widest = 0;
-    for (const auto &[label, field] : rows) {
-        XtWidgetGeometry preferred{};
-        XtQueryGeometry(label, nullptr, &preferred);
-        widest = std::max(widest, preferred.width);
-    }
-    for (const auto &[label, field] : rows) {
-        XtVaSetValues(label, XmNrecomputeSize, False, XmNwidth, widest, XmNleftAttachment,
-                      XmATTACH_FORM, XmNleftOffset, left, XmNrightAttachment, XmATTACH_NONE,
-                      nullptr);
-        XtVaSetValues(field, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, left + widest + gap,
-                      nullptr);
-    }
-}
-
-Widget ux_form_label(Widget form, const char *name, const char *text, const char *key,
-                     void *context) {
-    Widget label = XtVaCreateManagedWidget(name, xmLabelWidgetClass, form, XmNalignment,
-                                           XmALIGNMENT_BEGINNING, nullptr);
-    UxPutContext(label, context);
-    put_label_string(label, text);
-    initialize_label(label, key);
-    return label;
-}
-
-Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,
-                         void *context) {
-    Widget label = ux_form_label(form, name, text, key, context);
-    XtVaSetValues(label, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10, XmNleftAttachment,
-                  XmATTACH_FORM, XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
-                  XmNrightOffset, 10, nullptr);
-    return label;
-}
-
-Widget ux_form_button(Widget form, const char *name, const char *text, const char *key,
-                      XtCallbackProc callback, void *context) {
-    Widget b = XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form, nullptr);
-    UxPutContext(b, context);
-    put_label_string(b, text);
-    initialize_label(b, key);
-    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
-    return b;
-}
-
-Widget ux_form_row_button(Widget form, const char *name, const char *text, const char *key,
-                          int left, int right, XtCallbackProc callback, void *context) {
-    Widget b = ux_form_button(form, name, text, key, callback, context);
-    XtVaSetValues(b, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 12, XmNleftAttachment,
-                  XmATTACH_POSITION, XmNleftPosition, left, XmNrightAttachment, XmATTACH_POSITION,
-                  XmNrightPosition, right, nullptr);
-    return b;
-}
-
-Widget ux_form_bottom_button(Widget form, const char *name, const char *text, const char *key,
-                             bool at_left, XtCallbackProc callback, void *context) {
-    Widget b = ux_form_button(form, name, text, key, callback, context);
-    XtVaSetValues(b, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, XmNwidth, 100,
-                  nullptr);
-    if (at_left) {
-        XtVaSetValues(b, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
-    } else {
-        XtVaSetValues(b, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
-    }
-    return b;
 }

@@ -1,12 +1,11 @@
 // Widget helpers shared by every xkp window: catalog labels and window
 // titles, the busy cursor, widget sensitivity, list item access and
-// the four-line compound strings of the hidden lists.
+// the four-line compound strings of the hidden lists and the window shell.
 #pragma once
 
 #include <X11/Intrinsic.h>
 #include <Xm/Xm.h>
 
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,33 +83,3 @@ void xmstring_line(XmString s, int line, char *dst, size_t size);
 // the catalog's key, with title as the default.
 Widget ux_window_shell(const char *name, int width, int height, int x, int y, void *context,
                        XtCallbackProc destroy, const char *key, const char *title);
-
-// A column of labels left of their fields in one form (pairs of label and
-// field): every label as wide as the widest label actually shown (its
-// preferred width, after its catalog text is set), from left pixels; every
-// field from gap pixels after the column. No label of any language is cut
-// or covered, whatever the window's width.
-void ux_label_column(std::initializer_list<std::pair<Widget, Widget>> rows, int left, int gap);
-
-// Form pieces shared by the small list windows. Each new widget is bound to
-// the window's context record and labelled from the catalog (key) with its
-// built-in text as the default.
-// A label of the form, text aligned to the left; the caller attaches it.
-Widget ux_form_label(Widget form, const char *name, const char *text, const char *key,
-                     void *context);
-// A label across the top of the form, text aligned to the left.
-Widget ux_form_top_label(Widget form, const char *name, const char *text, const char *key,
-                         void *context);
-// A push button of the form whose activation calls callback; the caller
-// attaches it.
-Widget ux_form_button(Widget form, const char *name, const char *text, const char *key,
-                      XtCallbackProc callback, void *context);
-// A button of the form's bottom row spanning the form positions left..right
-// (hundredths of its width), so that a row of them keeps its proportions
-// when the window is resized.
-Widget ux_form_row_button(Widget form, const char *name, const char *text, const char *key,
-                          int left, int right, XtCallbackProc callback, void *context);
-// A 100-pixel button on the bottom edge of the form, at its left or right
-// side, whose activation calls callback.
-Widget ux_form_bottom_button(Widget form, const char *name, const char *text, const char *key,
-                             bool at_left, XtCallbackProc callback, void *context);

@@ -107,18 +107,17 @@ std::string likelydate_command(int type) {
 std::string schedule_name(int code) {
     struct name {
         int code;
-        const char *key;
-        const char *text;
+        Msg msg;
     };
-    static const name names[] = {{0, "CerXkp1010N", "Full Backup"},
-                                 {1, "CerXkp1011N", "Incr Backup"},
-                                 {2, "CerXkp1012N", "User Backup"},
-                                 {3, "CerXkp1013N", "User Archive"},
-                                 {4, "CerXkp1015N", "Cinc Backup"}};
+    static const name names[] = {{0, {"CerXkp1010N", "Full Backup"}},
+                                 {1, {"CerXkp1011N", "Incr Backup"}},
+                                 {2, {"CerXkp1012N", "User Backup"}},
+                                 {3, {"CerXkp1013N", "User Archive"}},
+                                 {4, {"CerXkp1015N", "Cinc Backup"}}};
     for (const name &n : names) {
         if (n.code == code) {
             char buf[XKP_TEXT_SIZE];
-            tmgetmsg(n.key, tmlcmsg, sizeof buf, buf, nullptr, 0, nullptr, n.text);
+            tmgetmsg(n.msg, tmlcmsg, sizeof buf, buf);
             return buf;
         }
     }

@@ -2,6 +2,7 @@
 #include "xkp_tree.h"
 
 #include "timefuncs.h"
+#include "xkp_kplist_line.h"
 #include "xkp_rows.h"
 #include "xkp_state.h"
 
@@ -114,22 +115,6 @@ struct backup_tree {
     std::string dump_right_path;
 };
 backup_tree tree;
-
-// Writes v at out as "%d" prints it; returns the end.
-char *put_int(char *out, int32_t v) {
-    char digits[12];
-    int n = 0;
-    uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-    do {
-        digits[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
-    if (v < 0)
-        *out++ = '-';
-    while (n > 0)
-        *out++ = digits[--n];
-    return out;
-}
 
 // Writes "%4d " (the stated length of a base name) at out; returns the end.
 char *put_entry_head(char *out, int len) {
@@ -372,17 +357,12 @@ tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
     }
     char component[TREE_COMPONENT_MAX + 1];
     const char *p = path;
-    while (*p != '\0') {
-        while (*p == '/')
-            ++p;
-        if (*p == '\0')
-            break;
-        const char *slash = strchr(p, '/');
-        size_t len = slash != nullptr ? static_cast<size_t>(slash - p) : strlen(p);
+    const char *start;
+    size_t len;
+    while (next_path_component(p, start, len)) {
         size_t used = std::min(len, TREE_COMPONENT_MAX);
-        memcpy(component, p, used);
+        memcpy(component, start, used);
         component[used] = '\0';
-        p += len;
         int found;
         tree_node *near = closest_node_in(node, component, &found);
         if (found) {
@@ -417,261 +397,6 @@ tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
     }
     final_filenode = nullptr;
     return node;
-}
-
-// ---------------------------------------------------------------------------
-// Parsing of listing lines. Every line handed to the parser ends with a NUL
-// at its end, so the digit loops stop there without a bounds test.
-
-bool is_sep(char c) {
-    return c == ' ' || c == '\t' || c == '\n';
-}
-
-bool is_digit(char c) {
-    return static_cast<unsigned char>(c - '0') <= 9;
-}
-
-// Reads one integer field at p (after separators): an optional sign and
-// digits, ending at a separator or the end of the text. Values beyond the
-// 32-bit range are clamped. Returns false when the field is not a number.
-bool take_int(const char *&p, const char *end, int32_t &out) {
-    while (p < end && is_sep(*p))
-        ++p;
-    bool neg = false;
-    if (p < end && (*p == '-' || *p == '+')) {
-        neg = *p == '-';
-        ++p;
-    }
-    const char *digits = p;
-    while (*p == '0')
-        ++p;
-    const char *significant = p;
-    uint64_t v = 0;
-    while (is_digit(*p))
-        v = v * 10 + static_cast<unsigned>(*p++ - '0');
-    if (p == digits || p > end || (p < end && !is_sep(*p)))
-        return false;
-    // Eleven significant digits or more are beyond 32 bits however they
-    // read (and would wrap the 64-bit sum past nineteen).
-    if (p - significant > 10)
-        v = UINT64_C(1) << 32;
-    int64_t s = neg ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
-    out = static_cast<int32_t>(std::clamp<int64_t>(s, INT32_MIN, INT32_MAX));
-    return true;
-}
-
-// Copies the first field at or after p (at most max-1 characters) into dst.
-void take_field(const char *&p, const char *end, char *dst, size_t max) {
-    while (p < end && is_sep(*p))
-        ++p;
-    size_t n = 0;
-    while (p < end && !is_sep(*p)) {
-        if (n + 1 < max)
-            dst[n++] = *p;
-        ++p;
-    }
-    dst[n] = '\0';
-}
-
-// Skips one field at p (after separators); false when there is none.
-bool skip_field(const char *&p, const char *end) {
-    while (p < end && is_sep(*p))
-        ++p;
-    if (p >= end)
-        return false;
-    while (p < end && !is_sep(*p))
-        ++p;
-    return true;
-}
-
-constexpr size_t SMALL_FIELD = 65; // mode, owner, group and size texts
-
-struct listing_line {
-    int32_t device;
-    const char *numbers; // the nine-numbers text: in the line, or in numbers_buf
-    size_t numbers_len;
-    char numbers_buf[9 * 12 + 1];
-    char mode[SMALL_FIELD];
-    char owner[SMALL_FIELD];
-    char group[SMALL_FIELD];
-    char size[SMALL_FIELD];
-    int32_t backup_time;
-    int32_t mod_time;
-    int32_t path_len;
-    char *path;       // the first piece, inside the line
-    size_t first_len; // its length
-};
-
-// The nine numbers as kplist writes them, each in the form "%d" prints and
-// one blank between them: their text is the line's own and only the device
-// number is worked out. False for any other form (p is then unchanged).
-bool take_numbers_as_written(const char *&p, const char *end, listing_line &out) {
-    const char *q = p;
-    for (int i = 0; i < 9; ++i) {
-        bool neg = *q == '-';
-        q += neg;
-        const char *digits = q;
-        while (is_digit(*q))
-            ++q;
-        size_t n = static_cast<size_t>(q - digits);
-        if (n == 0 || n > 9 || (digits[0] == '0' && (n > 1 || neg)))
-            return false;
-        if (i == 7) {
-            int32_t v = 0;
-            for (const char *d = digits; d < q; ++d)
-                v = v * 10 + (*d - '0');
-            out.device = neg ? -v : v;
-        }
-        if (i < 8) {
-            if (*q != ' ')
-                return false;
-            ++q;
-        }
-    }
-    if (q > end || (q < end && !is_sep(*q)))
-        return false;
-    out.numbers = p;
-    out.numbers_len = static_cast<size_t>(q - p);
-    p = q;
-    return true;
-}
-
-// The nine numbers in any form take_int reads, re-printed as "%d" prints
-// them into numbers_buf. False when one is not a number.
-bool take_numbers_reprinted(const char *&p, const char *end, listing_line &out) {
-    char *w = out.numbers_buf;
-    for (int i = 0; i < 9; ++i) {
-        if (i > 0)
-            *w++ = ' ';
-        int32_t v;
-        if (!take_int(p, end, v))
-            return false;
-        if (i == 7)
-            out.device = v;
-        w = put_int(w, v);
-    }
-    *w = '\0';
-    out.numbers = out.numbers_buf;
-    out.numbers_len = static_cast<size_t>(w - out.numbers_buf);
-    return true;
-}
-
-// Splits a line (newline removed, a NUL at line[len]) into its parts; the
-// mode, owner, group and size texts only when want_columns. False for a
-// line that does not carry nine numbers, the four fields of column 31 and
-// a path.
-bool parse_line(char *line, size_t len, listing_line &out, bool want_columns) {
-    const char *p = line;
-    const char *end = line + len;
-    if (!take_numbers_as_written(p, end, out) && !take_numbers_reprinted(p, end, out))
-        return false;
-    while (p < end && is_sep(*p))
-        ++p;
-    char *r = line + (p - line);
-    size_t rlen = static_cast<size_t>(end - r);
-    if (rlen <= 69)
-        return false;
-    const char *q = r + 31;
-    if (want_columns) {
-        const char *m = r;
-        take_field(m, r + 11, out.mode, sizeof out.mode);
-        char raw[SMALL_FIELD];
-        m = r + 11;
-        take_field(m, end, raw, sizeof raw);
-        decolonize_by_mode(raw, out.owner, 0);
-        m = r + 21;
-        take_field(m, end, raw, sizeof raw);
-        decolonize_by_mode(raw, out.group, 0);
-        take_field(q, end, out.size, sizeof out.size);
-        if (out.size[0] == '\0')
-            return false;
-    } else if (!skip_field(q, end)) {
-        return false;
-    }
-    if (!take_int(q, end, out.backup_time) || !take_int(q, end, out.mod_time) ||
-        !take_int(q, end, out.path_len))
-        return false;
-    char *slash = r[69] == '/' ? r + 69 : static_cast<char *>(memchr(r + 69, '/', rlen - 69));
-    out.path = slash != nullptr ? slash : r + 69;
-    out.first_len = static_cast<size_t>(end - out.path);
-    return true;
-}
-
-// Lines of a stream, read in large blocks, each at most XKP_TEXT_SIZE - 1
-// bytes with its newline (a longer line continues as the next one, as with
-// fgets into a buffer of XKP_TEXT_SIZE). The text handed out has its newline
-// replaced by a NUL; the caller may write into it; it stays valid until the
-// next call.
-class line_reader {
-  public:
-    explicit line_reader(FILE *stream) : stream_(stream), buf_(new char[BLOCK + 1]) {}
-
-    // The next line without its newline, or null at the end of the input.
-    char *next(size_t &len) {
-        constexpr size_t limit = XKP_TEXT_SIZE - 1;
-        if (carried_) {
-            buf_[pos_] = carry_;
-            carried_ = false;
-        }
-        for (;;) {
-            size_t avail = end_ - pos_;
-            size_t look = std::min(avail, limit);
-            char *start = buf_.get() + pos_;
-            char *nl = static_cast<char *>(memchr(start, '\n', look));
-            if (nl != nullptr || avail >= limit || (eof_ && avail > 0)) {
-                if (nl != nullptr) {
-                    len = static_cast<size_t>(nl - start);
-                    pos_ += len + 1;
-                } else {
-                    len = look;
-                    pos_ += len;
-                    // The piece is cut: keep its last byte for the next piece
-                    // while this one is terminated in place.
-                    if (len < avail) {
-                        carry_ = start[len];
-                        carried_ = true;
-                    }
-                }
-                start[len] = '\0';
-                return start;
-            }
-            if (eof_)
-                return nullptr;
-            refill();
-        }
-    }
-
-  private:
-    static constexpr size_t BLOCK = 1 << 18;
-
-    void refill() {
-        size_t keep = end_ - pos_;
-        memmove(buf_.get(), buf_.get() + pos_, keep);
-        pos_ = 0;
-        end_ = keep;
-        size_t got = fread(buf_.get() + end_, 1, BLOCK - end_, stream_);
-        end_ += got;
-        if (got == 0)
-            eof_ = true;
-    }
-
-    FILE *stream_;
-    std::unique_ptr<char[]> buf_;
-    size_t pos_ = 0;
-    size_t end_ = 0;
-    bool eof_ = false;
-    char carry_ = 0;
-    bool carried_ = false;
-};
-
-// Is path (trailing slash ignored, then one added) the listed root?
-bool is_root_line(const std::string &root_text, const char *path, size_t len) {
-    if (len > 1 && path[len - 1] == '/')
-        --len;
-    if (len == 1 && path[0] == '/')
-        return root_text == "/";
-    return root_text.size() == len + 1 && root_text.compare(0, len, path, len) == 0 &&
-           root_text.back() == '/';
 }
 
 // ---------------------------------------------------------------------------
@@ -877,7 +602,7 @@ void build_tree(const char *dir, FILE *stream) {
     char *line;
     size_t len;
     while ((line = reader.next(len)) != nullptr) {
-        if (!parse_line(line, len, parsed, verbose != 0))
+        if (!parse_listing_line(line, len, parsed, verbose != 0))
             continue;
         char *path = parsed.path;
         size_t plen = parsed.first_len;
@@ -987,15 +712,9 @@ void dump_all() {
         init_tree();
     int depth = 1;
     const char *p = left_dir;
-    while (*p != '\0') {
-        while (*p == '/')
-            ++p;
-        if (*p == '\0')
-            break;
-        const char *s = p;
-        while (*p != '\0' && *p != '/')
-            ++p;
-        size_t n = static_cast<size_t>(p - s);
+    const char *s;
+    size_t n;
+    while (next_path_component(p, s, n)) {
         if (n == 1 && s[0] == '.')
             continue;
         if (n == 2 && s[0] == '.' && s[1] == '.') {
@@ -1070,15 +789,10 @@ void dump_dir(const char *path) {
     tree_node *node = rootnode;
     char component[TREE_COMPONENT_MAX + 1];
     const char *p = path;
-    while (*p != '\0') {
-        while (*p == '/')
-            ++p;
-        if (*p == '\0')
-            break;
-        const char *s = p;
-        while (*p != '\0' && *p != '/')
-            ++p;
-        size_t n = std::min(static_cast<size_t>(p - s), TREE_COMPONENT_MAX);
+    const char *s;
+    size_t len;
+    while (next_path_component(p, s, len)) {
+        size_t n = std::min(len, TREE_COMPONENT_MAX);
         memcpy(component, s, n);
         component[n] = '\0';
         node = search_node(node, component);

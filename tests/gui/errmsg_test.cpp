@@ -24,17 +24,16 @@ TEST_F(ErrmsgTest, EveryKindOfBoxShowsItsTextTitleAndType) {
         const char *title;
         unsigned char type;
     } cases[] = {
-        {"pop_errmsg", [] { pop_errmsg(XKP_MSG_NO_SERVER_KEY, XKP_MSG_NO_SERVER); },
+        {"pop_errmsg", [] { pop_errmsg(XKP_MSG_NO_SERVER); },
          "Could not determine server in the master configuration file", "xkp_errmsg",
          XmDIALOG_ERROR},
         {"pop_errmsg keeps a percent sign", [] { pop_errmsg("CerXkp9999N", "100% full"); },
          "100% full", "xkp_errmsg", XmDIALOG_ERROR},
-        {"pop_err_str",
-         [] { pop_err_str(XKP_MSG_NOT_EXECUTABLE_KEY, XKP_MSG_NOT_EXECUTABLE, "/x/kplist"); },
+        {"pop_err_str", [] { pop_err_str(XKP_MSG_NOT_EXECUTABLE, "/x/kplist"); },
          "The following command cannot be executed.\n  Ask your system administrator to\n  "
          "verify the install and permits.\n\n/x/kplist\n",
          "xkp_errmsg", XmDIALOG_ERROR},
-        {"pop_warn_int", [] { pop_warn_int(XKP_MSG_LARGE_RANGE_KEY, XKP_MSG_LARGE_RANGE, 5000); },
+        {"pop_warn_int", [] { pop_warn_int(XKP_MSG_LARGE_RANGE, 5000); },
          "Because the images in the default date range include a large\nnumber of files (5000), "
          "searching for the specified pathname\nis delayed until you execute the Update Display "
          "command.",
@@ -74,8 +73,8 @@ TEST_F(ErrmsgTest, EveryKindOfBoxShowsItsTextTitleAndType) {
 }
 
 TEST_F(ErrmsgTest, BoxesHaveOnlyACloseButtonStayOpenAndCloseOneByOne) {
-    pop_errmsg(XKP_MSG_NO_FILES_KEY, XKP_MSG_NO_FILES);
-    pop_errmsg(XKP_MSG_NO_SELECTIONS_KEY, XKP_MSG_NO_SELECTIONS);
+    pop_errmsg(XKP_MSG_NO_FILES);
+    pop_errmsg(XKP_MSG_NO_SELECTIONS);
     display_kp_error(71);
     gui::drain();
     auto boxes = gui::message_boxes();
@@ -114,7 +113,7 @@ TEST_F(ErrmsgTest, NoTopLevelMeansNoBoxAndNoCrash) {
     Widget saved = UxTopLevel;
     UxTopLevel = nullptr;
     EXPECT_EQ(create_xkp_errmsg(), nullptr);
-    pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
+    pop_errmsg(XKP_MSG_TEMPFILE);
     UxTopLevel = saved;
     EXPECT_TRUE(gui::message_boxes().empty());
 }

@@ -7,7 +7,7 @@
 #include "mount.h"
 #include "uimx_helper.h"
 #include "xkp_glue.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_state.h"
 
 #include <cstdio>
@@ -38,14 +38,6 @@ void rewrite(char **argv, int i, char *buffer, const char *prefix) {
     snprintf(buffer, option_buffer_size, "%s%s", prefix, argv[i + 1]);
     argv[i] = xrm_option;
     argv[i + 1] = buffer;
-}
-
-// Drops trailing '/' characters (a lone "/" becomes "").
-void drop_trailing_slashes(char *text) {
-    size_t n = strlen(text);
-    while (n > 0 && text[n - 1] == '/') {
-        text[--n] = '\0';
-    }
 }
 
 } // namespace
@@ -136,50 +128,6 @@ void initialize_cwd() {
     if (mapped != nullptr) {
         T_strlcpy(current_working_directory, mapped, sizeof current_working_directory);
     }
-}
-
-char *update_globals() {
-    static char result[XKP_TEXT_SIZE];
-
-    T_strlcpy(current_working_directory, trim(UxrGetText(pathname).c_str()),
-              sizeof current_working_directory);
-    if (pathzap_latch) {
-        char resolved[XKP_TEXT_SIZE];
-        T_strlcpy(resolved, get_real(current_working_directory), sizeof resolved);
-        struct stat st {};
-        if (lstat(resolved, &st) == 0 && S_ISDIR(st.st_mode)) {
-            T_strlcpy(resolved, pad_slash(resolved), sizeof resolved);
-        }
-        T_strlcpy(current_working_directory, resolved, sizeof current_working_directory);
-        // Writing the field runs its change callback, which would clear this.
-        int saved = root_filesys_only_possible;
-        put_text(pathname, current_working_directory);
-        root_filesys_only_possible = saved;
-        pathzap_latch = really_get_real ? 0 : 1;
-    }
-    T_strlcpy(result, current_working_directory, sizeof result);
-
-    int depth = 0;
-    std::string depth_text = UxrGetText(recursion);
-    if (sscanf(depth_text.c_str(), "%d", &depth) != 1 || depth < 1) {
-        put_text(recursion, "0");
-        recursion_limit = 999;
-    } else {
-        recursion_limit = depth;
-    }
-
-    if (get_selection_count(left_list) > 0) {
-        extract_selection_path(result);
-    }
-    if (get_selection_count(right_list) > 0) {
-        char item[XKP_TEXT_SIZE];
-        T_strlcpy(item, trim(get_selected_item(right_list, 1)), sizeof item);
-        drop_trailing_slashes(result);
-        T_strlcat(result, "/", sizeof result);
-        T_strlcat(result, item[0] == '/' ? item + 1 : item, sizeof result);
-        drop_trailing_slashes(result);
-    }
-    return result;
 }
 
 void save_main_screen(Widget w) {

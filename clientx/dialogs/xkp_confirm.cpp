@@ -4,11 +4,13 @@
 #include "UxXt.h"
 #include "cmnutils.h"
 #include "uimx_helper.h"
+#include "ux_form.h"
 #include "xkp_errmsg.h"
+#include "xkp_handles.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
 #include "xkp_jobwatch.h"
-#include "xkp_main.h"
+#include "xkp_menus.h"
 #include "xkp_request.h"
 #include "xkp_runner.h"
 #include "xkp_state.h"
@@ -124,7 +126,7 @@ std::string assemble(_UxCxkp_confirm *c, request_log &log) {
             log = {log_filename, false};
             log_option = confirmed_cmd_log;
         } else {
-            pop_errmsg(XKP_MSG_NO_LOG_KEY, XKP_MSG_NO_LOG);
+            pop_errmsg(XKP_MSG_NO_LOG);
         }
     }
     if (log.path.empty()) {
@@ -174,7 +176,7 @@ void activateCB_pushButton6(Widget w, XtPointer, XtPointer) {
         if (log.private_log) {
             unlink(log.path.c_str());
         }
-        pop_warn_int(XKP_MSG_TOO_LONG_KEY, XKP_MSG_TOO_LONG, static_cast<int>(cmd.size()));
+        pop_warn_int(XKP_MSG_TOO_LONG, static_cast<int>(cmd.size()));
         busy(c, 0);
         return;
     }
@@ -237,35 +239,6 @@ void valueChangedCB_toggleButton1(Widget w, XtPointer, XtPointer) {
 // The restore toggles' states are read when OK is pressed.
 void valueChangedCB_nothing(Widget, XtPointer, XtPointer) {}
 
-Widget make(_UxCxkp_confirm *c, const char *name, WidgetClass cls, Widget parent) {
-    Widget w = XtVaCreateManagedWidget(name, cls, parent, nullptr);
-    UxPutContext(w, c);
-    return w;
-}
-
-Widget make_toggle(_UxCxkp_confirm *c, const char *name, Widget form, const char *label,
-                   const char *key, XtCallbackProc callback) {
-    Widget t = make(c, name, xmToggleButtonWidgetClass, form);
-    put_label_string(t, label);
-    initialize_label(t, key);
-    XtAddCallback(t, XmNvalueChangedCallback, callback, nullptr);
-    return t;
-}
-
-Widget make_button(_UxCxkp_confirm *c, const char *name, Widget form, const char *label,
-                   const char *key, XtCallbackProc callback) {
-    Widget b = ux_form_button(form, name, label, key, callback, c);
-    XtVaSetValues(b, XmNwidth, 110, XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10,
-                  nullptr);
-    return b;
-}
-
-// A row of the form: left edge at the form, bottom edge on the row below.
-void stack_on(Widget w, Widget below, int gap = 6) {
-    XtVaSetValues(w, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, XmNbottomAttachment,
-                  XmATTACH_WIDGET, XmNbottomWidget, below, XmNbottomOffset, gap, nullptr);
-}
-
 // What the request covers: line 1 of every selection, or the directory.
 void fill_list(Widget list) {
     list_delete_all(list);
@@ -317,48 +290,42 @@ Widget create_xkp_confirm() {
     use_logging = 1;
 
     // The question.
-    c->Uxlabel5 = make(c, "label5", xmLabelWidgetClass, form);
-    XtVaSetValues(c->Uxlabel5, XmNalignment, XmALIGNMENT_BEGINNING, XmNtopAttachment, XmATTACH_FORM,
-                  XmNtopOffset, 10, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
-    put_label_string(c->Uxlabel5, "Please confirm intention to \noperate on the following files:");
-    initialize_label(c->Uxlabel5, "GuiXkp0301N");
+    c->Uxlabel5 = ux_form_label(
+        form, "label5",
+        "Please confirm intention to \noperate on the following files:", "GuiXkp0301N", c);
+    ux_row_below(c->Uxlabel5, nullptr, 10, 0, false);
     if (confirmation_msg[0] != '\0') {
         put_label_string(c->Uxlabel5, confirmation_msg);
     }
 
     // The buttons' row.
-    c->UxpushButton6 =
-        make_button(c, "pushButton6", form, "OK", "GuiXkp0302N", activateCB_pushButton6);
-    XtVaSetValues(c->UxpushButton6, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
-    c->UxpushButton7 =
-        make_button(c, "pushButton7", form, "Cancel", "GuiXkp0303N", activateCB_pushButton7);
-    XtVaSetValues(c->UxpushButton7, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget,
-                  c->UxpushButton6, XmNleftOffset, 10, nullptr);
-    c->UxpushButton11 =
-        make_button(c, "pushButton11", form, "Help...", "GuiXkp0304N", activateCB_pushButton11);
-    XtVaSetValues(c->UxpushButton11, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
-                  nullptr);
+    ux_form_button_row(
+        form,
+        {{&c->UxpushButton6, "pushButton6", "OK", "GuiXkp0302N", activateCB_pushButton6},
+         {&c->UxpushButton7, "pushButton7", "Cancel", "GuiXkp0303N", activateCB_pushButton7},
+         {&c->UxpushButton11, "pushButton11", "Help...", "GuiXkp0304N", activateCB_pushButton11}},
+        110, c);
 
     // The restore toggles, bottom up.
     c->UxtoggleButton15 =
-        make_toggle(c, "toggleButton15", form, "Restore directories without crossing mount points",
-                    "GuiXkp0305N", valueChangedCB_nothing);
-    stack_on(c->UxtoggleButton15, c->UxpushButton6, 10);
+        ux_form_toggle(form, "toggleButton15", "Restore directories without crossing mount points",
+                       "GuiXkp0305N", valueChangedCB_nothing, c);
+    ux_row_above(c->UxtoggleButton15, c->UxpushButton6, 10, 10);
     bool one_filesys = filesystem_only_restore_possible || root_filesys_only_possible;
     put_sensitive(c->UxtoggleButton15, one_filesys);
     XmToggleButtonSetState(c->UxtoggleButton15, one_filesys, False);
     put_managed(c->UxtoggleButton15, !browsing_filesys);
 
-    c->UxtoggleButton7 = make_toggle(c, "toggleButton7", form, "Redirected restore", "GuiXkp0306N",
-                                     valueChangedCB_nothing);
-    stack_on(c->UxtoggleButton7, c->UxtoggleButton15, 2);
+    c->UxtoggleButton7 = ux_form_toggle(form, "toggleButton7", "Redirected restore", "GuiXkp0306N",
+                                        valueChangedCB_nothing, c);
+    ux_row_above(c->UxtoggleButton7, c->UxtoggleButton15, 10, 2);
     put_sensitive(c->UxtoggleButton7, alternate_path_defined != 0);
     XmToggleButtonSetState(c->UxtoggleButton7, alternate_path_defined && use_alternate_path, False);
     put_managed(c->UxtoggleButton7, !browsing_filesys);
 
-    c->UxtoggleButton3 = make_toggle(c, "toggleButton3", form, "Overwrite existing files",
-                                     "GuiXkp0307N", valueChangedCB_nothing);
-    stack_on(c->UxtoggleButton3, c->UxtoggleButton7, 2);
+    c->UxtoggleButton3 = ux_form_toggle(form, "toggleButton3", "Overwrite existing files",
+                                        "GuiXkp0307N", valueChangedCB_nothing, c);
+    ux_row_above(c->UxtoggleButton3, c->UxtoggleButton7, 10, 2);
     if (standard_or_wbak == CLIENT_TYPE_MS_EXCHANGE) {
         put_label_string(c->UxtoggleButton3, "Delete existing transaction logs prior to restore");
         initialize_label(c->UxtoggleButton3, "GuiXkp0310N");
@@ -372,41 +339,38 @@ Widget create_xkp_confirm() {
         overwrite_at_will = 1;
     }
 
-    c->UxtoggleButtonDummy = make_toggle(c, "toggleButtonDummy", form,
-                                         "Delete existing transaction logs prior to restore",
-                                         "GuiXkp0310N", valueChangedCB_nothing);
+    c->UxtoggleButtonDummy = ux_form_toggle(form, "toggleButtonDummy",
+                                            "Delete existing transaction logs prior to restore",
+                                            "GuiXkp0310N", valueChangedCB_nothing, c);
     XtUnmanageChild(c->UxtoggleButtonDummy);
 
     // The progress log.
-    c->Uxtext7 = make(c, "text7", xmTextFieldWidgetClass, form);
+    c->Uxtext7 = ux_form_child(form, "text7", xmTextFieldWidgetClass, c);
     XtVaSetValues(c->Uxtext7, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1), XmNrightAttachment,
                   XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET,
                   XmNbottomWidget, browsing_filesys ? c->UxpushButton6 : c->UxtoggleButton3,
                   XmNbottomOffset, browsing_filesys ? 10 : 6, nullptr);
     put_text(c->Uxtext7, log_filename);
-    c->Uxlabel17 = make(c, "label17", xmLabelWidgetClass, form);
-    XtVaSetValues(c->Uxlabel17, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
-                  XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, c->Uxtext7,
-                  XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, c->Uxtext7, nullptr);
-    put_label_string(c->Uxlabel17, "Log filename");
-    initialize_label(c->Uxlabel17, "GuiXkp0308N");
+    c->Uxlabel17 = ux_form_label(form, "label17", "Log filename", "GuiXkp0308N", c);
+    XtVaSetValues(c->Uxlabel17, XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget,
+                  c->Uxtext7, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, c->Uxtext7,
+                  nullptr);
     ux_label_column({{c->Uxlabel17, c->Uxtext7}}, 10, 8);
-    c->UxtoggleButton1 = make_toggle(c, "toggleButton1", form, "Use log file", "GuiXkp0309N",
-                                     valueChangedCB_toggleButton1);
+    c->UxtoggleButton1 = ux_form_toggle(form, "toggleButton1", "Use log file", "GuiXkp0309N",
+                                        valueChangedCB_toggleButton1, c);
     XmToggleButtonSetState(c->UxtoggleButton1, True, False);
-    stack_on(c->UxtoggleButton1, c->Uxtext7, 4);
+    ux_row_above(c->UxtoggleButton1, c->Uxtext7, 10, 4);
 
     // The keyword, for backups and archives of the file system only.
-    c->Uxtext5 = make(c, "text5", xmTextFieldWidgetClass, form);
+    c->Uxtext5 = ux_form_child(form, "text5", xmTextFieldWidgetClass, c);
     XtVaSetValues(c->Uxtext5, XmNmaxLength, 128, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset,
                   10, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, XmNbottomAttachment,
                   XmATTACH_WIDGET, XmNbottomWidget, c->UxtoggleButton1, XmNbottomOffset, 8,
                   nullptr);
     put_text(c->Uxtext5, backupKeyword);
-    c->Uxlabel6 = make(c, "label6", xmLabelWidgetClass, form);
-    put_label_string(c->Uxlabel6, "Keyword phrase to associate with this backup");
-    initialize_label(c->Uxlabel6, "GuiXkp0311N");
-    stack_on(c->Uxlabel6, c->Uxtext5, 2);
+    c->Uxlabel6 = ux_form_label(form, "label6", "Keyword phrase to associate with this backup",
+                                "GuiXkp0311N", c);
+    ux_row_above(c->Uxlabel6, c->Uxtext5, 10, 2);
     bool keyword_shown = browsing_filesys && browsing_database == 0;
     put_managed(c->Uxtext5, keyword_shown);
     put_managed(c->Uxlabel6, keyword_shown);

@@ -4,6 +4,7 @@
 #include "UxXt.h"
 #include "tmmsg.h"
 #include "uimx_helper.h"
+#include "ux_form.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
 #include "xkp_joblog.h"
@@ -89,15 +90,14 @@ void show_job_state() {
     std::optional<int> status = shown_job.exit_status;
     int percent = status == 0 ? 100 : p.percent;
     char text[XKP_TEXT_SIZE];
-    tmgetmsg("CerXkp1019N", tmlcmsg, sizeof text, text, nullptr, 0, nullptr,
-             "%d%%, %s of %s files, %s of %s bytes", percent, std::to_string(p.files).c_str(),
-             std::to_string(p.total_files).c_str(), std::to_string(p.bytes).c_str(),
-             std::to_string(p.total_bytes).c_str());
+    tmgetmsg(Msg{"CerXkp1019N", "%d%%, %s of %s files, %s of %s bytes"}, tmlcmsg, sizeof text, text,
+             percent, std::to_string(p.files).c_str(), std::to_string(p.total_files).c_str(),
+             std::to_string(p.bytes).c_str(), std::to_string(p.total_bytes).c_str());
     std::string label = text;
     if (status) {
         const char *why = getECmsgl(*status, tmlcmsg);
-        tmgetmsg("CerXkp1020N", tmlcmsg, sizeof text, text, nullptr, 0, nullptr,
-                 "Ended with status %d: %s", *status, why != nullptr ? why : "");
+        tmgetmsg(Msg{"CerXkp1020N", "Ended with status %d: %s"}, tmlcmsg, sizeof text, text,
+                 *status, why != nullptr ? why : "");
         label += "\n";
         label += text;
     }
@@ -250,28 +250,6 @@ void activateCB_pushButton9(Widget w, XtPointer, XtPointer) {
 
 void activateCB_pushButton12(Widget, XtPointer, XtPointer) {
     help_topic_by_name(help_topic_path("xkp/Progress").c_str());
-}
-
-Widget label(_UxCxkp_progress *c, const char *name, Widget parent, const char *text,
-             const char *key) {
-    Widget w = XtVaCreateManagedWidget(name, xmLabelWidgetClass, parent, XmNalignment,
-                                       XmALIGNMENT_BEGINNING, nullptr);
-    UxPutContext(w, c);
-    put_label_string(w, text);
-    initialize_label(w, key);
-    return w;
-}
-
-Widget button(_UxCxkp_progress *c, const char *name, Widget form, const char *text, const char *key,
-              XtCallbackProc callback) {
-    Widget b =
-        XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form, XmNwidth, 130,
-                                XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10, nullptr);
-    UxPutContext(b, c);
-    put_label_string(b, text);
-    initialize_label(b, key);
-    XtAddCallback(b, XmNactivateCallback, callback, nullptr);
-    return b;
 }
 
 } // namespace
@@ -432,31 +410,21 @@ Widget create_xkp_progress() {
     // A timer left by a dialog closed through the window manager stops here.
     set_auto_refresh(0);
 
-    c->Uxlabel12 = label(c, "label12", form, "Progress Report", "GuiXkp0702N");
-    XtVaSetValues(c->Uxlabel12, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
-                  XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
+    c->Uxlabel12 = ux_form_label(form, "label12", "Progress Report", "GuiXkp0702N", c);
+    ux_row_below(c->Uxlabel12, nullptr, 10, 0, false);
 
-    c->UxpushButton8 =
-        button(c, "pushButton8", form, "Close", "GuiXkp0701N", activateCB_pushButton8);
-    XtVaSetValues(c->UxpushButton8, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
-    c->UxpushButton9 =
-        button(c, "pushButton9", form, "Delete Log File", "GuiXkp0703N", activateCB_pushButton9);
-    XtVaSetValues(c->UxpushButton9, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget,
-                  c->UxpushButton8, XmNleftOffset, 10, nullptr);
-    c->UxpushButton12 =
-        button(c, "pushButton12", form, "Help...", "GuiXkp0704N", activateCB_pushButton12);
-    XtVaSetValues(c->UxpushButton12, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
-                  nullptr);
+    // The buttons are as wide as their labels.
+    ux_form_button_row(
+        form,
+        {{&c->UxpushButton8, "pushButton8", "Close", "GuiXkp0701N", activateCB_pushButton8},
+         {&c->UxpushButton9, "pushButton9", "Delete Log File", "GuiXkp0703N",
+          activateCB_pushButton9},
+         {&c->UxpushButton12, "pushButton12", "Help...", "GuiXkp0704N", activateCB_pushButton12}},
+        0, c);
 
-    c->UxtoggleButton6 = XtVaCreateManagedWidget(
-        "toggleButton6", xmToggleButtonWidgetClass, form, XmNset, XmUNSET, XmNleftAttachment,
-        XmATTACH_FORM, XmNleftOffset, 10, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget,
-        c->UxpushButton8, XmNbottomOffset, 10, nullptr);
-    UxPutContext(c->UxtoggleButton6, c);
-    put_label_string(c->UxtoggleButton6, "Automatic Refresh");
-    initialize_label(c->UxtoggleButton6, "GuiXkp0705N");
-    XtAddCallback(c->UxtoggleButton6, XmNvalueChangedCallback, valueChangedCB_toggleButton6,
-                  nullptr);
+    c->UxtoggleButton6 = ux_form_toggle(form, "toggleButton6", "Automatic Refresh", "GuiXkp0705N",
+                                        valueChangedCB_toggleButton6, c);
+    ux_row_above(c->UxtoggleButton6, c->UxpushButton8, 10, 10);
 
     c->Uxtext8 = XtVaCreateManagedWidget(
         "text8", xmTextFieldWidgetClass, form, XmNmaxLength, static_cast<int>(XKP_TEXT_SIZE - 1),
@@ -464,7 +432,7 @@ Widget create_xkp_progress() {
         XmNbottomWidget, c->UxtoggleButton6, XmNbottomOffset, 6, nullptr);
     UxPutContext(c->Uxtext8, c);
     XtAddCallback(c->Uxtext8, XmNactivateCallback, activateCB_text8, nullptr);
-    c->Uxlabel33 = label(c, "label33", form, "Log File", "GuiXkp0706N");
+    c->Uxlabel33 = ux_form_label(form, "label33", "Log File", "GuiXkp0706N", c);
     XtVaSetValues(c->Uxlabel33, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget,
                   c->Uxtext8, XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget,
                   c->Uxtext8, nullptr);
@@ -485,7 +453,7 @@ Widget create_xkp_progress() {
                                          160, XmNpaneMinimum, 60, nullptr);
     UxPutContext(c->Uxform8, c);
     c->Uxlabel16 =
-        label(c, "label16", c->Uxform8, "Log files in your $HOME directory", "GuiXkp0707N");
+        ux_form_label(c->Uxform8, "label16", "Log files in your $HOME directory", "GuiXkp0707N", c);
     XtVaSetValues(c->Uxlabel16, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
                   nullptr);
     Arg args[3];
@@ -509,7 +477,8 @@ Widget create_xkp_progress() {
     c->Uxform9 = XtVaCreateManagedWidget("form9", xmFormWidgetClass, c->UxpanedWindow1,
                                          XmNpaneMinimum, 100, nullptr);
     UxPutContext(c->Uxform9, c);
-    c->Uxlabel15 = label(c, "label15", c->Uxform9, "Contents of selected log file", "GuiXkp0708N");
+    c->Uxlabel15 =
+        ux_form_label(c->Uxform9, "label15", "Contents of selected log file", "GuiXkp0708N", c);
     XtVaSetValues(c->Uxlabel15, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
                   nullptr);
     // Under the text, the job's progress: a bar the user cannot move and

@@ -15,9 +15,8 @@
 #include "xkp_daterange.h"
 #include "xkp_errmsg.h"
 #include "xkp_glue.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_root.h"
-#include "xkp_startup.h"
 #include "xkp_state.h"
 
 #include <Xm/List.h>
@@ -160,8 +159,8 @@ void write_image_entries(FILE *f, const std::vector<entry> &entries) {
 }
 
 // The question of the start dialog from the catalog.
-void set_confirmation(const char *key, const char *text) {
-    tmgetmsg(key, tmlcmsg, sizeof confirmation_msg, confirmation_msg, nullptr, 0, nullptr, text);
+void set_confirmation(const Msg &question) {
+    tmgetmsg(question, tmlcmsg, sizeof confirmation_msg, confirmation_msg);
 }
 
 void set_log_name(const char *word) {
@@ -182,7 +181,7 @@ void set_header(const char *program_rel) {
 // names it. false (message shown) when no file can be made.
 bool make_request_file(int kind) {
     if (!create_temp_file(temp_filename, sizeof temp_filename)) {
-        pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
+        pop_errmsg(XKP_MSG_TEMPFILE);
         return false;
     }
     std::string trailer = " -f " + shell_word(temp_filename);
@@ -194,8 +193,7 @@ bool make_request_file(int kind) {
 struct selection_request {
     const char *program; // below the product root; null for the database program
     const char *kphdb_action;
-    const char *question_key;
-    const char *question;
+    Msg question;
     const char *log_word;
     int kind;
     bool clears_root_filesys; // backups and archives; a restore keeps it
@@ -209,14 +207,14 @@ void request_from_selections(const selection_request &r) {
     preserve_right_selections();
     if (get_item_count(persistent_list) <= 0) {
         if (r.clears_root_filesys) {
-            pop_errmsg(XKP_MSG_NO_FILES_KEY, XKP_MSG_NO_FILES);
+            pop_errmsg(XKP_MSG_NO_FILES);
         } else {
-            pop_errmsg(XKP_MSG_NO_SELECTIONS_KEY, XKP_MSG_NO_SELECTIONS);
+            pop_errmsg(XKP_MSG_NO_SELECTIONS);
         }
         return;
     }
     use_persistent_list = 1;
-    set_confirmation(r.question_key, r.question);
+    set_confirmation(r.question);
     set_log_name(r.log_word);
     if (r.program != nullptr) {
         set_header(r.program);
@@ -232,8 +230,7 @@ void request_from_selections(const selection_request &r) {
     open_start_dialog();
 }
 
-void request_from_directory(const char *program, const char *question_key, const char *question,
-                            const char *log_word) {
+void request_from_directory(const char *program, const Msg &question, const char *log_word) {
     filesystem_only_restore_possible = 0;
     root_filesys_only_possible = 0;
     use_persistent_list = 0;
@@ -241,7 +238,7 @@ void request_from_directory(const char *program, const char *question_key, const
     preserve_right_selections();
     char dir[XKP_TEXT_SIZE];
     extract_selection_path(dir);
-    set_confirmation(question_key, question);
+    set_confirmation(question);
     T_strlcpy(confirmation_directory, dir, sizeof confirmation_directory);
     set_log_name(log_word);
     set_header(program);
@@ -253,7 +250,7 @@ void request_from_directory(const char *program, const char *question_key, const
     }
     std::string trailer = " " + *quoted;
     if (trailer.size() >= sizeof confirmed_cmd_trailer) {
-        pop_err_str(XKP_MSG_NOT_EXECUTABLE_KEY, XKP_MSG_NOT_EXECUTABLE, dir);
+        pop_err_str(XKP_MSG_NOT_EXECUTABLE, dir);
         return;
     }
     T_strlcpy(confirmed_cmd_trailer, trailer.c_str(), sizeof confirmed_cmd_trailer);
@@ -382,31 +379,47 @@ void open_start_dialog() {
 }
 
 void request_backup_selected() {
-    request_from_selections({"sorvane/bin/kpbackup", nullptr, "CerXkp0004N",
-                             "OK to backup these files?", "log.bkup", 2, true});
+    request_from_selections({"sorvane/bin/kpbackup",
+                             nullptr,
+                             {"CerXkp0004N", "OK to backup these files?"},
+                             "log.bkup",
+                             2,
+                             true});
 }
 
 void request_archive_selected() {
-    request_from_selections({"sorvane/bin/kparchive", nullptr, "CerXkp0007N",
-                             "OK to archive these files?", "log.arch", 2, true});
+    request_from_selections({"sorvane/bin/kparchive",
+                             nullptr,
+                             {"CerXkp0007N", "OK to archive these files?"},
+                             "log.arch",
+                             2,
+                             true});
 }
 
 void request_backup_database() {
-    request_from_selections({nullptr, "-ub", "CerXkp0006N",
-                             "OK to backup database using these scripts?", "log.bkup", 1, true});
+    request_from_selections({nullptr,
+                             "-ub",
+                             {"CerXkp0006N", "OK to backup database using these scripts?"},
+                             "log.bkup",
+                             1,
+                             true});
 }
 
 void request_restore_database() {
-    request_from_selections({nullptr, "-r", "CerXkp0013N",
-                             "OK to restore database using these scripts?", "log.rest", 1, false});
+    request_from_selections({nullptr,
+                             "-r",
+                             {"CerXkp0013N", "OK to restore database using these scripts?"},
+                             "log.rest",
+                             1,
+                             false});
 }
 
 void request_backup_directory() {
-    request_from_directory("sorvane/bin/kpbackup", "CerXkp0005N", "OK to backup directory?",
+    request_from_directory("sorvane/bin/kpbackup", {"CerXkp0005N", "OK to backup directory?"},
                            "log.bkup");
 }
 
 void request_archive_directory() {
-    request_from_directory("sorvane/bin/kparchive", "CerXkp0008N", "OK to archive directory?",
+    request_from_directory("sorvane/bin/kparchive", {"CerXkp0008N", "OK to archive directory?"},
                            "log.arch");
 }

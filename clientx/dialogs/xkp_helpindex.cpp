@@ -2,8 +2,10 @@
 #include "xkp_helpindex.h"
 
 #include "UxXt.h"
+#include "c_owners.h"
 #include "cmnutils.h"
 #include "uimx_helper.h"
+#include "ux_form.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
 #include "xkp_loadlist.h"
@@ -30,11 +32,6 @@ void destroyCB_shell(Widget, XtPointer client_data, XtPointer) {
         UxXkp_helpindexContext = nullptr;
     }
 }
-
-struct FileCloser {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 FilePtr open_index() {
     return FilePtr(fopen(help_index_path().c_str(), "re"));
@@ -92,10 +89,12 @@ Widget create_xkp_helpindex() {
         ux_form_top_label(form, "label5", "Please Select a Help Topic", "GuiXkp0601N", context);
     context->Uxlabel5 = label;
 
-    context->UxpushButton1 = ux_form_bottom_button(form, "pushButton1", "Close", "GuiXkp0602N",
-                                                   true, activateCB_pushButton1, context);
-    context->UxpushButton2 = ux_form_bottom_button(form, "pushButton2", "Help...", "GuiXkp0603N",
-                                                   false, activateCB_pushButton2, context);
+    ux_form_button_row(
+        form,
+        {{&context->UxpushButton1, "pushButton1", "Close", "GuiXkp0602N", activateCB_pushButton1},
+         {&context->UxpushButton2, "pushButton2", "Help...", "GuiXkp0603N",
+          activateCB_pushButton2}},
+        100, context);
 
     Arg args[2];
     int n = 0;

@@ -3,6 +3,7 @@
 
 #include "UxXt.h"
 #include "uimx_helper.h"
+#include "ux_form.h"
 
 #include <Xm/Form.h>
 #include <Xm/Label.h>
@@ -40,24 +41,6 @@ void activateCB_pushButton4(Widget w, XtPointer, XtPointer) {
     UxXkp_versionContext = saved;
 }
 
-Widget make_label(Widget form, const char *name, Widget above, const char *text, const char *key,
-                  _UxCxkp_version *context) {
-    Widget l =
-        XtVaCreateManagedWidget(name, xmLabelWidgetClass, form, XmNleftAttachment, XmATTACH_FORM,
-                                XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM,
-                                XmNrightOffset, 10, XmNalignment, XmALIGNMENT_BEGINNING, nullptr);
-    if (above == nullptr) {
-        XtVaSetValues(l, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10, nullptr);
-    } else {
-        XtVaSetValues(l, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 10,
-                      nullptr);
-    }
-    UxPutContext(l, context);
-    put_label_string(l, text);
-    initialize_label(l, key);
-    return l;
-}
-
 } // namespace
 
 Widget create_xkp_version() {
@@ -74,31 +57,24 @@ Widget create_xkp_version() {
     context->Uxform8 = form;
     UxPutContext(form, context);
 
-    context->Uxlabel27 =
-        make_label(form, "label27", nullptr, "Product Identification", "GuiXkp0802N", context);
+    UxFormRows rows(form, context, 10, 10);
+    context->Uxlabel27 = rows.label("label27", "Product Identification", "GuiXkp0802N", true);
 
-    Widget text = XtVaCreateManagedWidget(
-        "text12", xmTextWidgetClass, form, XmNeditMode, XmMULTI_LINE_EDIT, XmNeditable, False,
-        XmNcursorPositionVisible, False, XmNrows, 2, XmNtopAttachment, XmATTACH_WIDGET,
-        XmNtopWidget, context->Uxlabel27, XmNtopOffset, 6, XmNleftAttachment, XmATTACH_FORM,
-        XmNleftOffset, 10, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
-    context->Uxtext12 = text;
+    Widget text = XtVaCreateManagedWidget("text12", xmTextWidgetClass, form, XmNeditMode,
+                                          XmMULTI_LINE_EDIT, XmNeditable, False,
+                                          XmNcursorPositionVisible, False, XmNrows, 2, nullptr);
     UxPutContext(text, context);
+    context->Uxtext12 = rows.add(text, true, 6);
     generate_announcement(text);
 
-    context->Uxlabel8 = make_label(form, "label8", text, notice_line1, "GuiXkp0803N", context);
-    context->Uxlabel35 =
-        make_label(form, "label35", context->Uxlabel8, notice_line2, "GuiXkp0804N", context);
+    context->Uxlabel8 = rows.label("label8", notice_line1, "GuiXkp0803N", true);
+    context->Uxlabel35 = rows.label("label35", notice_line2, "GuiXkp0804N", true);
 
-    Widget close =
-        XtVaCreateManagedWidget("pushButton4", xmPushButtonWidgetClass, form, XmNbottomAttachment,
-                                XmATTACH_FORM, XmNbottomOffset, 10, XmNleftAttachment,
-                                XmATTACH_FORM, XmNleftOffset, 10, XmNwidth, 100, nullptr);
-    context->UxpushButton4 = close;
-    UxPutContext(close, context);
-    put_label_string(close, "Close");
-    initialize_label(close, "GuiXkp0801N");
-    XtAddCallback(close, XmNactivateCallback, activateCB_pushButton4, nullptr);
+    // The button is as wide as its label.
+    ux_form_button_row(
+        form,
+        {{&context->UxpushButton4, "pushButton4", "Close", "GuiXkp0801N", activateCB_pushButton4}},
+        0, context);
 
     UxXkp_versionContext = context;
     return shell;

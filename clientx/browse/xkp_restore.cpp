@@ -7,10 +7,9 @@
 #include "uimx_helper.h"
 #include "xkp_errmsg.h"
 #include "xkp_glue.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_request.h"
 #include "xkp_restorecmd.h"
-#include "xkp_startup.h"
 #include "xkp_state.h"
 
 #include <cstring>
@@ -44,7 +43,7 @@ bool restore_fragments() {
     T_strlcpy(confirmed_cmd_alt, alt.c_str(), sizeof confirmed_cmd_alt);
     T_strlcpy(confirmed_cmd_header, restore_header().c_str(), sizeof confirmed_cmd_header);
     if (!create_temp_file(temp_filename, sizeof temp_filename)) {
-        pop_errmsg(XKP_MSG_TEMPFILE_KEY, XKP_MSG_TEMPFILE);
+        pop_errmsg(XKP_MSG_TEMPFILE);
         return false;
     }
     T_strlcpy(confirmed_cmd_trailer, restore_trailer(temp_filename).c_str(),
@@ -54,8 +53,8 @@ bool restore_fragments() {
 
 // The built-in text is the default format itself, so that a catalog text
 // (which must take the default's arguments: none) replaces it.
-void set_question(const char *key, const char *text) {
-    tmgetmsg(key, tmlcmsg, sizeof confirmation_msg, confirmation_msg, nullptr, 0, nullptr, text);
+void set_question(const Msg &question) {
+    tmgetmsg(question, tmlcmsg, sizeof confirmation_msg, confirmation_msg);
 }
 
 } // namespace
@@ -66,11 +65,11 @@ void request_restore_selected() {
     filesystem_only_restore_possible = 0;
     preserve_right_selections();
     if (get_item_count(persistent_list) <= 0) {
-        pop_errmsg(XKP_MSG_NO_SELECTIONS_KEY, XKP_MSG_NO_SELECTIONS);
+        pop_errmsg(XKP_MSG_NO_SELECTIONS);
         return;
     }
     use_persistent_list = 1;
-    set_question("CerXkp0011N", "OK to restore these files?");
+    set_question({"CerXkp0011N", "OK to restore these files?"});
     if (!restore_fragments()) {
         return;
     }
@@ -86,7 +85,7 @@ void request_restore_directory() {
     char dir[XKP_TEXT_SIZE];
     dir[0] = '\0';
     extract_selection_path(dir);
-    set_question("CerXkp0012N", "OK to restore directory?");
+    set_question({"CerXkp0012N", "OK to restore directory?"});
     T_strlcpy(confirmation_directory, dir, sizeof confirmation_directory);
     if (!restore_fragments()) {
         return;

@@ -1,6 +1,7 @@
 // Start-up: the toolkit options, the program's own options, the hosts,
-// locale and mount table, and the routines that move the main window's
-// fields into the program state.
+// locale and mount table, and the working directory. (The reading of the
+// main window's fields into the program state is update_globals, in
+// xkp_handles.h.)
 #pragma once
 
 #include <X11/Intrinsic.h>
@@ -29,9 +30,6 @@ int is_a_server(const char *name);
 // current_working_directory from the working directory, once (loop-back
 // mounts mapped).
 void initialize_cwd();
-// Reads the fields into the program state; returns the directory a
-// double-click in the lists opens (a buffer living for the whole run).
-char *update_globals();
 void save_main_screen(Widget w);
 // Called by the wildcard expander where it gives up; does nothing.
 void Exit();

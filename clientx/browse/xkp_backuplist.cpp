@@ -8,7 +8,7 @@
 #include "tmmsg.h"
 #include "xkp_daterange.h"
 #include "xkp_errmsg.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_restorecmd.h"
 #include "xkp_rows.h"
 #include "xkp_runner.h"
@@ -27,12 +27,13 @@ constexpr int QUOTE_FAILED = 36;
 void header_rows() {
     char header[XKP_TEXT_SIZE];
     if (verbose) {
-        tmgetmsg("CerXkp1016N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
-                 "Backup Date          Mode           Owner     Group     Size     Modified    "
-                 "         Filename");
+        tmgetmsg(Msg{"CerXkp1016N",
+                     "Backup Date          Mode           Owner     Group     Size     Modified    "
+                     "         Filename"},
+                 tmlcmsg, sizeof header, header);
     } else {
-        tmgetmsg("CerXkp1017N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
-                 "Backup Date          Filename");
+        tmgetmsg(Msg{"CerXkp1017N", "Backup Date          Filename"}, tmlcmsg, sizeof header,
+                 header);
     }
     add_right_item(header, " ", " ", " ", 0);
     add_right_item(" ", " ", " ", " ", 0);

@@ -2,6 +2,7 @@
 #include "xkp_menus.h"
 
 #include "uimx_helper.h"
+#include "xkp_handles.h"
 #include "xkp_sensitivity.h"
 
 #include <utility>
@@ -45,4 +46,9 @@ void resensitize_menus_with(int mode, int selections) {
         items.emplace_back(altpath_menu_item, false);
     }
     apply_sensitivity(items);
+}
+
+void resensitize_menus(int mode) {
+    int selections = get_selection_count(right_list) + get_item_count(persistent_list);
+    resensitize_menus_with(mode, selections);
 }

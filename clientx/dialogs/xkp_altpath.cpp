@@ -3,6 +3,7 @@
 
 #include "UxXt.h"
 #include "uimx_helper.h"
+#include "ux_form.h"
 #include "xkp_errmsg.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
@@ -71,58 +72,6 @@ void activateCB_pushButton15(Widget, XtPointer, XtPointer) {
     help_topic_by_name(help_topic_path("xkp/Altpath").c_str());
 }
 
-Widget bind(Widget w, _UxCxkp_altpath *context) {
-    UxPutContext(w, context);
-    return w;
-}
-
-// A row of the stacked fields: attached under above (the form's top when
-// null).
-void attach_below(Widget w, Widget above) {
-    if (above == nullptr) {
-        XtVaSetValues(w, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 12, nullptr);
-    } else {
-        XtVaSetValues(w, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 6,
-                      nullptr);
-    }
-    XtVaSetValues(w, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 12, XmNrightAttachment,
-                  XmATTACH_FORM, XmNrightOffset, 12, nullptr);
-}
-
-Widget make_label(Widget form, const char *name, const char *text, const char *key, Widget above,
-                  _UxCxkp_altpath *context) {
-    Widget l = ux_form_label(form, name, text, key, context);
-    attach_below(l, above);
-    return l;
-}
-
-Widget make_field(Widget form, const char *name, Widget above, const char *value,
-                  _UxCxkp_altpath *context) {
-    Widget t = bind(XtVaCreateManagedWidget(name, xmTextFieldWidgetClass, form, nullptr), context);
-    attach_below(t, above);
-    put_text(t, value);
-    return t;
-}
-
-Widget make_toggle(Widget form, const char *name, const char *text, const char *key, Widget above,
-                   _UxCxkp_altpath *context) {
-    Widget t = bind(XtVaCreateManagedWidget(name, xmToggleButtonWidgetClass, form, XmNset, True,
-                                            XmNalignment, XmALIGNMENT_BEGINNING, nullptr),
-                    context);
-    attach_below(t, above);
-    put_label_string(t, text);
-    initialize_label(t, key);
-    XmToggleButtonSetState(t, True, False);
-    return t;
-}
-
-// Four buttons share the bottom row in equal quarters of its width.
-Widget make_button(Widget form, const char *name, const char *text, const char *key, int position,
-                   XtCallbackProc callback, _UxCxkp_altpath *context) {
-    return ux_form_row_button(form, name, text, key, 2 + position * 25, 23 + position * 25,
-                              callback, context);
-}
-
 } // namespace
 
 int define_alternate_path(const char *from, const char *to, int hard, int soft) {
@@ -134,7 +83,7 @@ int define_alternate_path(const char *from, const char *to, int hard, int soft) 
         int saved = errno;
         // A directory we cannot reach gives the same answer as no name.
         if (saved == ENOENT || saved == ENOTDIR || saved == EACCES || saved == EROFS) {
-            pop_errmsg(XKP_MSG_ALTPATH_TEMP_KEY, XKP_MSG_ALTPATH_TEMP);
+            pop_errmsg(XKP_MSG_ALTPATH_TEMP);
         } else {
             pop_errcode();
         }
@@ -173,33 +122,37 @@ Widget create_xkp_altpath() {
                                    "GuiXkp0100N", "xkp_destpath");
     context->Uxxkp_desttpath = shell;
 
-    Widget form = bind(XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNresizePolicy,
-                                               XmRESIZE_NONE, XmNfractionBase, 100, nullptr),
-                       context);
+    Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNresizePolicy,
+                                          XmRESIZE_NONE, XmNfractionBase, 100, nullptr);
+    UxPutContext(form, context);
     context->Uxform = form;
 
     const char *from =
         from_alternate_path[0] != '\0' ? from_alternate_path : current_working_directory;
     const char *to = to_alternate_path[0] != '\0' ? to_alternate_path : current_working_directory;
-    context->Uxlabel25 =
-        make_label(form, "label25", "Restore From", "GuiXkp0101N", nullptr, context);
-    context->Uxtext4 = make_field(form, "text4", context->Uxlabel25, from, context);
-    context->Uxlabel26 =
-        make_label(form, "label26", "Restore To", "GuiXkp0102N", context->Uxtext4, context);
-    context->Uxtext13 = make_field(form, "text13", context->Uxlabel26, to, context);
-    context->UxtoggleButton9 = make_toggle(form, "toggleButton9", "Rename Hard Links",
-                                           "GuiXkp0107N", context->Uxtext13, context);
-    context->UxtoggleButton11 = make_toggle(form, "toggleButton11", "Rename Soft Links",
-                                            "GuiXkp0108N", context->UxtoggleButton9, context);
+    UxFormRows rows(form, context, 12, 6);
+    context->Uxlabel25 = rows.label("label25", "Restore From", "GuiXkp0101N", true);
+    context->Uxtext4 = rows.field("text4", from);
+    context->Uxlabel26 = rows.label("label26", "Restore To", "GuiXkp0102N", true);
+    context->Uxtext13 = rows.field("text13", to);
+    context->UxtoggleButton9 =
+        rows.toggle("toggleButton9", "Rename Hard Links", "GuiXkp0107N", true);
+    context->UxtoggleButton11 =
+        rows.toggle("toggleButton11", "Rename Soft Links", "GuiXkp0108N", true);
+    XmToggleButtonSetState(context->UxtoggleButton9, True, False);
+    XmToggleButtonSetState(context->UxtoggleButton11, True, False);
 
-    context->UxpushButton10 =
-        make_button(form, "pushButton10", "OK", "GuiXkp0103N", 0, activateCB_pushButton10, context);
-    context->UxpushButton14 = make_button(form, "pushButton14", "Cancel", "GuiXkp0104N", 1,
-                                          activateCB_pushButton14, context);
-    context->UxpushButton16 = make_button(form, "pushButton16", "Current Directory", "GuiXkp0106N",
-                                          2, activateCB_pushButton16, context);
-    context->UxpushButton15 = make_button(form, "pushButton15", "Help...", "GuiXkp0105N", 3,
-                                          activateCB_pushButton15, context);
+    // Four buttons share the bottom row in equal quarters of its width.
+    ux_form_spread_row(
+        form,
+        {{&context->UxpushButton10, "pushButton10", "OK", "GuiXkp0103N", activateCB_pushButton10},
+         {&context->UxpushButton14, "pushButton14", "Cancel", "GuiXkp0104N",
+          activateCB_pushButton14},
+         {&context->UxpushButton16, "pushButton16", "Current Directory", "GuiXkp0106N",
+          activateCB_pushButton16},
+         {&context->UxpushButton15, "pushButton15", "Help...", "GuiXkp0105N",
+          activateCB_pushButton15}},
+        2, 21, 25, context);
 
     UxXkp_altpathContext = context;
     return shell;

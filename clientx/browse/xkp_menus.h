@@ -18,7 +18,10 @@ extern Widget altpath_menu_item;
 void add_resensitize_entry(Widget w, int mode, int needs_selection);
 // Applies the table for mode (0: derived from the browse state) given the
 // number of selections the user holds (file-list selections plus remembered
-// ones). resensitize_menus(mode) in the main window supplies that number.
+// ones). resensitize_menus(mode) supplies that number.
 void resensitize_menus_with(int mode, int selections);
+// The sensitivity table applied for mode (0: from the browse state), with
+// the user's selections counted from right_list and persistent_list.
+void resensitize_menus(int mode);
 // Forgets the table (a test builds several main windows in one process).
 void reset_resensitize_table();

@@ -58,7 +58,7 @@ int command_is_executable(const char *command) {
     if (program[0] != '\0' && access(program, X_OK) == 0) {
         return 1;
     }
-    pop_err_str(XKP_MSG_NOT_EXECUTABLE_KEY, XKP_MSG_NOT_EXECUTABLE, program);
+    pop_err_str(XKP_MSG_NOT_EXECUTABLE, program);
     return 0;
 }
 
@@ -210,13 +210,13 @@ void report_exit_status(int code, int file_listing) {
         return;
     case 227:
         if (file_listing) {
-            pop_errmsg(XKP_MSG_NO_MATCH_KEY, XKP_MSG_NO_MATCH);
+            pop_errmsg(XKP_MSG_NO_MATCH);
         }
         return;
     case 25:
         if (!kprd_missing) {
             kprd_missing = 1;
-            pop_errmsg(XKP_MSG_NO_SERVER_CONNECT_KEY, XKP_MSG_NO_SERVER_CONNECT);
+            pop_errmsg(XKP_MSG_NO_SERVER_CONNECT);
         }
         return;
     default:

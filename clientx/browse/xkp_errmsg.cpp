@@ -121,8 +121,7 @@ void pop_errcode() {
     int error = errno;
     char message[XKP_TEXT_SIZE];
     message[0] = '\0';
-    tmgetmsg(XKP_MSG_SYSCALL_KEY, tmlcmsg, sizeof message, message, nullptr, 0, nullptr,
-             XKP_MSG_SYSCALL, error, strerror(error));
+    tmgetmsg(XKP_MSG_SYSCALL, tmlcmsg, sizeof message, message, error, strerror(error));
     show_box(message, XmDIALOG_ERROR, nullptr);
 }
 
@@ -130,8 +129,8 @@ void filename_error(const char *name) {
     int error = errno;
     char message[XKP_TEXT_SIZE];
     message[0] = '\0';
-    tmgetmsg(XKP_MSG_TEMP_DENIED_KEY, tmlcmsg, sizeof message, message, nullptr, 0, nullptr,
-             XKP_MSG_TEMP_DENIED, name ? name : "", error, strerror(error));
+    tmgetmsg(XKP_MSG_TEMP_DENIED, tmlcmsg, sizeof message, message, name ? name : "", error,
+             strerror(error));
     show_box(message, XmDIALOG_ERROR, nullptr);
 }
 

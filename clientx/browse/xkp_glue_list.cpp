@@ -12,7 +12,7 @@
 #include "xkp_daterange.h"
 #include "xkp_filesys.h"
 #include "xkp_glue.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_rows.h"
 #include "xkp_select.h"
 #include "xkp_state.h"
@@ -259,8 +259,9 @@ void filesys_header_rows() {
         return;
     }
     char header[XKP_TEXT_SIZE];
-    tmgetmsg("CerXkp1014N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
-             "   Mode         Owner      Group       Size       Modified       Filename");
+    tmgetmsg(Msg{"CerXkp1014N",
+                 "   Mode         Owner      Group       Size       Modified       Filename"},
+             tmlcmsg, sizeof header, header);
     add_right_item(header, " ", " ", " ", 0);
     add_right_item(" ", " ", " ", " ", 0);
 }

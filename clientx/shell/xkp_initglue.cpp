@@ -17,7 +17,7 @@
 char *kp_server_name() {
     static char server[XKP_TEXT_SIZE];
     if (db_getservername(server, sizeof server) != 0) {
-        pop_errmsg(XKP_MSG_NO_SERVER_KEY, XKP_MSG_NO_SERVER);
+        pop_errmsg(XKP_MSG_NO_SERVER);
     }
     return server;
 }

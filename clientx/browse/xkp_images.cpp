@@ -12,8 +12,8 @@
 #include "unixconf_api.h"
 #include "xkp_daterange.h"
 #include "xkp_glue.h"
+#include "xkp_handles.h"
 #include "xkp_loadlist.h"
-#include "xkp_main.h"
 #include "xkp_restorecmd.h"
 #include "xkp_rows.h"
 #include "xkp_runner.h"
@@ -91,12 +91,14 @@ void load_image_list(const char *type) {
 
     char header[XKP_TEXT_SIZE];
     char rule[XKP_TEXT_SIZE];
-    tmgetmsg("CerXkp1008N", tmlcmsg, sizeof header, header, nullptr, 0, nullptr,
-             "Backed Up            Expires     Files        KB  Sched Type   Policy        "
-             "            Keyword");
-    tmgetmsg("CerXkp1009N", tmlcmsg, sizeof rule, rule, nullptr, 0, nullptr,
-             "-------------------  --------  -------  --------  -----------  ---------------"
-             "---------  ----------");
+    tmgetmsg(Msg{"CerXkp1008N",
+                 "Backed Up            Expires     Files        KB  Sched Type   Policy        "
+                 "            Keyword"},
+             tmlcmsg, sizeof header, header);
+    tmgetmsg(Msg{"CerXkp1009N",
+                 "-------------------  --------  -------  --------  -----------  ---------------"
+                 "---------  ----------"},
+             tmlcmsg, sizeof rule, rule);
     std::vector<XmString> rows;
     int count = get_item_count(shadow_image_list);
     rows.reserve(static_cast<size_t>(count) + 2);

@@ -3,10 +3,12 @@
 
 #include "UxXt.h"
 #include "uimx_helper.h"
+#include "ux_form.h"
 #include "xkp_glue.h"
+#include "xkp_handles.h"
 #include "xkp_help.h"
-#include "xkp_main.h"
 #include "xkp_helppath.h"
+#include "xkp_menus.h"
 #include "xkp_restore.h"
 #include "xkp_sensitivity.h"
 #include "xkp_state.h"
@@ -60,11 +62,6 @@ _UxCxkp_config *context_of(Widget w) {
     return static_cast<_UxCxkp_config *>(UxGetContext(w));
 }
 
-Widget bind(Widget w, _UxCxkp_config *context) {
-    UxPutContext(w, context);
-    return w;
-}
-
 // The client type of the option menu's current item (its user data).
 int chosen_type(_UxCxkp_config *c) {
     Widget item = UxrGetProp<Widget>(c->Uxmenu2, XmNmenuHistory);
@@ -113,54 +110,21 @@ void activateCB_pushButton19(Widget, XtPointer, XtPointer) {
     help_topic_by_name(help_topic_path("xkp/Config").c_str());
 }
 
-void attach_below(Widget w, Widget above) {
-    if (above == nullptr) {
-        XtVaSetValues(w, XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 12, nullptr);
-    } else {
-        XtVaSetValues(w, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset, 6,
-                      nullptr);
-    }
-    XtVaSetValues(w, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 12, nullptr);
-}
-
-Widget make_label(Widget form, const char *name, const char *text, const char *key, Widget above,
-                  _UxCxkp_config *context) {
-    Widget l = ux_form_label(form, name, text, key, context);
-    attach_below(l, above);
-    return l;
-}
-
-Widget make_field(Widget form, const char *name, Widget above, const char *value,
-                  _UxCxkp_config *context) {
-    Widget t = bind(XtVaCreateManagedWidget(name, xmTextFieldWidgetClass, form, nullptr), context);
-    attach_below(t, above);
-    XtVaSetValues(t, XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 12, nullptr);
-    put_text(t, value);
-    return t;
-}
-
-// Three buttons share the bottom row in equal thirds of its width.
-Widget make_button(Widget form, const char *name, const char *text, const char *key, int position,
-                   XtCallbackProc callback, _UxCxkp_config *c) {
-    return ux_form_row_button(form, name, text, key, 4 + position * 34, 28 + position * 34,
-                              callback, c);
-}
-
 // The option menu of policy types, opened on the item of standard_or_wbak
 // ("Standard" when the type has no item).
-void make_policy_menu(Widget form, Widget above, _UxCxkp_config *c) {
-    Widget pulldown = bind(XmCreatePulldownMenu(form, ux_str("menu2_p1"), nullptr, 0), c);
+void make_policy_menu(Widget form, UxFormRows &rows, _UxCxkp_config *c) {
+    Widget pulldown = XmCreatePulldownMenu(form, ux_str("menu2_p1"), nullptr, 0);
+    UxPutContext(pulldown, c);
     c->Uxmenu2_p1 = pulldown;
     Widget current = nullptr;
     Widget standard = nullptr;
     for (int i = 0; i < policy_type_item_count; ++i) {
         const policy_type_item &p = policy_type_items[i];
-        Widget b =
-            bind(XtVaCreateManagedWidget(
-                     p.name, xmPushButtonWidgetClass, pulldown, XmNmnemonic,
-                     static_cast<KeySym>(p.mnemonic), XmNuserData,
-                     reinterpret_cast<XtPointer>(static_cast<intptr_t>(p.client_type)), nullptr),
-                 c);
+        Widget b = XtVaCreateManagedWidget(
+            p.name, xmPushButtonWidgetClass, pulldown, XmNmnemonic, static_cast<KeySym>(p.mnemonic),
+            XmNuserData, reinterpret_cast<XtPointer>(static_cast<intptr_t>(p.client_type)),
+            nullptr);
+        UxPutContext(b, c);
         put_label_string(b, p.label);
         initialize_label(b, p.key);
         if (p.client_type == AFS_TYPE) {
@@ -176,8 +140,9 @@ void make_policy_menu(Widget form, Widget above, _UxCxkp_config *c) {
     Arg args[2];
     XtSetArg(args[0], XmNsubMenuId, pulldown);
     XtSetArg(args[1], XmNmenuHistory, current != nullptr ? current : standard);
-    Widget menu = bind(XmCreateOptionMenu(form, ux_str("menu2"), args, 2), c);
-    attach_below(menu, above);
+    Widget menu = XmCreateOptionMenu(form, ux_str("menu2"), args, 2);
+    UxPutContext(menu, c);
+    rows.add(menu, false);
     XtManageChild(menu);
     c->Uxmenu2 = menu;
 }
@@ -193,30 +158,29 @@ Widget create_xkp_config() {
                                    "GuiXkp0200N", "xkp_config");
     c->Uxxkp_config = shell;
 
-    Widget form = bind(XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNresizePolicy,
-                                               XmRESIZE_NONE, XmNfractionBase, 100, nullptr),
-                       c);
+    Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNresizePolicy,
+                                          XmRESIZE_NONE, XmNfractionBase, 100, nullptr);
+    UxPutContext(form, c);
     c->Uxform = form;
-    c->Uxlabel31 = make_label(form, "label31", "Server", "GuiXkp0202N", nullptr, c);
-    c->Uxtext10 = make_field(form, "text10", c->Uxlabel31, current_server, c);
-    c->Uxlabel32 =
-        make_label(form, "label32", "Client to browse for restores", "GuiXkp0205N", c->Uxtext10, c);
-    c->Uxtext9 = make_field(form, "text9", c->Uxlabel32, current_browse_client, c);
-    c->Uxlabel20 =
-        make_label(form, "label20", "Client to restore to", "GuiXkp0206N", c->Uxtext9, c);
-    c->Uxtext5 = make_field(form, "text5", c->Uxlabel20, current_restore_client, c);
+    UxFormRows rows(form, c, 12, 6);
+    c->Uxlabel31 = rows.label("label31", "Server", "GuiXkp0202N", false);
+    c->Uxtext10 = rows.field("text10", current_server);
+    c->Uxlabel32 = rows.label("label32", "Client to browse for restores", "GuiXkp0205N", false);
+    c->Uxtext9 = rows.field("text9", current_browse_client);
+    c->Uxlabel20 = rows.label("label20", "Client to restore to", "GuiXkp0206N", false);
+    c->Uxtext5 = rows.field("text5", current_restore_client);
     put_sensitive(c->Uxlabel20, privileged ? 1 : 0);
     put_sensitive(c->Uxtext5, privileged ? 1 : 0);
-    c->Uxlabel21 = make_label(form, "label21", "Policy type of images to browse", "GuiXkp0207N",
-                              c->Uxtext5, c);
-    make_policy_menu(form, c->Uxlabel21, c);
+    c->Uxlabel21 = rows.label("label21", "Policy type of images to browse", "GuiXkp0207N", false);
+    make_policy_menu(form, rows, c);
 
-    c->UxpushButton17 =
-        make_button(form, "pushButton17", "OK", "GuiXkp0201N", 0, activateCB_pushButton17, c);
-    c->UxpushButton18 =
-        make_button(form, "pushButton18", "Cancel", "GuiXkp0203N", 1, activateCB_pushButton18, c);
-    c->UxpushButton19 =
-        make_button(form, "pushButton19", "Help...", "GuiXkp0204N", 2, activateCB_pushButton19, c);
+    // Three buttons share the bottom row in equal thirds of its width.
+    ux_form_spread_row(
+        form,
+        {{&c->UxpushButton17, "pushButton17", "OK", "GuiXkp0201N", activateCB_pushButton17},
+         {&c->UxpushButton18, "pushButton18", "Cancel", "GuiXkp0203N", activateCB_pushButton18},
+         {&c->UxpushButton19, "pushButton19", "Help...", "GuiXkp0204N", activateCB_pushButton19}},
+        4, 24, 34, c);
     UxXkp_configContext = c;
     return shell;
 }

@@ -3,30 +3,9 @@
 // directory and file lists with their hidden companions.
 #pragma once
 
-#include <X11/Intrinsic.h>
+#include "xkp_handles.h"
 
-// Widget handles of the program state, set by the widgets' creation
-// callbacks (null before the window exists or after a list is destroyed).
-extern Widget pathname;
-extern Widget start_date, end_date;
-extern Widget main_keyword, main_keyword_label;
-extern Widget recursion;
-extern Widget filename_filter;
-extern Widget image_list, shadow_image_list;
-extern Widget left_list, shadow_left_list;
-extern Widget right_list, shadow_right_list;
-extern Widget persistent_list;
-// The File menu's browse toggles, in menu order.
-extern Widget toggle_filesys, toggle_database, toggle_trueimage, toggle_archives, toggle_raw,
-    toggle_auspex;
-// The twelve database-script toggles.
-extern Widget toggle_OBackup, toggle_ORestore, toggle_IBackup, toggle_IRestore, toggle_BBackup,
-    toggle_BRestore, toggle_SBackup, toggle_SRestore, toggle_DB2Backup, toggle_DB2Restore,
-    toggle_SAPBackup, toggle_SAPRestore;
-// View menu toggles.
-extern Widget toggle_all_dates, toggle_recent_dates, toggle_yes_get_real, toggle_no_get_real;
-// The main window's shell (busy cursor of the start dialog).
-extern Widget main_screen;
+#include <X11/Intrinsic.h>
 
 // The window's own widgets, bound to every one of them.
 struct _UxCxkp_main {
@@ -52,9 +31,6 @@ Widget create_xkp_main();
 
 // Every browse and View toggle from the program state.
 void set_toggle_states();
-// The sensitivity table applied for mode (0: from the browse state), with
-// the user's selections counted from right_list and persistent_list.
-void resensitize_menus(int mode);
 
 // The mode switches, as the File menu runs them. db_mode: 0 for plain
 // file-system browsing, 3..14 for a database-script item.

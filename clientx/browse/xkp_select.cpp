@@ -7,7 +7,7 @@
 #include "uimx_helper.h"
 #include "xkp_glue.h"
 #include "xkp_glue_list.h"
-#include "xkp_main.h"
+#include "xkp_handles.h"
 #include "xkp_rows.h"
 #include "xkp_state.h"
 

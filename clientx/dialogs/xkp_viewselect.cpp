@@ -3,9 +3,10 @@
 
 #include "UxXt.h"
 #include "uimx_helper.h"
+#include "ux_form.h"
+#include "xkp_handles.h"
 #include "xkp_help.h"
 #include "xkp_helppath.h"
-#include "xkp_main.h"
 
 #include <Xm/Form.h>
 #include <Xm/Label.h>
@@ -87,10 +88,12 @@ Widget create_xkp_viewselect() {
         form, "label22", "The following files are currently selected:", "GuiXkp0901N", context);
     context->Uxlabel22 = label;
 
-    context->UxpushButton3 = ux_form_bottom_button(form, "pushButton3", "Close", "GuiXkp0902N",
-                                                   true, activateCB_pushButton3, context);
-    context->UxpushButton13 = ux_form_bottom_button(form, "pushButton13", "Help...", "GuiXkp0903N",
-                                                    false, activateCB_pushButton13, context);
+    ux_form_button_row(
+        form,
+        {{&context->UxpushButton3, "pushButton3", "Close", "GuiXkp0902N", activateCB_pushButton3},
+         {&context->UxpushButton13, "pushButton13", "Help...", "GuiXkp0903N",
+          activateCB_pushButton13}},
+        100, context);
 
     Arg args[1];
     XtSetArg(args[0], XmNscrollBarDisplayPolicy, XmSTATIC);

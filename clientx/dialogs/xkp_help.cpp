@@ -2,6 +2,7 @@
 #include "xkp_help.h"
 
 #include "UxXt.h"
+#include "c_owners.h"
 #include "cmnutils.h"
 #include "uimx_helper.h"
 #include "xkp_helppath.h"
@@ -31,11 +32,6 @@ void destroyCB_shell(Widget, XtPointer client_data, XtPointer) {
         UxXkp_helpContext = nullptr;
     }
 }
-
-struct FileCloser {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Opens a help file for reading. Only a regular file is read: a topic that
 // names a pipe or a device (a mistyped Index line) must not hang the program,
