@@ -31,6 +31,7 @@
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
+#include "raw_device.h"
 #include "request_file.h"
 #include "restic.h"
 #include "restore_errors.h"
@@ -215,6 +216,8 @@ class Restore {
     std::map<std::string, long long> total_below_; // planned non-directories per directory
     long long missing_ = 0;
     bool unreachable_ = false, catalog_failed_ = false;
+    bool raw_ = false; // "-r": raw partitions back to their devices
+    std::vector<RawRestoreItem> raw_items_;
 };
 
 std::string Restore::redirect(const std::string &p) const {
@@ -781,6 +784,7 @@ int Restore::read_rename_file(const KpArgs &args, const std::vector<ImageEntry> 
 
 int Restore::check(const KpArgs &args) {
     keep_ = args.has("-K");
+    raw_ = args.has("-r");
     one_fs_ = args.has("-O");
     true_image_ = args.has("-T");
     rename_soft_ = args.has("-y") || args.has("-l");
@@ -834,9 +838,21 @@ int Restore::check(const KpArgs &args) {
         log_.report("restore", kpstatus::RESTORE_FAILED);
         return kpstatus::RESTORE_FAILED;
     }
-    if (!args.has("-r")) // raw partitions are never backed up by these programs
+    if (raw_) {
+        // Raw partitions always overwrite their device: "-K" means nothing.
+        st = plan_raw_restore(
+            db_, history_, entries, [this](const std::string &p) { return redirect(p); },
+            raw_items_, log_);
+        if (st == kpstatus::OK && raw_items_.empty())
+            st = kpstatus::NO_IMAGES;
+        if (st != kpstatus::OK) {
+            log_.report("restore", st);
+            return st;
+        }
+    } else {
         plan(entries);
-    if (plan_.empty()) {
+    }
+    if (plan_.empty() && !raw_) {
         st = catalog_failed_ ? kpstatus::RESTORE_FAILED : kpstatus::NO_IMAGES;
         log_.report("restore", st);
         return st;
@@ -858,6 +874,11 @@ int Restore::work() {
         log_.line("the catalog cannot be opened: " + err);
         log_.report("restore", kpstatus::RESTORE_FAILED);
         return kpstatus::RESTORE_FAILED;
+    }
+    if (raw_) {
+        int st = restore_raw_devices(server_, raw_items_, log_);
+        log_.report("restore", st);
+        return st;
     }
     if (keep_)
         log_.line("existing files are kept (-K)");
