@@ -699,6 +699,10 @@ class Lister {
     }
 
   private:
+    bool chosen(long long t) const {
+        return std::any_of(images.begin(), images.end(),
+                           [t](const ImageInfo &i) { return i.time == t; });
+    }
     int schedule_of(long long t) const {
         auto it = schedules.find(t);
         return it == schedules.end() ? 0 : it->second;
@@ -739,6 +743,10 @@ class Lister {
                 continue;
             }
             if (is_raw_entry(v.st) != q_.raw)
+                continue;
+            // A raw entry is held by the one image that read it: listed
+            // when the query chose that image (policy type, keyword).
+            if (q_.raw && !chosen(v.first))
                 continue;
             if (!held_only || held(v, chain))
                 emit(path, v, v.first);
