@@ -272,6 +272,12 @@ void Restore::plan(const std::vector<ImageEntry> &entries) {
             root_dev = vs.front().st.device;
         std::map<std::string, long long> left_out; // directory -> entries left out
         for (auto &v : vs) {
+            // A raw partition's content goes to a device, never into a
+            // file where its device node was.
+            if (is_raw_entry(v.st)) {
+                log_.skipped(v.path, "a raw partition: restored by a raw restore (-r) only");
+                continue;
+            }
             if (root_dev >= 0) {
                 std::string up = v.path;
                 bool below = false;

@@ -184,8 +184,16 @@ TEST_F(RawPartition, BackedUpDeviceIsListedAsRawAndComesBackInPlaceAndRedirected
         EXPECT_EQ(dev, l.dev);
     }
 
-    // In place, through the link, over zeros.
+    // A file restore never puts the content where the device node is.
     source_->overwrite(std::string(MIB, '\0'));
+    write_file(root_.path("rreq"), harness::image_entry(link_, 0, KP_INFINITY));
+    auto f = run("kprestore", {"-W", "-f", root_.path("rreq")});
+    EXPECT_EQ(f.status, kpstatus::NO_IMAGES) << f.err;
+    struct stat st {};
+    EXPECT_TRUE(lstat(link_.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(source_->content() == std::string(MIB, '\0'));
+
+    // In place, through the link, over zeros.
     auto r = restore(link_, "", {"-K"});
     EXPECT_EQ(r.status, 0) << rlog();
     EXPECT_TRUE(source_->content() == original_) << rlog();
