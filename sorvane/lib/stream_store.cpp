@@ -45,7 +45,7 @@ std::string stream_entry_path(const std::string &name) {
 }
 
 StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_fd,
-                          const std::string &name, ProgressLog *log) {
+                          const std::string &name, ProgressLog *log, long long size_hint) {
     StreamResult res;
     std::string path = stream_entry_path(name);
     if (path.empty()) {
@@ -78,6 +78,7 @@ StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_f
     if (log != nullptr) {
         ticker = std::make_unique<ProgressTicker>(*log);
         ticker->total_files = 1;
+        ticker->total_bytes = std::max(size_hint, 0LL);
     }
     long long summary_bytes = -1;
     auto on_out = [&](std::string_view l) {

@@ -16,7 +16,9 @@
 
 #include "catalog.h"
 #include "engine_harness.h"
+#include "kpserver.h"
 #include "kpstatus.h"
+#include "stream_store.h"
 
 using harness::has;
 using harness::read_file;
@@ -267,6 +269,54 @@ TEST_F(RawPartition, AnotherHostRestoresTheEntryFromTheRecords) {
     auto r = restore(link_, target->dev(), {"-C", "testhost"});
     EXPECT_EQ(r.status, 0) << rlog();
     EXPECT_TRUE(target->content() == original_) << rlog();
+}
+
+// The stream module alone: what it stores comes back whole, and a dump
+// that cannot write everything, or gives another count than expected, or
+// names no entry, is never a success.
+TEST(StreamStore, StoresOneEntryAndNeverClaimsWhatWasNotWritten) {
+    harness::Root root;
+    ASSERT_EQ(run("kpadmin", {"init-server", "demo"}).status, 0);
+    KpServer server;
+    std::string err;
+    ASSERT_EQ(open_server("demo", server, err), 0) << err;
+    const std::string content = random_bytes(300000, 7);
+    write_file(root.path("in"), content);
+    int in = open(root.path("in").c_str(), O_RDONLY);
+    ASSERT_GE(in, 0);
+    ImageHeader h;
+    h.client = "testhost";
+    h.backup_time = 1700000000;
+    h.policy = "p";
+    StreamResult st = store_stream(server, h, in, "db/dump.sql");
+    close(in);
+    ASSERT_EQ(st.status, 0) << st.error;
+    EXPECT_EQ(st.bytes, 300000);
+    EXPECT_EQ(store_stream(server, h, -1, "db/../x").status, kpstatus::USAGE);
+
+    struct Case {
+        std::string name, out;
+        long long expected;
+        int status;
+    };
+    const Case cases[] = {
+        {"/db/dump.sql", root.path("out"), 300000, 0},
+        {"db/dump.sql", root.path("out"), 299999, kpstatus::RESTORE_FAILED},
+        {"db/dump.sql", "/dev/full", -1, kpstatus::RESTORE_FAILED},
+        {"db/other", root.path("out"), -1, kpstatus::RESTORE_FAILED},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name + " " + c.out);
+        int out = open(c.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(out, 0);
+        StreamResult d = dump_stream(server, st.snapshot, c.name, out, c.expected);
+        close(out);
+        EXPECT_EQ(d.status, c.status) << d.error;
+        EXPECT_EQ(d.error.empty(), c.status == 0) << d.error;
+        if (c.status == 0) {
+            EXPECT_TRUE(read_file(c.out) == content);
+        }
+    }
 }
 
 } // namespace
