@@ -262,22 +262,23 @@ int back_up_raw_devices(const KpServer &server, CatalogDb &db, const RawImageCon
     return stored > 0 ? kpstatus::PARTIAL : last_failure;
 }
 
-int plan_raw_restore(const CatalogDb &db, const HistoryKey &h,
+int plan_raw_restore(const CatalogDb &db, const HistoryKey &h, int policy_type,
                      const std::vector<ImageEntry> &entries,
                      const std::function<std::string(const std::string &)> &redirect,
                      std::vector<RawRestoreItem> &items, ProgressLog &log) {
     items.clear();
     for (const auto &e : entries) {
         RawRestoreItem it;
+        ImageHeader img;
         bool found = false;
         for (auto &v : db.versions_in_range(h, e.path, e.start, e.end))
-            if (is_raw_entry(v.st)) {
+            if (is_raw_entry(v.st) && db.image_at(v.first, img) && !img.snapshot.empty() &&
+                (policy_type < 0 || img.policy_type == policy_type)) {
                 it.v = std::move(v);
                 found = true;
                 break;
             }
-        ImageHeader img;
-        if (!found || !db.image_at(it.v.first, img) || img.snapshot.empty()) {
+        if (!found) {
             log.line("no image in the requested time range holds the raw partition " +
                      log_quote(e.path));
             return kpstatus::NO_IMAGES;

@@ -56,13 +56,14 @@ struct RawRestoreItem {
 };
 
 // Plans a raw restore: for each request entry, the newest raw version of
-// its path alive in [start, end], and its destination (redirect maps a
+// its path alive in [start, end] (read by an image of policy_type, unless
+// it is -1), and its destination (redirect maps a
 // backed-up path to where it goes). Then checks every destination: a
 // block device, not mounted, at least the entry's size. Any refusal
 // refuses the whole request, nothing written, with its status and a log
 // line: NO_DEVICE, DEVICE_IN_USE, DEVICE_TOO_SMALL; NO_IMAGES when an
 // entry has no raw version in its range.
-int plan_raw_restore(const CatalogDb &db, const HistoryKey &h,
+int plan_raw_restore(const CatalogDb &db, const HistoryKey &h, int policy_type,
                      const std::vector<ImageEntry> &entries,
                      const std::function<std::string(const std::string &)> &redirect,
                      std::vector<RawRestoreItem> &items, ProgressLog &log);

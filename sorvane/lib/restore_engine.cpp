@@ -846,9 +846,12 @@ int Restore::check(const KpArgs &args) {
     }
     if (raw_) {
         // Raw partitions always overwrite their device: "-K" means nothing.
+        long long type = -1;
+        if (args.has("-t") && !kp_parse_time(args.get("-t"), type))
+            type = -1;
         st = plan_raw_restore(
-            db_, history_, entries, [this](const std::string &p) { return redirect(p); },
-            raw_items_, log_);
+            db_, history_, static_cast<int>(type), entries,
+            [this](const std::string &p) { return redirect(p); }, raw_items_, log_);
         if (st == kpstatus::OK && raw_items_.empty())
             st = kpstatus::NO_IMAGES;
         if (st != kpstatus::OK) {

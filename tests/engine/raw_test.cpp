@@ -195,6 +195,10 @@ TEST_F(RawPartition, BackedUpDeviceIsListedAsRawAndComesBackInPlaceAndRedirected
     EXPECT_TRUE(lstat(link_.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
     EXPECT_TRUE(source_->content() == std::string(MIB, '\0'));
 
+    // The link's entry is in no image of type 12.
+    EXPECT_EQ(restore(link_, "", {"-t", "12"}).status, kpstatus::NO_IMAGES) << rlog();
+    EXPECT_TRUE(source_->content() == std::string(MIB, '\0'));
+
     // In place, through the link, over zeros.
     auto r = restore(link_, "", {"-K"});
     EXPECT_EQ(r.status, 0) << rlog();
