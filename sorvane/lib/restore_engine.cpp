@@ -847,7 +847,7 @@ int Restore::check(const KpArgs &args) {
     if (raw_) {
         // Raw partitions always overwrite their device: "-K" means nothing.
         long long type = -1;
-        if (args.has("-t") && !kp_parse_time(args.get("-t"), type))
+        if (args.has("-t") && (!kp_parse_time(args.get("-t"), type) || type < 0 || type > 1000))
             type = -1;
         st = plan_raw_restore(
             db_, history_, static_cast<int>(type), entries,
@@ -885,6 +885,7 @@ int Restore::work() {
         return kpstatus::RESTORE_FAILED;
     }
     if (raw_) {
+        log_.line("raw partitions are written over whatever their devices hold");
         int st = restore_raw_devices(server_, raw_items_, log_);
         log_.report("restore", st);
         return st;
