@@ -27,6 +27,9 @@ dev=$("$losetup" --find --show "$work/disk.img" 2>"$work/losetup.err") || {
 # The loop device goes with everything else at exit.
 trap '"$losetup" -d "$dev"; e2e_cleanup' EXIT
 
+# First an image of type 12 (the Auspex client type), then a plain one.
+"$bin/kpbackup" -w -t 12 -L "$work/backup12.log" "$dev" >/dev/null 2>&1 ||
+    fail "type-12 raw backup of $dev: $(cat "$work/backup12.log")"
 "$bin/kpbackup" -w -L "$work/backup.log" "$dev" >/dev/null 2>&1 ||
     fail "raw backup of $dev: $(cat "$work/backup.log")"
 grep -q "read 1048576 bytes of block device $dev" "$work/backup.log" ||
@@ -77,7 +80,33 @@ log=$HOME/kplog.rest.001
 wait_log "$log"
 shot 05-after-restore
 grep -q 'EXIT STATUS 0' "$log" || fail "the raw restore failed: $(cat "$log")"
+image0=$(sed -n 's/.*into snapshot [0-9a-f]*, \(image .*\)$/\1/p' "$work/backup.log")
+[ -n "$image0" ] && grep -q "$image0" "$log" || fail "not restored from the newest image ($image0): $(cat "$log")"
 cmp -s "$dev" "$work/expect.img" || fail "the device does not hold its backed-up bytes: $(cat "$log")"
+
+# The type-12 (Auspex) mode lists the raw entries of images of that type
+# alone: the older image's entry, restored from there.
+dd if=/dev/zero of="$dev" bs=65536 count=16 conv=fsync status=none
+# Its item shares its mnemonic with the archives: the sixth of the menu.
+xdotool windowfocus --sync "$main"
+xdotool keydown alt key f keyup alt
+sleep 0.4
+xdotool key Down Down Down Down Down Return
+sleep 1.2
+shot 06-auspex-mode
+click_in "$main" 428 430
+menu r r
+confirm=$(timeout 20 xdotool search --sync --onlyvisible --name xkp_confirm | head -1)
+[ -n "$confirm" ] || fail "no start dialog in the type-12 mode"
+shot 07-auspex-start-dialog
+click_in "$confirm" 24 616
+log=$HOME/kplog.rest.002
+wait_log "$log"
+grep -q 'EXIT STATUS 0' "$log" || fail "the type-12 raw restore failed: $(cat "$log")"
+cmp -s "$dev" "$work/expect.img" || fail "the type-12 restore did not bring the bytes back"
+# From the type-12 image, though a newer image holds the device.
+image12=$(sed -n 's/.*into snapshot [0-9a-f]*, \(image .*\)$/\1/p' "$work/backup12.log")
+[ -n "$image12" ] && grep -q "$image12" "$log" || fail "not restored from the type-12 image ($image12): $(cat "$log")"
 
 menu f q
 for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
