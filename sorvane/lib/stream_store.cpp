@@ -65,7 +65,7 @@ StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_f
                                      "--tag",
                                      "sorvane",
                                      "--tag",
-                                     "stream",
+                                     STREAM_TAG,
                                      "--tag",
                                      "client=" + percent_encode(h.client),
                                      "--tag",

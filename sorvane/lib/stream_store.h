@@ -12,6 +12,9 @@
 
 class ProgressLog;
 
+// The tag of every stream snapshot.
+constexpr const char *STREAM_TAG = "stream";
+
 // The path of an entry inside its stream snapshot: the name with one
 // leading "/" ("dev/sdb1" and "/dev/sdb1" both give "/dev/sdb1"). Empty
 // when the name cannot be one: empty, ending in "/", an empty, "." or ".."
