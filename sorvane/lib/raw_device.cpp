@@ -138,10 +138,11 @@ bool back_up_one(const KpServer &server, CatalogDb &db, const RawImageContext &c
     return true;
 }
 
-// Checks a destination; 0 or the refusal's status with the reason.
-int check_target(const std::string &dest, long long size, std::string &why) {
+// Checks an open destination: a block device, not mounted, at least size
+// bytes. 0, or the refusal's status with the reason.
+int check_device(int fd, const std::string &dest, long long size, std::string &why) {
     struct stat st {};
-    if (stat(dest.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
         why = log_quote(dest) + " is not a block device";
         return kpstatus::NO_DEVICE;
     }
@@ -151,10 +152,9 @@ int check_target(const std::string &dest, long long size, std::string &why) {
               log_quote(mount_point);
         return kpstatus::DEVICE_IN_USE;
     }
-    Fd fd(open(dest.c_str(), O_RDONLY | O_CLOEXEC));
     long long have = 0;
-    if (fd.fd < 0 || !device_bytes(fd.fd, have)) {
-        why = "cannot open " + log_quote(dest) + ": " + strerror(errno);
+    if (!device_bytes(fd, have)) {
+        why = "cannot tell the size of " + log_quote(dest) + ": " + strerror(errno);
         return kpstatus::NO_DEVICE;
     }
     if (have < size) {
@@ -165,29 +165,43 @@ int check_target(const std::string &dest, long long size, std::string &why) {
     return 0;
 }
 
+// Checks a destination before anything is written.
+int check_target(const std::string &dest, long long size, std::string &why) {
+    struct stat st {};
+    if (stat(dest.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
+        why = log_quote(dest) + " is not a block device";
+        return kpstatus::NO_DEVICE;
+    }
+    Fd fd(open(dest.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (fd.fd < 0) {
+        why = "cannot open " + log_quote(dest) + ": " + strerror(errno);
+        return kpstatus::NO_DEVICE;
+    }
+    return check_device(fd.fd, dest, size, why);
+}
+
 // Writes one item; false with the reason logged.
 bool restore_one(const KpServer &server, RawRestoreItem &it, ProgressLog &log, int &status) {
-    status = kpstatus::RESTORE_FAILED;
+    // Written through the device node itself, opened exclusively: a device
+    // that a file system or swap holds answers EBUSY. Never created nor
+    // truncated. The checks are made again on what was opened.
+    std::string device = resolved(it.dest);
+    Fd fd(open(device.c_str(), O_WRONLY | O_EXCL | O_CLOEXEC | O_NOCTTY));
     std::string why;
-    if (int st = check_target(it.dest, it.v.st.size, why)) {
-        status = st;
+    if (fd.fd < 0) {
+        int e = errno;
+        status = e == EBUSY ? kpstatus::DEVICE_IN_USE : kpstatus::NO_DEVICE;
+        why = "cannot open " + log_quote(device) + " for writing: " + strerror(e);
+    } else {
+        status = check_device(fd.fd, it.dest, it.v.st.size, why);
+    }
+    if (status != 0) {
         log.failed(it.dest, "refused: " + why + "; nothing was written");
         return false;
     }
-    // Written through the device node itself, opened exclusively: a device
-    // that a file system or swap holds answers EBUSY. Never created nor
-    // truncated.
-    std::string device = resolved(it.dest);
-    Fd fd(open(device.c_str(), O_WRONLY | O_EXCL | O_CLOEXEC | O_NOCTTY));
+    status = kpstatus::RESTORE_FAILED;
     struct stat st {};
-    if (fd.fd < 0 || fstat(fd.fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
-        int e = errno;
-        status = e == EBUSY ? kpstatus::DEVICE_IN_USE : kpstatus::NO_DEVICE;
-        log.failed(it.dest, "refused: cannot open " + log_quote(device) +
-                                " for writing: " + (fd.fd < 0 ? strerror(e) : "not a device") +
-                                "; nothing was written");
-        return false;
-    }
+    fstat(fd.fd, &st);
     log.line("raw partition " + log_quote(it.v.path) + " (" + std::to_string(it.v.st.size) +
              " bytes, image " + local_time_text(it.v.first) + ") to block device " +
              log_quote(device) + " (" + device_text(st.st_rdev) + ")");
