@@ -328,7 +328,11 @@ void Backup::choose_roots(const std::vector<std::string> &paths) {
         // content: one raw entry, not a device node.
         RawSource src;
         if (!archive_ && raw_source(r.path, src)) {
-            raw_.push_back(std::move(src));
+            if (access(src.device.c_str(), R_OK) != 0)
+                log_.skipped(r.path, "cannot read the device " + log_quote(src.device) + ": " +
+                                         strerror(errno));
+            else
+                raw_.push_back(std::move(src));
             continue;
         }
         if (lstat(r.path.c_str(), &r.st) != 0) {
