@@ -53,27 +53,20 @@ StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_f
         res.error = "the entry name " + log_quote(name) + " cannot be stored";
         return res;
     }
+    // Values in the same word as their option: a name or client starting
+    // with "-" is never taken for an option.
     std::vector<std::string> args = {"backup",
                                      "--json",
                                      "--stdin",
-                                     "--stdin-filename",
-                                     path.substr(1),
-                                     "--time",
-                                     local_time_text(h.backup_time),
-                                     "--host",
-                                     h.client,
-                                     "--tag",
-                                     "sorvane",
-                                     "--tag",
-                                     STREAM_TAG,
-                                     "--tag",
-                                     "client=" + percent_encode(h.client),
-                                     "--tag",
-                                     "sched=" + std::to_string(h.schedule),
-                                     "--tag",
-                                     "kw=" + percent_encode(h.keyword),
-                                     "--tag",
-                                     "policy=" + percent_encode(h.policy)};
+                                     "--stdin-filename=" + path.substr(1),
+                                     "--time=" + local_time_text(h.backup_time),
+                                     "--host=" + h.client,
+                                     "--tag=sorvane",
+                                     std::string("--tag=") + STREAM_TAG,
+                                     "--tag=client=" + percent_encode(h.client),
+                                     "--tag=sched=" + std::to_string(h.schedule),
+                                     "--tag=kw=" + percent_encode(h.keyword),
+                                     "--tag=policy=" + percent_encode(h.policy)};
     std::unique_ptr<ProgressTicker> ticker;
     if (log != nullptr) {
         ticker = std::make_unique<ProgressTicker>(*log);
