@@ -19,7 +19,7 @@
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
-#include "stream_store.h"
+#include "raw_device.h"
 #include "rebuild.h"
 #include "restic.h"
 #include "server_setup.h"
@@ -163,13 +163,13 @@ int rebuild_catalog(const std::vector<std::string> &words) {
         if (snap.contains("tags") && snap["tags"].is_array() &&
             std::find(snap["tags"].begin(), snap["tags"].end(), RECORD_TAG) != snap["tags"].end())
             continue;
-        // A stream snapshot holds one entry whose kind (a raw partition's
-        // content) only its record tells: read as a tree it would be a
-        // regular file in place of a device node.
+        // A raw partition's snapshot holds its content as one file: read as
+        // a tree it would be a regular file in place of a device node.
         if (snap.contains("tags") && snap["tags"].is_array() &&
-            std::find(snap["tags"].begin(), snap["tags"].end(), STREAM_TAG) != snap["tags"].end()) {
-            printf("left out stream snapshot %s: its entry comes back with its record (kpadmin "
-                   "sync)\n",
+            std::find(snap["tags"].begin(), snap["tags"].end(), RAW_PARTITION_TAG) !=
+                snap["tags"].end()) {
+            printf("left out raw partition snapshot %s: its entry comes back with its record "
+                   "(kpadmin sync)\n",
                    snap["id"].get<std::string>().substr(0, 8).c_str());
             continue;
         }

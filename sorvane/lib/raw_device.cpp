@@ -80,7 +80,7 @@ bool back_up_one(const KpServer &server, CatalogDb &db, const RawImageContext &c
     log.line("raw partition " + log_quote(src.path) + ": reading block device " +
              log_quote(src.device) + " (" + device_text(st.st_rdev) + "), " + std::to_string(size) +
              " bytes");
-    StreamResult r = store_stream(server, h, fd.fd, src.path, &log, size);
+    StreamResult r = store_stream(server, h, fd.fd, src.path, &log, size, RAW_PARTITION_TAG);
     if (r.status != 0) {
         status = r.status;
         log.failed(src.path, r.error);

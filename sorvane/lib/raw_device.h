@@ -16,6 +16,9 @@
 
 class ProgressLog;
 
+// The tag of the stream snapshot of a raw partition.
+constexpr const char *RAW_PARTITION_TAG = "raw-partition";
+
 // A request path that names a block device, itself or through symbolic
 // links: the path as named and the device it leads to.
 struct RawSource {

@@ -45,7 +45,8 @@ std::string stream_entry_path(const std::string &name) {
 }
 
 StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_fd,
-                          const std::string &name, ProgressLog *log, long long size_hint) {
+                          const std::string &name, ProgressLog *log, long long size_hint,
+                          const std::string &kind_tag) {
     StreamResult res;
     std::string path = stream_entry_path(name);
     if (path.empty()) {
@@ -67,6 +68,8 @@ StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_f
                                      "--tag=sched=" + std::to_string(h.schedule),
                                      "--tag=kw=" + percent_encode(h.keyword),
                                      "--tag=policy=" + percent_encode(h.policy)};
+    if (!kind_tag.empty())
+        args.push_back("--tag=" + kind_tag);
     std::unique_ptr<ProgressTicker> ticker;
     if (log != nullptr) {
         ticker = std::make_unique<ProgressTicker>(*log);
