@@ -38,6 +38,7 @@
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
+#include "raw_device.h"
 #include "request_file.h"
 #include "restic.h"
 #include "retention.h"
@@ -48,14 +49,15 @@
 namespace {
 
 const char *const BACKUP_USAGE =
-    "kpbackup [-S server] [-k keyword] [-L log] [-8] [-w] {-f request_file | directory | "
-    "-stdin NAME}";
+    "kpbackup [-S server] [-t policy_type] [-k keyword] [-L log] [-8] [-w] {-f request_file | "
+    "directory | -stdin NAME}";
 const char *const ARCHIVE_USAGE =
-    "kparchive [-S server] [-k keyword] [-L log] [-8] [-w] {-f request_file | directory}";
+    "kparchive [-S server] [-t policy_type] [-k keyword] [-L log] [-8] [-w] {-f request_file | "
+    "directory}";
 
-const std::vector<KpOption> BACKUP_OPTIONS = {{"-S", true},    {"-k", true}, {"-L", true},
-                                              {"-8", false},   {"-f", true}, {"-w", false},
-                                              {"-stdin", true}};
+const std::vector<KpOption> BACKUP_OPTIONS = {{"-S", true},  {"-t", true},    {"-k", true},
+                                              {"-L", true},  {"-8", false},   {"-f", true},
+                                              {"-w", false}, {"-stdin", true}};
 
 // Temporary files of a run live in the server directory under this prefix.
 // Runs of one server hold its lock, so a file with this prefix found by the
@@ -265,6 +267,8 @@ class Backup {
     NameCache names_;
     std::string client_, keyword_, policy_;
     int schedule_ = SCHED_USER_BACKUP;
+    int policy_type_ = 0;
+    std::vector<RawSource> raw_; // block devices named by a backup request
     long long backup_time_ = 0;
     std::vector<Root> roots_; // request paths, none inside another
     TempFile walk_file_;
@@ -322,6 +326,17 @@ void Backup::choose_roots(const std::vector<std::string> &paths) {
         }
         Root r;
         r.path = absolute_path(raw);
+        // A block device (or a link to one) named by a backup is its
+        // content: one raw entry, not a device node.
+        RawSource src;
+        if (!archive_ && raw_source(r.path, src)) {
+            if (access(src.device.c_str(), R_OK) != 0)
+                log_.skipped(r.path, "cannot read the device " + log_quote(src.device) + ": " +
+                                         strerror(errno));
+            else
+                raw_.push_back(std::move(src));
+            continue;
+        }
         if (lstat(r.path.c_str(), &r.st) != 0) {
             log_.skipped(r.path, std::string("does not exist: ") + strerror(errno));
             continue;
@@ -837,6 +852,17 @@ long long Backup::remove_originals() {
 int Backup::check(const KpArgs &args) {
     schedule_ = archive_ ? SCHED_USER_ARCHIVE : SCHED_USER_BACKUP;
     keyword_ = args.get("-k");
+    if (args.has("-t")) {
+        long long t = 0;
+        if (!kp_parse_time(args.get("-t"), t) || t < 0 || t > 1000) {
+            log_.line("bad policy type " + log_quote(args.get("-t")));
+            log_.report(archive_ ? "archive" : "backup", kpstatus::USAGE);
+            return usage_error(archive_ ? "kparchive" : "kpbackup",
+                               "bad policy type " + args.get("-t"),
+                               archive_ ? ARCHIVE_USAGE : BACKUP_USAGE);
+        }
+        policy_type_ = static_cast<int>(t);
+    }
     for (char &c : keyword_)
         if (c == '\n' || c == '\r')
             c = ' ';
@@ -870,11 +896,16 @@ int Backup::check(const KpArgs &args) {
         return finish(restic_failure_status(why, kpstatus::BACKUP_FAILED));
     }
     choose_roots(paths);
-    if (roots_.empty())
+    if (roots_.empty() && raw_.empty())
         return finish(kpstatus::NONE_EXIST);
+    if (!raw_.empty())
+        log_.line(std::to_string(raw_.size()) + " requested paths are block devices: each is "
+                                                "backed up as a raw partition, in an image "
+                                                "of its own");
     log_.line(std::string(archive_ ? "archive" : "backup") + " of " +
-              std::to_string(roots_.size()) + " requested paths to server " + server_.name +
-              " (repository " + log_quote(server_repository(server_)) + "), client " + client_ +
+              std::to_string(roots_.size() + raw_.size()) + " requested paths to server " +
+              server_.name + " (repository " + log_quote(server_repository(server_)) +
+              "), client " + client_ +
               (keyword_.empty() ? std::string() : ", keyword \"" + log_quote(keyword_) + "\""));
     return 0;
 }
@@ -882,7 +913,12 @@ int Backup::check(const KpArgs &args) {
 int Backup::work() {
     std::string err;
     int st = 0;
+    int raw_status = -1; // of the raw partitions, when the request named some
     auto finish = [&](int status) {
+        if (raw_status >= 0 && roots_.empty())
+            status = raw_status;
+        else if (raw_status >= 0 && (status == 0) != (raw_status == 0))
+            status = kpstatus::PARTIAL;
         log_.report(archive_ ? "archive" : "backup", status);
         return status;
     };
@@ -906,6 +942,12 @@ int Backup::work() {
     if (!db.open(catalog_db_path(server_.dir), true, err)) {
         log_.line("cannot open the catalog: " + err);
         return finish(kpstatus::BACKUP_FAILED);
+    }
+    if (!raw_.empty()) {
+        raw_status = back_up_raw_devices(
+            server_, db, {client_, keyword_, policy_, schedule_, policy_type_}, raw_, log_);
+        if (roots_.empty())
+            return finish(raw_status);
     }
 
     // The walk comes first: what restic stores is checked against it. The
@@ -943,6 +985,7 @@ int Backup::work() {
     snprintf(id, sizeof id, "%010lld", backup_time_);
     h.id = id;
     h.schedule = schedule_;
+    h.policy_type = policy_type_;
     h.policy = policy_;
     h.client = client_;
     h.keyword = keyword_;

@@ -134,6 +134,10 @@ FileState file_state_from_stat(const std::string &name, const struct stat &st, N
     return f;
 }
 
+bool is_raw_entry(const FileState &st) {
+    return st.type == 3 && S_ISBLK(st.mode) && st.size > 0;
+}
+
 bool same_version(const FileState &a, const FileState &b) {
     return a.type == b.type && a.size == b.size && a.mtime_ns == b.mtime_ns &&
            a.ctime_ns == b.ctime_ns && a.mode == b.mode && a.uid == b.uid && a.gid == b.gid &&
@@ -695,6 +699,10 @@ class Lister {
     }
 
   private:
+    bool chosen(long long t) const {
+        return std::any_of(images.begin(), images.end(),
+                           [t](const ImageInfo &i) { return i.time == t; });
+    }
     int schedule_of(long long t) const {
         auto it = schedules.find(t);
         return it == schedules.end() ? 0 : it->second;
@@ -734,17 +742,27 @@ class Lister {
                     dir_lines.emplace(v.first, &v);
                 continue;
             }
+            if (is_raw_entry(v.st) != q_.raw)
+                continue;
+            // A raw entry is held by the one image that read it: listed
+            // when the query chose that image (policy type, keyword).
+            if (q_.raw && !chosen(v.first))
+                continue;
             if (!held_only || held(v, chain))
                 emit(path, v, v.first);
         }
         if (!is_dir)
             return;
+        // Raw entries are listed alone: their directories are only where
+        // they were found.
+        if (q_.raw)
+            dir_lines.clear();
         // A directory line for each image that touched it, dated by that
         // image, with the directory as it was then.
         for (const auto &i : images) {
             if (true_time >= 0 && i.time != true_time)
                 continue;
-            if (!touches(i, chain) && true_time < 0)
+            if (q_.raw || (!touches(i, chain) && true_time < 0))
                 continue;
             for (const auto &v : vs)
                 if (v.st.type == 1 && v.alive_at(i.time))
@@ -752,7 +770,7 @@ class Lister {
         }
         for (const auto &[t, v] : dir_lines)
             emit(path, *v, t);
-        if (q_.max_level >= 0 && level >= q_.max_level)
+        if (q_.max_level >= 0 && level >= q_.max_level && !q_.raw)
             return;
         // The entries: one query per directory, rows grouped by path.
         struct Child {
@@ -878,6 +896,28 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
     }
     // Each directory was added before its entries were read: parents come
     // before their entries.
+    return out;
+}
+
+std::vector<Version> CatalogDb::versions_in_range(const HistoryKey &h, const std::string &path,
+                                                  long long start, long long end) const {
+    std::vector<Version> out;
+    long long root = 0;
+    if (history_id(db_, h, &root) == 0)
+        return out;
+    std::vector<long long> chain = path_chain(db_, root, path);
+    if (chain.empty())
+        return out;
+    Stmt s(db_, "SELECT " VERSION_COLUMNS " FROM versions v WHERE v.path = ? AND v.first <= ? "
+                "AND v.ended > ? ORDER BY v.first DESC");
+    s.bind(1, chain.back()).bind(2, end).bind(3, start);
+    while (s.step() == SQLITE_ROW) {
+        Version v;
+        read_version(s, 0, v);
+        v.path = normal_path(path);
+        v.st.name = v.path == "/" ? "" : v.path.substr(v.path.rfind('/') + 1);
+        out.push_back(std::move(v));
+    }
     return out;
 }
 

@@ -59,6 +59,13 @@ FileState file_state_from_stat(const std::string &name, const struct stat &st, N
 // owner (uid, gid) and inode agree.
 bool same_version(const FileState &a, const FileState &b);
 
+// A raw entry: the content of a block device, stored as one stream. Its
+// version has the device's mode (a block device), "other" type, the bytes
+// read as size and the time of reading as mtime and ctime, so that each
+// backup of a device is a version of its own. The node of a block device
+// met by a file backup has size 0 and is not one.
+bool is_raw_entry(const FileState &st);
+
 // One stored version of a path.
 struct Version {
     std::string path; // absolute, no trailing "/" ("/" for the root)
@@ -142,6 +149,9 @@ struct ListingQuery {
     // ("" any; as image_select's keyword_matches).
     int policy_type = -1;
     std::string keyword;
+    // Raw entries only (every level below dir, no directory lines); when
+    // clear, raw entries are left out.
+    bool raw = false;
 };
 
 class CatalogDb {
@@ -185,6 +195,10 @@ class CatalogDb {
     // nothing matches.
     std::vector<Version> restore_set(const HistoryKey &h, const std::string &path, long long start,
                                      long long end, bool true_image, std::string &err) const;
+    // Every version of path alive at some moment of [start, end], newest
+    // first (nothing below it). Empty when there is none.
+    std::vector<Version> versions_in_range(const HistoryKey &h, const std::string &path,
+                                           long long start, long long end) const;
     // The newest version of path stored at or before t (alive or not);
     // false when there is none. For recreating missing parents.
     bool version_before(const HistoryKey &h, const std::string &path, long long t,

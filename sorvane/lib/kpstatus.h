@@ -14,11 +14,14 @@ constexpr int NO_SERVER =
     25; // cannot connect on socket: server directory or repository unreachable
 constexpr int NO_CLIENT = 58;           // can't connect to client (restore to another client)
 constexpr int NONE_EXIST = 71;          // none of the files in the file list exist
+constexpr int DEVICE_IN_USE = 97;       // the requested storage is in use (a mounted device)
 constexpr int PATH_TOO_LONG = 105;      // file pathname exceeds the maximum length allowed
 constexpr int BAD_DATE = 108;           // invalid date format specified
 constexpr int NO_CONFIG = 110;          // cannot find the configuration information
 constexpr int EMPTY_LIST = 112;         // no files specified in the file list
+constexpr int NO_DEVICE = 122;          // the specified device path does not exist
 constexpr int TERMINATED = 150;         // termination requested
+constexpr int DEVICE_TOO_SMALL = 155;   // the disk is full (a device smaller than the entry)
 constexpr int NOT_ALL_RESTORED = 175;   // not all requested files were restored
 constexpr int NOT_FOUND_IN_IMAGE = 185; // the image did not hold all the files to be restored
 constexpr int NO_IMAGES = 190;          // found no images matching the selection criteria

@@ -109,8 +109,7 @@ int kplist_main(int argc, char **argv) {
     std::vector<ImageHeader> all;
     if (int st = open_catalog(args.get("-S"), server, db, all, "kplist"))
         return st;
-    // Raw partitions are never backed up by these programs: no image holds one.
-    if (args.has("-r") || all.empty())
+    if (all.empty())
         return kpstatus::NOTHING_FOUND;
     if (!dates) {
         // The default range starts where a restore browse would: at the most
@@ -132,6 +131,8 @@ int kplist_main(int argc, char **argv) {
     q.true_image = args.has("-T");
     q.policy_type = f.policy_type;
     q.keyword = f.keyword;
+    // "-r": the raw partitions backed up below the directory, alone.
+    q.raw = args.has("-r");
     static char outbuf[1 << 16];
     setvbuf(stdout, outbuf, _IOFBF, sizeof outbuf);
     std::string text;

@@ -38,6 +38,12 @@ const char *kpstatus_text(int status) {
         return "Cannot find the Sorvane configuration information";
     case kpstatus::EMPTY_LIST:
         return "no files specified in the file list";
+    case kpstatus::DEVICE_IN_USE:
+        return "the requested storage is in use";
+    case kpstatus::NO_DEVICE:
+        return "the specified device path does not exist";
+    case kpstatus::DEVICE_TOO_SMALL:
+        return "the disk is full";
     case kpstatus::TERMINATED:
         return "termination requested by administrator";
     case kpstatus::NOT_ALL_RESTORED:

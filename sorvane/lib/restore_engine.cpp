@@ -31,6 +31,7 @@
 #include "kpprograms.h"
 #include "kpserver.h"
 #include "kpstatus.h"
+#include "raw_device.h"
 #include "request_file.h"
 #include "restic.h"
 #include "restore_errors.h"
@@ -218,6 +219,8 @@ class Restore {
     std::map<std::string, long long> total_below_; // planned non-directories per directory
     long long missing_ = 0;
     bool unreachable_ = false, catalog_failed_ = false;
+    bool raw_ = false; // "-r": raw partitions back to their devices
+    std::vector<RawRestoreItem> raw_items_;
 };
 
 std::string Restore::redirect(const std::string &p) const {
@@ -272,6 +275,12 @@ void Restore::plan(const std::vector<ImageEntry> &entries) {
             root_dev = vs.front().st.device;
         std::map<std::string, long long> left_out; // directory -> entries left out
         for (auto &v : vs) {
+            // A raw partition's content goes to a device, never into a
+            // file where its device node was.
+            if (is_raw_entry(v.st)) {
+                log_.skipped(v.path, "a raw partition: restored by a raw restore (-r) only");
+                continue;
+            }
             if (root_dev >= 0) {
                 std::string up = v.path;
                 bool below = false;
@@ -784,6 +793,7 @@ int Restore::read_rename_file(const KpArgs &args, const std::vector<ImageEntry> 
 
 int Restore::check(const KpArgs &args) {
     keep_ = args.has("-K");
+    raw_ = args.has("-r");
     one_fs_ = args.has("-O");
     true_image_ = args.has("-T");
     rename_soft_ = args.has("-y") || args.has("-l");
@@ -837,9 +847,24 @@ int Restore::check(const KpArgs &args) {
         log_.report("restore", kpstatus::RESTORE_FAILED);
         return kpstatus::RESTORE_FAILED;
     }
-    if (!args.has("-r")) // raw partitions are never backed up by these programs
+    if (raw_) {
+        // Raw partitions always overwrite their device: "-K" means nothing.
+        long long type = -1;
+        if (args.has("-t") && (!kp_parse_time(args.get("-t"), type) || type < 0 || type > 1000))
+            type = -1;
+        st = plan_raw_restore(
+            db_, history_, static_cast<int>(type), entries,
+            [this](const std::string &p) { return redirect(p); }, raw_items_, log_);
+        if (st == kpstatus::OK && raw_items_.empty())
+            st = kpstatus::NO_IMAGES;
+        if (st != kpstatus::OK) {
+            log_.report("restore", st);
+            return st;
+        }
+    } else {
         plan(entries);
-    if (plan_.empty()) {
+    }
+    if (plan_.empty() && !raw_) {
         st = catalog_failed_ ? kpstatus::RESTORE_FAILED : kpstatus::NO_IMAGES;
         log_.report("restore", st);
         return st;
@@ -861,6 +886,12 @@ int Restore::work() {
         log_.line("the catalog cannot be opened: " + err);
         log_.report("restore", kpstatus::RESTORE_FAILED);
         return kpstatus::RESTORE_FAILED;
+    }
+    if (raw_) {
+        log_.line("raw partitions are written over whatever their devices hold");
+        int st = restore_raw_devices(server_, raw_items_, log_);
+        log_.report("restore", st);
+        return st;
     }
     if (keep_)
         log_.line("existing files are kept (-K)");

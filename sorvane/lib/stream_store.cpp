@@ -45,7 +45,8 @@ std::string stream_entry_path(const std::string &name) {
 }
 
 StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_fd,
-                          const std::string &name, ProgressLog *log) {
+                          const std::string &name, ProgressLog *log, long long size_hint,
+                          const std::string &kind_tag) {
     StreamResult res;
     std::string path = stream_entry_path(name);
     if (path.empty()) {
@@ -53,31 +54,27 @@ StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_f
         res.error = "the entry name " + log_quote(name) + " cannot be stored";
         return res;
     }
+    // Values in the same word as their option: a name or client starting
+    // with "-" is never taken for an option.
     std::vector<std::string> args = {"backup",
                                      "--json",
                                      "--stdin",
-                                     "--stdin-filename",
-                                     path.substr(1),
-                                     "--time",
-                                     local_time_text(h.backup_time),
-                                     "--host",
-                                     h.client,
-                                     "--tag",
-                                     "sorvane",
-                                     "--tag",
-                                     "stream",
-                                     "--tag",
-                                     "client=" + percent_encode(h.client),
-                                     "--tag",
-                                     "sched=" + std::to_string(h.schedule),
-                                     "--tag",
-                                     "kw=" + percent_encode(h.keyword),
-                                     "--tag",
-                                     "policy=" + percent_encode(h.policy)};
+                                     "--stdin-filename=" + path.substr(1),
+                                     "--time=" + local_time_text(h.backup_time),
+                                     "--host=" + h.client,
+                                     "--tag=sorvane",
+                                     std::string("--tag=") + STREAM_TAG,
+                                     "--tag=client=" + percent_encode(h.client),
+                                     "--tag=sched=" + std::to_string(h.schedule),
+                                     "--tag=kw=" + percent_encode(h.keyword),
+                                     "--tag=policy=" + percent_encode(h.policy)};
+    if (!kind_tag.empty())
+        args.push_back("--tag=" + kind_tag);
     std::unique_ptr<ProgressTicker> ticker;
     if (log != nullptr) {
         ticker = std::make_unique<ProgressTicker>(*log);
         ticker->total_files = 1;
+        ticker->total_bytes = std::max(size_hint, 0LL);
     }
     long long summary_bytes = -1;
     auto on_out = [&](std::string_view l) {

@@ -12,6 +12,9 @@
 
 class ProgressLog;
 
+// The tag of every stream snapshot.
+constexpr const char *STREAM_TAG = "stream";
+
 // The path of an entry inside its stream snapshot: the name with one
 // leading "/" ("dev/sdb1" and "/dev/sdb1" both give "/dev/sdb1"). Empty
 // when the name cannot be one: empty, ending in "/", an empty, "." or ".."
@@ -31,8 +34,11 @@ struct StreamResult {
 // log when given. Status 0 only with a snapshot id from restic's summary;
 // BACKUP_FAILED otherwise (NO_SERVER when the repository cannot be reached,
 // TERMINATED when the job was cancelled).
+// size_hint >= 0: the bytes expected, for the progress lines only;
+// kind_tag, when not empty, one more tag naming what the entry is.
 StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_fd,
-                          const std::string &name, ProgressLog *log = nullptr);
+                          const std::string &name, ProgressLog *log = nullptr,
+                          long long size_hint = -1, const std::string &kind_tag = "");
 
 // Writes the entry `name` of snapshot to out_fd (every byte, retrying short
 // writes). With expected_bytes >= 0, another count is a failure. Status 0
