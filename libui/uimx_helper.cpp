@@ -248,6 +248,35 @@ void select_positions(Widget list, const std::vector<int> &positions) {
     }
 }
 
+void add_hidden_items(Widget list, std::vector<XmString> &items) {
+    if (list != nullptr && XmIsList(list) && !items.empty()) {
+        // A list measures every item it is given (XmStringExtent, line by
+        // line with the list's fonts): for the four-line companion items of
+        // a large directory that is most of the cost of filling the lists,
+        // and nothing ever draws them. The list is given one blank per item
+        // instead, quick to measure, and each of its copies of the blank is
+        // then exchanged for the real item in the list's own array, which
+        // the list frees as its own. Everything that reads the items
+        // (XmNitems, the item and position lookups, deletion) sees the real
+        // ones.
+        static XmString blank = XmStringCreate(ux_str(" "), ux_str(XmFONTLIST_DEFAULT_TAG));
+        XmListWidget lw = reinterpret_cast<XmListWidget>(list);
+        const int before = lw->list.itemCount;
+        std::vector<XmString> blanks(items.size(), blank);
+        XmListAddItemsUnselected(list, blanks.data(), static_cast<int>(blanks.size()), 0);
+        for (size_t i = 0; i < items.size(); ++i) {
+            XmString &slot = lw->list.items[static_cast<size_t>(before) + i];
+            XmStringFree(slot);
+            slot = items[i];
+        }
+    } else {
+        for (XmString s : items) {
+            XmStringFree(s);
+        }
+    }
+    items.clear();
+}
+
 void list_delete_all(Widget list) {
     // One call instead of deleting position 1 once per item: the same empty
     // list without the quadratic cost on long listings.

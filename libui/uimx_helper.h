@@ -63,6 +63,10 @@ int get_item_count(Widget list);
 XmStringTable get_all_items(Widget list);
 XmStringTable get_all_selected_items(Widget list);
 void list_delete_all(Widget list);
+// Appends items, unselected, to a list that is never shown, and takes them
+// over (the caller does not free them). The items are not measured: their
+// widths and heights in the list are those of a blank.
+void add_hidden_items(Widget list, std::vector<XmString> &items);
 // First line of the widget's labelString, "" when it has none.
 const char *get_label_string(Widget w);
 
