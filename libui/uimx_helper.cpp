@@ -200,6 +200,12 @@ std::vector<std::string> get_item_lines(Widget list, const std::vector<int> *pos
     return lines;
 }
 
+std::vector<std::string> xmstring_lines(XmString s, int count) {
+    std::vector<std::string> lines(static_cast<size_t>(std::max(count, 0)));
+    read_lines(s, lines.data(), count);
+    return lines;
+}
+
 void xmstring_line(XmString s, int line, char *dst, size_t size) {
     std::string text;
     xmstring_line_text(s, line, text);

@@ -81,6 +81,9 @@ XmString make_quadruple_item(const char *line1, const char *line2, const char *l
 // Line `line` (from 1) of a compound string into dst (size bytes); "" when
 // the string has fewer lines.
 void xmstring_line(XmString s, int line, char *dst, size_t size);
+// Lines 1 to count of a compound string, whole, read in one pass ("" for
+// the lines it does not have).
+std::vector<std::string> xmstring_lines(XmString s, int count);
 
 // A window of the application: a top-level popup shell named name, of the
 // given size at x, y, bound to context. Its destruction calls destroy (with
