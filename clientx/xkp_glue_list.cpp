@@ -21,10 +21,10 @@
 #include <Xm/Xm.h>
 
 #include <algorithm>
-#include <iterator>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <unordered_map>
