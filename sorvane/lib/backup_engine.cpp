@@ -43,16 +43,19 @@
 #include "retention.h"
 #include "sync.h"
 #include "restic_node.h"
+#include "stdio_entry.h"
 
 namespace {
 
 const char *const BACKUP_USAGE =
-    "kpbackup [-S server] [-k keyword] [-L log] [-8] [-w] {-f request_file | directory}";
+    "kpbackup [-S server] [-k keyword] [-L log] [-8] [-w] {-f request_file | directory | "
+    "-stdin NAME}";
 const char *const ARCHIVE_USAGE =
     "kparchive [-S server] [-k keyword] [-L log] [-8] [-w] {-f request_file | directory}";
 
-const std::vector<KpOption> BACKUP_OPTIONS = {{"-S", true},  {"-k", true}, {"-L", true},
-                                              {"-8", false}, {"-f", true}, {"-w", false}};
+const std::vector<KpOption> BACKUP_OPTIONS = {{"-S", true},    {"-k", true}, {"-L", true},
+                                              {"-8", false},   {"-f", true}, {"-w", false},
+                                              {"-stdin", true}};
 
 // Temporary files of a run live in the server directory under this prefix.
 // Runs of one server hold its lock, so a file with this prefix found by the
@@ -1003,6 +1006,8 @@ int backup_program(int argc, char **argv, bool archive) {
         return usage_error(prog, "give either -f or a directory, not both", usage);
     if (!args.has("-f") && args.operands.size() > 1)
         return usage_error(prog, "more than one directory given", usage);
+    if (args.has("-stdin") && (archive || args.has("-f") || !args.operands.empty()))
+        return usage_error(prog, "-stdin names the only entry of a backup", usage);
     ProgressLog log;
     if (!open_program_log(args, log, err)) {
         fprintf(stderr, "%s: %s\n", prog, err.c_str());
@@ -1010,6 +1015,8 @@ int backup_program(int argc, char **argv, bool archive) {
     }
     if (!args.has("-L"))
         log.echo_to_stderr(true);
+    if (args.has("-stdin"))
+        return backup_stdin_entry(args, log);
     Backup b(archive, log);
     int st = b.check(args);
     if (st != 0)

@@ -901,11 +901,9 @@ bool CatalogDb::version_before(const HistoryKey &h, const std::string &path, lon
 }
 
 std::vector<long long> CatalogDb::newest_holders(const HistoryKey &h,
-                                                 const std::vector<Version> &versions) const {
-    std::vector<long long> out;
-    out.reserve(versions.size());
-    for (const auto &v : versions)
-        out.push_back(v.first);
+                                                 const std::vector<Version> &versions,
+                                                 const std::set<long long> &absent) const {
+    std::vector<long long> out(versions.size(), 0);
     long long root = 0, history = history_id(db_, h, &root);
     if (history == 0)
         return out;
@@ -922,6 +920,8 @@ std::vector<long long> CatalogDb::newest_holders(const HistoryKey &h,
     imgs.bind(1, history);
     while (imgs.step() == SQLITE_ROW) {
         Held held{imgs.i64(0), {}, {}};
+        if (absent.count(held.time) != 0)
+            continue;
         roots.reset().bind(1, held.time);
         while (roots.step() == SQLITE_ROW)
             held.roots.insert(roots.i64(0));

@@ -25,6 +25,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -193,10 +194,13 @@ class CatalogDb {
     // covered by its request, and stored by it (an image does not hold what
     // it could not read, though the version stays alive). Any image that
     // holds a version gives back the same content, and the newest ones hold
-    // most of what a restore needs, so a restore asks few of them. Falls
-    // back to the version's first image.
-    std::vector<long long> newest_holders(const HistoryKey &h,
-                                          const std::vector<Version> &versions) const;
+    // most of what a restore needs, so a restore asks few of them. 0 when
+    // no image holds it: a version's first image always does, but once
+    // images are removed, a version can be dated by one whose request did
+    // not cover it, and its snapshot must not be asked for the data. The
+    // images at the times in absent are not considered.
+    std::vector<long long> newest_holders(const HistoryKey &h, const std::vector<Version> &versions,
+                                          const std::set<long long> &absent = {}) const;
 
     // The raw handle, for tests that inspect the schema.
     sqlite3 *handle() const { return db_; }

@@ -1,11 +1,15 @@
 // kphdb: run the database scripts a user selected, for a backup ("-ub") or
 // a restore ("-r"), each with the database kind, action, policy, schedule,
-// keyword and server in its environment, logging their output.
+// keyword, server, client and progress log in its environment, logging
+// every line it prints. The scripts move the data themselves, with
+// "kpbackup -stdin NAME" and "kprestore -stdout NAME".
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -18,7 +22,6 @@
 #include "kpstatus.h"
 #include "request_file.h"
 #include "jobs.h"
-#include "kpserver.h"
 #include "xkp_root.h"
 
 extern char **environ;
@@ -35,8 +38,10 @@ const std::vector<KpOption> HDB_OPTIONS = {
 enum class ScriptResult { Ok, Missing, Failed };
 
 // Runs one script with its output going, line by line, into the log.
+// As a job (own_group), the script gets a process group of its own, so
+// that a cancel stops it and whatever it started.
 ScriptResult run_script(const std::string &script, const std::vector<std::string> &env_add,
-                        ProgressLog &log, int &code) {
+                        bool own_group, ProgressLog &log, int &code) {
     struct stat st {};
     if (script.empty() || script[0] != '/' || stat(script.c_str(), &st) != 0 ||
         !S_ISREG(st.st_mode)) {
@@ -70,7 +75,14 @@ ScriptResult run_script(const std::string &script, const std::vector<std::string
     posix_spawn_file_actions_adddup2(&fa, p[1], 1);
     posix_spawn_file_actions_adddup2(&fa, p[1], 2);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, script.c_str(), &fa, nullptr, argv, envp.data());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (own_group) {
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attr, 0);
+    }
+    int rc = posix_spawn(&pid, script.c_str(), &fa, &attr, argv, envp.data());
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     close(p[1]);
     if (rc != 0) {
@@ -78,26 +90,61 @@ ScriptResult run_script(const std::string &script, const std::vector<std::string
         log.failed(script, std::string("cannot start: ") + strerror(rc));
         return ScriptResult::Failed;
     }
+    // The script ends when it exits, not when its output ends: a process
+    // it left in the background may hold the pipe for hours. What comes
+    // until a second after the exit is logged; then the pipe is let go.
     std::string pending;
-    char buf[8192];
-    for (;;) {
-        ssize_t n = read(p[0], buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        pending.append(buf, static_cast<size_t>(n));
+    auto flush_lines = [&](bool all) {
         size_t nl;
         while ((nl = pending.find('\n')) != std::string::npos) {
             log.line("  | " + log_quote(pending.substr(0, nl)));
             pending.erase(0, nl + 1);
         }
-    }
-    if (!pending.empty())
-        log.line("  | " + log_quote(pending));
-    close(p[0]);
+        // A line without end is logged in pieces rather than held whole.
+        if ((all && !pending.empty()) || pending.size() > 65536) {
+            log.line("  | " + log_quote(pending));
+            pending.clear();
+        }
+    };
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    bool exited = false;
+    auto grace_end = std::chrono::steady_clock::time_point::max();
+    bool stopped = false;
+    char buf[8192];
+    for (;;) {
+        if (own_group && !stopped && job_cancelled()) {
+            log.line("cancelled: stopping " + log_quote(script));
+            kill(-pid, SIGTERM);
+            stopped = true;
+        }
+        pollfd pf{p[0], POLLIN, 0};
+        int pr = poll(&pf, 1, 200);
+        if (pr < 0 && errno != EINTR)
+            break;
+        if (pr > 0) {
+            ssize_t n = read(p[0], buf, sizeof buf);
+            if (n < 0 && errno != EINTR)
+                break;
+            if (n == 0)
+                break;
+            if (n > 0) {
+                pending.append(buf, static_cast<size_t>(n));
+                flush_lines(false);
+            }
+        }
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            grace_end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        }
+        if (exited && std::chrono::steady_clock::now() > grace_end) {
+            log.line("script " + log_quote(script) +
+                     " left processes running that hold its output: their lines are not logged");
+            break;
+        }
+    }
+    flush_lines(true);
+    close(p[0]);
+    while (!exited && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFSIGNALED(status)) {
         code = 128 + WTERMSIG(status);
@@ -148,6 +195,11 @@ int kphdb_main(int argc, char **argv) {
         return kpstatus::EMPTY_LIST;
     }
     std::string server = args.has("-S") ? args.get("-S") : default_server_name();
+    // The log's own name, decoded from the transfer encoding, for scripts
+    // that want to say where their output goes.
+    std::string log_path = args.get("-L");
+    if (args.has("-8"))
+        log_path = transfer_decode(log_path);
     // Under "-fork" the scripts run as a job of the server, detached from
     // the caller, which gets 0 once the job has started (its status under
     // -w); otherwise they run in the foreground and their status is the
@@ -168,15 +220,19 @@ int kphdb_main(int argc, char **argv) {
                                     "SORVANE_SCHEDULE=" + args.get("-s"),
                                     "SORVANE_KEYWORD=" + args.get("-k"),
                                     "SORVANE_SERVER=" + server,
+                                    "SORVANE_CLIENT=" + local_client_name(),
+                                    "SORVANE_LOG=" + log_path,
                                     "SORVANE_BIN=" + product_bin_dir()};
     auto work = [&]() {
         log.line(std::string("kphdb started: ") + what + " of " + args.get("-rdbms") + " with " +
                  std::to_string(scripts.size()) + " scripts");
         int ok = 0, missing = 0, failed = 0;
         for (const auto &s : scripts) {
+            if (job_cancelled())
+                break;
             log.line("running " + log_quote(s));
             int code = 0;
-            switch (run_script(s, env, log, code)) {
+            switch (run_script(s, env, args.has("-fork"), log, code)) {
             case ScriptResult::Ok:
                 ++ok;
                 break;
@@ -188,12 +244,16 @@ int kphdb_main(int argc, char **argv) {
                 break;
             }
         }
+        // A script that fails fails the request, whatever the others did:
+        // the database it serves was not saved (or not brought back).
         int status = kpstatus::OK;
-        if (ok == 0 && failed == 0)
-            status = kpstatus::NONE_EXIST;
-        else if (ok == 0)
+        if (job_cancelled())
+            status = kpstatus::TERMINATED;
+        else if (failed > 0)
             status = backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED;
-        else if (failed > 0 || missing > 0)
+        else if (ok == 0)
+            status = kpstatus::NONE_EXIST;
+        else if (missing > 0)
             status = kpstatus::PARTIAL;
         log.report(what, status);
         return status;

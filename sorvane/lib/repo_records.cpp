@@ -276,14 +276,80 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
     return tx.commit(err);
 }
 
+bool sole_copies(const CatalogDb &db, const std::vector<long long> &times,
+                 std::vector<SoleCopy> &out, std::string &err) {
+    out.clear();
+    sqlite3 *h = db.handle();
+    const std::set<long long> gone(times.begin(), times.end());
+    // A version's first image holds it: only versions first stored by one
+    // of these images can lack another holder.
+    std::map<long long, std::vector<long long>> by_history;
+    Stmt hist_of(h, "SELECT history FROM images WHERE backup_time = ?");
+    for (long long t : gone) {
+        hist_of.reset().bind(1, t);
+        if (hist_of.step() == SQLITE_ROW)
+            by_history[hist_of.i64(0)].push_back(t);
+    }
+    Stmt key_of(h, "SELECT client, archives FROM histories WHERE id = ?");
+    Stmt first_at(h, "SELECT v.path, " VERSION_COLUMNS " FROM versions v WHERE v.first = ? "
+                     "AND v.type <> 1");
+    PathNames names(h);
+    for (const auto &[history, first_times] : by_history) {
+        key_of.reset().bind(1, history);
+        if (key_of.step() != SQLITE_ROW)
+            return fail(h, "history of an image", err);
+        HistoryKey key{key_of.text(0), key_of.i64(1) != 0};
+        std::vector<Version> versions;
+        std::vector<long long> ids;
+        for (long long t : first_times) {
+            first_at.reset().bind(1, t);
+            int rc;
+            while ((rc = first_at.step()) == SQLITE_ROW) {
+                Version v;
+                if (!names.get(first_at.i64(0), v.path))
+                    return fail(h, "path of a version", err);
+                read_version(first_at, 1, v);
+                v.st.name = v.path.substr(v.path.rfind('/') + 1);
+                ids.push_back(first_at.i64(0));
+                versions.push_back(std::move(v));
+            }
+            if (rc != SQLITE_DONE)
+                return fail(h, "versions of an image", err);
+        }
+        // Held elsewhere, usually nearly all; the few others are then
+        // matched with the newest of these images that holds them.
+        const std::vector<long long> others = db.newest_holders(key, versions, gone);
+        std::vector<Version> alone;
+        std::vector<long long> alone_ids;
+        for (size_t i = 0; i < versions.size(); ++i)
+            if (others[i] == 0) {
+                alone.push_back(std::move(versions[i]));
+                alone_ids.push_back(ids[i]);
+            }
+        const std::vector<long long> holder = db.newest_holders(key, alone);
+        for (size_t i = 0; i < alone.size(); ++i)
+            out.push_back({alone_ids[i], std::move(alone[i]), holder[i]});
+    }
+    return true;
+}
+
 bool remove_images(CatalogDb &db, const std::vector<long long> &times,
                    std::vector<long long> &changed, std::string &err) {
     changed.clear();
+    std::vector<SoleCopy> sole;
+    if (!sole_copies(db, times, sole, err))
+        return false;
     sqlite3 *h = db.handle();
     Transaction tx(h);
     if (!tx.begin(err) ||
         !exec(h, "CREATE TEMP TABLE IF NOT EXISTS kept_images(t INTEGER PRIMARY KEY)", err))
         return false;
+    // Versions that only removed images held go whatever their dates: a
+    // remaining image dating them would not give their data back.
+    Stmt drop_sole(h, "DELETE FROM versions WHERE path = ? AND first = ?");
+    for (const auto &c : sole)
+        if (!drop_sole.reset().bind(1, c.path_id).bind(2, c.v.first).done())
+            return fail(h, "versions of removed images", err);
     std::set<long long> gone(times.begin(), times.end());
     std::set<long long> histories;
     Stmt hist_of(h, "SELECT history FROM images WHERE backup_time = ?");

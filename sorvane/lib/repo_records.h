@@ -28,12 +28,28 @@ bool export_image_record(const CatalogDb &db, long long backup_time, ImageRecord
 bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_time,
                          std::string &err);
 
+// A version whose data only the images at some times hold: no other
+// image's snapshot has it. holder is the newest of those images that holds
+// it. Directories are not counted: a restore makes them from the catalog.
+struct SoleCopy {
+    long long path_id = 0;
+    Version v;
+    long long holder = 0;
+};
+// The sole copies of the images at times (each version once).
+bool sole_copies(const CatalogDb &db, const std::vector<long long> &times,
+                 std::vector<SoleCopy> &out, std::string &err);
+
 // Removes images from the database in one transaction. What the removed
-// images alone held goes; every other version is dated by the remaining
-// images that held it (first: the first remaining image at or after its
-// old first; ended likewise, open when none). changed gets the remaining
-// images whose records differ now (the next image of each history after a
-// removed one). Their record rows and the removed images' go too.
+// images alone held goes, including versions still alive that no
+// remaining image holds (the caller keeps images whose sole copies it
+// wants kept); every other version is dated by the remaining images
+// (first: the first remaining image at or after its old first; ended
+// likewise, open when none), though the image that now dates it need not
+// hold it (its request may have covered other paths). changed gets the
+// remaining images whose records differ now (the next image of each
+// history after a removed one). Their record rows and the removed images'
+// go too.
 bool remove_images(CatalogDb &db, const std::vector<long long> &times,
                    std::vector<long long> &changed, std::string &err);
 

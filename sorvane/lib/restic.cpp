@@ -125,6 +125,12 @@ std::string restic_program() {
 
 ResticResult run_restic(const KpServer &server, const std::vector<std::string> &args,
                         const LineFn &on_out, const LineFn &on_err, int connect_error_limit) {
+    return run_restic_streams(server, args, ResticStreams{}, on_out, on_err, connect_error_limit);
+}
+
+ResticResult run_restic_streams(const KpServer &server, const std::vector<std::string> &args,
+                                const ResticStreams &io, const LineFn &on_out, const LineFn &on_err,
+                                int connect_error_limit) {
     ResticResult res;
     std::string prog = restic_program();
     std::vector<std::string> argv_s = {prog};
@@ -167,7 +173,10 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
 
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (io.stdin_fd >= 0)
+        posix_spawn_file_actions_adddup2(&fa, io.stdin_fd, 0);
+    else
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&fa, out_w.fd, 1);
     posix_spawn_file_actions_adddup2(&fa, err_w.fd, 2);
     posix_spawnattr_t attr;
@@ -252,7 +261,14 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
                 --open_count;
                 continue;
             }
-            if (i == 0)
+            if (i == 0 && io.out_bytes) {
+                connect_errors = 0;
+                // Once the sink failed, the rest is drained until restic ends.
+                if (!res.stopped && !io.out_bytes(buf, static_cast<size_t>(r))) {
+                    res.stopped = true;
+                    kill(pid, SIGTERM);
+                }
+            } else if (i == 0)
                 so.feed(buf, static_cast<size_t>(r), emit_out);
             else
                 se.feed(buf, static_cast<size_t>(r), emit_err);
@@ -266,7 +282,7 @@ ResticResult run_restic(const KpServer &server, const std::vector<std::string> &
     if (WIFEXITED(status))
         res.exit_code = WEXITSTATUS(status);
     res.cancelled = cancelled;
-    if (cancelled) {
+    if (cancelled || res.stopped) {
         res.exit_code = -1;
         res.failure = ResticFailure::Other;
     } else if (killed) {

@@ -38,6 +38,7 @@ struct ResticResult {
     int exit_code = -1;     // restic's exit status; -1 when killed or not started
     bool aborted = false;   // stopped by us after repeated connection errors
     bool cancelled = false; // stopped because the job was cancelled
+    bool stopped = false;   // stopped because the output sink failed
     std::string out;        // standard output, unless a line callback took it
     std::string err;        // standard error (the last 1 MiB)
     ResticFailure failure = ResticFailure::None;
@@ -55,6 +56,19 @@ using LineFn = std::function<void(std::string_view)>;
 ResticResult run_restic(const KpServer &server, const std::vector<std::string> &args,
                         const LineFn &on_out = {}, const LineFn &on_err = {},
                         int connect_error_limit = 3);
+
+// For the runs that stream one entry's content: restic's standard input
+// from a descriptor of ours ("backup --stdin"), and its standard output as
+// bytes ("dump"). A sink that returns false (it cannot write) stops restic
+// and marks the result stopped.
+struct ResticStreams {
+    int stdin_fd = -1; // -1: /dev/null
+    std::function<bool(const char *, size_t)> out_bytes;
+};
+
+ResticResult run_restic_streams(const KpServer &server, const std::vector<std::string> &args,
+                                const ResticStreams &io, const LineFn &on_out = {},
+                                const LineFn &on_err = {}, int connect_error_limit = 3);
 
 // Checks that the server's repository can be opened before work starts: a
 // local repository by its config file, any other backend by asking restic

@@ -34,18 +34,21 @@
 #include "request_file.h"
 #include "restic.h"
 #include "restore_errors.h"
+#include "stdio_entry.h"
 #include "unique_fd.h"
 
 namespace {
 
 const char *const RESTORE_USAGE =
     "kprestore [-t type] [-C client] [-D client] [-S server] [-K] [-O] [-8] [-L log] "
-    "[-R rename_file [-l|-H|-y]] [-T] [-W] [-r] [-A] [-w] -f request_file";
+    "[-R rename_file [-l|-H|-y]] [-T] [-W] [-r] [-A] [-w] {-f request_file | "
+    "-stdout NAME [-s start] [-e end]}";
 
 const std::vector<KpOption> RESTORE_OPTIONS = {
-    {"-t", true},  {"-C", true},  {"-D", true},  {"-S", true},  {"-K", false}, {"-O", false},
-    {"-8", false}, {"-L", true},  {"-R", true},  {"-l", false}, {"-H", false}, {"-y", false},
-    {"-T", false}, {"-W", false}, {"-r", false}, {"-A", false}, {"-f", true},  {"-w", false}};
+    {"-t", true},      {"-C", true},  {"-D", true},  {"-S", true},  {"-K", false}, {"-O", false},
+    {"-8", false},     {"-L", true},  {"-R", true},  {"-l", false}, {"-H", false}, {"-y", false},
+    {"-T", false},     {"-W", false}, {"-r", false}, {"-A", false}, {"-f", true},  {"-w", false},
+    {"-stdout", true}, {"-s", true},  {"-e", true}};
 
 int remove_one(const char *path, const struct stat *, int, struct FTW *) {
     return remove(path) == 0 || errno == ENOENT ? 0 : -1;
@@ -902,6 +905,11 @@ int Restore::work() {
         }
         p.anchor = it->second.first;
         p.dev = it->second.second;
+        if (holder[i] == 0) {
+            ++missing_;
+            fail(p, "no image of the catalog holds this version: no snapshot has it");
+            continue;
+        }
         by_image[holder[i]].push_back(i);
         if (!sparse_note && p.v.st.type == 0 && p.v.st.blocks_kb * 1024 + 4096 < p.v.st.size) {
             sparse_note = true;
@@ -968,8 +976,10 @@ int kprestore_main(int argc, char **argv) {
     std::string err;
     if (!kp_parse_args(argc, argv, RESTORE_OPTIONS, args, err))
         return usage_error("kprestore", err, RESTORE_USAGE);
-    if (!args.has("-f"))
-        return usage_error("kprestore", "no request file (-f)", RESTORE_USAGE);
+    if (args.has("-stdout") == args.has("-f"))
+        return usage_error("kprestore", "give a request file (-f) or -stdout NAME", RESTORE_USAGE);
+    if (!args.has("-stdout") && (args.has("-s") || args.has("-e")))
+        return usage_error("kprestore", "-s and -e go with -stdout", RESTORE_USAGE);
     if (!args.operands.empty())
         return usage_error("kprestore", "unexpected word " + args.operands[0], RESTORE_USAGE);
     ProgressLog log;
@@ -979,6 +989,8 @@ int kprestore_main(int argc, char **argv) {
     }
     if (!args.has("-L"))
         log.echo_to_stderr(true);
+    if (args.has("-stdout"))
+        return restore_stdout_entry(args, log);
     Restore r(log);
     int st = r.check(args);
     if (st != 0)

@@ -431,6 +431,33 @@ int admin_expire(const std::vector<std::string> &words) {
         printf("server %s: no image has expired\n", s.name.c_str());
         return 0;
     }
+    // An expired image whose snapshot alone holds a version still alive
+    // (a file no later backup covered) stays until a backup covers it: its
+    // removal would leave that file listed with no copy anywhere.
+    std::vector<long long> expired_times;
+    for (const auto &h : expired)
+        expired_times.push_back(h.backup_time);
+    std::vector<SoleCopy> sole;
+    if (!sole_copies(db, expired_times, sole, err))
+        return fail(err, kpstatus::BACKUP_FAILED);
+    std::map<long long, std::vector<const Version *>> needed;
+    for (const auto &c : sole)
+        if (c.v.ended == KP_INFINITY)
+            needed[c.holder].push_back(&c.v);
+    std::erase_if(expired, [&](const ImageHeader &h) {
+        auto it = needed.find(h.backup_time);
+        if (it == needed.end())
+            return false;
+        printf("kept image %s of %s past its expiration: it alone holds %zu entries still "
+               "current, such as %s; a backup that covers them lets it go\n",
+               local_time_text(h.backup_time).c_str(), h.client.c_str(), it->second.size(),
+               it->second.front()->path.c_str());
+        return true;
+    });
+    if (expired.empty()) {
+        printf("server %s: no image removed\n", s.name.c_str());
+        return 0;
+    }
     std::map<std::string, long long> before = known_records(db);
     std::vector<long long> times, changed;
     std::vector<std::string> forget = {"forget"};

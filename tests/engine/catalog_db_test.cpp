@@ -150,6 +150,10 @@ TEST_F(CatalogDbTest, VersionsAcrossImagesListAndRestoreMerged) {
             held += set[i].path + "@" + std::to_string(holders[i]) + " ";
     }
     EXPECT_EQ(held, "/d@300 /d/a@300 /d/b@100 /e@500 /e/x@400 ");
+    // Without the image of 100, nothing holds b: no image is named for it,
+    // though its version starts there.
+    auto d = db_.restore_set({"c", false}, "/d", 0, 1000, false, err_);
+    EXPECT_EQ(db_.newest_holders({"c", false}, d, {100}), (std::vector<long long>{300, 300, 0}));
 
     Version parent;
     ASSERT_TRUE(db_.version_before({"c", false}, "/d", 1000, parent));

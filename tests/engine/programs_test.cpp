@@ -294,7 +294,8 @@ TEST_F(Programs, DatabaseScriptsRunWithTheirEnvironment) {
     const std::string ok = root_.path("ok.sh"), bad = root_.path("bad.sh"),
                       hlog = root_.path("hlog");
     write_file(ok, "#!/bin/sh\necho \"$SORVANE_RDBMS $SORVANE_ACTION $SORVANE_POLICY "
-                   "$SORVANE_SCHEDULE $SORVANE_KEYWORD $SORVANE_SERVER\" > \"$0.out\"\n"
+                   "$SORVANE_SCHEDULE $SORVANE_KEYWORD $SORVANE_SERVER $SORVANE_CLIENT "
+                   "$SORVANE_LOG\" > \"$0.out\"\n"
                    "echo done here\n");
     write_file(bad, "#!/bin/sh\necho failing >&2\nexit 3\n");
     chmod(ok.c_str(), 0755);
@@ -307,13 +308,38 @@ TEST_F(Programs, DatabaseScriptsRunWithTheirEnvironment) {
             .status;
     };
     EXPECT_EQ(hdb(ok + "\n", "-ub"), 0);
-    EXPECT_EQ(read_file(ok + ".out"), "oracle backup pol daily kw demo\n");
+    EXPECT_EQ(read_file(ok + ".out"), "oracle backup pol daily kw demo testhost " + hlog + "\n");
     EXPECT_TRUE(has(read_file(hlog), "| done here"));
-    EXPECT_EQ(hdb(ok + "\n" + bad + "\n", "-r"), 1);
+    // One failing script fails the request, and its output is logged.
+    EXPECT_EQ(hdb(ok + "\n" + bad + "\n", "-r"), 5);
+    EXPECT_TRUE(has(read_file(hlog), "| failing"));
     EXPECT_TRUE(has(read_file(hlog), "exit status 3"));
-    EXPECT_EQ(hdb(bad + "\n", "-ub"), 6);
-    EXPECT_EQ(hdb(bad + "\n", "-r"), 5);
+    // A script's end is its exit, even when a process it left behind still
+    // holds its output.
+    const std::string bg = root_.path("bg.sh");
+    write_file(bg, "#!/bin/sh\n(sleep 20; echo late) &\necho early\n");
+    chmod(bg.c_str(), 0755);
+    EXPECT_EQ(hdb(bg + "\n", "-ub"), 0);
+    EXPECT_TRUE(has(read_file(hlog), "| early"));
+    EXPECT_FALSE(has(read_file(hlog), "| late"));
+    EXPECT_TRUE(has(read_file(hlog), "left processes running"));
     EXPECT_EQ(hdb(root_.path("missing.sh") + "\n", "-ub"), 71);
+    // A cancelled request stops the script and what it started.
+    const std::string slow = root_.path("slow.sh");
+    write_file(slow, "#!/bin/sh\necho started\nsleep 60\necho after\n");
+    chmod(slow.c_str(), 0755);
+    write_file(root_.path("scripts"), slow + "\n");
+    write_file(hlog, "");
+    ASSERT_EQ(harness::run_detached("kphdb", {"-ub", "-fork", "-rdbms", "db2", "-L", hlog, "-f",
+                                              root_.path("scripts")})
+                  .status,
+              0);
+    for (int i = 0; i < 300 && !has(read_file(hlog), "| started"); ++i)
+        usleep(100000);
+    const std::string jobs = run("kpadmin", {"jobs"}).out;
+    ASSERT_FALSE(jobs.empty());
+    EXPECT_EQ(run("kpadmin", {"cancel", std::to_string(std::stoll(jobs))}).status, 0);
+    EXPECT_TRUE(has(read_file(hlog), "EXIT STATUS 150")) << read_file(hlog);
     EXPECT_EQ(run("kphdb", {"-ub", "-r", "-rdbms", "x", "-f", ok}).status, 252);
 }
 

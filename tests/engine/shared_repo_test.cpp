@@ -1,9 +1,10 @@
 // One repository shared by several hosts: each backup stores its image's
 // catalog record in the repository, so that another host attaches with the
-// password and browses and restores every client's images, a host whose
-// disk died gets its catalog back, and an expiry removes exactly what
-// expired. Two product roots with different client names stand for two
-// hosts.
+// password and browses every client's images (tests/e2e/browse_client.sh
+// restores them through the window), a host whose disk died gets its
+// catalog back, and an expiry removes exactly what expired and never the
+// only copy of a current file. Two product roots with different client
+// names stand for two hosts.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -22,6 +23,13 @@ namespace {
 
 size_t lines(const std::string &text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+size_t counted_lines(const std::string &text, const std::string &ending) {
+    size_t n = 0;
+    for (size_t at = text.find(ending); at != std::string::npos; at = text.find(ending, at + 1))
+        ++n;
+    return n;
 }
 
 class SharedRepository : public ::testing::Test {
@@ -51,6 +59,24 @@ class SharedRepository : public ::testing::Test {
     void backup_a() {
         auto r = as(a_, "kpbackup", {"-f", a_.path("req")});
         ASSERT_EQ(r.status, 0) << r.err;
+    }
+    // An image of another directory: it holds nothing of dir_.
+    void backup_elsewhere() {
+        const std::string other = a_.data() + "/other";
+        mkdir(other.c_str(), 0755);
+        write_file(other + "/o", "o");
+        write_file(a_.path("req2"), counted({other}));
+        auto r = as(a_, "kpbackup", {"-f", a_.path("req2")});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    // Expires as of two days after the oldest image (kept a day).
+    harness::Run expire_two_days_on(const std::string &images) {
+        long long t1 = 0;
+        sscanf(images.c_str() + images.rfind('\n', images.size() - 2) + 1, "%lld", &t1);
+        setenv("XKP_NOW", std::to_string(t1 + 2 * 86400).c_str(), 1);
+        auto ex = as(a_, "kpadmin", {"expire", "demo"});
+        unsetenv("XKP_NOW");
+        return ex;
     }
     std::string listing(const harness::Root &host, std::vector<std::string> opts) {
         opts.insert(opts.end(), {"-B", "-R", "999", dir_});
@@ -141,18 +167,6 @@ TEST_F(SharedRepository, AnotherHostAttachesWithThePasswordAndBrowsesEveryClient
     EXPECT_TRUE(has(read_file(b_.path("dlog")), "can only be restored to this client"));
 }
 
-TEST_F(SharedRepository, RestoresAnotherClientsDirectoryIntoAPathOfItsOwn) {
-    ASSERT_EQ(as(a_, "kpadmin", {"init-server", "demo", "--repository", a_.path("repo")}).status,
-              0);
-    backup_a();
-    write_file(dir_ + "/a", "second a");
-    backup_a();
-    ASSERT_EQ(as(a_, "kpadmin", {"export", "demo", a_.path("keys")}).status, 0);
-    ASSERT_EQ(as(b_, "kpadmin", {"init-server", "demo", "--password-file", a_.path("keys")}).status,
-              0);
-    restore_into(b_, "hostA", b_.path("mine"));
-}
-
 TEST_F(SharedRepository, AHostWhoseDiskDiedReattachesAndRestores) {
     ASSERT_EQ(as(a_, "kpadmin", {"init-server", "demo", "--repository", a_.path("repo")}).status,
               0);
@@ -175,13 +189,14 @@ TEST_F(SharedRepository, AHostWhoseDiskDiedReattachesAndRestores) {
 TEST_F(SharedRepository, ExpiryRemovesExactlyTheExpiredImages) {
     ASSERT_EQ(as(a_, "kpadmin", {"init-server", "demo", "--repository", a_.path("repo")}).status,
               0);
-    // One image kept a day, two kept three days.
+    // One image kept a day, two kept three days; the second one covers
+    // another directory.
     ASSERT_EQ(as(a_, "kpadmin", {"set-retention", "demo", "--backups", "1"}).status, 0);
     backup_a();
     ASSERT_EQ(as(a_, "kpadmin", {"set-retention", "demo", "--backups", "3"}).status, 0);
+    backup_elsewhere();
     write_file(dir_ + "/a", "second a");
-    backup_a();
-    write_file(dir_ + "/c", "c");
+    unlink((dir_ + "/gone").c_str());
     backup_a();
     auto images = as(a_, "kpclimagelist", {"-t", "NOT_ARCHIVE"}).out;
     ASSERT_EQ(lines(images), 3u);
@@ -192,24 +207,45 @@ TEST_F(SharedRepository, ExpiryRemovesExactlyTheExpiredImages) {
     EXPECT_EQ(e1, t1 + 86400);
     EXPECT_EQ(e3, t3 + 3 * 86400);
 
-    setenv("XKP_NOW", std::to_string(t1 + 2 * 86400).c_str(), 1);
-    auto ex = as(a_, "kpadmin", {"expire", "demo"});
-    unsetenv("XKP_NOW");
+    auto ex = expire_two_days_on(images);
     ASSERT_EQ(ex.status, 0) << ex.err;
     EXPECT_TRUE(has(ex.out, "1 images removed")) << ex.out;
     auto left = as(a_, "kpclimagelist", {"-t", "NOT_ARCHIVE"}).out;
     EXPECT_EQ(left, images.substr(0, images.rfind('\n', images.size() - 2) + 1));
-    // sub/b, first stored by the expired image, is still listed: the next
-    // image held it too. A host attaching now gets the same catalog from
-    // the records left in the repository.
+    // sub/b, first stored by the expired image, is still listed: the third
+    // image held it too. gone and the first a, which only the expired image
+    // held, are not, though they were alive at the second image's time. A
+    // host attaching now gets the same catalog from the records left.
     const std::string now = listing(a_, {});
     EXPECT_TRUE(has(now, dir_ + "/sub/b"));
+    EXPECT_FALSE(has(now, dir_ + "/gone")) << now;
+    EXPECT_EQ(counted_lines(now, dir_ + "/a\n"), 1u) << now;
     EXPECT_FALSE(has(now, std::to_string(t1)));
     ASSERT_EQ(as(a_, "kpadmin", {"export", "demo", a_.path("keys")}).status, 0);
     ASSERT_EQ(as(b_, "kpadmin", {"init-server", "demo", "--password-file", a_.path("keys")}).status,
               0);
     EXPECT_EQ(listing(b_, {"-C", "hostA"}), now);
     EXPECT_EQ(as(b_, "kpclimagelist", {"-client", "hostA", "-t", "NOT_ARCHIVE"}).out, left);
+}
+
+TEST_F(SharedRepository, AnExpiredImageWithTheOnlyCopyOfACurrentFileStays) {
+    ASSERT_EQ(as(a_, "kpadmin", {"init-server", "demo", "--repository", a_.path("repo")}).status,
+              0);
+    ASSERT_EQ(as(a_, "kpadmin", {"set-retention", "demo", "--backups", "1"}).status, 0);
+    backup_a();
+    ASSERT_EQ(as(a_, "kpadmin", {"set-retention", "demo", "--backups", "3"}).status, 0);
+    backup_elsewhere();
+    auto images = as(a_, "kpclimagelist", {"-t", "NOT_ARCHIVE"}).out;
+    auto ex = expire_two_days_on(images);
+    ASSERT_EQ(ex.status, 0) << ex.err;
+    EXPECT_TRUE(has(ex.out, "kept image")) << ex.out;
+    EXPECT_EQ(as(a_, "kpclimagelist", {"-t", "NOT_ARCHIVE"}).out, images);
+    harness::remove_tree(dir_);
+    write_file(a_.path("rreq"), harness::image_entry(dir_, 0, KP_INFINITY));
+    auto r = as(a_, "kprestore", {"-f", a_.path("rreq")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir_ + "/a"), "first a");
+    EXPECT_EQ(read_file(dir_ + "/sub/b"), "b stays");
 }
 
 TEST_F(SharedRepository, UsersOfOneRestServerWithPrivateRepositoriesStayApart) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/gui_harness.h"
+#include "temp_root.h"
 
 #include "xkp_help.h"
 #include "xkp_helpindex.h"
@@ -33,7 +34,7 @@ class HelpWindowsTest : public GuiTest {
     }
 
     gui::TempDir root_;
-    gui::ScopedEnv env_{"XKP_ROOT", root_.path().c_str()};
+    ScopedEnv env_{"XKP_ROOT", root_.path().c_str()};
 };
 
 const char *const index_text = "Using the tutorial   xkp/Tutorial\n"

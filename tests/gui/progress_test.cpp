@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/gui_harness.h"
+#include "temp_root.h"
 
 #include "tmmsg.h"
 #include "xkp_main.h"
@@ -56,7 +57,7 @@ class ProgressTest : public GuiTest {
     }
 
     gui::TempDir home_;
-    gui::ScopedEnv env_{"HOME", home_.path().c_str()};
+    ScopedEnv env_{"HOME", home_.path().c_str()};
 };
 
 TEST_F(ProgressTest, ListsTheLogsOfOneKindInByteOrder) {

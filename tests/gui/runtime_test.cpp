@@ -208,6 +208,8 @@ TEST_F(RuntimeTest, HiddenItemsAreTheRealItemsToEveryReader) {
     EXPECT_TRUE(items.empty()) << "freed when there is no list";
 }
 
+// How the entries follow the sensitivity rule is for the unit MenuSensitivity
+// cases, and on the real menus for the main window and configuration tests.
 class SensitivityTest : public RuntimeTest {
   protected:
     Widget button(const char *name) {
@@ -216,40 +218,8 @@ class SensitivityTest : public RuntimeTest {
         }
         return XtVaCreateManagedWidget(name, xmPushButtonWidgetClass, form_, nullptr);
     }
-    static std::string sensitivities(const std::vector<Widget> &buttons) {
-        std::string got;
-        for (Widget b : buttons) {
-            got += gui::sensitive(b) ? '1' : '0';
-        }
-        return got;
-    }
     Widget form_ = nullptr;
 };
-
-TEST_F(SensitivityTest, TheTableAndTheAlternateDestinationFollowTheRule) {
-    // Some Backup and Restore items as the main window registers them; the
-    // rule itself is unit-tested.
-    struct Entry {
-        const char *name;
-        int mode, needs_selection;
-    } entries[] = {{"b1", 1, 1}, {"b2", 1, 0}, {"r6", 2, 0}, {"r1", 2, 1}, {"r2", -2, 0}};
-    std::vector<Widget> w;
-    for (const Entry &e : entries) {
-        w.push_back(button(e.name));
-        add_resensitize_entry(w.back(), e.mode, e.needs_selection);
-    }
-    altpath_menu_item = w[2];
-
-    struct Case {
-        int mode, selections, wbak;
-        const char *want; // one 0/1 per entry
-    } cases[] = {{1, 0, 0, "01000"}, {2, 3, 0, "00111"}, {2, 1, 3, "00011"}};
-    for (const Case &c : cases) {
-        standard_or_wbak = c.wbak;
-        resensitize_menus_with(c.mode, c.selections);
-        EXPECT_EQ(sensitivities(w), c.want) << c.mode << "/" << c.selections << "/" << c.wbak;
-    }
-}
 
 TEST_F(SensitivityTest, TheTableHoldsTwentyEntries) {
     Widget last = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/gui_harness.h"
+#include "temp_root.h"
 
 #include "xkp_main.h"
 #include "xkp_viewselect.h"
@@ -62,7 +63,7 @@ TEST_F(ViewselectTest, ListsTheDisplayTextOfEverySelectionInOrder) {
 
 TEST_F(ViewselectTest, LayoutLabelsAndButtons) {
     gui::TempDir root;
-    gui::ScopedEnv env("XKP_ROOT", root.path().c_str());
+    ScopedEnv env("XKP_ROOT", root.path().c_str());
     std::filesystem::create_directories(root.path() + "/sorvane/help/xkp");
     std::ofstream(root.path() + "/sorvane/help/xkp/Viewselect") << "viewer help\n";
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "support/gui_harness.h"
+#include "temp_root.h"
 
 #include "unixconf_api.h"
 #include "xkp_glue.h"
@@ -91,7 +92,7 @@ class ProductTest : public GuiTest {
     const std::string staged_ = getenv("XKP_ROOT") != nullptr ? getenv("XKP_ROOT") : "";
     gui::TempDir root_;
     const std::string bin_ = root_.file("sorvane/bin"), home_ = root_.file("home");
-    gui::ScopedEnv root_env_{"XKP_ROOT", root_.path().c_str()}, home_env_{"HOME", home_.c_str()},
+    ScopedEnv root_env_{"XKP_ROOT", root_.path().c_str()}, home_env_{"HOME", home_.c_str()},
         tmp_env_{"TMPDIR", (bin_ + "/tmp").c_str()};
     Widget shell_ = nullptr;
 };

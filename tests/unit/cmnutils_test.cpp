@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cmnutils.h"
+#include "temp_root.h"
 #include "xkp_root.h"
 
 #include <cstdlib>
@@ -124,23 +125,13 @@ TEST(PathText, MkdirpathMakesEveryLevel) {
     ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0);
 }
 
-TEST(Quoting, ApostrophizeRoundTripsThroughTheShell) {
+// What the shell makes of the quoted words is for the unit
+// RestoreCommandTest.ShellWordsAndTheKeyword, through shell_word.
+TEST(Quoting, ApostrophizeForms) {
     for (const auto &[text, quoted] :
          {std::pair{"", ""}, {"a b", "'a b'"}, {"it's", "'it'\\''s'"}, {"'", "\\'"}})
         EXPECT_EQ(apostrophize(text).value(), quoted) << text;
     EXPECT_FALSE(apostrophize(nullptr).has_value());
-    for (const char *h : {"$(touch /tmp/xkp-pwned)", "`id`", "a\"b", "back\\slash", "new\nline",
-                          "'';rm -rf x'", "$HOME", "*"}) {
-        FILE *p = popen(("printf %s " + apostrophize(h).value()).c_str(), "r");
-        ASSERT_NE(p, nullptr);
-        std::string got;
-        char buf[256];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-            got.append(buf, n);
-        pclose(p);
-        EXPECT_EQ(got, h);
-    }
-    EXPECT_NE(access("/tmp/xkp-pwned", F_OK), 0);
 }
 
 TEST(Quoting, TransferEncoding) {
@@ -156,9 +147,7 @@ TEST(Quoting, TransferEncoding) {
 }
 
 TEST(ProductRoot, EnvironmentOverridesDefault) {
-    const char *saved = getenv("XKP_ROOT");
-    const std::string keep = saved ? saved : "";
-    unsetenv("XKP_ROOT");
+    ScopedEnv root("XKP_ROOT", nullptr), mnttab("XKP_MNTTAB", nullptr);
     EXPECT_EQ(product_path("sorvane/bin"), std::string(XKP_DEFAULT_ROOT) + "/sorvane/bin");
     setenv("XKP_ROOT", "/tmp/r//", 1);
     EXPECT_EQ(product_path("/msg"), "/tmp/r/msg");
@@ -167,9 +156,4 @@ TEST(ProductRoot, EnvironmentOverridesDefault) {
     EXPECT_STREQ(small, "/tmp/r/");
     setenv("XKP_MNTTAB", "/tmp/mnt", 1);
     EXPECT_EQ(mount_table_path(), "/tmp/mnt");
-    unsetenv("XKP_MNTTAB");
-    if (saved)
-        setenv("XKP_ROOT", keep.c_str(), 1);
-    else
-        unsetenv("XKP_ROOT");
 }

@@ -163,43 +163,6 @@ TEST(ConfigTable, IndexLookup) {
         EXPECT_EQ(getConfigIndexA(key), row) << (key != nullptr ? key : "(null)");
 }
 
-TEST(ConfigDefaults, TellingRows) {
-    kp_config d;
-    ASSERT_EQ(getDefaultConfig(&d), 0);
-    EXPECT_EQ(d.loaded, 0);
-    // KEY=value as show() writes it.
-    for (const std::string &kv : words(
-             "SERVER=(none) KNOWN_MASTER=(none) Exclude=(none) LIMIT_BANDWIDTH=(none) "
-             "KPBACKUP_POLICY=any KPBACKUP_SCHED=any KPARCHIVE_POLICY=any KPARCHIVE_SCHED=any "
-             "CLIENT_NAME=(absent) REQUIRED_INTERFACE=(absent) MEDIA_ID_PREFIX=(absent) "
-             "LOCKED_FILE_ACTION=WAIT OTM_Cache_File= TSP_CacheVols= TSP_Exclude= "
-             "OTM_Exclude=(absent) CLIENT_RESERVED_PORT_WINDOW=512,1023 "
-             "SERVER_RESERVED_PORT_WINDOW=512,1023 CLIENT_PORT_WINDOW=0,0 "
-             "SERVER_PORT_WINDOW=1025,5000 DASHBOARD_PORT_WINDOW=0,0 BELIEVE_MOUNTS=0 "
-             "DISALLOW_SERVER_FILE_WRITES=1 DO_NOT_RESET_FILE_ACCESS_TIME=1 "
-             "USE_CTIME_FOR_INCREMENTALS=1 DISALLOW_CLIENT_LIST_RESTORE=1 "
-             "DISALLOW_CLIENT_RESTORE=1 VERBOSE=0 RESTORE_RETRIES=0 MEDIA_UNMOUNT_DELAY=180 "
-             "MAX_APOLLO_RESTORE_ARG_CHARS=9000 KEEP_JOBS_HOURS=78 KEEP_JOBS_SUCCESSFUL_HOURS=78 "
-             "CLIENT_CONNECT_TIMEOUT=300 CLIENT_READ_TIMEOUT=300 KPSTART_TIMEOUT=300 "
-             "KPEND_TIMEOUT=300 REQUEST_DELIVERY_TIMEOUT=300 LIST_FILES_TIMEOUT=-1 "
-             "TIMEOUT_IN_QUEUE=36000 Port_KPCD=13782 Port_KPRD=13720 Port_KPCD_NCB=13784 "
-             "DB_PORT=13784 ALLOW_MEDIA_OVERWRITE=0 CRYPT_OPTION=0 CRYPT_STRENGTH=40 OTM_Current=0 "
-             "RE_READ_INTERVAL=300 SLAVE_CONNECT_TIMEOUT=30 KPTM_QUERY_TIMEOUT=480 "
-             "MPX_RESTORE_DELAY=30 NFS_ACCESS_TIMEOUT=5 AUTO_CORRECT_POLICY=1 KEEP_LOGS_DAYS=3 "
-             "RANDOM_PORTS=1 Time_Overlap=60 Buffer_Size=16 Use_Archive_Bit=1 "
-             "Perform_Default_Search=1 User_Directed_Timeout=60 Clear_Archive_Bit_Incr_Wait=300 "
-             "OTM_Cache_Size_Init=10 OTM_Cache_Size_Max=50 OTM_Quiescent_Wait=5 "
-             "OTM_Quiescent_Timeout=60 OTM_Sync_Timeout=60 OTM_Use=1 TSP_Quiescent_Wait=5 "
-             "TSP_Quiescent_Timeout=300 TSP_Current=1 TSP_Sync_Timeout=60 TSP_Use=1 "
-             "Error_Messages_Max=10 Client_Version=31 Compress_Buffer_Size=62 "
-             "Compress_Minimum_Size=512 KEEP_HOLDFAST_SESSIONS_DAYS=30 "
-             "ENABLE_PERFORMANCE_DATA_COLLECTION=1 INITIAL_BROWSE_SEARCH_LIMIT=0 "
-             "MEGABYTES_OF_MEMORY=0 Debug_Level=0")) {
-        const size_t eq = kv.find('=');
-        EXPECT_EQ(show(d, kv.substr(0, eq).c_str()), kv.substr(eq + 1)) << kv;
-    }
-}
-
 TEST(ConfigDefaults, BusyFileKeysComeFromTheRunningUser) {
     kp_config d;
     ASSERT_EQ(getDefaultConfig(&d), 0);

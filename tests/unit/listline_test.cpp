@@ -7,6 +7,7 @@
 #include "xkp_listline.h"
 
 #include "cmnutils.h"
+#include "temp_root.h"
 
 #include <cstdlib>
 #include <string>
@@ -70,20 +71,7 @@ TEST(ListLine, ModesShapeTheItem) {
 
 class HelpPath : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char *r = getenv("XKP_ROOT");
-        had_ = r != nullptr;
-        saved_ = had_ ? r : "";
-        setenv("XKP_ROOT", "/opt/prod", 1);
-    }
-    void TearDown() override {
-        if (had_)
-            setenv("XKP_ROOT", saved_.c_str(), 1);
-        else
-            unsetenv("XKP_ROOT");
-    }
-    std::string saved_;
-    bool had_ = false;
+    ScopedEnv root_{"XKP_ROOT", "/opt/prod"};
 };
 
 TEST_F(HelpPath, TopicsAndIndexLines) {

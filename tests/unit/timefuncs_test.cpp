@@ -113,7 +113,8 @@ TEST_F(TimefuncsTest, FormatsByTheLocaleDefinition) {
     // Back to the same locale after no locale: its words again.
     for (const char *locale : {"xx_NM", static_cast<const char *>(nullptr), "xx_NM"}) {
         setupampm(locale);
-        EXPECT_EQ(std::string(amstr) + "/" + pmstr, locale ? "VÖR/NM" : "AM/PM");
+        EXPECT_STREQ(amstr, locale ? "VÖR" : "AM");
+        EXPECT_STREQ(pmstr, locale ? "NM" : "PM");
     }
     // Separators of many characters are cut to four; the result never
     // exceeds 60 characters.

@@ -38,18 +38,3 @@ TEST(ProgramState, TypeThreeCancelsAlternateDestination) {
     set_client_type_argvs();
     EXPECT_EQ(use_alternate_path, 1);
 }
-
-TEST(ProgramState, ResetRestoresStartValues) {
-    browse_limit = 5;
-    recursion_limit = 999;
-    T_strlcpy(help_topic, "other", sizeof help_topic);
-    T_strlcpy(dash_eight_option, " -8 ", sizeof dash_eight_option);
-    reset_program_state();
-    EXPECT_EQ(browse_limit, 10000);
-    EXPECT_EQ(recursion_limit, 2);
-    EXPECT_EQ(device_number, -1);
-    EXPECT_EQ(show_all_dates, 1);
-    EXPECT_EQ(browsing_filesys, 1);
-    EXPECT_STREQ(help_topic, "xkp/Tutorial");
-    EXPECT_STREQ(dash_eight_option, "");
-}

@@ -321,25 +321,6 @@ TempDir::~TempDir() {
     }
 }
 
-ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
-    const char *old = getenv(name);
-    had_ = old != nullptr;
-    saved_ = had_ ? old : "";
-    if (value != nullptr) {
-        setenv(name, value, 1);
-    } else {
-        unsetenv(name);
-    }
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (had_) {
-        setenv(name_.c_str(), saved_.c_str(), 1);
-    } else {
-        unsetenv(name_.c_str());
-    }
-}
-
 std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

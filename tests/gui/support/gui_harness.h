@@ -104,19 +104,6 @@ class TempDir {
     std::string path_;
 };
 
-// Sets an environment variable (null: unsets it) until the end of the scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char *name, const char *value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-  private:
-    std::string name_, saved_;
-    bool had_ = false;
-};
-
 // Writes a fake command program dir/name (mode 0755): it appends its
 // arguments, one per line after a "--" line, to dir/name.args, copies any
 // argument that names a readable regular file below dir to
