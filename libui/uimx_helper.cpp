@@ -198,6 +198,12 @@ std::vector<std::string> get_item_lines(Widget list, const std::vector<int> *pos
     return lines;
 }
 
+std::vector<std::string> xmstring_lines(XmString s, int count) {
+    std::vector<std::string> lines(static_cast<size_t>(std::max(count, 0)));
+    read_lines(s, lines.data(), count);
+    return lines;
+}
+
 void xmstring_line(XmString s, int line, char *dst, size_t size) {
     std::string text;
     xmstring_line_text(s, line, text);
@@ -244,6 +250,35 @@ void select_positions(Widget list, const std::vector<int> &positions) {
     if (XtIsRealized(list)) {
         XClearArea(XtDisplay(list), XtWindow(list), 0, 0, 0, 0, True);
     }
+}
+
+void add_hidden_items(Widget list, std::vector<XmString> &items) {
+    if (list != nullptr && XmIsList(list) && !items.empty()) {
+        // A list measures every item it is given (XmStringExtent, line by
+        // line with the list's fonts): for the four-line companion items of
+        // a large directory that is most of the cost of filling the lists,
+        // and nothing ever draws them. The list is given one blank per item
+        // instead, quick to measure, and each of its copies of the blank is
+        // then exchanged for the real item in the list's own array, which
+        // the list frees as its own. Everything that reads the items
+        // (XmNitems, the item and position lookups, deletion) sees the real
+        // ones.
+        static XmString blank = XmStringCreate(ux_str(" "), ux_str(XmFONTLIST_DEFAULT_TAG));
+        XmListWidget lw = reinterpret_cast<XmListWidget>(list);
+        const int before = lw->list.itemCount;
+        std::vector<XmString> blanks(items.size(), blank);
+        XmListAddItemsUnselected(list, blanks.data(), static_cast<int>(blanks.size()), 0);
+        for (size_t i = 0; i < items.size(); ++i) {
+            XmString &slot = lw->list.items[static_cast<size_t>(before) + i];
+            XmStringFree(slot);
+            slot = items[i];
+        }
+    } else {
+        for (XmString s : items) {
+            XmStringFree(s);
+        }
+    }
+    items.clear();
 }
 
 void list_delete_all(Widget list) {

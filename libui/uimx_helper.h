@@ -62,6 +62,10 @@ int get_item_count(Widget list);
 XmStringTable get_all_items(Widget list);
 XmStringTable get_all_selected_items(Widget list);
 void list_delete_all(Widget list);
+// Appends items, unselected, to a list that is never shown, and takes them
+// over (the caller does not free them). The items are not measured: their
+// widths and heights in the list are those of a blank.
+void add_hidden_items(Widget list, std::vector<XmString> &items);
 // First line of the widget's labelString, "" when it has none.
 const char *get_label_string(Widget w);
 
@@ -76,6 +80,9 @@ XmString make_quadruple_item(const char *line1, const char *line2, const char *l
 // Line `line` (from 1) of a compound string into dst (size bytes); "" when
 // the string has fewer lines.
 void xmstring_line(XmString s, int line, char *dst, size_t size);
+// Lines 1 to count of a compound string, whole, read in one pass ("" for
+// the lines it does not have).
+std::vector<std::string> xmstring_lines(XmString s, int count);
 
 // A window of the application: a top-level popup shell named name, of the
 // given size at x, y, bound to context. Its destruction calls destroy (with

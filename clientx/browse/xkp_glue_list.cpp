@@ -24,6 +24,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -72,6 +73,7 @@ list_stamp stamp_of(Widget list) {
 struct fill_state {
     std::vector<XmString> left_rows, left_keys;
     std::vector<XmString> rows, shadows;
+    std::vector<std::string> shadow_lines; // the four lines of each pending companion
     std::vector<int> select_positions;     // rows of right_list to select
     std::vector<int> persistent_deletions; // items of persistent_list taken over
     std::unordered_map<std::string, std::vector<int>> identities;
@@ -87,6 +89,75 @@ struct fill_state {
     std::string filter;
 };
 fill_state fill;
+
+// The lines of shadow_right_list's items as they were added, so that the
+// selection commands read a directory's 50,000 companions without taking
+// every compound string apart again. It holds the list's item pointers
+// too: it answers only while they are exactly the list's items (an item
+// changed or removed by any other way than the fill makes it stand aside).
+struct companion_mirror {
+    std::vector<XmString> items;
+    std::vector<std::string> lines; // four per item, as get_item_lines reads them
+    bool valid = true;
+};
+companion_mirror mirror;
+
+// A companion line as get_item_lines reads it back: up to its first NUL,
+// at most the length of the line buffer.
+std::string as_read_back(const char *text) {
+    if (text == nullptr) {
+        return std::string();
+    }
+    return std::string(text, strnlen(text, XKP_EOL_MAX));
+}
+
+void queue_shadow(const char *line1, const char *line2, const char *line3, const char *line4) {
+    fill.shadows.push_back(make_quadruple_item(line1, line2, line3, line4));
+    for (const char *line : {line1, line2, line3, line4}) {
+        fill.shadow_lines.push_back(as_read_back(line));
+    }
+}
+
+// Hands the pending companions to shadow_right_list, keeping the mirror in
+// step with it.
+void add_shadows() {
+    if (fill.shadows.empty() || shadow_right_list == nullptr) {
+        free_all(fill.shadows);
+        fill.shadow_lines.clear();
+        return;
+    }
+    const int before = get_item_count(shadow_right_list);
+    const int n = static_cast<int>(fill.shadows.size());
+    add_hidden_items(shadow_right_list, fill.shadows);
+    if (before == 0) {
+        mirror = companion_mirror{};
+    }
+    const int after = get_item_count(shadow_right_list);
+    XmStringTable table = get_all_items(shadow_right_list);
+    if (mirror.valid && static_cast<int>(mirror.items.size()) == before && after == before + n &&
+        table != nullptr) {
+        mirror.items.insert(mirror.items.end(), table + before, table + after);
+        std::move(fill.shadow_lines.begin(), fill.shadow_lines.end(),
+                  std::back_inserter(mirror.lines));
+    } else {
+        mirror = companion_mirror{};
+        mirror.valid = false;
+    }
+    fill.shadow_lines.clear();
+}
+
+bool mirror_matches() {
+    if (!mirror.valid || shadow_right_list == nullptr) {
+        return false;
+    }
+    const int count = get_item_count(shadow_right_list);
+    if (static_cast<size_t>(count) != mirror.items.size()) {
+        return false;
+    }
+    XmStringTable table = count > 0 ? get_all_items(shadow_right_list) : nullptr;
+    return count == 0 ||
+           (table != nullptr && std::equal(mirror.items.begin(), mirror.items.end(), table));
+}
 
 void build_index() {
     fill.identities.clear();
@@ -123,10 +194,7 @@ void flush_left() {
     if (!fill.left_rows.empty() && left_list != nullptr) {
         XmListAddItemsUnselected(left_list, fill.left_rows.data(),
                                  static_cast<int>(fill.left_rows.size()), 0);
-        if (shadow_left_list != nullptr) {
-            XmListAddItemsUnselected(shadow_left_list, fill.left_keys.data(),
-                                     static_cast<int>(fill.left_keys.size()), 0);
-        }
+        add_hidden_items(shadow_left_list, fill.left_keys);
     }
     free_all(fill.left_rows);
     free_all(fill.left_keys);
@@ -150,18 +218,12 @@ void select_pending() {
 // Hands the pending rows to the lists; the selections wait for flush_right,
 // so that a long fill sets the selected rows once, not once per batch.
 void flush_rows() {
-    if (!fill.rows.empty()) {
-        if (shadow_right_list != nullptr) {
-            XmListAddItemsUnselected(shadow_right_list, fill.shadows.data(),
-                                     static_cast<int>(fill.shadows.size()), 0);
-        }
-        if (right_list != nullptr) {
-            XmListAddItemsUnselected(right_list, fill.rows.data(),
-                                     static_cast<int>(fill.rows.size()), 0);
-        }
+    add_shadows();
+    if (!fill.rows.empty() && right_list != nullptr) {
+        XmListAddItemsUnselected(right_list, fill.rows.data(), static_cast<int>(fill.rows.size()),
+                                 0);
     }
     free_all(fill.rows);
-    free_all(fill.shadows);
 }
 
 void flush_right() {
@@ -210,7 +272,7 @@ int sink_right(void *, const char *row, const char *name, const char *date_key, 
     }
     int position = fill.right_count + static_cast<int>(fill.rows.size()) + 1;
     fill.rows.push_back(plain(row));
-    fill.shadows.push_back(make_quadruple_item("", name, date_key, extra));
+    queue_shadow("", name, date_key, extra);
     if (persistent_list != nullptr && fill.persistent_count > 0 &&
         !is_blank_separator(row, name, date_key, extra)) {
         std::string identity = pad_slash(right_dir);
@@ -345,11 +407,26 @@ void quadruple_add_list(Widget list, int position, const char *line1, const char
         return;
     }
     if (fill.shadows.size() >= static_cast<size_t>(LIST_BATCH)) {
-        XmListAddItemsUnselected(list, fill.shadows.data(), static_cast<int>(fill.shadows.size()),
-                                 0);
-        free_all(fill.shadows);
+        add_shadows();
     }
-    fill.shadows.push_back(make_quadruple_item(line1, line2, line3, line4));
+    queue_shadow(line1, line2, line3, line4);
+}
+
+std::vector<std::string> right_companion_lines(const std::vector<int> &positions) {
+    if (!mirror_matches()) {
+        return get_item_lines(shadow_right_list, &positions, 4);
+    }
+    std::vector<std::string> lines(positions.size() * 4);
+    const size_t count = mirror.items.size();
+    for (size_t k = 0; k < positions.size(); ++k) {
+        const int p = positions[k];
+        if (p < 1 || static_cast<size_t>(p) > count) {
+            continue;
+        }
+        std::copy_n(mirror.lines.begin() + static_cast<ptrdiff_t>(p - 1) * 4, 4,
+                    lines.begin() + static_cast<ptrdiff_t>(k) * 4);
+    }
+    return lines;
 }
 
 void load_both_sides(const char *dir) {

@@ -32,5 +32,10 @@ void index_appended_selections(bool current, const std::vector<std::string> &ide
 void quadruple_add_list(Widget list, int position, const char *line1, const char *line2,
                         const char *line3, const char *line4);
 
+// Lines 1 to 4 of shadow_right_list's items at positions (four per
+// position, empty for a position outside the list), as get_item_lines
+// reads them; what the fill added is answered without reading the items.
+std::vector<std::string> right_companion_lines(const std::vector<int> &positions);
+
 // At most this many rows wait before they are handed to Motif in one call.
 constexpr int LIST_BATCH = 2000;

@@ -57,18 +57,15 @@ std::vector<entry> selection_entries() {
         return out;
     }
     XmStringTable items = get_all_items(persistent_list);
-    std::vector<char> line(4096);
     out.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        entry e;
-        xmstring_line(items[i], 1, line.data(), line.size());
-        e.display = line.data();
-        xmstring_line(items[i], 2, line.data(), line.size());
-        e.path = line.data();
-        xmstring_line(items[i], 3, line.data(), line.size());
-        e.key = line.data();
-        xmstring_line(items[i], 4, line.data(), line.size());
-        e.extra = line.data();
+        // The four lines in one pass, each as a 4096-byte line buffer would
+        // hold it.
+        std::vector<std::string> lines = xmstring_lines(items[i], 4);
+        for (std::string &text : lines) {
+            text.resize(std::min(strnlen(text.c_str(), text.size()), size_t{4095}));
+        }
+        entry e{std::move(lines[0]), std::move(lines[1]), std::move(lines[2]), std::move(lines[3])};
         out.push_back(std::move(e));
     }
     return out;

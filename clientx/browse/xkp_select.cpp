@@ -56,7 +56,7 @@ std::string cut_to_line(const std::string &text) {
 struct companion_rows {
     std::vector<std::string> lines;
     explicit companion_rows(const std::vector<int> &positions)
-        : lines(get_item_lines(shadow_right_list, &positions, 4)) {}
+        : lines(right_companion_lines(positions)) {}
     const std::string &name(size_t k) const { return lines[k * 4 + 1]; }
     const std::string &key(size_t k) const { return lines[k * 4 + 2]; }
     const std::string &extra(size_t k) const { return lines[k * 4 + 3]; }
@@ -170,10 +170,7 @@ void preserve_right_selections() {
         items.push_back(
             make_quadruple_item(e.display.c_str(), e.path.c_str(), e.key.c_str(), e.extra.c_str()));
     }
-    XmListAddItemsUnselected(persistent_list, items.data(), static_cast<int>(items.size()), 0);
-    for (XmString s : items) {
-        XmStringFree(s);
-    }
+    add_hidden_items(persistent_list, items);
     // The identities as they read back from the list's lines (each cut to
     // the line buffer), so that the selection index needs no reading.
     std::vector<std::string> added;

@@ -267,6 +267,33 @@ TEST_F(FilesysListsTest, VersionsOfOneFileConflictDirectoriesDoNot) {
     EXPECT_EQ(get_item_count(persistent_list), 0);
 }
 
+// The selection commands read the companions the fill added from what it
+// kept of them; a companion changed in the list by other means is read from
+// the list.
+TEST_F(FilesysListsTest, CompanionsAreReadAsTheListHoldsThem) {
+    build();
+    browsing_filesys = 0;
+    right_avoidable_pos = 0;
+    T_strlcpy(right_dir, "/d", sizeof right_dir);
+    install_list_sink();
+    fill({{"head", " ", " "},
+          {" ", " ", " "},
+          {"f1", "f", "300"},
+          {"f2", "f", "200"},
+          {"n", "new\nline", "100"}});
+    const std::vector<int> all = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(right_companion_lines(all), get_item_lines(shadow_right_list, &all, 4));
+    select_all_filenames();
+    EXPECT_EQ(selected_rows(), (std::vector<int>{3, 5})) << "older version of f skipped";
+
+    XmString other = make_quadruple_item("", "g", "200", " ");
+    XmListReplaceItemsPos(shadow_right_list, &other, 1, 4);
+    XmStringFree(other);
+    EXPECT_EQ(right_companion_lines({4})[1], "g");
+    select_all_filenames();
+    EXPECT_EQ(selected_rows(), (std::vector<int>{3, 4, 5}));
+}
+
 // Rows spanning several batches, with remembered selections in each: they
 // come back selected at their own rows (the list's selection is set once,
 // after the last batch, over a table of items that grew in between).

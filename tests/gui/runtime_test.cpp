@@ -187,6 +187,27 @@ TEST_F(RuntimeTest, FourLineItemsReadBackLineByLine) {
     EXPECT_EQ(s(get_line_from_item(nullptr, 1, 1)), "");
 }
 
+TEST_F(RuntimeTest, HiddenItemsAreTheRealItemsToEveryReader) {
+    using V = std::vector<std::string>;
+    Widget list = make_list();
+    add_items(list, {"shown"});
+    std::vector<XmString> items = {make_quadruple_item("a", "/a", "1", "x"),
+                                   make_quadruple_item("b", "/b", "2", "")};
+    add_hidden_items(list, items);
+    EXPECT_TRUE(items.empty()) << "the list owns them";
+    EXPECT_EQ(get_item_lines(list, nullptr, 4),
+              (V{"shown", "", "", "", "a", "/a", "1", "x", "b", "/b", "2", ""}));
+    XmString b = make_quadruple_item("b", "/b", "2", "");
+    EXPECT_EQ(XmListItemPos(list, b), 3);
+    XmStringFree(b);
+    XmListDeletePos(list, 2);
+    EXPECT_EQ(s(get_line_from_item(list, 2, 2)), "/b");
+    list_delete_all(list);
+    items.push_back(make_quadruple_item("c", "/c", "3", ""));
+    add_hidden_items(nullptr, items);
+    EXPECT_TRUE(items.empty()) << "freed when there is no list";
+}
+
 // How the entries follow the sensitivity rule is for the unit MenuSensitivity
 // cases, and on the real menus for the main window and configuration tests.
 class SensitivityTest : public RuntimeTest {
