@@ -33,6 +33,22 @@ std::string entry_name(const KpArgs &args, const char *opt) {
     return args.has("-8") ? transfer_decode(name) : name;
 }
 
+// The entry's catalog path from the name given after OPT, or empty (with the
+// refusal on standard error and in the log) when the name is not an absolute
+// path of named components.
+std::string checked_entry_path(const KpArgs &args, const char *opt, const char *program,
+                               ProgressLog &log) {
+    const std::string name = entry_name(args, opt);
+    std::string path = stream_entry_path(name);
+    if (name.empty() || name[0] != '/' || path.empty()) {
+        log.line("the entry name " + log_quote(name) +
+                 " is not an absolute path of named components: nothing was done");
+        fprintf(stderr, "%s: bad entry name for %s: %s\n", program, opt, log_quote(name).c_str());
+        return "";
+    }
+    return path;
+}
+
 // A broken pipe (the reader of our output, or restic, went away) is a
 // failure we report, not a signal that ends us silently.
 void ignore_broken_pipes() {
@@ -172,14 +188,9 @@ int backup_stdin_entry(const KpArgs &args, ProgressLog &log) {
         log.report("backup", status);
         return status;
     };
-    const std::string name = entry_name(args, "-stdin");
-    const std::string path = stream_entry_path(name);
-    if (name.empty() || name[0] != '/' || path.empty()) {
-        log.line("the entry name " + log_quote(name) +
-                 " is not an absolute path of named components: nothing was backed up");
-        fprintf(stderr, "kpbackup: bad entry name for -stdin: %s\n", log_quote(name).c_str());
+    const std::string path = checked_entry_path(args, "-stdin", "kpbackup", log);
+    if (path.empty())
         return finish(kpstatus::USAGE);
-    }
     KpServer server;
     std::string err;
     int st = open_server(args.get("-S"), server, err);
@@ -252,7 +263,7 @@ int backup_stdin_entry(const KpArgs &args, ProgressLog &log) {
         Fd restic_in(p[0]);
         feeder.out = p[1];
         std::thread t([&feeder] { feeder.run(); });
-        StreamResult r = store_stream(server, h, restic_in.fd, name, &log);
+        StreamResult r = store_stream(server, h, restic_in.fd, path, &log);
         // restic has ended: a feeder still writing finds the pipe closed.
         restic_in.reset();
         t.join();
@@ -304,13 +315,9 @@ int restore_stdout_entry(const KpArgs &args, ProgressLog &log) {
         log.report("restore", status);
         return status;
     };
-    const std::string name = entry_name(args, "-stdout");
-    const std::string path = stream_entry_path(name);
-    if (name.empty() || name[0] != '/' || path.empty()) {
-        fprintf(stderr, "kprestore: bad entry name for -stdout: %s\n", log_quote(name).c_str());
-        log.line("the entry name " + log_quote(name) + " is not an absolute path");
+    const std::string path = checked_entry_path(args, "-stdout", "kprestore", log);
+    if (path.empty())
         return finish(kpstatus::USAGE);
-    }
     long long start = 0, end = KP_INFINITY;
     if ((args.has("-s") && !kp_parse_time(args.get("-s"), start)) ||
         (args.has("-e") && !kp_parse_time(args.get("-e"), end))) {
