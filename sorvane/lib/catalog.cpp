@@ -14,6 +14,23 @@ constexpr size_t PATH_COLUMN = 69;
 bool read_ll(std::string_view t, size_t &p, long long &v) {
     while (p < t.size() && (t[p] == ' ' || t[p] == '\t'))
         ++p;
+    return read_decimal(t, p, v);
+}
+
+// First field of text starting at column col of r ("" when past the end).
+std::string field_at(std::string_view r, size_t col) {
+    if (col >= r.size())
+        return {};
+    size_t e = col;
+    while (e < r.size() && r[e] != ' ' && r[e] != '\t')
+        ++e;
+    return std::string(r.substr(col, e - col));
+}
+
+} // namespace
+
+bool read_decimal(std::string_view t, size_t &pos, long long &v) {
+    size_t p = pos;
     bool neg = false;
     if (p < t.size() && t[p] == '-') {
         neg = true;
@@ -31,20 +48,9 @@ bool read_ll(std::string_view t, size_t &p, long long &v) {
     if (digits == 0)
         return false;
     v = neg ? -acc : acc;
+    pos = p;
     return true;
 }
-
-// First field of text starting at column col of r ("" when past the end).
-std::string field_at(std::string_view r, size_t col) {
-    if (col >= r.size())
-        return {};
-    size_t e = col;
-    while (e < r.size() && r[e] != ' ' && r[e] != '\t')
-        ++e;
-    return std::string(r.substr(col, e - col));
-}
-
-} // namespace
 
 std::string mode_text(unsigned mode) {
     std::string s(10, '-');

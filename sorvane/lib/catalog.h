@@ -66,6 +66,10 @@ std::string format_listing_line(const ListingLine &l);
 // when the text at pos is not a listing line.
 size_t parse_listing_line(std::string_view text, size_t pos, ListingLine &out);
 
+// Reads a decimal number (an optional minus sign, then digits that fit a
+// long long) at pos; advances pos past it only when there is one.
+bool read_decimal(std::string_view t, size_t &pos, long long &v);
+
 // "-rw-r--r--" style text of a mode.
 std::string mode_text(unsigned mode);
 

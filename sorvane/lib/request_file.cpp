@@ -1,5 +1,7 @@
 #include "request_file.h"
 
+#include "catalog.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -58,30 +60,6 @@ bool read_whole_file(const std::string &path, std::string &out, std::string &err
 
 namespace {
 
-// Reads a decimal number (optional minus sign) at pos; advances pos.
-bool read_number(const std::string &t, size_t &pos, long long &v) {
-    size_t p = pos;
-    bool neg = false;
-    if (p < t.size() && t[p] == '-') {
-        neg = true;
-        ++p;
-    }
-    size_t digits = 0;
-    long long acc = 0;
-    while (p < t.size() && t[p] >= '0' && t[p] <= '9') {
-        if (acc > (LLONG_MAX - 9) / 10)
-            return false;
-        acc = acc * 10 + (t[p] - '0');
-        ++p;
-        ++digits;
-    }
-    if (digits == 0)
-        return false;
-    v = neg ? -acc : acc;
-    pos = p;
-    return true;
-}
-
 std::string where(size_t record, size_t offset) {
     return "record " + std::to_string(record) + " (byte " + std::to_string(offset) + ")";
 }
@@ -96,7 +74,7 @@ bool parse_counted_list(const std::string &text, std::vector<std::string> &paths
     while (pos < text.size()) {
         size_t start = pos;
         long long len = 0;
-        if (!read_number(text, pos, len) || len <= 0) {
+        if (!read_decimal(text, pos, len) || len <= 0) {
             err = where(record, start) + ": no path length";
             return false;
         }
@@ -140,7 +118,7 @@ bool parse_image_entries(const std::string &text, std::vector<ImageEntry> &entri
             ++pos;
         while (count < 10) {
             long long v = 0;
-            if (!read_number(text, pos, v))
+            if (!read_decimal(text, pos, v))
                 break;
             nums[count++] = v;
             if (pos >= text.size() || text[pos] != ' ') {
@@ -168,8 +146,8 @@ bool parse_image_entries(const std::string &text, std::vector<ImageEntry> &entri
         }
         e.path.assign(text, pos, static_cast<size_t>(len));
         pos += static_cast<size_t>(len);
-        if (pos >= text.size() || text[pos] != ' ' || !read_number(text, ++pos, e.start) ||
-            pos >= text.size() || text[pos] != ' ' || !read_number(text, ++pos, e.end)) {
+        if (pos >= text.size() || text[pos] != ' ' || !read_decimal(text, ++pos, e.start) ||
+            pos >= text.size() || text[pos] != ' ' || !read_decimal(text, ++pos, e.end)) {
             err = where(record, start) + ": truncated or bad time range";
             return false;
         }
