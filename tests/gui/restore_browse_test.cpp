@@ -268,33 +268,6 @@ TEST_F(RestoreBrowseTest, TooManyFilesPostponeTheListingUntilUpdateDisplay) {
     EXPECT_EQ(total_image_files("", ""), 5000);
 }
 
-TEST_F(RestoreBrowseTest, EnteringEachRestoreModeUsesItsImageKind) {
-    // Mode (4 lists like 3), image type, listing flag.
-    const std::tuple<int, const char *, const char *> cases[] = {{0, "NOT_ARCHIVE", "-B"},
-                                                                 {1, "NOT_ARCHIVE", "-B"},
-                                                                 {2, "UARC", "-A"},
-                                                                 {3, "NOT_ARCHIVE", "-B"}};
-    answer("kplist", kpline("/x", 1700000000), 0);
-    for (const auto &[kind, type, list_flag] : cases) {
-        SCOPED_TRACE(kind);
-        forget_runs("kpclimagelist");
-        forget_runs("kplist");
-        enter_restore_mode(kind);
-        std::vector<Items> r = runs("kpclimagelist");
-        ASSERT_EQ(r.size(), 2u); // the likely date, then the list
-        EXPECT_EQ(after(r[0], "-likelydate"), (Items{"-t", type, "-client", "ann-pc"}));
-        EXPECT_EQ(r[1][0], kind == 1 ? "-TK" : "-K");
-        EXPECT_EQ(after(r[1], "-t").at(0), type);
-        std::vector<Items> l = runs("kplist");
-        ASSERT_EQ(l.size(), 1u);
-        // Once each: the flag, -r for raw partitions, -T for true image.
-        auto count = [&l](const char *flag) { return std::count(l[0].begin(), l[0].end(), flag); };
-        EXPECT_EQ(count(list_flag), 1);
-        EXPECT_EQ(count("-r"), kind >= 3 ? 1 : 0);
-        EXPECT_EQ(count("-T"), kind == 1 ? 1 : 0);
-    }
-}
-
 TEST_F(RestoreBrowseTest, ListingCommandLinesWithAndWithoutADateRange) {
     enter_restore_mode(0);
     debug_enabled = 1;

@@ -41,9 +41,7 @@ TEST(ResourcifyArgv, RewritesToolkitOptions) {
         {{"xkp", "-title", "t", "-fn", "f"}, {"xkp", "-xrm", "*title: t", "-xrm", "*fontList: f"}},
         {{"xkp", "-b", "-title"}, {"xkp", "-b", "-title"}}, // last argument left alone
         {{"xkp", "-title"}, {"xkp", "-title"}},
-        {{"xkp", "-fn"}, {"xkp", "-fn"}},
         {{"xkp", "-FN", "x"}, {"xkp", "-FN", "x"}}, // case matters
-        {{"xkp"}, {"xkp"}},
         // One buffer per option, overwritten by a second occurrence.
         {{"xkp", "-fn", huge, "-fn", "second"},
          {"xkp", "-xrm", "*fontList: second", "-xrm", "*fontList: second"}},

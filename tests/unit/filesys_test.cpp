@@ -100,30 +100,6 @@ TEST_F(FilesysTest, DateWindowIsInclusive) {
     EXPECT_EQ(left_rows(), (Strs{root, "   new_dir", "   old_dir"}));
 }
 
-TEST_F(FilesysTest, SeparatorNeedsDirectoryRowsAndAFollowingEntry) {
-    // Entries, the start of the window ("a" is dated before it when not 0),
-    // the filter field (none when null), the rows; the left list is neither
-    // dated nor filtered.
-    const std::tuple<std::vector<const char *>, int32_t, const char *, Strs, size_t> cases[] = {
-        {{"a/"}, 0, nullptr, {"a/"}, 2},
-        {{"f"}, 0, nullptr, {"f"}, 1},
-        {{"a/", "f"}, 1000, nullptr, {"f"}, 2},
-        {{"a/", "x.c", "y.h"}, 0, "*.c", {"x.c"}, 2}};
-    int n = 0;
-    for (const auto &[entries, start, filter, names, left_lines] : cases) {
-        const std::string d = "case" + std::to_string(++n);
-        add({d + "/"});
-        for (const char *e : entries)
-            add({d + "/" + e}, start != 0 && e[0] == 'a' ? 100 : T0);
-        collected_rows().has_filter = filter != nullptr;
-        collected_rows().filter = filter != nullptr ? filter : "";
-        list(path(d), start);
-        EXPECT_EQ(std::tuple(right_rows(), right_avoidable_pos, left_rows().size()),
-                  std::tuple(names, 0, left_lines))
-            << n;
-    }
-}
-
 TEST_F(FilesysTest, VerboseRowsModesAndLinks) {
     add({"real/", "real/inside/", "alias>real", "dangling>/nonexistent/target"});
     const std::pair<const char *, int> special[] = {{"setuid", 04644},

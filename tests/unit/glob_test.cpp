@@ -67,7 +67,6 @@ TEST_F(GlobTest, ExpansionsAndErrors) {
     const struct {
         const char *words, *expected, *error = nullptr;
     } cases[] = {
-        {"@/log.*", "@/log.1 @/log.10 @/log.2"}, // byte order within a word
         {"@/log.[0-1]*", "@/log.1 @/log.10"},
         {"@/[\\]a].c", "@/a.c"}, // quoted bracket in a set
         {"@/*", "@/a.c @/b.c @/c.h @/log.1 @/log.10 @/log.2 @/sub @/sub2 @/\xe9t\xe9"},
@@ -84,10 +83,8 @@ TEST_F(GlobTest, ExpansionsAndErrors) {
         {"@/a\\*", ""}, // backslash outside a set is a plain character
         {"{ {}", "{ {}"},
         {"@/a.c{}", "@/a.c"},
-        {"", ""},
         {"@/[ab @/a.c", "@/a.c", "<32> glob: Missing ']' in filelist name"},
         {"@/{a,b @/a.c", "@/a.c", "<32> glob: Missing '}' in filelist name"},
-        {"@/{a,{b}.c @/a.c", "@/a.c", "<32> glob: Missing '}' in filelist name"},
         {"@/{a,[}] @/a.c", "@/a.c", "<32> glob: Missing '}' in filelist name"},
     };
     for (const auto &c : cases) {

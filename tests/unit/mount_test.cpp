@@ -195,23 +195,7 @@ TEST_F(MountTest, UnreadableTable) {
     EXPECT_STREQ(actual_loop_back_path("/home/ann"), "/export/home/ann");
 }
 
-TEST(MountList, HostsFlagAndLongLists) {
-    // Only top-level automounter nodes of the hosts map carry the flag.
-    const struct {
-        int type;
-        const char *path, *resource;
-        int hosts;
-    } cases[] = {{MNT_KIND_AUTOFS, "/net/", "-hosts", 1},
-                 {MNT_KIND_AUTOFS, "/", "-hosts", 1},
-                 {MNT_KIND_AUTOFS, "/net/a", "-hosts", 0},
-                 {MNT_KIND_AUTOFS, "/net", "auto", 0},
-                 {MNT_KIND_LOFS, "/net", "-hosts", 0}};
-    for (const auto &c : cases) {
-        discard_mount_list();
-        ASSERT_EQ(add_to_mount_list(c.type, c.path, c.path, c.resource), MNT_OK);
-        EXPECT_EQ(nfs_mount_list->hosts, c.hosts) << c.path << " " << c.resource;
-    }
-    // A long list is released without recursion.
+TEST(MountList, LongListIsReleasedWithoutRecursion) {
     for (int i = 0; i < 300000; ++i)
         ASSERT_EQ(add_to_mount_list(MNT_KIND_LOFS, "/m", "/m", "/src"), MNT_OK);
     discard_mount_list();

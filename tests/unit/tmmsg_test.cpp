@@ -63,20 +63,6 @@ class Tmmsg : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Tmmsg, NoCatalogGivesBuiltInTexts) {
-    EXPECT_EQ(msg("C", "CerXkp1001N"), none);
-    EXPECT_EQ(fmt("CerXkp1001N", "built-in"), "built-in");
-    EXPECT_EQ(lbl("GuiXkp0047N", "C", "File", "F"), "File|F");
-    EXPECT_STREQ(getECmsgl(96, "C"), errmsgstr[96]);
-    const char *result = nullptr;
-    EXPECT_EQ(real2commonlocale("C", &result), 0);
-    EXPECT_STREQ(result, "C");
-    EXPECT_EQ(real2commonlocale("C.UTF-8", &result), -1);
-    EXPECT_EQ(std::string(result), no_alias_file());
-    // Without an alias file a common name goes back unchanged.
-    EXPECT_STREQ(common2reallocale("xx_YY"), "xx_YY");
-}
-
 TEST_F(Tmmsg, LookupRules) {
     root_.write(
         "C/sorvane/CerMsgs",
@@ -131,24 +117,6 @@ TEST_F(Tmmsg, Escapes) {
     decodeEscapes(s);
     EXPECT_EQ(s, "\xE2\x82\xAC\t\xF0\x9F\x98\x80\xFF\n");
     setlocale(LC_CTYPE, saved.c_str());
-}
-
-TEST_F(Tmmsg, LongLinesAreWhole) {
-    std::string big(20000, 'x');
-    big[10000] = '"'; // an inner quote in the middle: only the last closes
-    std::string huge(70000, 'y');
-    root_.write("C/sorvane/CerMsgs",
-                "# " + std::string(9000, '#') + "CerXkp0001N \"from a comment\"\nCerXkp0002N \"" +
-                    big + "\"\nCerXkp0003N \"" + huge + "\\n\"\nCerXkp0004N \"after\"\n");
-    EXPECT_EQ(msg("C", "CerXkp0002N"), big);
-    EXPECT_EQ(msg("C", "CerXkp0003N"), huge + "\n");
-    // The tail of a long comment line is not an entry.
-    EXPECT_EQ(msg("C", "CerXkp0001N"), none);
-    EXPECT_EQ(msg("C", "CerXkp0004N"), "after");
-    // tmgetmsg cuts to the caller's buffer, always terminated.
-    char small[100];
-    tmgetmsg("CerXkp0002N", "C", sizeof small, small, nullptr, 0, nullptr, "x");
-    EXPECT_EQ(std::string(small), big.substr(0, 99));
 }
 
 TEST_F(Tmmsg, FilesAreReadOnceAndMissesRemembered) {
