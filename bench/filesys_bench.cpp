@@ -51,37 +51,43 @@ bool make_files(const std::string &dir, int count) {
     for (int i = 0; i < count; ++i) {
         std::string p = dir + "/file_" + std::to_string(i) + ".dat";
         int fd = open(p.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-        if (fd < 0)
+        if (fd < 0) {
             return false;
+        }
         close(fd);
     }
     return true;
 }
 
 bool make_tree(const std::string &root, const std::string &shape) {
-    if (mkdir(root.c_str(), 0755) != 0 && errno != EEXIST)
+    if (mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {
         return false;
+    }
     if (shape == "wide") {
         for (int d = 0; d < 1000; ++d) {
             std::string dir = root + "/dir_" + std::to_string(d);
-            if (mkdir(dir.c_str(), 0755) != 0 || !make_files(dir, 100))
+            if (mkdir(dir.c_str(), 0755) != 0 || !make_files(dir, 100)) {
                 return false;
+            }
         }
         return true;
     }
     if (shape == "deep") {
         for (int a = 0; a < 10; ++a) {
             std::string da = root + "/a" + std::to_string(a);
-            if (mkdir(da.c_str(), 0755) != 0)
+            if (mkdir(da.c_str(), 0755) != 0) {
                 return false;
+            }
             for (int b = 0; b < 10; ++b) {
                 std::string db = da + "/b" + std::to_string(b);
-                if (mkdir(db.c_str(), 0755) != 0)
+                if (mkdir(db.c_str(), 0755) != 0) {
                     return false;
+                }
                 for (int c = 0; c < 10; ++c) {
                     std::string dc = db + "/c" + std::to_string(c);
-                    if (mkdir(dc.c_str(), 0755) != 0 || !make_files(dc, 100))
+                    if (mkdir(dc.c_str(), 0755) != 0 || !make_files(dc, 100)) {
                         return false;
+                    }
                 }
             }
         }
@@ -107,18 +113,22 @@ const std::string &bench_tree(const char *shape) {
     std::string &root = roots[strcmp(shape, "wide") == 0 ? 0 : 1];
     if (root.empty()) {
         char tmpl[] = "/tmp/xkp_filesys_bench_XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
+        if (mkdtemp(tmpl) == nullptr) {
             abort();
+        }
         root = std::string(tmpl) + "/t";
-        if (!make_tree(root, shape))
+        if (!make_tree(root, shape)) {
             abort();
+        }
         static bool hooked = false;
         if (!hooked) {
             hooked = true;
             atexit([] {
-                for (const auto &r : roots)
-                    if (!r.empty())
+                for (const auto &r : roots) {
+                    if (!r.empty()) {
                         (void)!system(("rm -rf '" + r.substr(0, r.size() - 2) + "'").c_str());
+                    }
+                }
             });
         }
     }
@@ -128,8 +138,9 @@ const std::string &bench_tree(const char *shape) {
 void BM_filesys_tree(benchmark::State &state, const char *shape) {
     const std::string &root = bench_tree(shape);
     int depth = static_cast<int>(state.range(0));
-    for (auto _ : state)
+    for (auto _ : state) {
         benchmark::DoNotOptimize(walk(root.c_str(), depth));
+    }
     state.counters["left_lines"] = static_cast<double>(seen.left);
     state.counters["right_rows"] = static_cast<double>(seen.right);
 }
@@ -144,8 +155,9 @@ void BM_sort(benchmark::State &state) {
     std::vector<std::string> names(static_cast<size_t>(n));
     for (auto &s : names) {
         s = "entry_" + std::to_string(rng() % 1000000);
-        if (rng() % 10 == 0)
+        if (rng() % 10 == 0) {
             s += '/';
+        }
     }
     std::vector<struct stat64> stats(static_cast<size_t>(n));
     for (auto _ : state) {
@@ -166,13 +178,15 @@ void BM_sort_bubble_anchor(benchmark::State &state) {
     std::vector<std::string> names(static_cast<size_t>(n));
     for (auto &s : names) {
         s = "entry_" + std::to_string(rng() % 1000000);
-        if (rng() % 10 == 0)
+        if (rng() % 10 == 0) {
             s += '/';
+        }
     }
     auto cmp = [](const std::string &a, const std::string &b) {
         bool da = a.back() == '/', db = b.back() == '/';
-        if (da != db)
+        if (da != db) {
             return da ? -1 : 1;
+        }
         return strcmp(a.c_str(), b.c_str());
     };
     for (auto _ : state) {
@@ -180,12 +194,14 @@ void BM_sort_bubble_anchor(benchmark::State &state) {
         std::vector<std::string> work = names;
         std::vector<struct stat64> st(static_cast<size_t>(n));
         state.ResumeTiming();
-        for (int pass = 0; pass < n - 1; ++pass)
-            for (int i = 0; i < n - 1 - pass; ++i)
+        for (int pass = 0; pass < n - 1; ++pass) {
+            for (int i = 0; i < n - 1 - pass; ++i) {
                 if (cmp(work[static_cast<size_t>(i)], work[static_cast<size_t>(i + 1)]) > 0) {
                     std::swap(work[static_cast<size_t>(i)], work[static_cast<size_t>(i + 1)]);
                     std::swap(st[static_cast<size_t>(i)], st[static_cast<size_t>(i + 1)]);
                 }
+            }
+        }
         benchmark::DoNotOptimize(work.data());
     }
 }
@@ -194,8 +210,9 @@ BENCHMARK(BM_sort_bubble_anchor)->Arg(4096)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 4 && strcmp(argv[1], "--make-tree") == 0)
+    if (argc == 4 && strcmp(argv[1], "--make-tree") == 0) {
         return make_tree(argv[2], argv[3]) ? 0 : 1;
+    }
     if (argc == 4 && strcmp(argv[1], "--walk") == 0) {
         double secs = walk(argv[2], atoi(argv[3]));
         printf("%.4f %ld %ld\n", secs, seen.left, seen.right);

@@ -34,8 +34,9 @@ std::string value_for(const kp_config_def &def, int i) {
     case CONF_STRUCT:
         return std::to_string(1000 + i % 100) + " " + std::to_string(2000 + i % 100);
     case CONF_LIST:
-        if (def.table.list != nullptr && def.table.list->element->count == 3)
+        if (def.table.list != nullptr && def.table.list->element->count == 3) {
             return "10.0.0." + std::to_string(i % 200 + 1) + " 10.0.1.1 " + std::to_string(i);
+        }
         return "entry_" + std::to_string(i) + ", second part";
     default:
         return "x";
@@ -47,12 +48,13 @@ std::string lists_file() {
                        "client7\nVERBOSE = 1\nBELIEVE_MOUNTS = YES\n";
     int line = 6;
     for (int i = 0; line < LINES; ++i, ++line) {
-        if (i % 50 == 0)
+        if (i % 50 == 0) {
             text += "# section " + std::to_string(i / 50) + "\n";
-        else if (i % 3 == 0)
+        } else if (i % 3 == 0) {
             text += "Include = /export/home/user" + std::to_string(i) + "/keep\n";
-        else
+        } else {
             text += "Exclude = /export/home/user" + std::to_string(i) + "/tmp/*.o\n";
+        }
     }
     return text;
 }

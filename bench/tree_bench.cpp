@@ -31,8 +31,9 @@ constexpr int VERSIONS = 10;
 // One image after the other, each in path order, as the catalog holds them.
 bool generate(const char *path) {
     FILE *f = fopen(path, "w");
-    if (f == nullptr)
+    if (f == nullptr) {
         return false;
+    }
     char r[160], p[128], nums[64];
     for (int v = 0; v < VERSIONS; ++v) {
         int32_t btime = 1600000000 + v * 86400;
@@ -60,12 +61,14 @@ const std::string &listing_file() {
     if (path.empty()) {
         char tmpl[] = "/tmp/xkp_tree_bench_XXXXXX";
         int fd = mkstemp(tmpl);
-        if (fd < 0)
+        if (fd < 0) {
             abort();
+        }
         close(fd);
         path = tmpl;
-        if (!generate(path.c_str()))
+        if (!generate(path.c_str())) {
             abort();
+        }
         atexit([] { unlink(path.c_str()); });
     }
     return path;
@@ -73,8 +76,9 @@ const std::string &listing_file() {
 
 double build_once(const char *path) {
     FILE *f = fopen(path, "r");
-    if (f == nullptr)
+    if (f == nullptr) {
         return -1;
+    }
     auto t0 = std::chrono::steady_clock::now();
     init_tree();
     build_tree("/home", f);
@@ -88,8 +92,9 @@ void BM_build_tree(benchmark::State &state) {
     struct stat st {};
     stat(path.c_str(), &st);
     verbose = static_cast<int>(state.range(0));
-    for (auto _ : state)
+    for (auto _ : state) {
         benchmark::DoNotOptimize(build_once(path.c_str()));
+    }
     state.counters["lines"] = VERSIONS * DIRS * (FILES_PER_DIR + 1);
     state.counters["listing_MB"] = static_cast<double>(st.st_size) / 1e6;
     state.counters["tree_MB"] = static_cast<double>(tree_memory_bytes()) / 1e6;
@@ -116,12 +121,14 @@ BENCHMARK(BM_dump_dir)->Arg(0)->Arg(1)->ArgName("all_dates")->Unit(benchmark::kM
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 3 && strcmp(argv[1], "--generate") == 0)
+    if (argc == 3 && strcmp(argv[1], "--generate") == 0) {
         return generate(argv[2]) ? 0 : 1;
+    }
     if (argc == 3 && strcmp(argv[1], "--build-once") == 0) {
         struct stat st {};
-        if (stat(argv[2], &st) != 0)
+        if (stat(argv[2], &st) != 0) {
             return 1;
+        }
         double secs = build_once(argv[2]);
         printf("%.4f %zu %lld\n", secs, tree_memory_bytes(), static_cast<long long>(st.st_size));
         return secs < 0;

@@ -77,10 +77,12 @@ void ucs1_to_utf8(const char *input, char *output);
 // at p, sets start and len to the component after them and p past it.
 // False at the end of the path (nothing but slashes left).
 inline bool next_path_component(const char *&p, const char *&start, size_t &len) {
-    while (*p == '/')
+    while (*p == '/') {
         ++p;
-    if (*p == '\0')
+    }
+    if (*p == '\0') {
         return false;
+    }
     const char *slash = strchr(p, '/');
     len = slash != nullptr ? static_cast<size_t>(slash - p) : strlen(p);
     start = p;

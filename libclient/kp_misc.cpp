@@ -54,15 +54,17 @@ bool superuser() {
 }
 
 void gather_once() {
-    if (local_list.count == -1 && get_local_addrs(&local_list) != 0)
+    if (local_list.count == -1 && get_local_addrs(&local_list) != 0) {
         local_list.count = 0; // a failed gathering counts as none
+    }
 }
 
 // The host record always; the user's record unless running as the superuser.
 void read_configs() {
     ReadHostConfigA(&master_config, nullptr);
-    if (!superuser())
+    if (!superuser()) {
         ReadUsersConfigA(&users_config, nullptr, nullptr);
+    }
 }
 
 const char *text_of(const kp_string &s) {
@@ -70,8 +72,9 @@ const char *text_of(const kp_string &s) {
 }
 
 const char *first_server(const kp_config &c) {
-    if (c.SERVER.empty())
+    if (c.SERVER.empty()) {
         return nullptr;
+    }
     const char *s = c.SERVER.front().text(0);
     return s != nullptr && *s != '\0' ? s : nullptr;
 }
@@ -85,10 +88,12 @@ struct host_info {
 
 host_info copy_host(const struct hostent *h) {
     host_info info;
-    if (h->h_name != nullptr)
+    if (h->h_name != nullptr) {
         info.name = h->h_name;
-    for (char **a = h->h_aliases; a != nullptr && *a != nullptr; ++a)
+    }
+    for (char **a = h->h_aliases; a != nullptr && *a != nullptr; ++a) {
         info.aliases.emplace_back(*a);
+    }
     if (h->h_addrtype == AF_INET && h->h_length == 4) {
         for (char **p = h->h_addr_list; p != nullptr && *p != nullptr; ++p) {
             in_addr_t a;
@@ -101,23 +106,27 @@ host_info copy_host(const struct hostent *h) {
 
 // Only digits and dots, and a valid address.
 bool dotted_address(const char *text, in_addr_t *addr) {
-    if (text == nullptr || *text == '\0')
+    if (text == nullptr || *text == '\0') {
         return false;
+    }
     for (const char *p = text; *p != '\0'; ++p) {
-        if ((*p < '0' || *p > '9') && *p != '.')
+        if ((*p < '0' || *p > '9') && *p != '.') {
             return false;
+        }
     }
     struct in_addr in;
-    if (inet_aton(text, &in) == 0)
+    if (inet_aton(text, &in) == 0) {
         return false;
+    }
     *addr = in.s_addr;
     return true;
 }
 
 bool any_local(const std::vector<in_addr_t> &addrs, size_t limit) {
     for (size_t i = 0; i < addrs.size() && i < limit; ++i) {
-        if (is_local_addr(local_list, addrs[i]) != 0)
+        if (is_local_addr(local_list, addrs[i]) != 0) {
             return true;
+        }
     }
     return false;
 }
@@ -125,15 +134,18 @@ bool any_local(const std::vector<in_addr_t> &addrs, size_t limit) {
 } // namespace
 
 std::optional<std::string> check_required_interface(in_addr_t *addr) {
-    if (addr != nullptr)
+    if (addr != nullptr) {
         *addr = 0;
+    }
     gather_once();
-    if (local_list.count <= 0)
+    if (local_list.count <= 0) {
         return std::nullopt;
+    }
     read_configs();
     const char *value = superuser() ? nullptr : text_of(users_config.REQUIRED_INTERFACE);
-    if (value == nullptr)
+    if (value == nullptr) {
         value = text_of(master_config.REQUIRED_INTERFACE);
+    }
     if (value == nullptr) {
         req_if.resolved = false;
         return std::nullopt;
@@ -146,12 +158,14 @@ std::optional<std::string> check_required_interface(in_addr_t *addr) {
         req_if.failed = false;
     }
     if (req_if.resolved) {
-        if (addr != nullptr)
+        if (addr != nullptr) {
             *addr = req_if.addr;
+        }
         return std::string(req_if.name);
     }
-    if (req_if.failed)
+    if (req_if.failed) {
         return std::nullopt;
+    }
 
     in_addr_t a = 0;
     if (!dotted_address(value, &a)) {
@@ -163,8 +177,9 @@ std::optional<std::string> check_required_interface(in_addr_t *addr) {
                 T_strlcpy(req_if.name, value, sizeof req_if.name);
                 req_if.addr = a;
                 req_if.resolved = true;
-                if (addr != nullptr)
+                if (addr != nullptr) {
                     *addr = a;
+                }
                 return std::string(req_if.name);
             }
         }
@@ -174,8 +189,9 @@ std::optional<std::string> check_required_interface(in_addr_t *addr) {
             T_strlcpy(req_if.name, h->h_name, sizeof req_if.name);
             req_if.addr = a;
             req_if.resolved = true;
-            if (addr != nullptr)
+            if (addr != nullptr) {
                 *addr = a;
+            }
             return std::string(req_if.name);
         }
     }
@@ -184,8 +200,9 @@ std::optional<std::string> check_required_interface(in_addr_t *addr) {
 }
 
 int kp_gethostname(char *buf, size_t size) {
-    if (buf == nullptr || size < 1)
+    if (buf == nullptr || size < 1) {
         return -1;
+    }
     if (cached_host[0] != '\0') {
         T_strlcpy(buf, cached_host, size);
         return 0;
@@ -226,19 +243,23 @@ int kp_gethostname(char *buf, size_t size) {
 std::optional<std::string> kp_client_name() {
     read_configs();
     const char *name = superuser() ? nullptr : text_of(users_config.CLIENT_NAME);
-    if (name == nullptr)
+    if (name == nullptr) {
         name = text_of(master_config.CLIENT_NAME);
-    if (name != nullptr)
+    }
+    if (name != nullptr) {
         return std::string(name);
+    }
     char host[HOST_NAME_SIZE];
-    if (kp_gethostname(host, sizeof host) == 0)
+    if (kp_gethostname(host, sizeof host) == 0) {
         return std::string(host);
+    }
     return std::nullopt;
 }
 
 int db_getservername(char *buf, size_t size) {
-    if (buf == nullptr || size == 0)
+    if (buf == nullptr || size == 0) {
         return KP_NO_HOSTNAME;
+    }
     ReadHostConfigA(&master_config, nullptr);
     const char *server = first_server(master_config);
     if (server != nullptr) {
@@ -258,10 +279,12 @@ int db_getservername(char *buf, size_t size) {
 }
 
 int hosts_equal(const char *a, const char *b) {
-    if (a == nullptr || b == nullptr)
+    if (a == nullptr || b == nullptr) {
         return 0;
-    if (strcasecmp(a, b) == 0)
+    }
+    if (strcasecmp(a, b) == 0) {
         return 1;
+    }
     char err[32];
     const struct hostent *h = retry_gethostbyname(a, 3, 1, err, sizeof err);
     if (h == nullptr) {
@@ -279,27 +302,33 @@ int hosts_equal(const char *a, const char *b) {
     // Up to four addresses of each take part.
     constexpr size_t MAX_ADDRS = 4;
     gather_once();
-    if (any_local(ha.addrs, MAX_ADDRS) && any_local(hb.addrs, MAX_ADDRS))
+    if (any_local(ha.addrs, MAX_ADDRS) && any_local(hb.addrs, MAX_ADDRS)) {
         return 1;
+    }
 
-    if (strcasecmp(ha.name.c_str(), hb.name.c_str()) == 0)
+    if (strcasecmp(ha.name.c_str(), hb.name.c_str()) == 0) {
         return 1;
+    }
     // Each official name against the other's aliases. The entries were
     // copied, so a's aliases need no second lookup.
     auto against_aliases = [](const host_info &one, const host_info &other) {
-        if (other.aliases.empty() && he_verbose != 0)
+        if (other.aliases.empty() && he_verbose != 0) {
             host_log("hosts_equal", "there were NO aliases for %s", other.name.c_str());
+        }
         for (const std::string &alias : other.aliases) {
-            if (he_verbose != 0)
+            if (he_verbose != 0) {
                 host_log("hosts_equal", "compare %s with alias %s", one.name.c_str(),
                          alias.c_str());
-            if (strcasecmp(one.name.c_str(), alias.c_str()) == 0)
+            }
+            if (strcasecmp(one.name.c_str(), alias.c_str()) == 0) {
                 return true;
+            }
         }
         return false;
     };
-    if (against_aliases(ha, hb) || against_aliases(hb, ha))
+    if (against_aliases(ha, hb) || against_aliases(hb, ha)) {
         return 1;
+    }
     if (he_verbose != 0) {
         logmsg(LOG_SEV_ERROR, "hostnames DO NOT compare", "hosts_equal");
         host_log("hosts_equal", "name1=%s  name2=%s", a, b);
@@ -309,8 +338,9 @@ int hosts_equal(const char *a, const char *b) {
 
     for (size_t i = 0; i < ha.addrs.size() && i < MAX_ADDRS; ++i) {
         for (size_t j = 0; j < hb.addrs.size() && j < MAX_ADDRS; ++j) {
-            if (ha.addrs[i] == hb.addrs[j])
+            if (ha.addrs[i] == hb.addrs[j]) {
                 return 1;
+            }
             if (he_verbose != 0) {
                 logmsg(LOG_SEV_ERROR, "addresses DO NOT match", "hosts_equal");
                 host_log("hosts_equal", "%s=0x%x %s=0x%x", a, ntohl(ha.addrs[i]), b,

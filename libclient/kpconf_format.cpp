@@ -31,8 +31,9 @@ std::string enum_name(int32_t v, const kp_type_table *table) {
     const kp_enum_table *names = table != nullptr ? table->names : nullptr;
     if (names != nullptr) {
         for (size_t i = 0; i < names->count; ++i) {
-            if (names->names[i].value == v)
+            if (names->names[i].value == v) {
                 return names->names[i].name;
+            }
         }
     }
     return std::to_string(v);
@@ -41,8 +42,9 @@ std::string enum_name(int32_t v, const kp_type_table *table) {
 std::string scalar_text(kp_data_type type, const kp_value &v, const kp_field_def &fd) {
     if (type == CONF_STRING) {
         const kp_string &s = std::get<kp_string>(v);
-        if (!s.has_value())
+        if (!s.has_value()) {
             return std::string();
+        }
         switch (fd.arg.kind) {
         case TOKEN_QUOTED:
             return '"' + *s + '"';
@@ -55,10 +57,12 @@ std::string scalar_text(kp_data_type type, const kp_value &v, const kp_field_def
         }
     }
     const int32_t n = std::get<int32_t>(v);
-    if (type == CONF_IPADDR)
+    if (type == CONF_IPADDR) {
         return format_ip(n);
-    if (type == CONF_ENUM || type == CONF_FLAGS)
+    }
+    if (type == CONF_ENUM || type == CONF_FLAGS) {
         return enum_name(n, fd.table);
+    }
     return std::to_string(n);
 }
 
@@ -66,17 +70,20 @@ std::string record_text(const kp_record &rec, const kp_struct_def *def) {
     // Fields up to the last one with a value; absent optional texts at the
     // end are left out.
     size_t count = def != nullptr ? def->count : 0;
-    if (count > rec.field.size())
+    if (count > rec.field.size()) {
         count = rec.field.size();
+    }
     while (count > 0 && def->fields[count - 1].type == CONF_STRING &&
-           !std::get<kp_string>(rec.field[count - 1]).has_value())
+           !std::get<kp_string>(rec.field[count - 1]).has_value()) {
         --count;
+    }
     std::string out;
     for (size_t i = 0; i < count; ++i) {
         const kp_field_def &fd = def->fields[i];
         out += scalar_text(fd.type, rec.field[i], fd);
-        if (i + 1 < count)
+        if (i + 1 < count) {
             out += fd.token == TOKEN_TO_COMMA ? ", " : " ";
+        }
     }
     return out;
 }
@@ -91,8 +98,9 @@ void add_line(std::string *out, const char *key, const std::string &value) {
 int formatInt(const char *key, kp_slot field, const kp_type_arg *, const kp_type_table *,
               std::string *out) {
     const int32_t *v = slot_as<int32_t>(field);
-    if (v == nullptr || out == nullptr)
+    if (v == nullptr || out == nullptr) {
         return KP_BAD_VALUE;
+    }
     return no_throw([&] {
         add_line(out, key, std::to_string(*v));
         return KP_OK;
@@ -102,8 +110,9 @@ int formatInt(const char *key, kp_slot field, const kp_type_arg *, const kp_type
 int formatEnum(const char *key, kp_slot field, const kp_type_arg *, const kp_type_table *table,
                std::string *out) {
     const int32_t *v = slot_as<int32_t>(field);
-    if (v == nullptr || out == nullptr)
+    if (v == nullptr || out == nullptr) {
         return KP_BAD_VALUE;
+    }
     return no_throw([&] {
         add_line(out, key, enum_name(*v, table));
         return KP_OK;
@@ -116,8 +125,9 @@ int formatFlags(const char *key, kp_slot field, const kp_type_arg *, const kp_ty
                 std::string *out) {
     const int32_t *v = slot_as<int32_t>(field);
     const kp_enum_table *names = table != nullptr ? table->names : nullptr;
-    if (v == nullptr || out == nullptr)
+    if (v == nullptr || out == nullptr) {
         return KP_BAD_VALUE;
+    }
     return no_throw([&] {
         uint32_t left = static_cast<uint32_t>(*v);
         for (size_t i = 0; names != nullptr && i < names->count; ++i) {
@@ -127,8 +137,9 @@ int formatFlags(const char *key, kp_slot field, const kp_type_arg *, const kp_ty
                 left &= ~bit;
             }
         }
-        if (left != 0)
+        if (left != 0) {
             add_line(out, key, std::to_string(static_cast<int32_t>(left)));
+        }
         return KP_OK;
     });
 }
@@ -136,8 +147,9 @@ int formatFlags(const char *key, kp_slot field, const kp_type_arg *, const kp_ty
 int formatIPAddr(const char *key, kp_slot field, const kp_type_arg *, const kp_type_table *,
                  std::string *out) {
     const int32_t *v = slot_as<int32_t>(field);
-    if (v == nullptr || out == nullptr)
+    if (v == nullptr || out == nullptr) {
         return KP_BAD_VALUE;
+    }
     return no_throw([&] {
         add_line(out, key, format_ip(*v));
         return KP_OK;
@@ -147,11 +159,13 @@ int formatIPAddr(const char *key, kp_slot field, const kp_type_arg *, const kp_t
 int formatString(const char *key, kp_slot field, const kp_type_arg *arg, const kp_type_table *,
                  std::string *out) {
     const kp_string *v = slot_as<kp_string>(field);
-    if (v == nullptr || out == nullptr)
+    if (v == nullptr || out == nullptr) {
         return KP_BAD_VALUE;
+    }
     // An empty text cannot be written: a key without a value means none.
-    if (!v->has_value() || (*v)->empty())
+    if (!v->has_value() || (*v)->empty()) {
         return KP_OK;
+    }
     return no_throw([&] {
         kp_field_def fd{CONF_STRING, false, TOKEN_WORD, arg != nullptr ? *arg : kp_type_arg{},
                         nullptr};
@@ -163,10 +177,12 @@ int formatString(const char *key, kp_slot field, const kp_type_arg *arg, const k
 int formatStruct(const char *key, kp_slot field, const kp_type_arg *, const kp_type_table *table,
                  std::string *out) {
     const kp_struct *v = slot_as<kp_struct>(field);
-    if (v == nullptr || out == nullptr)
+    if (v == nullptr || out == nullptr) {
         return KP_BAD_VALUE;
-    if (!v->has_value())
+    }
+    if (!v->has_value()) {
         return KP_OK;
+    }
     return no_throw([&] {
         add_line(out, key, record_text(**v, table != nullptr ? table->fields : nullptr));
         return KP_OK;
@@ -177,11 +193,13 @@ int formatList(const char *key, kp_slot field, const kp_type_arg *, const kp_typ
                std::string *out) {
     const kp_list *v = slot_as<kp_list>(field);
     const kp_list_def *def = table != nullptr ? table->list : nullptr;
-    if (v == nullptr || out == nullptr)
+    if (v == nullptr || out == nullptr) {
         return KP_BAD_VALUE;
+    }
     return no_throw([&] {
-        for (const kp_record &rec : *v)
+        for (const kp_record &rec : *v) {
             add_line(out, key, record_text(rec, def != nullptr ? def->element : nullptr));
+        }
         return KP_OK;
     });
 }

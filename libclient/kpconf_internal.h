@@ -17,8 +17,9 @@ inline bool is_conf_space(char c) {
 }
 
 inline char *skip_space(char *p) {
-    while (is_conf_space(*p))
+    while (is_conf_space(*p)) {
         ++p;
+    }
     return p;
 }
 

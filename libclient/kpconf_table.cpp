@@ -201,8 +201,8 @@ constexpr kp_type_table list_table(kp_list_def *list) {
         fields_table(&fields_), 0, def_)
 #define OBSOLETE(name_)                                                                            \
     {                                                                                              \
-#name_, no_alternatives,                                                                   \
-            std::monostate{}, CONF_OBSOLETE, 0, kp_type_arg{}, kp_type_table{}, 0, nullptr         \
+        #name_, no_alternatives, std::monostate{}, CONF_OBSOLETE, 0, kp_type_arg{},                \
+            kp_type_table{}, 0, nullptr                                                            \
     }
 
 constinit const kp_config_def configDefinition[KPCONF_KEYS] = {
@@ -402,14 +402,16 @@ constinit const kp_config_def configDefinition[KPCONF_KEYS] = {
 #undef OBSOLETE
 
 kp_slot config_slot(kp_config *cfg, int row) {
-    if (cfg == nullptr || row < 0 || row >= KPCONF_KEYS)
+    if (cfg == nullptr || row < 0 || row >= KPCONF_KEYS) {
         return std::monostate{};
+    }
     return std::visit(
         [cfg](auto member) -> kp_slot {
-            if constexpr (std::is_same_v<decltype(member), std::monostate>)
+            if constexpr (std::is_same_v<decltype(member), std::monostate>) {
                 return std::monostate{};
-            else
+            } else {
                 return &(cfg->*member);
+            }
         },
         configDefinition[row].field);
 }
@@ -432,8 +434,10 @@ struct key_index {
     key_index() {
         for (int i = 0; i < KPCONF_KEYS; ++i) {
             add(configDefinition[i].name, i);
-            for (const char *const *alt = configDefinition[i].alternatives; *alt != nullptr; ++alt)
+            for (const char *const *alt = configDefinition[i].alternatives; *alt != nullptr;
+                 ++alt) {
                 add(*alt, i);
+            }
         }
         std::sort(entry, entry + count, [](const key_entry &x, const key_entry &y) {
             return strcmp(x.name, y.name) < 0;
@@ -449,8 +453,9 @@ struct key_index {
     static bool lower(const char *from, char *to, size_t size) {
         size_t i = 0;
         for (; from[i] != '\0'; ++i) {
-            if (i + 1 >= size)
+            if (i + 1 >= size) {
                 return false;
+            }
             to[i] = static_cast<char>(tolower(static_cast<unsigned char>(from[i])));
         }
         to[i] = '\0';
@@ -463,13 +468,15 @@ struct key_index {
 int getConfigIndexA(const char *name) {
     static const key_index index;
     char key[sizeof(key_entry::name)];
-    if (name == nullptr || !key_index::lower(name, key, sizeof key))
+    if (name == nullptr || !key_index::lower(name, key, sizeof key)) {
         return -1;
+    }
     const key_entry *end = index.entry + index.count;
     const key_entry *hit =
         std::lower_bound(index.entry, end, key,
                          [](const key_entry &e, const char *k) { return strcmp(e.name, k) < 0; });
-    if (hit == end || strcmp(hit->name, key) != 0)
+    if (hit == end || strcmp(hit->name, key) != 0) {
         return -1;
+    }
     return configDefinition[hit->row].type == CONF_OBSOLETE ? -2 : hit->row;
 }

@@ -49,14 +49,16 @@ struct hostent *system_by_addr(const void *addr, socklen_t len, int family) {
 // Every interface's IPv4 address, aliases included.
 int system_interface_addrs(std::vector<in_addr_t> *out) {
     struct ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
+    if (getifaddrs(&list) != 0) {
         return -1;
+    }
     std::unique_ptr<struct ifaddrs, void (*)(struct ifaddrs *)> owner(list, freeifaddrs);
     int found = 0;
     for (const struct ifaddrs *ifa = list; ifa != nullptr; ifa = ifa->ifa_next) {
         if (ifa->ifa_name == nullptr || ifa->ifa_name[0] == '\0' || ifa->ifa_addr == nullptr ||
-            ifa->ifa_addr->sa_family != AF_INET)
+            ifa->ifa_addr->sa_family != AF_INET) {
             continue;
+        }
         struct sockaddr_in sin;
         memcpy(&sin, ifa->ifa_addr, sizeof sin);
         trace_text("system_interface_addrs", __LINE__, "interface", ifa->ifa_name);
@@ -84,8 +86,9 @@ std::vector<in_addr_t> process_copy;
 
 void add_addr(local_addr_list *list, in_addr_t a) {
     for (in_addr_t have : list->addr) {
-        if (have == a)
+        if (have == a) {
             return;
+        }
     }
     list->addr.push_back(a);
     list->count = static_cast<int>(list->addr.size());
@@ -106,11 +109,13 @@ int netstat_addrs(local_addr_list *list) {
             break;
         }
     }
-    if (path == nullptr)
+    if (path == nullptr) {
         return 0;
+    }
     std::optional<std::string> quoted = apostrophize(path);
-    if (!quoted.has_value())
+    if (!quoted.has_value()) {
         throw std::bad_alloc();
+    }
     const std::string command = *quoted + " -i -n 2> /dev/null";
     trace_text("netstat_addrs", __LINE__, "command", command.c_str());
     // A handler of the caller's must not reap netstat behind popen's back;
@@ -173,22 +178,27 @@ namespace {
 
 template <typename Lookup>
 struct hostent *retry_lookup(Lookup lookup, int tries, int pause, char *errbuf, size_t errsize) {
-    if (tries < 1)
+    if (tries < 1) {
         tries = 1;
+    }
     int err = 0;
     for (int i = 0; i < tries; ++i) {
         h_errno = 0;
         struct hostent *h = lookup();
-        if (h != nullptr)
+        if (h != nullptr) {
             return h;
+        }
         err = h_errno;
-        if (err != TRY_AGAIN)
+        if (err != TRY_AGAIN) {
             break;
-        if (i + 1 < tries && pause > 0)
+        }
+        if (i + 1 < tries && pause > 0) {
             netsys->pause(static_cast<unsigned>(pause));
+        }
     }
-    if (errbuf != nullptr && errsize > 0)
+    if (errbuf != nullptr && errsize > 0) {
         T_strlcpy(errbuf, host_error_name(err), errsize);
+    }
     h_errno = err;
     return nullptr;
 }
@@ -198,8 +208,9 @@ struct hostent *retry_lookup(Lookup lookup, int tries, int pause, char *errbuf, 
 struct hostent *retry_gethostbyname(const char *name, int tries, int pause, char *errbuf,
                                     size_t errsize) {
     if (name == nullptr) {
-        if (errbuf != nullptr && errsize > 0)
+        if (errbuf != nullptr && errsize > 0) {
             T_strlcpy(errbuf, host_error_name(HOST_NOT_FOUND), errsize);
+        }
         h_errno = HOST_NOT_FOUND;
         return nullptr;
     }
@@ -211,8 +222,9 @@ struct hostent *retry_gethostbyaddr(const void *addr, socklen_t len, int family,
     // The address is copied into a buffer of the largest address size.
     unsigned char copy[16];
     if (addr == nullptr || len == 0 || len > sizeof copy) {
-        if (errbuf != nullptr && errsize > 0)
+        if (errbuf != nullptr && errsize > 0) {
             T_strlcpy(errbuf, host_error_name(NO_RECOVERY), errsize);
+        }
         h_errno = NO_RECOVERY;
         return nullptr;
     }
@@ -222,22 +234,26 @@ struct hostent *retry_gethostbyaddr(const void *addr, socklen_t len, int family,
 }
 
 int netstat_line_addr(const char *line, in_addr_t *addr) {
-    if (line == nullptr || addr == nullptr)
+    if (line == nullptr || addr == nullptr) {
         return 0;
+    }
     char field[XKP_FIELD_MAX + 1];
     field_copy(field, line, 4);
-    if (field[0] < '0' || field[0] > '9' || strchr(field, '.') == nullptr)
+    if (field[0] < '0' || field[0] > '9' || strchr(field, '.') == nullptr) {
         return 0;
+    }
     struct in_addr in;
-    if (inet_aton(field, &in) == 0)
+    if (inet_aton(field, &in) == 0) {
         return 0;
+    }
     *addr = in.s_addr;
     return 1;
 }
 
 int get_local_addrs(local_addr_list *list) {
-    if (list == nullptr)
+    if (list == nullptr) {
         return -1;
+    }
     try {
         list->addr.clear();
         list->count = 0;
@@ -267,15 +283,18 @@ int get_local_addrs(local_addr_list *list) {
         trace_num("get_local_addrs", __LINE__, "interfaces", static_cast<unsigned>(n));
         const int before = list->count;
         for (in_addr_t a : found) {
-            if (a != 0)
+            if (a != 0) {
                 add_addr(list, a);
+            }
         }
         // netstat too when the interfaces added nothing new: addresses the
         // host name or the loopback already gave do not count.
-        if (n < 0 || list->count == before)
+        if (n < 0 || list->count == before) {
             netstat_addrs(list);
-        if (list->count >= 1)
+        }
+        if (list->count >= 1) {
             process_copy = list->addr;
+        }
         return 0;
     } catch (const std::exception &) {
         std::vector<in_addr_t>().swap(list->addr);
@@ -286,23 +305,27 @@ int get_local_addrs(local_addr_list *list) {
 
 int is_local_addr(const local_addr_list &list, in_addr_t addr) {
     for (int i = 0; i < list.count && static_cast<size_t>(i) < list.addr.size(); ++i) {
-        if (list.addr[static_cast<size_t>(i)] == addr)
+        if (list.addr[static_cast<size_t>(i)] == addr) {
             return 1;
+        }
     }
     return 0;
 }
 
 int is_local_host(const local_addr_list &list, const char *name) {
-    if (name == nullptr || *name == '\0')
+    if (name == nullptr || *name == '\0') {
         return 0;
+    }
     const struct hostent *h = retry_gethostbyname(name, 1, 0, nullptr, 0);
-    if (h == nullptr || h->h_addrtype != AF_INET || h->h_length != 4)
+    if (h == nullptr || h->h_addrtype != AF_INET || h->h_length != 4) {
         return 0;
+    }
     for (char **p = h->h_addr_list; p != nullptr && *p != nullptr; ++p) {
         in_addr_t a;
         memcpy(&a, *p, sizeof a);
-        if (is_local_addr(list, a) != 0)
+        if (is_local_addr(list, a) != 0) {
             return 1;
+        }
     }
     return 0;
 }

@@ -12,8 +12,9 @@
 std::string product_root() {
     const char *env = getenv("XKP_ROOT");
     std::string root = (env != nullptr && *env != '\0') ? env : XKP_DEFAULT_ROOT;
-    while (!root.empty() && root.back() == '/')
+    while (!root.empty() && root.back() == '/') {
         root.pop_back();
+    }
     return root;
 }
 
@@ -21,8 +22,9 @@ std::string product_path(const char *rel) {
     std::string path = product_root();
     path += '/';
     if (rel != nullptr) {
-        while (*rel == '/')
+        while (*rel == '/') {
             ++rel;
+        }
         path += rel;
     }
     return path;
@@ -36,9 +38,11 @@ size_t product_path(char *dst, size_t size, const char *rel) {
 
 std::string mount_table_path() {
     const char *env = getenv("XKP_MNTTAB");
-    if (env != nullptr && *env != '\0')
+    if (env != nullptr && *env != '\0') {
         return env;
-    if (access("/etc/mnttab", F_OK) == 0)
+    }
+    if (access("/etc/mnttab", F_OK) == 0) {
         return "/etc/mnttab";
+    }
     return "/proc/self/mounts";
 }

@@ -31,8 +31,9 @@ class fd_closer {
   public:
     explicit fd_closer(int fd) : fd_(fd) {}
     ~fd_closer() {
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             close(fd_);
+        }
     }
     fd_closer(const fd_closer &) = delete;
     fd_closer &operator=(const fd_closer &) = delete;
@@ -44,17 +45,20 @@ class fd_closer {
 } // namespace
 
 int ReadConfigFile(const char *path, std::string *text) {
-    if (path == nullptr || text == nullptr)
+    if (path == nullptr || text == nullptr) {
         return KP_NO_CONFIG_FILE;
+    }
     // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open;
     // anything but a regular file counts as missing.
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    if (fd < 0) {
         return KP_NO_CONFIG_FILE;
+    }
     fd_closer closer(fd);
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
         return KP_NO_CONFIG_FILE;
+    }
     const size_t size = static_cast<size_t>(st.st_size);
     std::string buf;
     try {
@@ -65,10 +69,12 @@ int ReadConfigFile(const char *path, std::string *text) {
     size_t got = 0;
     while (got < size) {
         ssize_t n = read(fd, buf.data() + got, size - got);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
             continue;
-        if (n <= 0)
+        }
+        if (n <= 0) {
             break;
+        }
         got += static_cast<size_t>(n);
     }
     if (got < size) {
@@ -87,16 +93,18 @@ int getLocalHostConfigImage(std::string *text) {
         return KP_NO_MEMORY;
     }
     int rc = ReadConfigFile(path.c_str(), text);
-    if (rc != KP_OK)
+    if (rc != KP_OK) {
         logmsgf(LOG_SEV_ERROR, "getLocalHostConfigImage", "Unable to read configuration from %s",
                 path.c_str());
+    }
     return rc;
 }
 
 std::optional<std::string> TgetUserName() {
     const struct passwd *pw = getpwuid(geteuid());
-    if (pw == nullptr || pw->pw_name == nullptr)
+    if (pw == nullptr || pw->pw_name == nullptr) {
         return std::nullopt;
+    }
     try {
         return std::string(pw->pw_name);
     } catch (const std::exception &) {
@@ -107,8 +115,9 @@ std::optional<std::string> TgetUserName() {
 std::optional<std::string> getUserHome(const char *user) {
     const char *home = nullptr;
     if (user != nullptr) {
-        if (strcmp(user, "root") == 0)
+        if (strcmp(user, "root") == 0) {
             return std::nullopt;
+        }
         const struct passwd *pw = getpwnam(user);
         if (pw == nullptr) {
             logmsgf(LOG_SEV_ERROR, "getUserHome", "couldn't do getpwnam for %s", user);
@@ -123,12 +132,14 @@ std::optional<std::string> getUserHome(const char *user) {
             logmsg(LOG_SEV_ERROR, "couldn't do getpwuid", "getUserHome");
             return std::nullopt;
         }
-        if (pw->pw_name != nullptr && strcmp(pw->pw_name, "root") == 0)
+        if (pw->pw_name != nullptr && strcmp(pw->pw_name, "root") == 0) {
             return std::nullopt;
+        }
         home = pw->pw_dir;
     }
-    if (home == nullptr)
+    if (home == nullptr) {
         return std::nullopt;
+    }
     try {
         return std::string(home);
     } catch (const std::exception &) {
@@ -143,8 +154,9 @@ kp_saved_ids rememberUser() {
     if (n >= 0) {
         try {
             saved.groups.resize(static_cast<size_t>(n));
-            if (getgroups(n, saved.groups.data()) == n)
+            if (getgroups(n, saved.groups.data()) == n) {
                 saved.groups_saved = true;
+            }
         } catch (const std::exception &) {
             saved.groups.clear();
         }
@@ -155,30 +167,38 @@ kp_saved_ids rememberUser() {
 void restoreUser(const kp_saved_ids &saved) {
     // The user id first: only with it back may the group ids change again.
     // A failed switch back is not reported.
-    if (geteuid() != saved.uid && seteuid(saved.uid) != 0)
+    if (geteuid() != saved.uid && seteuid(saved.uid) != 0) {
         return;
-    if (getegid() != saved.gid && setegid(saved.gid) != 0)
+    }
+    if (getegid() != saved.gid && setegid(saved.gid) != 0) {
         return;
-    if (saved.groups_saved && geteuid() == 0)
+    }
+    if (saved.groups_saved && geteuid() == 0) {
         (void)setgroups(saved.groups.size(), saved.groups.data());
+    }
 }
 
 int becomeUser(const char *user) {
-    if (user == nullptr)
+    if (user == nullptr) {
         return KP_OK;
+    }
     const struct passwd *pw = getpwnam(user);
-    if (pw == nullptr)
+    if (pw == nullptr) {
         return KP_UNKNOWN_USER;
+    }
     const uid_t uid = pw->pw_uid;
     const gid_t gid = pw->pw_gid;
     // The supplementary groups let the user's group-readable file be read;
     // only a privileged process may set them, and it must do so first.
-    if (geteuid() == 0 && uid != 0)
+    if (geteuid() == 0 && uid != 0) {
         (void)initgroups(user, gid);
-    if (getegid() != gid && setegid(gid) != 0)
+    }
+    if (getegid() != gid && setegid(gid) != 0) {
         return KP_CANT_SET_GID;
-    if (geteuid() != uid && seteuid(uid) != 0)
+    }
+    if (geteuid() != uid && seteuid(uid) != 0) {
         return KP_CANT_SET_UID;
+    }
     return KP_OK;
 }
 
@@ -202,9 +222,10 @@ int getLocalUsersConfigImage(const char *user, std::string *text) {
                     return rc;
                 }
                 rc = ReadConfigFile(path.c_str(), text);
-                if (rc != KP_OK)
+                if (rc != KP_OK) {
                     logmsgf(LOG_SEV_USERFILE, "getLocalUsersConfigImage",
                             "Unable to read user configuration file (%s)", path.c_str());
+                }
                 restoreUser(saved);
             } else if (errno != ENOENT && errno != ENOTDIR) {
                 use_host_file = false;
@@ -214,15 +235,17 @@ int getLocalUsersConfigImage(const char *user, std::string *text) {
     } catch (const std::exception &) {
         return KP_NO_MEMORY;
     }
-    if (use_host_file)
+    if (use_host_file) {
         rc = getLocalHostConfigImage(text);
+    }
     if (rc != KP_OK) {
-        if (home.has_value())
+        if (home.has_value()) {
             logmsgf(LOG_SEV_USERFILE, "getLocalUsersConfigImage",
                     "Unable to open user configuration file (%s)", path.c_str());
-        else
+        } else {
             logmsg(LOG_SEV_USERFILE, "Unable to read master configuration file",
                    "getLocalUsersConfigImage");
+        }
     }
     return rc;
 }

@@ -45,8 +45,9 @@ bool one_component(const std::string &path) {
 int compare_entries(const std::string &a, const std::string &b) {
     bool da = !a.empty() && a.back() == '/';
     bool db = !b.empty() && b.back() == '/';
-    if (da != db)
+    if (da != db) {
         return da ? -1 : 1;
+    }
     return strcmp(a.c_str(), b.c_str());
 }
 
@@ -97,16 +98,19 @@ std::string filesys_root(const char *dir) {
     std::string root = dir != nullptr && *dir != '\0' ? dir : "/";
     for (size_t i = 1; i < root.size(); ++i) {
         char c = root[i];
-        if ((c != '?' && c != '*' && c != '[') || root[i - 1] == '\\')
+        if ((c != '?' && c != '*' && c != '[') || root[i - 1] == '\\') {
             continue;
+        }
         size_t slash = root.rfind('/', i - 1);
-        if (slash == std::string::npos)
+        if (slash == std::string::npos) {
             continue; // no directory before the wildcard: go on scanning
+        }
         root.resize(slash);
         break;
     }
-    if (root.empty())
+    if (root.empty()) {
         root = "/";
+    }
     return root;
 }
 
@@ -141,8 +145,9 @@ void show(const char *dir, int is_last, const char *prefix, const char *child_pr
     }
 
     std::string bare = dir;
-    if (bare.size() > 1 && bare.back() == '/')
+    if (bare.size() > 1 && bare.back() == '/') {
         bare.pop_back();
+    }
     bool hosts_map = false;
     if (one_component(bare) && is_hosts_mount_point(bare.c_str())) {
         create_mount_list(2, MNT_LOFS_AND_HOSTS_ONLY);
@@ -152,8 +157,9 @@ void show(const char *dir, int is_last, const char *prefix, const char *child_pr
     const bool listed_right = strcmp(dir, right_dir) == 0;
     const bool ends_in_slash = dir[0] != '\0' && dir[strlen(dir) - 1] == '/';
     std::string full = dir;
-    if (!ends_in_slash)
+    if (!ends_in_slash) {
         full += '/';
+    }
     const size_t base_len = full.size();
 
     const kp_pathelem &pattern = pattern_elements();
@@ -162,27 +168,33 @@ void show(const char *dir, int is_last, const char *prefix, const char *child_pr
     struct dirent *ent;
     while (recursion_limit >= 1 && static_cast<int>(names.size()) < FILESYS_MAX_ENTRIES &&
            (ent = readdir(d.get())) != nullptr) {
-        if (is_dot_or_dotdot(ent->d_name))
+        if (is_dot_or_dotdot(ent->d_name)) {
             continue;
+        }
         // Outside right_dir only directories are kept: an entry the
         // directory says is something else needs no status at all.
-        if (!listed_right && ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN)
+        if (!listed_right && ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN) {
             continue;
+        }
         full.resize(base_len);
         full += ent->d_name;
-        if (hosts_map && !path_is_automounted(full.c_str()))
+        if (hosts_map && !path_is_automounted(full.c_str())) {
             continue;
+        }
         struct stat64 st;
-        if (fstatat64(dirfd(d.get()), ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (fstatat64(dirfd(d.get()), ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
+        }
         if (S_ISDIR(st.st_mode)) {
             if (kppathmatch(full.c_str(), nullptr, patterned_dir, &pattern, '/', KP_MATCH_DOMATCH,
-                            KP_ANY_DEPTH) != 1)
+                            KP_ANY_DEPTH) != 1) {
                 continue;
+            }
             names.emplace_back(ent->d_name).push_back('/');
         } else {
-            if (!listed_right || !in_window(st.st_mtime))
+            if (!listed_right || !in_window(st.st_mtime)) {
                 continue;
+            }
             names.emplace_back(ent->d_name);
         }
         stats.push_back(st);
@@ -198,8 +210,9 @@ void show(const char *dir, int is_last, const char *prefix, const char *child_pr
             key = std::string(prefix) + "  ";
             line = key + (slash != nullptr ? slash + 1 : dir);
         }
-        if (line.size() >= XKP_TEXT_SIZE)
+        if (line.size() >= XKP_TEXT_SIZE) {
             line.resize(XKP_TEXT_SIZE - 1);
+        }
         add_left_item(line.c_str(), key.c_str());
     }
 
@@ -215,26 +228,30 @@ void show(const char *dir, int is_last, const char *prefix, const char *child_pr
         const bool is_dir = name.back() == '/';
         if (is_dir) {
             child = dir;
-            if (!ends_in_slash && name[0] != '/')
+            if (!ends_in_slash && name[0] != '/') {
                 child += '/';
+            }
             child.append(name, 0, name.size() - 1);
             --recursion_limit;
-            if (recursion_limit >= 0 && !right_only)
+            if (recursion_limit >= 0 && !right_only) {
                 show(child.c_str(), i == count - 1, child_prefix, extended.c_str(), right_only);
+            }
             ++recursion_limit;
         } else if (previous_was_dir && listed_right && rows > 0) {
             add_right_item(" ", " ", " ", " ", 0);
         }
         previous_was_dir = is_dir;
-        if (!listed_right || (is_dir && !in_window(stats[i].st_mtime)))
+        if (!listed_right || (is_dir && !in_window(stats[i].st_mtime))) {
             continue;
+        }
         rows += offer_entry(name, stats[i]);
     }
 }
 
 void sort(int count, std::string *names, struct stat64 *statuses) {
-    if (count < 2 || names == nullptr || statuses == nullptr)
+    if (count < 2 || names == nullptr || statuses == nullptr) {
         return;
+    }
     // A stable sort by the same comparison gives exactly the order of the
     // neighbour-swapping bubble sort, without its quadratic cost.
     std::vector<int> order(static_cast<size_t>(count));
@@ -245,8 +262,9 @@ void sort(int count, std::string *names, struct stat64 *statuses) {
     // time, so the status records are moved once and not copied wholesale.
     std::vector<bool> placed(static_cast<size_t>(count), false);
     for (int i = 0; i < count; ++i) {
-        if (placed[static_cast<size_t>(i)] || order[static_cast<size_t>(i)] == i)
+        if (placed[static_cast<size_t>(i)] || order[static_cast<size_t>(i)] == i) {
             continue;
+        }
         std::string name = std::move(names[i]);
         struct stat64 status = statuses[i];
         int j = i;
@@ -266,9 +284,11 @@ void sort(int count, std::string *names, struct stat64 *statuses) {
 }
 
 char xselect(const mode_choice *choices, int count, char fallback, mode_t mode) {
-    for (int i = 0; i < count; ++i)
-        if ((mode & choices[i].mask) == choices[i].mask)
+    for (int i = 0; i < count; ++i) {
+        if ((mode & choices[i].mask) == choices[i].mask) {
             return choices[i].letter;
+        }
+    }
     return fallback;
 }
 
@@ -283,8 +303,9 @@ const char *pmode(mode_t mode) {
         {{{04, 'r'}}, 1},   {{{02, 'w'}}, 1},   {{{01001, 't'}, {01, 'x'}, {01000, 'T'}}, 3},
     };
     static char letters[10];
-    for (int i = 0; i < 9; ++i)
+    for (int i = 0; i < 9; ++i) {
         letters[i] = xselect(positions[i].choices, positions[i].count, '-', mode);
+    }
     letters[9] = '\0';
     return letters;
 }
@@ -312,10 +333,11 @@ void finduname(char *dst, uid_t uid) {
     if (static_cast<long>(uid) != user_cache.id) {
         user_cache.id = static_cast<long>(uid);
         user_cache.name[0] = '\0';
-        if (const struct passwd *pw = getpwuid(uid); pw != nullptr && pw->pw_name != nullptr)
+        if (const struct passwd *pw = getpwuid(uid); pw != nullptr && pw->pw_name != nullptr) {
             T_strlcpy(user_cache.name, pw->pw_name, sizeof user_cache.name);
-        else
+        } else {
             snprintf(user_cache.name, sizeof user_cache.name, "%d", static_cast<int>(uid));
+        }
     }
     T_strlcpy(dst, user_cache.name, sizeof user_cache.name);
 }
@@ -325,10 +347,11 @@ void findgname(char *dst, gid_t gid) {
         group_cache.id = static_cast<long>(gid);
         group_cache.name[0] = '\0';
         setgrent();
-        if (const struct group *gr = getgrgid(gid); gr != nullptr && gr->gr_name != nullptr)
+        if (const struct group *gr = getgrgid(gid); gr != nullptr && gr->gr_name != nullptr) {
             T_strlcpy(group_cache.name, gr->gr_name, sizeof group_cache.name);
-        else
+        } else {
             snprintf(group_cache.name, sizeof group_cache.name, "%d", static_cast<int>(gid));
+        }
     }
     T_strlcpy(dst, group_cache.name, sizeof group_cache.name);
 }

@@ -17,26 +17,31 @@ bool is_digit(char c) {
 // digits, ending at a separator or the end of the text. Values beyond the
 // 32-bit range are clamped. Returns false when the field is not a number.
 bool take_int(const char *&p, const char *end, int32_t &out) {
-    while (p < end && is_sep(*p))
+    while (p < end && is_sep(*p)) {
         ++p;
+    }
     bool neg = false;
     if (p < end && (*p == '-' || *p == '+')) {
         neg = *p == '-';
         ++p;
     }
     const char *digits = p;
-    while (*p == '0')
+    while (*p == '0') {
         ++p;
+    }
     const char *significant = p;
     uint64_t v = 0;
-    while (is_digit(*p))
+    while (is_digit(*p)) {
         v = v * 10 + static_cast<unsigned>(*p++ - '0');
-    if (p == digits || p > end || (p < end && !is_sep(*p)))
+    }
+    if (p == digits || p > end || (p < end && !is_sep(*p))) {
         return false;
+    }
     // Eleven significant digits or more are beyond 32 bits however they
     // read (and would wrap the 64-bit sum past nineteen).
-    if (p - significant > 10)
+    if (p - significant > 10) {
         v = UINT64_C(1) << 32;
+    }
     int64_t s = neg ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
     out = static_cast<int32_t>(std::clamp<int64_t>(s, INT32_MIN, INT32_MAX));
     return true;
@@ -44,12 +49,14 @@ bool take_int(const char *&p, const char *end, int32_t &out) {
 
 // Copies the first field at or after p (at most max-1 characters) into dst.
 void take_field(const char *&p, const char *end, char *dst, size_t max) {
-    while (p < end && is_sep(*p))
+    while (p < end && is_sep(*p)) {
         ++p;
+    }
     size_t n = 0;
     while (p < end && !is_sep(*p)) {
-        if (n + 1 < max)
+        if (n + 1 < max) {
             dst[n++] = *p;
+        }
         ++p;
     }
     dst[n] = '\0';
@@ -57,12 +64,15 @@ void take_field(const char *&p, const char *end, char *dst, size_t max) {
 
 // Skips one field at p (after separators); false when there is none.
 bool skip_field(const char *&p, const char *end) {
-    while (p < end && is_sep(*p))
+    while (p < end && is_sep(*p)) {
         ++p;
-    if (p >= end)
+    }
+    if (p >= end) {
         return false;
-    while (p < end && !is_sep(*p))
+    }
+    while (p < end && !is_sep(*p)) {
         ++p;
+    }
     return true;
 }
 
@@ -75,25 +85,30 @@ bool take_numbers_as_written(const char *&p, const char *end, listing_line &out)
         bool neg = *q == '-';
         q += neg;
         const char *digits = q;
-        while (is_digit(*q))
+        while (is_digit(*q)) {
             ++q;
+        }
         size_t n = static_cast<size_t>(q - digits);
-        if (n == 0 || n > 9 || (digits[0] == '0' && (n > 1 || neg)))
+        if (n == 0 || n > 9 || (digits[0] == '0' && (n > 1 || neg))) {
             return false;
+        }
         if (i == 7) {
             int32_t v = 0;
-            for (const char *d = digits; d < q; ++d)
+            for (const char *d = digits; d < q; ++d) {
                 v = v * 10 + (*d - '0');
+            }
             out.device = neg ? -v : v;
         }
         if (i < 8) {
-            if (*q != ' ')
+            if (*q != ' ') {
                 return false;
+            }
             ++q;
         }
     }
-    if (q > end || (q < end && !is_sep(*q)))
+    if (q > end || (q < end && !is_sep(*q))) {
         return false;
+    }
     out.numbers = p;
     out.numbers_len = static_cast<size_t>(q - p);
     p = q;
@@ -105,13 +120,16 @@ bool take_numbers_as_written(const char *&p, const char *end, listing_line &out)
 bool take_numbers_reprinted(const char *&p, const char *end, listing_line &out) {
     char *w = out.numbers_buf;
     for (int i = 0; i < 9; ++i) {
-        if (i > 0)
+        if (i > 0) {
             *w++ = ' ';
+        }
         int32_t v;
-        if (!take_int(p, end, v))
+        if (!take_int(p, end, v)) {
             return false;
-        if (i == 7)
+        }
+        if (i == 7) {
             out.device = v;
+        }
         w = put_int(w, v);
     }
     *w = '\0';
@@ -129,14 +147,17 @@ bool take_numbers_reprinted(const char *&p, const char *end, listing_line &out) 
 bool parse_listing_line(char *line, size_t len, listing_line &out, bool want_columns) {
     const char *p = line;
     const char *end = line + len;
-    if (!take_numbers_as_written(p, end, out) && !take_numbers_reprinted(p, end, out))
+    if (!take_numbers_as_written(p, end, out) && !take_numbers_reprinted(p, end, out)) {
         return false;
-    while (p < end && is_sep(*p))
+    }
+    while (p < end && is_sep(*p)) {
         ++p;
+    }
     char *r = line + (p - line);
     size_t rlen = static_cast<size_t>(end - r);
-    if (rlen <= 69)
+    if (rlen <= 69) {
         return false;
+    }
     const char *q = r + 31;
     if (want_columns) {
         const char *m = r;
@@ -149,14 +170,16 @@ bool parse_listing_line(char *line, size_t len, listing_line &out, bool want_col
         take_field(m, end, raw, sizeof raw);
         decolonize_by_mode(raw, out.group, 0);
         take_field(q, end, out.size, sizeof out.size);
-        if (out.size[0] == '\0')
+        if (out.size[0] == '\0') {
             return false;
+        }
     } else if (!skip_field(q, end)) {
         return false;
     }
     if (!take_int(q, end, out.backup_time) || !take_int(q, end, out.mod_time) ||
-        !take_int(q, end, out.path_len))
+        !take_int(q, end, out.path_len)) {
         return false;
+    }
     char *slash = r[69] == '/' ? r + 69 : static_cast<char *>(memchr(r + 69, '/', rlen - 69));
     out.path = slash != nullptr ? slash : r + 69;
     out.first_len = static_cast<size_t>(end - out.path);
@@ -165,10 +188,12 @@ bool parse_listing_line(char *line, size_t len, listing_line &out, bool want_col
 
 // Is path (trailing slash ignored, then one added) the listed root?
 bool is_root_line(const std::string &root_text, const char *path, size_t len) {
-    if (len > 1 && path[len - 1] == '/')
+    if (len > 1 && path[len - 1] == '/') {
         --len;
-    if (len == 1 && path[0] == '/')
+    }
+    if (len == 1 && path[0] == '/') {
         return root_text == "/";
+    }
     return root_text.size() == len + 1 && root_text.compare(0, len, path, len) == 0 &&
            root_text.back() == '/';
 }

@@ -24,10 +24,12 @@ inline char *put_int(char *out, int32_t v) {
         digits[n++] = static_cast<char>('0' + u % 10);
         u /= 10;
     } while (u != 0);
-    if (v < 0)
+    if (v < 0) {
         *out++ = '-';
-    while (n > 0)
+    }
+    while (n > 0) {
         *out++ = digits[--n];
+    }
     return out;
 }
 
@@ -93,8 +95,9 @@ class line_reader {
                 start[len] = '\0';
                 return start;
             }
-            if (eof_)
+            if (eof_) {
                 return nullptr;
+            }
             refill();
         }
     }
@@ -109,8 +112,9 @@ class line_reader {
         end_ = keep;
         size_t got = fread(buf_.get() + end_, 1, BLOCK - end_, stream_);
         end_ += got;
-        if (got == 0)
+        if (got == 0) {
             eof_ = true;
+        }
     }
 
     FILE *stream_;

@@ -18,8 +18,9 @@ void collect_left(void *, const char *line, const char *key) {
 int collect_right(void *, const char *row, const char *name, const char *date_key,
                   const char *extra, int batched) {
     collector.right.push_back({row, name, date_key, extra, batched != 0});
-    if (batched)
+    if (batched) {
         ++collector.pending;
+    }
     return static_cast<int>(collector.right.size());
 }
 
@@ -49,8 +50,9 @@ const filter_cache &current_filter() {
     static filter_cache cache;
     const char *text = sink.filter != nullptr ? sink.filter(sink.ctx) : nullptr;
     size_t len = text != nullptr ? strlen(text) : 0;
-    while (len > 0 && (text[len - 1] == ' ' || text[len - 1] == '\t'))
+    while (len > 0 && (text[len - 1] == ' ' || text[len - 1] == '\t')) {
         --len;
+    }
     if (len == 0) {
         text = "*";
         len = 1;
@@ -64,8 +66,9 @@ const filter_cache &current_filter() {
 }
 
 bool filter_rejects(const char *name, int filter) {
-    if (!filter || name == nullptr || *name == '\0')
+    if (!filter || name == nullptr || *name == '\0') {
         return false;
+    }
     const filter_cache &f = current_filter();
     return kppathmatch(name, nullptr, f.pattern.c_str(), &f.elements, '/', KP_MATCH_DOMATCH,
                        KP_ANY_DEPTH) != 1;
@@ -73,13 +76,15 @@ bool filter_rejects(const char *name, int filter) {
 
 int offer_right(const char *row, const char *name, const char *date_key, const char *extra,
                 int filter, int batched) {
-    if (filter_rejects(name, filter))
+    if (filter_rejects(name, filter)) {
         return 0;
+    }
     int pos =
         sink.right(sink.ctx, row != nullptr ? row : "", name != nullptr ? name : "",
                    date_key != nullptr ? date_key : "", extra != nullptr ? extra : "", batched);
-    if (is_blank_separator(row, name, date_key, extra))
+    if (is_blank_separator(row, name, date_key, extra)) {
         right_avoidable_pos = pos;
+    }
     return 1;
 }
 

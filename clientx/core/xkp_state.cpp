@@ -144,8 +144,9 @@ void reset_program_state() {
                      tmlcnum,
                      lc_messages,
                      debug_string};
-    for (char *t : texts)
+    for (char *t : texts) {
         t[0] = '\0';
+    }
     T_strlcpy(help_topic, "xkp/Tutorial", sizeof help_topic);
     browsing_filesys = 1;
     restore_from_archives = browsing_raw_partitions = browsing_auspex = true_image = 0;

@@ -40,23 +40,27 @@ constexpr size_t HUGE_PAGE = 2u << 20;
 arena_block map_block(size_t size) {
     if (size < HUGE_PAGE) {
         void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED)
+        if (p == MAP_FAILED) {
             throw std::bad_alloc();
+        }
         return arena_block(static_cast<char *>(p), block_unmapper{size});
     }
     // Map one huge page more and trim to an aligned run.
     size_t span = size + HUGE_PAGE;
     void *raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED)
+    if (raw == MAP_FAILED) {
         throw std::bad_alloc();
+    }
     uintptr_t start = reinterpret_cast<uintptr_t>(raw);
     uintptr_t aligned = (start + HUGE_PAGE - 1) & ~(uintptr_t{HUGE_PAGE} - 1);
     size_t head = aligned - start;
-    if (head > 0)
+    if (head > 0) {
         munmap(raw, head);
+    }
     size_t tail = span - head - size;
-    if (tail > 0)
+    if (tail > 0) {
         munmap(reinterpret_cast<char *>(aligned) + size, tail);
+    }
     madvise(reinterpret_cast<void *>(aligned), size, MADV_HUGEPAGE);
     return arena_block(reinterpret_cast<char *>(aligned), block_unmapper{size});
 }
@@ -120,8 +124,9 @@ backup_tree tree;
 char *put_entry_head(char *out, int len) {
     char digits[12];
     size_t n = static_cast<size_t>(put_int(digits, len) - digits);
-    for (size_t i = n; i < 4; ++i)
+    for (size_t i = n; i < 4; ++i) {
         *out++ = ' ';
+    }
     memcpy(out, digits, n);
     out += n;
     *out++ = ' ';
@@ -182,18 +187,22 @@ struct line_texts {
         return entry_copy;
     }
     const char *own_numbers() {
-        if (numbers == nullptr)
+        if (numbers == nullptr) {
             return nullptr;
-        if (numbers_copy == nullptr)
+        }
+        if (numbers_copy == nullptr) {
             numbers_copy = tree.arena.copy(numbers, numbers_len);
+        }
         return numbers_copy;
     }
     // Is text equal to this line's entry text?
     bool same_entry(const char *text) {
-        if (entry != nullptr)
+        if (entry != nullptr) {
             return strcmp(text, entry) == 0;
-        if (head[0] == '\0')
+        }
+        if (head[0] == '\0') {
             *put_entry_head(head, name_len) = '\0';
+        }
         return strncmp(text, head, 5) == 0 && strcmp(text + 5, tail) == 0;
     }
     // The text of a file version: the entry text, its NUL, the numbers text
@@ -201,8 +210,9 @@ struct line_texts {
     const char *file_texts() {
         size_t after;
         char *p = entry_in_arena(numbers_len + 1, &after);
-        if (numbers_len > 0)
+        if (numbers_len > 0) {
             memcpy(p + after, numbers, numbers_len);
+        }
         p[after + numbers_len] = '\0';
         return p;
     }
@@ -286,14 +296,16 @@ file_place closest_file_in(tree_node *dir, int32_t time, const char *tail, int l
 }
 
 void add_file_in(tree_node *dir, int32_t time, line_texts &texts) {
-    if (dir == nullptr || texts.tail == nullptr)
+    if (dir == nullptr || texts.tail == nullptr) {
         return;
+    }
     const int len = texts.name_len;
     file_place at;
     if (dir->files != nullptr) {
         at = closest_file_in(dir, time, texts.tail, len);
-        if (at.found)
+        if (at.found) {
             return;
+        }
     } else {
         at.end = true;
     }
@@ -329,13 +341,15 @@ tree_node *closest_node_in(tree_node *parent, const char *name, int *found) {
     tree_node *p = parent->child;
     // Start from the last node found here when it does not pass the name:
     // the list is ordered, so the walk ends at the same node.
-    if (parent->hint != nullptr && strcmp(parent->hint->name, name) <= 0)
+    if (parent->hint != nullptr && strcmp(parent->hint->name, name) <= 0) {
         p = parent->hint;
+    }
     tree_node *last = nullptr;
     for (; p != nullptr; p = p->next) {
         int c = strcmp(p->name, name);
-        if (c > 0)
+        if (c > 0) {
             break;
+        }
         last = p;
         if (c == 0) {
             *found = 1;
@@ -347,13 +361,15 @@ tree_node *closest_node_in(tree_node *parent, const char *name, int *found) {
 
 tree_node *build_node_in(const char *path, size_t path_len, line_texts &texts) {
     if (previous_node != nullptr && tree.previous_len == path_len &&
-        memcmp(previous_path, path, path_len) == 0)
+        memcmp(previous_path, path, path_len) == 0) {
         return previous_node;
+    }
     tree_node *node = rootnode;
     if (true_image && strcmp(path, "/") == 0 && rootnode->numbers == nullptr) {
         rootnode->numbers = texts.own_numbers();
-        if (verbose)
+        if (verbose) {
             rootnode->verbose_text = texts.own_entry();
+        }
     }
     char component[TREE_COMPONENT_MAX + 1];
     const char *p = path;
@@ -458,18 +474,23 @@ void dump_tree_in(tree_node *node, int depth, std::string &path) {
             key.assign(static_cast<size_t>(2 * (depth - minimum_depth)), ' ');
             line.append(key).append(node->name);
         }
-        if (line.size() >= XKP_TEXT_SIZE)
+        if (line.size() >= XKP_TEXT_SIZE) {
             line.resize(XKP_TEXT_SIZE - 1);
+        }
         add_left_item(line.c_str(), key.c_str());
     }
-    if (depth > 1)
+    if (depth > 1) {
         path.append("/");
+    }
     path.append(node->name);
-    if (path == tree.dump_right_path)
+    if (path == tree.dump_right_path) {
         dump_filelist(node);
-    if (depth <= minimum_depth + recursion_limit)
-        for (tree_node *c = node->child; c != nullptr; c = c->next)
+    }
+    if (depth <= minimum_depth + recursion_limit) {
+        for (tree_node *c = node->child; c != nullptr; c = c->next) {
             dump_tree_in(c, depth + 1, path);
+        }
+    }
     path.resize(parent_len);
 }
 
@@ -498,20 +519,24 @@ size_t tree_memory_bytes() {
 }
 
 int entry_name_length(const char *entry) {
-    if (entry == nullptr)
+    if (entry == nullptr) {
         return 0;
+    }
     const char *p = entry;
-    while (*p == ' ')
+    while (*p == ' ') {
         ++p;
+    }
     int v = 0;
-    while (*p >= '0' && *p <= '9' && v < 100000)
+    while (*p >= '0' && *p <= '9' && v < 100000) {
         v = v * 10 + (*p++ - '0');
+    }
     return v;
 }
 
 const char *entry_verbose_columns(const char *entry) {
-    if (entry == nullptr)
+    if (entry == nullptr) {
         return "";
+    }
     size_t len = strlen(entry);
     size_t at = 5 + static_cast<size_t>(entry_name_length(entry)) + 1;
     return at <= len ? entry + at : "";
@@ -523,12 +548,15 @@ int compare_files(const file_node *node, int32_t time, const char *entry) {
 
 file_node *closest_file(tree_node *dir, int32_t time, const char *entry, int *found, int *end) {
     file_place at;
-    if (dir != nullptr && entry != nullptr && strlen(entry) >= 5)
+    if (dir != nullptr && entry != nullptr && strlen(entry) >= 5) {
         at = closest_file_in(dir, time, entry + 5, entry_name_length(entry));
-    if (found != nullptr)
+    }
+    if (found != nullptr) {
         *found = at.found;
-    if (end != nullptr)
+    }
+    if (end != nullptr) {
         *end = at.end;
+    }
     return at.last;
 }
 
@@ -536,23 +564,28 @@ tree_node *closest_node(tree_node *parent, const char *name, int *found) {
     int f = 0;
     tree_node *r =
         parent != nullptr && name != nullptr ? closest_node_in(parent, name, &f) : nullptr;
-    if (found != nullptr)
+    if (found != nullptr) {
         *found = f;
+    }
     return r;
 }
 
 tree_node *search_node(tree_node *parent, const char *name) {
-    if (parent == nullptr || name == nullptr)
+    if (parent == nullptr || name == nullptr) {
         return nullptr;
-    for (tree_node *p = parent->child; p != nullptr; p = p->next)
-        if (strcmp(p->name, name) == 0)
+    }
+    for (tree_node *p = parent->child; p != nullptr; p = p->next) {
+        if (strcmp(p->name, name) == 0) {
             return p;
+        }
+    }
     return nullptr;
 }
 
 tree_node *build_node(const char *path, int32_t, const char *entry, const char *numbers) {
-    if (rootnode == nullptr)
+    if (rootnode == nullptr) {
         init_tree();
+    }
     line_texts texts = line_texts::whole(entry, numbers);
     const char *p = path != nullptr ? path : "";
     return build_node_in(p, strlen(p), texts);
@@ -564,13 +597,16 @@ void add_file(tree_node *dir, int32_t time, const char *entry, const char *numbe
 }
 
 void build_timelist(time_entry **list, int32_t time, const char *text) {
-    if (list == nullptr)
+    if (list == nullptr) {
         return;
+    }
     time_entry **at = list;
-    while (*at != nullptr && (*at)->time > time)
+    while (*at != nullptr && (*at)->time > time) {
         at = &(*at)->next;
-    if (*at != nullptr && (*at)->time == time)
+    }
+    if (*at != nullptr && (*at)->time == time) {
         return;
+    }
     time_entry *e = tree.arena.make<time_entry>();
     e->time = time;
     e->text = text != nullptr ? tree.arena.copy(text) : nullptr;
@@ -582,16 +618,20 @@ void build_tree(const char *dir, FILE *stream) {
     root_filesys_only_possible = 0;
     filesystem_only_restore_possible = 0;
     device_number = -1;
-    if (rootnode == nullptr)
+    if (rootnode == nullptr) {
         init_tree();
+    }
     std::string root_text = dir != nullptr ? dir : "";
-    if (root_text.size() > 1 && root_text.back() == '/')
+    if (root_text.size() > 1 && root_text.back() == '/') {
         root_text.pop_back();
-    if (root_text.empty() || root_text.back() != '/')
+    }
+    if (root_text.empty() || root_text.back() != '/') {
         root_text.push_back('/');
+    }
     bool mixed = false;
-    if (stream == nullptr)
+    if (stream == nullptr) {
         return;
+    }
 
     line_reader reader(stream);
     // A path continued on further lines is put together here.
@@ -602,8 +642,9 @@ void build_tree(const char *dir, FILE *stream) {
     char *line;
     size_t len;
     while ((line = reader.next(len)) != nullptr) {
-        if (!parse_listing_line(line, len, parsed, verbose != 0))
+        if (!parse_listing_line(line, len, parsed, verbose != 0)) {
             continue;
+        }
         char *path = parsed.path;
         size_t plen = parsed.first_len;
         // A name holding newlines continues on the following lines. A
@@ -630,13 +671,15 @@ void build_tree(const char *dir, FILE *stream) {
             }
             path[plen] = '\0';
         }
-        if (plen == 0)
+        if (plen == 0) {
             continue;
+        }
 
         int32_t dev = parsed.device;
         if (is_root_line(root_text, path, plen)) {
-            if (dev != -1)
+            if (dev != -1) {
                 root_filesys_only_possible = !mixed;
+            }
             if (device_number == -1 && !mixed) {
                 device_number = dev;
                 if (dev == -1) {
@@ -661,8 +704,9 @@ void build_tree(const char *dir, FILE *stream) {
             dir_len = slash != nullptr ? static_cast<size_t>(slash - path) : 0;
             // "." and ".." name no file of their own.
             if ((base_len == 1 && base[0] == '.') ||
-                (base_len == 2 && base[0] == '.' && base[1] == '.'))
+                (base_len == 2 && base[0] == '.' && base[1] == '.')) {
                 continue;
+            }
         }
         line_texts texts;
         texts.numbers = parsed.numbers;
@@ -685,17 +729,20 @@ void build_tree(const char *dir, FILE *stream) {
         if (!is_dir) {
             // Without a slash the directory part is empty and the base name
             // starts the path: it must not be cut.
-            if (base != path)
+            if (base != path) {
                 path[dir_len] = '\0';
+            }
             tree_node *node = build_node_in(base != path ? path : "", dir_len, texts);
             add_file_in(node, parsed.backup_time, texts);
         } else {
-            if (plen > 1)
+            if (plen > 1) {
                 path[--plen] = '\0';
+            }
             tree_node *node = build_node_in(path, plen, texts);
             time_entry **at = &node->timelist;
-            while (*at != nullptr && (*at)->time > parsed.backup_time)
+            while (*at != nullptr && (*at)->time > parsed.backup_time) {
                 at = &(*at)->next;
+            }
             if (*at == nullptr || (*at)->time != parsed.backup_time) {
                 time_entry *t = tree.arena.make<time_entry>();
                 t->time = parsed.backup_time;
@@ -708,19 +755,22 @@ void build_tree(const char *dir, FILE *stream) {
 }
 
 void dump_all() {
-    if (rootnode == nullptr)
+    if (rootnode == nullptr) {
         init_tree();
+    }
     int depth = 1;
     const char *p = left_dir;
     const char *s;
     size_t n;
     while (next_path_component(p, s, n)) {
-        if (n == 1 && s[0] == '.')
+        if (n == 1 && s[0] == '.') {
             continue;
+        }
         if (n == 2 && s[0] == '.' && s[1] == '.') {
             // ".." climbs, but never above the root.
-            if (depth > 1)
+            if (depth > 1) {
                 --depth;
+            }
             continue;
         }
         ++depth;
@@ -730,16 +780,18 @@ void dump_all() {
 }
 
 void dump_tree(tree_node *node, int depth, const char *parent_path) {
-    if (node == nullptr)
+    if (node == nullptr) {
         return;
+    }
     std::string path = parent_path != nullptr ? parent_path : "";
     tree.dump_right_path = trim_slash(right_dir);
     dump_tree_in(node, depth, path);
 }
 
 void dump_filelist(tree_node *node) {
-    if (node == nullptr)
+    if (node == nullptr) {
         return;
+    }
     date_cache dates;
     char row[XKP_TEXT_SIZE];
     char key[16];
@@ -751,8 +803,9 @@ void dump_filelist(tree_node *node) {
             put_row(row, dates.get(t->time), node->verbose_text, ".");
             accepted +=
                 add_right_list(row, ".", key, node->numbers != nullptr ? node->numbers : "", 1);
-            if (!show_all_dates)
+            if (!show_all_dates) {
                 break;
+            }
         }
     }
     for (tree_node *c = node->child; c != nullptr; c = c->next) {
@@ -762,19 +815,22 @@ void dump_filelist(tree_node *node) {
             put_row(row, dates.get(t->time), t->text, name.c_str());
             accepted +=
                 add_right_list(row, name.c_str(), key, c->numbers != nullptr ? c->numbers : "", 1);
-            if (!show_all_dates)
+            if (!show_all_dates) {
                 break;
+            }
         }
     }
-    if (accepted > 0)
+    if (accepted > 0) {
         add_right_list(" ", " ", " ", " ", 0);
+    }
     const file_node *prev = nullptr;
     for (const file_node *f = node->files; f != nullptr; f = f->next) {
         bool same = prev != nullptr && prev->name_len == f->name_len &&
                     compare_names(prev->entry + 5, prev->name_len, f->entry + 5, f->name_len) == 0;
         prev = f;
-        if (same && !show_all_dates)
+        if (same && !show_all_dates) {
             continue;
+        }
         name.assign(f->entry + 5, std::min(strlen(f->entry + 5), static_cast<size_t>(f->name_len)));
         *put_int(key, f->backup_time) = '\0';
         put_row(row, dates.get(f->backup_time), f->entry, name.c_str());
@@ -784,8 +840,9 @@ void dump_filelist(tree_node *node) {
 }
 
 void dump_dir(const char *path) {
-    if (rootnode == nullptr || path == nullptr)
+    if (rootnode == nullptr || path == nullptr) {
         return;
+    }
     tree_node *node = rootnode;
     char component[TREE_COMPONENT_MAX + 1];
     const char *p = path;
@@ -796,8 +853,9 @@ void dump_dir(const char *path) {
         memcpy(component, s, n);
         component[n] = '\0';
         node = search_node(node, component);
-        if (node == nullptr)
+        if (node == nullptr) {
             return;
+        }
     }
     dump_filelist(node);
 }

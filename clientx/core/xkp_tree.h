@@ -46,8 +46,9 @@ struct file_node {
 // The nine-numbers text of a file version's line ("" when it has none).
 inline const char *file_numbers(const file_node *f) {
     const char *p = f->entry;
-    while (*p != '\0')
+    while (*p != '\0') {
         ++p;
+    }
     return p + 1;
 }
 

@@ -43,16 +43,18 @@ int list_server_jobs(const std::vector<std::string> &words) {
         fprintf(stderr, "kpadmin: %s\n", err.c_str());
         return st;
     }
-    for (const auto &j : list_jobs(s.dir))
+    for (const auto &j : list_jobs(s.dir)) {
         printf("%lld %s %s started %s log %s%s\n", j.id, j.state.c_str(), j.program.c_str(),
                local_time_text(j.started).c_str(), j.log.empty() ? "-" : log_quote(j.log).c_str(),
                j.waits_for.empty() ? "" : (" waiting for " + j.waits_for).c_str());
+    }
     return 0;
 }
 
 int cancel_server_job(const std::vector<std::string> &words) {
-    if (words.size() != 2 && words.size() != 3)
+    if (words.size() != 2 && words.size() != 3) {
         return usage_error("kpadmin", "cancel [NAME] ID", ADMIN_USAGE);
+    }
     KpServer s;
     std::string err;
     int st = open_server(words.size() == 3 ? words[1] : "", s, err, false);
@@ -61,8 +63,9 @@ int cancel_server_job(const std::vector<std::string> &words) {
         return st;
     }
     long long id = 0;
-    if (!kp_parse_time(words.back(), id))
+    if (!kp_parse_time(words.back(), id)) {
         return usage_error("kpadmin", "bad job id " + words.back(), ADMIN_USAGE);
+    }
     int r = cancel_job(s.dir, id, 30, err);
     if (r < 0) {
         fprintf(stderr, "kpadmin: %s\n", err.c_str());
@@ -80,10 +83,11 @@ int list_servers() {
     for (const auto &n : list_server_names()) {
         KpServer s;
         std::string err;
-        if (open_server(n, s, err) == 0)
+        if (open_server(n, s, err) == 0) {
             printf("%s %s\n", n.c_str(), server_repository(s).c_str());
-        else
+        } else {
             printf("%s (incomplete: %s)\n", n.c_str(), err.c_str());
+        }
     }
     return 0;
 }
@@ -105,31 +109,36 @@ int list_images(const std::vector<std::string> &words) {
         }
         images = db.images(err);
     }
-    for (const auto &h : images)
+    for (const auto &h : images) {
         printf(
             "%s  %-19s  sched %d  %8lld files %10lld KB  client %s  snapshot %s  keyword \"%s\"\n",
             h.id.c_str(), local_time_text(h.backup_time).c_str(), h.schedule, h.files, h.kb,
             h.client.c_str(), h.snapshot.c_str(), h.keyword.c_str());
+    }
     return images.empty() ? kpstatus::NOTHING_FOUND : 0;
 }
 
 std::string tag_value(const nlohmann::json &tags, const std::string &key) {
-    if (!tags.is_array())
+    if (!tags.is_array()) {
         return {};
-    for (const auto &t : tags)
+    }
+    for (const auto &t : tags) {
         if (t.is_string()) {
             std::string s = t;
-            if (s.compare(0, key.size() + 1, key + "=") == 0)
+            if (s.compare(0, key.size() + 1, key + "=") == 0) {
                 return percent_decode(s.substr(key.size() + 1));
+            }
         }
+    }
     return {};
 }
 
 // Rebuilds the catalog database from the repository's snapshots, oldest
 // first, into a new file that replaces the old one only when complete.
 int rebuild_catalog(const std::vector<std::string> &words) {
-    if (words.size() != 2)
+    if (words.size() != 2) {
         return usage_error("kpadmin", "rebuild-catalog NAME", ADMIN_USAGE);
+    }
     KpServer s;
     std::string err;
     int st = open_server(words[1], s, err);
@@ -157,12 +166,15 @@ int rebuild_catalog(const std::vector<std::string> &words) {
     for (const auto &snap : list) {
         long long t = 0;
         if (!snap.is_object() || !snap.contains("id") || !snap["id"].is_string() ||
-            !snap.contains("time") || !snap["time"].is_string() || !parse_rfc3339(snap["time"], t))
+            !snap.contains("time") || !snap["time"].is_string() ||
+            !parse_rfc3339(snap["time"], t)) {
             continue;
+        }
         // The catalog records stored beside the images are not images.
         if (snap.contains("tags") && snap["tags"].is_array() &&
-            std::find(snap["tags"].begin(), snap["tags"].end(), RECORD_TAG) != snap["tags"].end())
+            std::find(snap["tags"].begin(), snap["tags"].end(), RECORD_TAG) != snap["tags"].end()) {
             continue;
+        }
         // A raw partition's snapshot holds its content as one file: read as
         // a tree it would be a regular file in place of a device node.
         if (snap.contains("tags") && snap["tags"].is_array() &&
@@ -198,16 +210,20 @@ int rebuild_catalog(const std::vector<std::string> &words) {
             const auto &tags = snap.j.contains("tags") ? snap.j["tags"] : nlohmann::json();
             h.schedule = tag_value(tags, "sched") == "3" ? SCHED_USER_ARCHIVE : SCHED_USER_BACKUP;
             h.client = tag_value(tags, "client");
-            if (h.client.empty() && snap.j.contains("hostname") && snap.j["hostname"].is_string())
+            if (h.client.empty() && snap.j.contains("hostname") && snap.j["hostname"].is_string()) {
                 h.client = snap.j["hostname"];
+            }
             h.keyword = tag_value(tags, "kw");
             h.policy = tag_value(tags, "policy");
             h.snapshot = short_id;
             std::vector<std::string> roots;
-            if (snap.j.contains("paths") && snap.j["paths"].is_array())
-                for (const auto &p : snap.j["paths"])
-                    if (p.is_string())
+            if (snap.j.contains("paths") && snap.j["paths"].is_array()) {
+                for (const auto &p : snap.j["paths"]) {
+                    if (p.is_string()) {
                         roots.push_back(p);
+                    }
+                }
+            }
             ResticResult js = run_restic(s, {"ls", "--json", snap.id});
             ResticResult plain = run_restic(s, {"ls", snap.id});
             RebuiltImage img;
@@ -246,29 +262,40 @@ int rebuild_catalog(const std::vector<std::string> &words) {
 
 int kpadmin_main(int argc, char **argv) {
     std::vector<std::string> words(argv + 1, argv + argc);
-    if (words.empty())
+    if (words.empty()) {
         return usage_error("kpadmin", "no command", ADMIN_USAGE);
+    }
     const std::string &cmd = words[0];
-    if (cmd == "init-server")
+    if (cmd == "init-server") {
         return admin_init_server(words);
-    if (cmd == "export")
+    }
+    if (cmd == "export") {
         return admin_export(words);
-    if (cmd == "sync")
+    }
+    if (cmd == "sync") {
         return admin_sync(words);
-    if (cmd == "set-retention")
+    }
+    if (cmd == "set-retention") {
         return admin_set_retention(words);
-    if (cmd == "expire")
+    }
+    if (cmd == "expire") {
         return admin_expire(words);
-    if (cmd == "list-servers")
+    }
+    if (cmd == "list-servers") {
         return list_servers();
-    if (cmd == "list-images")
+    }
+    if (cmd == "list-images") {
         return list_images(words);
-    if (cmd == "rebuild-catalog")
+    }
+    if (cmd == "rebuild-catalog") {
         return rebuild_catalog(words);
-    if (cmd == "jobs")
+    }
+    if (cmd == "jobs") {
         return list_server_jobs(words);
-    if (cmd == "cancel")
+    }
+    if (cmd == "cancel") {
         return cancel_server_job(words);
+    }
     if (cmd == "version") {
         std::string v = restic_version();
         printf("%s (tested with %s)\n", v.c_str(), RESTIC_TESTED_VERSION);

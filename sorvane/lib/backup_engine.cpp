@@ -100,11 +100,12 @@ void Backup::choose_roots(const std::vector<std::string> &paths) {
         // content: one raw entry, not a device node.
         RawSource src;
         if (!archive_ && raw_source(r.path, src)) {
-            if (access(src.device.c_str(), R_OK) != 0)
+            if (access(src.device.c_str(), R_OK) != 0) {
                 log_.skipped(r.path, "cannot read the device " + log_quote(src.device) + ": " +
                                          strerror(errno));
-            else
+            } else {
                 raw_.push_back(std::move(src));
+            }
             continue;
         }
         if (lstat(r.path.c_str(), &r.st) != 0) {
@@ -124,12 +125,15 @@ void Backup::choose_roots(const std::vector<std::string> &paths) {
         bool covered = !roots_.empty() && roots_.back().path == r.path;
         for (size_t sl = r.path.find('/');
              !covered && sl != std::string::npos && sl + 1 < r.path.size();
-             sl = r.path.find('/', sl + 1))
+             sl = r.path.find('/', sl + 1)) {
             covered = dirs.count(sl == 0 ? "/" : r.path.substr(0, sl)) != 0;
-        if (covered)
+        }
+        if (covered) {
             continue;
-        if (S_ISDIR(r.st.st_mode))
+        }
+        if (S_ISDIR(r.st.st_mode)) {
             dirs.insert(r.path);
+        }
         roots_.push_back(std::move(r));
     }
 }
@@ -139,14 +143,17 @@ void Backup::choose_roots(const std::vector<std::string> &paths) {
 ResticResult Backup::restic_unlocking(const std::vector<std::string> &args, const LineFn &on_out,
                                       const LineFn &on_err, const std::function<void()> &reset) {
     ResticResult r = run_restic(server_, args, on_out, on_err);
-    if (r.failure != ResticFailure::Locked)
+    if (r.failure != ResticFailure::Locked) {
         return r;
+    }
     log_.line("the repository is locked; removing stale locks left by interrupted runs");
     ResticResult u = run_restic(server_, {"unlock"});
-    if (!u.started || u.exit_code != 0)
+    if (!u.started || u.exit_code != 0) {
         log_.line("restic unlock failed: " + log_quote(u.err.substr(0, u.err.find('\n'))));
-    if (reset)
+    }
+    if (reset) {
         reset();
+    }
     return run_restic(server_, args, on_out, on_err);
 }
 
@@ -159,8 +166,9 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
         log_.line("cannot write the file list: " + err);
         return kpstatus::BACKUP_FAILED;
     }
-    for (const auto &r : roots_)
+    for (const auto &r : roots_) {
         fwrite(r.path.c_str(), 1, r.path.size() + 1, list.file());
+    }
     if (!list.finish_writing(err)) {
         log_.line("cannot write the file list: " + err);
         return kpstatus::BACKUP_FAILED;
@@ -225,13 +233,15 @@ int Backup::run_restic_backup(std::string &snapshot, bool &partial) {
             // Counted failed when the entry is reconciled.
             log_.line("restic could not read " +
                       log_quote(ev.item.empty() ? "(unnamed)" : ev.item) + ": " + ev.error);
-            if (!ev.item.empty() && restic_errors_.size() < 100000)
+            if (!ev.item.empty() && restic_errors_.size() < 100000) {
                 restic_errors_.emplace(ev.item, ev.error);
+            }
             return;
         }
         std::string s(l);
-        if (s.find("does not exist, skipping") != std::string::npos || s.rfind("error: ", 0) == 0)
+        if (s.find("does not exist, skipping") != std::string::npos || s.rfind("error: ", 0) == 0) {
             log_.line("restic: " + log_quote(s));
+        }
     };
     auto reset = [&] {
         stored_keys_.clear();
@@ -274,17 +284,21 @@ int Backup::check(const KpArgs &args) {
         }
         policy_type_ = static_cast<int>(t);
     }
-    for (char &c : keyword_)
-        if (c == '\n' || c == '\r')
+    for (char &c : keyword_) {
+        if (c == '\n' || c == '\r') {
             c = ' ';
+        }
+    }
     const char *pol = getenv(archive_ ? "KPARCHIVE_POLICY" : "KPBACKUP_POLICY");
     policy_ = pol != nullptr && pol[0] != '\0' ? pol
               : !kpconf_value(archive_ ? "KPARCHIVE_POLICY" : "KPBACKUP_POLICY").empty()
                   ? kpconf_value(archive_ ? "KPARCHIVE_POLICY" : "KPBACKUP_POLICY")
                   : std::string(archive_ ? "user-archive" : "user-backup");
-    for (char &c : policy_)
-        if (c == ' ' || c == '\t' || c == '\n')
+    for (char &c : policy_) {
+        if (c == ' ' || c == '\t' || c == '\n') {
             c = '_';
+        }
+    }
     client_ = local_client_name();
     auto finish = [&](int status) {
         log_.report(archive_ ? "archive" : "backup", status);
@@ -293,8 +307,9 @@ int Backup::check(const KpArgs &args) {
 
     std::vector<std::string> paths;
     int st = read_request(args, paths);
-    if (st != 0)
+    if (st != 0) {
         return finish(st);
+    }
     std::string err;
     st = open_server(args.get("-S"), server_, err);
     if (st != 0) {
@@ -307,12 +322,14 @@ int Backup::check(const KpArgs &args) {
         return finish(restic_failure_status(why, kpstatus::BACKUP_FAILED));
     }
     choose_roots(paths);
-    if (roots_.empty() && raw_.empty())
+    if (roots_.empty() && raw_.empty()) {
         return finish(kpstatus::NONE_EXIST);
-    if (!raw_.empty())
+    }
+    if (!raw_.empty()) {
         log_.line(std::to_string(raw_.size()) + " requested paths are block devices: each is "
                                                 "backed up as a raw partition, in an image "
                                                 "of its own");
+    }
     log_.line(std::string(archive_ ? "archive" : "backup") + " of " +
               std::to_string(roots_.size() + raw_.size()) + " requested paths to server " +
               server_.name + " (repository " + log_quote(server_repository(server_)) +
@@ -326,10 +343,11 @@ int Backup::work() {
     int st = 0;
     int raw_status = -1; // of the raw partitions, when the request named some
     auto finish = [&](int status) {
-        if (raw_status >= 0 && roots_.empty())
+        if (raw_status >= 0 && roots_.empty()) {
             status = raw_status;
-        else if (raw_status >= 0 && (status == 0) != (raw_status == 0))
+        } else if (raw_status >= 0 && (status == 0) != (raw_status == 0)) {
             status = kpstatus::PARTIAL;
+        }
         log_.report(archive_ ? "archive" : "backup", status);
         return status;
     };
@@ -357,8 +375,9 @@ int Backup::work() {
     if (!raw_.empty()) {
         raw_status = back_up_raw_devices(
             server_, db, {client_, keyword_, policy_, schedule_, policy_type_}, raw_, log_);
-        if (roots_.empty())
+        if (roots_.empty()) {
             return finish(raw_status);
+        }
     }
 
     // The walk comes first: what restic stores is checked against it. The
@@ -379,8 +398,9 @@ int Backup::work() {
     std::string snapshot;
     bool partial = false;
     st = run_restic_backup(snapshot, partial);
-    if (st != 0)
+    if (st != 0) {
         return finish(st);
+    }
     log_.line("snapshot " + snapshot + (partial ? " (incomplete)" : ""));
     mark = seconds();
     double check_time = 0;
@@ -428,8 +448,9 @@ int Backup::work() {
     store_record_after_backup(server_, db, h.backup_time, log_);
 
     int status = kpstatus::OK;
-    if (partial || log_.failed_count() > 0)
+    if (partial || log_.failed_count() > 0) {
         status = h.files > 0 ? kpstatus::PARTIAL : kpstatus::NONE_BACKED_UP;
+    }
     // An archive removes each original that provably is in the snapshot,
     // also when others could not be stored: those stay where they are.
     if (archive_ && h.files > 0) {
@@ -440,8 +461,9 @@ int Backup::work() {
             log_.line("snapshot " + snapshot +
                       " verified: each original is removed only when it matches its node");
             // An original kept is an archive partly done.
-            if (remove_originals() > 0 || log_.failed_count() > 0 || job_cancelled())
+            if (remove_originals() > 0 || log_.failed_count() > 0 || job_cancelled()) {
                 status = kpstatus::PARTIAL;
+            }
         }
     }
     return finish(status);
@@ -460,27 +482,34 @@ int backup_program(int argc, char **argv, bool archive) {
     const char *usage = archive ? ARCHIVE_USAGE : BACKUP_USAGE;
     KpArgs args;
     std::string err;
-    if (!kp_parse_args(argc, argv, BACKUP_OPTIONS, args, err))
+    if (!kp_parse_args(argc, argv, BACKUP_OPTIONS, args, err)) {
         return usage_error(prog, err, usage);
-    if (args.has("-f") && !args.operands.empty())
+    }
+    if (args.has("-f") && !args.operands.empty()) {
         return usage_error(prog, "give either -f or a directory, not both", usage);
-    if (!args.has("-f") && args.operands.size() > 1)
+    }
+    if (!args.has("-f") && args.operands.size() > 1) {
         return usage_error(prog, "more than one directory given", usage);
-    if (args.has("-stdin") && (archive || args.has("-f") || !args.operands.empty()))
+    }
+    if (args.has("-stdin") && (archive || args.has("-f") || !args.operands.empty())) {
         return usage_error(prog, "-stdin names the only entry of a backup", usage);
+    }
     ProgressLog log;
     if (!open_program_log(args, log, err)) {
         fprintf(stderr, "%s: %s\n", prog, err.c_str());
         return kpstatus::OPEN_FAILED;
     }
-    if (!args.has("-L"))
+    if (!args.has("-L")) {
         log.echo_to_stderr(true);
-    if (args.has("-stdin"))
+    }
+    if (args.has("-stdin")) {
         return backup_stdin_entry(args, log);
+    }
     Backup b(archive, log);
     int st = b.check(args);
-    if (st != 0)
+    if (st != 0) {
         return st;
+    }
     // Accepted: the work goes on as a job of its own, detached from the
     // caller, which gets 0 now (or the job's status under -w).
     int r = start_job(b.server_dir(), prog, args.get("-L"), args.has("-w"),

@@ -20,8 +20,9 @@ namespace backup_engine {
 namespace {
 
 std::string base_name(const std::string &path) {
-    if (path == "/")
+    if (path == "/") {
         return "";
+    }
     return path.substr(path.rfind('/') + 1);
 }
 
@@ -51,8 +52,9 @@ bool unchanged_since(const struct stat &walk, const struct stat &now) {
 Fate Backup::judge(const std::string &path, const struct stat &walk_st, bool parent_stored) {
     // What the walk could not read is counted failed already; it exists, so
     // its previous version stays alive.
-    if (walk_failed_.count(path) != 0)
+    if (walk_failed_.count(path) != 0) {
         return KEPT;
+    }
     const std::string lossy = lossy_utf8(path);
     const bool reg_or_dir = S_ISREG(walk_st.st_mode) || S_ISDIR(walk_st.st_mode);
     auto err = restic_errors_.find(lossy);
@@ -64,8 +66,9 @@ Fate Backup::judge(const std::string &path, const struct stat &walk_st, bool par
     // A directory restic stored is in the snapshot whatever happened to it
     // since; its entries are judged one by one.
     bool changed = !S_ISDIR(walk_st.st_mode) && (!exists || !unchanged_since(walk_st, now));
-    if (confirmed && !changed)
+    if (confirmed && !changed) {
         return STORED;
+    }
     log_.failed(path, !exists                       ? (confirmed ? "vanished while being backed up"
                                                                  : "vanished before it was backed up")
                       : err != restic_errors_.end() ? "restic could not read it: " + err->second
@@ -81,13 +84,16 @@ bool Backup::reconcile(std::string &err) {
     std::sort(stored_keys_.begin(), stored_keys_.end());
     for (auto &r : roots_) {
         r.fate = judge(r.path, r.st, true);
-        if (r.fate != STORED)
+        if (r.fate != STORED) {
             continue;
+        }
         ++files_;
-        if (S_ISREG(r.st.st_mode))
+        if (S_ISREG(r.st.st_mode)) {
             bytes_ += r.st.st_size;
-        if (S_ISDIR(r.st.st_mode))
+        }
+        if (S_ISDIR(r.st.st_mode)) {
             stored_dirs_.insert(path_key(r.path));
+        }
     }
     bool dir_stored = false;
     return scan_walk(
@@ -100,10 +106,12 @@ bool Backup::reconcile(std::string &err) {
                 fates_.push_back(fate);
                 if (fate == STORED) {
                     ++files_;
-                    if (S_ISREG(rec.st.st_mode))
+                    if (S_ISREG(rec.st.st_mode)) {
                         bytes_ += rec.st.st_size;
-                    if (S_ISDIR(rec.st.st_mode))
+                    }
+                    if (S_ISDIR(rec.st.st_mode)) {
                         stored_dirs_.insert(path_key(p));
+                    }
                 }
             }
             return true;
@@ -113,19 +121,22 @@ bool Backup::reconcile(std::string &err) {
 
 bool Backup::write_image(const ImageHeader &h, CatalogDb &db, std::string &err) {
     ImageWriter w;
-    if (!db.begin_image(h, w, err))
+    if (!db.begin_image(h, w, err)) {
         return false;
+    }
     // The directories above the stored roots, each once (the walk up stops
     // at one already met).
     std::unordered_set<std::string> seen;
     std::vector<std::string> ancestors;
     for (const auto &r : roots_) {
         if (r.fate == STORED) {
-            if (!w.root(r.path, file_state_from_stat(base_name(r.path), r.st, names_), err))
+            if (!w.root(r.path, file_state_from_stat(base_name(r.path), r.st, names_), err)) {
                 return false;
+            }
         } else if (r.fate == GONE) {
-            if (!w.gone(r.path, err))
+            if (!w.gone(r.path, err)) {
                 return false;
+            }
             continue;
         } else {
             continue;
@@ -133,8 +144,9 @@ bool Backup::write_image(const ImageHeader &h, CatalogDb &db, std::string &err) 
         for (std::string p = r.path; p != "/";) {
             size_t sl = p.rfind('/');
             p = sl == 0 ? "/" : p.substr(0, sl);
-            if (!seen.insert(p).second)
+            if (!seen.insert(p).second) {
                 break;
+            }
             ancestors.push_back(p);
         }
     }
@@ -142,8 +154,9 @@ bool Backup::write_image(const ImageHeader &h, CatalogDb &db, std::string &err) 
     for (const auto &a : ancestors) {
         struct stat st {};
         if (lstat(a.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            !w.ancestor(a, file_state_from_stat(base_name(a), st, names_), err))
+            !w.ancestor(a, file_state_from_stat(base_name(a), st, names_), err)) {
             return false;
+        }
     }
 
     bool dir_stored = false;
@@ -156,10 +169,11 @@ bool Backup::write_image(const ImageHeader &h, CatalogDb &db, std::string &err) 
             stored.clear();
             kept.clear();
         } else if (rec.kind == 'C') {
-            if (fate == STORED)
+            if (fate == STORED) {
                 stored.push_back(file_state_from_stat(rec.text, rec.st, names_));
-            else if (fate == KEPT)
+            } else if (fate == KEPT) {
                 kept.push_back(rec.text);
+            }
         } else if (dir_stored) {
             // An unreadable directory gets no call: nothing below it changes.
             written = w.directory(dir, stored, kept, err);
@@ -173,8 +187,9 @@ bool Backup::load_snapshot_nodes(const std::string &snapshot, std::string &err) 
     nodes_.clear();
     auto on_out = [&](std::string_view l) {
         ResticNode n;
-        if (!parse_restic_node(l, n))
+        if (!parse_restic_node(l, n)) {
             return;
+        }
         int type = n.type == "file" ? 0 : n.type == "dir" ? 1 : n.type == "symlink" ? 2 : 3;
         nodes_.push_back({path_key(n.path), type, n.size, n.mtime_ns, n.ctime_ns});
     };
@@ -196,13 +211,16 @@ bool Backup::matches_node(const std::string &path, const struct stat &st) const 
     auto it = std::lower_bound(nodes_.begin(), nodes_.end(), key,
                                [](const Node &n, uint64_t k) { return n.key < k; });
     for (; it != nodes_.end() && it->key == key; ++it) {
-        if (it->type != listing_type(st.st_mode))
+        if (it->type != listing_type(st.st_mode)) {
             continue;
-        if (S_ISDIR(st.st_mode))
+        }
+        if (S_ISDIR(st.st_mode)) {
             return true;
+        }
         if ((!S_ISREG(st.st_mode) || it->size == st.st_size) && it->mtime_ns == ns_of(st.st_mtim) &&
-            it->ctime_ns == ns_of(st.st_ctim))
+            it->ctime_ns == ns_of(st.st_ctim)) {
             return true;
+        }
     }
     return false;
 }
@@ -227,21 +245,25 @@ long long Backup::remove_originals() {
     auto remove_at = [&](int dfd, const std::string &name, const std::string &path,
                          const struct stat &walk_st) {
         struct stat now {};
-        if (fstatat(dfd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        if (fstatat(dfd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
             return;
-        if (!may_remove(path, walk_st, now))
+        }
+        if (!may_remove(path, walk_st, now)) {
             return;
-        if (unlinkat(dfd, name.c_str(), 0) == 0)
+        }
+        if (unlinkat(dfd, name.c_str(), 0) == 0) {
             ++removed;
-        else
+        } else {
             log_.failed(path, std::string("cannot remove the original: ") + strerror(errno));
+        }
     };
     // Directories are removed after everything below them, and only when
     // empty: the walk lists parents first, so in reverse order.
     std::vector<std::pair<std::string, struct stat>> dirs;
     for (const auto &r : roots_) {
-        if (r.fate != STORED || r.path == "/")
+        if (r.fate != STORED || r.path == "/") {
             continue;
+        }
         if (S_ISDIR(r.st.st_mode)) {
             dirs.emplace_back(r.path, r.st);
             continue;
@@ -258,8 +280,9 @@ long long Backup::remove_originals() {
     scan_walk(
         [&](const std::string &dir, const WalkReader::Record &rec, Fate fate) {
             if (rec.kind == 'D') {
-                if (dfd >= 0)
+                if (dfd >= 0) {
                     close(dfd);
+                }
                 // Entries are removed through the directory as walked: one
                 // replaced by another (or a link) since is left alone.
                 dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -271,20 +294,23 @@ long long Backup::remove_originals() {
                 }
             } else if (rec.kind == 'C' && fate == STORED && dfd >= 0) {
                 std::string p = child_path(dir, rec.text);
-                if (S_ISDIR(rec.st.st_mode))
+                if (S_ISDIR(rec.st.st_mode)) {
                     dirs.emplace_back(p, rec.st);
-                else
+                } else {
                     remove_at(dfd, rec.text, p, rec.st);
+                }
             }
             return !job_cancelled();
         },
         err);
-    if (dfd >= 0)
+    if (dfd >= 0) {
         close(dfd);
+    }
     for (auto it = dirs.rbegin(); it != dirs.rend() && !job_cancelled(); ++it) {
         struct stat now {};
-        if (lstat(it->first.c_str(), &now) != 0)
+        if (lstat(it->first.c_str(), &now) != 0) {
             continue;
+        }
         if (!S_ISDIR(now.st_mode) || now.st_ino != it->second.st_ino) {
             log_.skipped(it->first, "kept: replaced since the backup");
             continue;
@@ -293,10 +319,11 @@ long long Backup::remove_originals() {
             log_.skipped(it->first, "kept: the snapshot does not hold this directory");
             continue;
         }
-        if (rmdir(it->first.c_str()) == 0)
+        if (rmdir(it->first.c_str()) == 0) {
             ++removed;
-        else
+        } else {
             log_.skipped(it->first, "kept: directory holds files not in the image");
+        }
     }
     log_.line("removed " + std::to_string(removed) + " originals" +
               (job_cancelled() ? " before the archive was cancelled" : ""));

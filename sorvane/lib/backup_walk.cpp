@@ -20,21 +20,25 @@ namespace backup_engine {
 
 void remove_stale_temp_files(const std::string &dir, ProgressLog &log) {
     std::unique_ptr<DIR, int (*)(DIR *)> d(opendir(dir.c_str()), closedir);
-    if (!d)
+    if (!d) {
         return;
+    }
     int removed = 0;
     while (dirent *de = readdir(d.get())) {
-        if (strncmp(de->d_name, TEMP_PREFIX, strlen(TEMP_PREFIX)) != 0)
+        if (strncmp(de->d_name, TEMP_PREFIX, strlen(TEMP_PREFIX)) != 0) {
             continue;
+        }
         struct stat st {};
         if (fstatat(dirfd(d.get()), de->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-            unlinkat(dirfd(d.get()), de->d_name, 0) == 0)
+            unlinkat(dirfd(d.get()), de->d_name, 0) == 0) {
             ++removed;
+        }
     }
-    if (removed > 0)
+    if (removed > 0) {
         log.line("removed " + std::to_string(removed) +
                  " temporary files left by an interrupted run");
+    }
 }
 
 std::string child_path(const std::string &dir, const std::string &name) {
@@ -46,13 +50,15 @@ uint64_t path_key(const std::string &restic_form) {
 }
 
 bool Backup::walk(std::string &err) {
-    if (!walk_file_.create(server_.dir, "walk", false, err))
+    if (!walk_file_.create(server_.dir, "walk", false, err)) {
         return false;
+    }
     WalkWriter w{walk_file_.file()};
     for (const auto &r : roots_) {
         ++examined_;
-        if (S_ISDIR(r.st.st_mode))
+        if (S_ISDIR(r.st.st_mode)) {
             walk_dir(w, r.path, r.st);
+        }
     }
     if (job_cancelled()) {
         err = "cancelled while examining the files: nothing was backed up";
@@ -73,8 +79,9 @@ void Backup::walk_dir(WalkWriter &w, const std::string &root, const struct stat 
         std::unique_ptr<DIR, int (*)(DIR *)> d(fd >= 0 ? fdopendir(fd) : nullptr, closedir);
         if (!d) {
             int e = errno;
-            if (fd >= 0)
+            if (fd >= 0) {
                 close(fd);
+            }
             log_.failed(dir, std::string("cannot read the directory: ") + strerror(e));
             walk_failed_.insert(dir);
             w.dir(dir, false, dir_st);
@@ -85,12 +92,14 @@ void Backup::walk_dir(WalkWriter &w, const std::string &root, const struct stat 
         size_t first_sub = stack.size();
         while (dirent *de = readdir(d.get())) {
             const char *n = de->d_name;
-            if ((n[0] == '.' && n[1] == '\0') || (n[0] == '.' && n[1] == '.' && n[2] == '\0'))
+            if ((n[0] == '.' && n[1] == '\0') || (n[0] == '.' && n[1] == '.' && n[2] == '\0')) {
                 continue;
+            }
             struct stat st {};
             if (fstatat(dirfd(d.get()), n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT)
+                if (errno == ENOENT) {
                     continue;
+                }
                 // Recorded all the same, so that its old version is kept.
                 std::string p = child_path(dir, n);
                 log_.failed(p, std::string("cannot examine: ") + strerror(errno));
@@ -103,8 +112,9 @@ void Backup::walk_dir(WalkWriter &w, const std::string &root, const struct stat 
                 ++examined_files_;
                 examined_bytes_ += st.st_size;
             }
-            if (S_ISDIR(st.st_mode))
+            if (S_ISDIR(st.st_mode)) {
                 stack.emplace_back(child_path(dir, n), st);
+            }
         }
         w.end();
         std::reverse(stack.begin() + static_cast<long>(first_sub), stack.end());
@@ -127,12 +137,14 @@ bool Backup::scan_walk(const ScanFn &fn, std::string &err) {
         if (rec.kind == 'D') {
             dir = rec.text;
         } else if (rec.kind == 'C') {
-            if (index < fates_.size())
+            if (index < fates_.size()) {
                 fate = static_cast<Fate>(fates_[index]);
+            }
             ++index;
         }
-        if (!fn(dir, rec, fate))
+        if (!fn(dir, rec, fate)) {
             return true;
+        }
     }
     if (ferror(f) || !feof(f)) {
         err = std::string("cannot read back the walk of the request: ") + strerror(errno);

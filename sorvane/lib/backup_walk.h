@@ -28,10 +28,12 @@ class TempFile {
   public:
     TempFile() = default;
     ~TempFile() {
-        if (f_ != nullptr)
+        if (f_ != nullptr) {
             fclose(f_);
-        if (!path_.empty())
+        }
+        if (!path_.empty()) {
             unlink(path_.c_str());
+        }
     }
     TempFile(const TempFile &) = delete;
     TempFile &operator=(const TempFile &) = delete;
@@ -43,10 +45,11 @@ class TempFile {
             err = "cannot create a temporary file in " + dir + ": " + strerror(errno);
             return false;
         }
-        if (named)
+        if (named) {
             path_ = tmpl;
-        else
+        } else {
             unlink(tmpl.c_str());
+        }
         fchmod(fd, 0600);
         f_ = fdopen(fd, "w+");
         if (f_ == nullptr) {
@@ -112,21 +115,26 @@ struct WalkReader {
     bool get(void *p, size_t n) { return fread(p, 1, n, f) == n; }
     bool next(Record &r) {
         int k = fgetc(f);
-        if (k == EOF)
+        if (k == EOF) {
             return false;
+        }
         r.kind = static_cast<char>(k);
-        if (r.kind == 'E')
+        if (r.kind == 'E') {
             return true;
+        }
         uint32_t n = 0;
-        if (!get(&n, sizeof n) || n > (1u << 20))
+        if (!get(&n, sizeof n) || n > (1u << 20)) {
             return false;
+        }
         r.text.resize(n);
-        if (!get(r.text.data(), n))
+        if (!get(r.text.data(), n)) {
             return false;
+        }
         if (r.kind == 'D') {
             int c = fgetc(f);
-            if (c == EOF)
+            if (c == EOF) {
                 return false;
+            }
             r.readable = c != 0;
         } else if (r.kind != 'C') {
             return false;

@@ -82,11 +82,13 @@ std::vector<std::string> components(std::string_view path) {
     size_t i = 0;
     while (i < path.size()) {
         size_t j = path.find('/', i);
-        if (j == std::string_view::npos)
+        if (j == std::string_view::npos) {
             j = path.size();
+        }
         std::string_view c = path.substr(i, j - i);
-        if (!c.empty() && c != ".")
+        if (!c.empty() && c != ".") {
             out.emplace_back(c);
+        }
         i = j + 1;
     }
     return out;
@@ -94,18 +96,21 @@ std::vector<std::string> components(std::string_view path) {
 
 std::string normal_path(std::string_view path) {
     std::string out;
-    for (const auto &c : components(path))
+    for (const auto &c : components(path)) {
         out += "/" + c;
+    }
     return out.empty() ? "/" : out;
 }
 
 long long history_id(sqlite3 *db, const HistoryKey &h, long long *root) {
     Stmt s(db, "SELECT id, root FROM histories WHERE client = ? AND archives = ?");
     s.bind(1, h.client).bind(2, h.archives ? 1 : 0);
-    if (s.step() != SQLITE_ROW)
+    if (s.step() != SQLITE_ROW) {
         return 0;
-    if (root != nullptr)
+    }
+    if (root != nullptr) {
         *root = s.i64(1);
+    }
     return s.i64(0);
 }
 
@@ -165,8 +170,9 @@ bool CatalogDb::open(const std::string &path, bool writable, std::string &err) {
             return false;
         }
         struct stat st {};
-        if (fstat(fd, &st) == 0 && (st.st_mode & 077) != 0)
+        if (fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) {
             fchmod(fd, 0600);
+        }
         ::close(fd);
     }
     int flags = writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
@@ -209,10 +215,12 @@ std::vector<ImageHeader> CatalogDb::images(std::string &err) const {
         return out;
     }
     int rc;
-    while ((rc = s.step()) == SQLITE_ROW)
+    while ((rc = s.step()) == SQLITE_ROW) {
         out.push_back(read_image(s));
-    if (rc != SQLITE_DONE)
+    }
+    if (rc != SQLITE_DONE) {
         err = db_error(db_, "images");
+    }
     return out;
 }
 
@@ -220,8 +228,9 @@ bool CatalogDb::image_at(long long backup_time, ImageHeader &out) const {
     std::string sql = std::string("SELECT ") + IMAGE_COLUMNS + " FROM images WHERE backup_time = ?";
     Stmt s(db_, sql.c_str());
     s.bind(1, backup_time);
-    if (s.step() != SQLITE_ROW)
+    if (s.step() != SQLITE_ROW) {
         return false;
+    }
     out = read_image(s);
     return true;
 }
@@ -230,8 +239,9 @@ long long CatalogDb::next_backup_time(long long now) const {
     Stmt s(db_, "SELECT MAX(backup_time) FROM images");
     if (s.step() == SQLITE_ROW) {
         long long newest = s.i64(0);
-        if (newest >= now)
+        if (newest >= now) {
             return newest + 1;
+        }
     }
     return now;
 }

@@ -43,8 +43,9 @@ std::vector<long long> path_chain(sqlite3 *db, long long root, std::string_view 
     Stmt s(db, "SELECT id FROM paths WHERE parent = ? AND name = ?");
     for (const auto &c : components(path)) {
         s.reset().bind(1, chain.back()).bind(2, c);
-        if (s.step() != SQLITE_ROW)
+        if (s.step() != SQLITE_ROW) {
             return {};
+        }
         chain.push_back(s.i64(0));
     }
     return chain;
@@ -63,12 +64,15 @@ bool load_images(sqlite3 *db, long long history, const ListingQuery &q,
     while ((rc = s.step()) == SQLITE_ROW) {
         long long t = s.i64(0);
         schedules[t] = static_cast<int>(s.i64(1));
-        if (t < q.start || t > q.end)
+        if (t < q.start || t > q.end) {
             continue;
-        if (q.policy_type >= 0 && s.i64(2) != q.policy_type)
+        }
+        if (q.policy_type >= 0 && s.i64(2) != q.policy_type) {
             continue;
-        if (!keyword_matches(q.keyword, s.text(3)))
+        }
+        if (!keyword_matches(q.keyword, s.text(3))) {
             continue;
+        }
         ImageInfo info;
         info.time = t;
         info.schedule = static_cast<int>(s.i64(1));
@@ -78,8 +82,9 @@ bool load_images(sqlite3 *db, long long history, const ListingQuery &q,
             info.roots.insert(id);
             for (;;) {
                 parent.reset().bind(1, id);
-                if (parent.step() != SQLITE_ROW || parent.i64(0) <= 0)
+                if (parent.step() != SQLITE_ROW || parent.i64(0) <= 0) {
                     break;
+                }
                 id = parent.i64(0);
                 info.root_ancestors.insert(id);
             }
@@ -161,16 +166,20 @@ class Lister {
     // Image i covered a path whose ids from the root are chain, or holds
     // something below it.
     bool touches(const ImageInfo &i, const std::vector<long long> &chain) const {
-        for (long long id : chain)
-            if (i.roots.count(id) != 0)
+        for (long long id : chain) {
+            if (i.roots.count(id) != 0) {
                 return true;
+            }
+        }
         return i.root_ancestors.count(chain.back()) != 0;
     }
 
     bool held(const Version &v, const std::vector<long long> &chain) const {
-        for (const auto &i : images)
-            if (v.alive_at(i.time) && touches(i, chain))
+        for (const auto &i : images) {
+            if (v.alive_at(i.time) && touches(i, chain)) {
                 return true;
+            }
+        }
         return false;
     }
 
@@ -188,40 +197,52 @@ class Lister {
                 is_dir = true;
                 // A keyword search dates directories by its own images
                 // only (below), not by images it did not choose.
-                if (true_time < 0 && !held_only)
+                if (true_time < 0 && !held_only) {
                     dir_lines.emplace(v.first, &v);
+                }
                 continue;
             }
-            if (is_raw_entry(v.st) != q_.raw)
+            if (is_raw_entry(v.st) != q_.raw) {
                 continue;
+            }
             // A raw entry is held by the one image that read it: listed
             // when the query chose that image (policy type, keyword).
-            if (q_.raw && !chosen(v.first))
+            if (q_.raw && !chosen(v.first)) {
                 continue;
-            if (!held_only || held(v, chain))
+            }
+            if (!held_only || held(v, chain)) {
                 emit(path, v, v.first);
+            }
         }
-        if (!is_dir)
+        if (!is_dir) {
             return;
+        }
         // Raw entries are listed alone: their directories are only where
         // they were found.
-        if (q_.raw)
+        if (q_.raw) {
             dir_lines.clear();
+        }
         // A directory line for each image that touched it, dated by that
         // image, with the directory as it was then.
         for (const auto &i : images) {
-            if (true_time >= 0 && i.time != true_time)
+            if (true_time >= 0 && i.time != true_time) {
                 continue;
-            if (q_.raw || (!touches(i, chain) && true_time < 0))
+            }
+            if (q_.raw || (!touches(i, chain) && true_time < 0)) {
                 continue;
-            for (const auto &v : vs)
-                if (v.st.type == 1 && v.alive_at(i.time))
+            }
+            for (const auto &v : vs) {
+                if (v.st.type == 1 && v.alive_at(i.time)) {
                     dir_lines.emplace(i.time, &v);
+                }
+            }
         }
-        for (const auto &[t, v] : dir_lines)
+        for (const auto &[t, v] : dir_lines) {
             emit(path, *v, t);
-        if (q_.max_level >= 0 && level >= q_.max_level && !q_.raw)
+        }
+        if (q_.max_level >= 0 && level >= q_.max_level && !q_.raw) {
             return;
+        }
         // The entries: one query per directory, rows grouped by path.
         struct Child {
             long long id;
@@ -233,8 +254,9 @@ class Lister {
         int rc;
         while ((rc = children_.step()) == SQLITE_ROW) {
             long long id = children_.i64(0);
-            if (kids.empty() || kids.back().id != id)
+            if (kids.empty() || kids.back().id != id) {
                 kids.push_back({id, children_.text(1), {}});
+            }
             Version v;
             read_version(children_, 2, v);
             kids.back().vs.push_back(std::move(v));
@@ -247,8 +269,9 @@ class Lister {
             chain.push_back(k.id);
             walk(chain, child_path(path, k.name), k.vs, level + 1);
             chain.pop_back();
-            if (failed)
+            if (failed) {
                 return;
+            }
         }
     }
 
@@ -262,16 +285,20 @@ class Lister {
 long long CatalogDb::list(const ListingQuery &q, const ListingSink &sink, std::string &err) const {
     long long root = 0;
     long long history = history_id(db_, q.history, &root);
-    if (history == 0)
+    if (history == 0) {
         return 0;
+    }
     Lister l(db_, q, sink);
-    if (!load_images(db_, history, q, l.images, l.schedules, err))
+    if (!load_images(db_, history, q, l.images, l.schedules, err)) {
         return -1;
-    if (l.images.empty())
+    }
+    if (l.images.empty()) {
         return 0;
+    }
     std::vector<long long> chain = path_chain(db_, root, q.dir);
-    if (chain.empty())
+    if (chain.empty()) {
         return 0;
+    }
     if (q.true_image) {
         l.true_time = l.images.back().time;
         l.lo = l.hi = l.true_time;
@@ -293,11 +320,13 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
                                             std::string &err) const {
     std::vector<Version> out;
     long long root = 0;
-    if (history_id(db_, h, &root) == 0)
+    if (history_id(db_, h, &root) == 0) {
         return out;
+    }
     std::vector<long long> chain = path_chain(db_, root, path);
-    if (chain.empty())
+    if (chain.empty()) {
         return out;
+    }
     long long lo = true_image ? end : start, hi = end;
     Stmt versions(db_, "SELECT " VERSION_COLUMNS " FROM versions v WHERE v.path = ? AND v.first "
                        "<= ? AND v.ended > ? ORDER BY v.first DESC LIMIT 1");
@@ -305,8 +334,9 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
                        "v.path = p.id WHERE p.parent = ? AND v.first <= ? AND v.ended > ? "
                        "ORDER BY p.name, v.first DESC");
     versions.bind(1, chain.back()).bind(2, hi).bind(3, lo);
-    if (versions.step() != SQLITE_ROW)
+    if (versions.step() != SQLITE_ROW) {
         return out;
+    }
     Version top;
     read_version(versions, 0, top);
     top.path = normal_path(path);
@@ -315,8 +345,9 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
     // Each directory's entries, newest version alive in the range first:
     // the first row of each path is the one to bring back.
     std::vector<std::pair<long long, size_t>> todo; // (path id, index in out)
-    if (top.st.type == 1)
+    if (top.st.type == 1) {
         todo.emplace_back(chain.back(), 0);
+    }
     while (!todo.empty()) {
         auto [id, at] = todo.back();
         todo.pop_back();
@@ -327,16 +358,18 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
         std::vector<std::pair<long long, size_t>> subdirs;
         while ((rc = children.step()) == SQLITE_ROW) {
             long long cid = children.i64(0);
-            if (cid == last)
+            if (cid == last) {
                 continue;
+            }
             last = cid;
             Version v;
             read_version(children, 2, v);
             v.st.name = children.text(1);
             v.path = child_path(dir, v.st.name);
             out.push_back(std::move(v));
-            if (out.back().st.type == 1)
+            if (out.back().st.type == 1) {
                 subdirs.emplace_back(cid, out.size() - 1);
+            }
         }
         if (rc != SQLITE_DONE) {
             err = db_error(db_, "restore set");
@@ -353,11 +386,13 @@ std::vector<Version> CatalogDb::versions_in_range(const HistoryKey &h, const std
                                                   long long start, long long end) const {
     std::vector<Version> out;
     long long root = 0;
-    if (history_id(db_, h, &root) == 0)
+    if (history_id(db_, h, &root) == 0) {
         return out;
+    }
     std::vector<long long> chain = path_chain(db_, root, path);
-    if (chain.empty())
+    if (chain.empty()) {
         return out;
+    }
     Stmt s(db_, "SELECT " VERSION_COLUMNS " FROM versions v WHERE v.path = ? AND v.first <= ? "
                 "AND v.ended > ? ORDER BY v.first DESC");
     s.bind(1, chain.back()).bind(2, end).bind(3, start);
@@ -374,16 +409,19 @@ std::vector<Version> CatalogDb::versions_in_range(const HistoryKey &h, const std
 bool CatalogDb::version_before(const HistoryKey &h, const std::string &path, long long t,
                                Version &out) const {
     long long root = 0;
-    if (history_id(db_, h, &root) == 0)
+    if (history_id(db_, h, &root) == 0) {
         return false;
+    }
     std::vector<long long> chain = path_chain(db_, root, path);
-    if (chain.empty())
+    if (chain.empty()) {
         return false;
+    }
     Stmt s(db_, "SELECT " VERSION_COLUMNS " FROM versions v WHERE v.path = ? AND v.first <= ? "
                 "ORDER BY v.first DESC LIMIT 1");
     s.bind(1, chain.back()).bind(2, t);
-    if (s.step() != SQLITE_ROW)
+    if (s.step() != SQLITE_ROW) {
         return false;
+    }
     read_version(s, 0, out);
     out.path = normal_path(path);
     out.st.name = out.path == "/" ? "" : out.path.substr(out.path.rfind('/') + 1);
@@ -395,8 +433,9 @@ std::vector<long long> CatalogDb::newest_holders(const HistoryKey &h,
                                                  const std::set<long long> &absent) const {
     std::vector<long long> out(versions.size(), 0);
     long long root = 0, history = history_id(db_, h, &root);
-    if (history == 0)
+    if (history == 0) {
         return out;
+    }
     // Each image's roots and gaps as path ids; a version's path is matched
     // through the ids of its components.
     struct Held {
@@ -410,15 +449,19 @@ std::vector<long long> CatalogDb::newest_holders(const HistoryKey &h,
     imgs.bind(1, history);
     while (imgs.step() == SQLITE_ROW) {
         Held held{imgs.i64(0), {}, {}};
-        if (absent.count(held.time) != 0)
+        if (absent.count(held.time) != 0) {
             continue;
+        }
         roots.reset().bind(1, held.time);
-        while (roots.step() == SQLITE_ROW)
+        while (roots.step() == SQLITE_ROW) {
             held.roots.insert(roots.i64(0));
+        }
         gaps.reset().bind(1, held.time);
-        if (gaps.ok())
-            while (gaps.step() == SQLITE_ROW)
+        if (gaps.ok()) {
+            while (gaps.step() == SQLITE_ROW) {
                 held.gaps.insert(gaps.i64(0));
+            }
+        }
         images.push_back(std::move(held));
     }
     // Per parent directory, for each image: 0 the directory is not covered,
@@ -441,10 +484,12 @@ std::vector<long long> CatalogDb::newest_holders(const HistoryKey &h,
                 for (const auto &img : images) {
                     char st = 0;
                     for (long long id : chain) {
-                        if (st == 0 && img.roots.count(id) != 0)
+                        if (st == 0 && img.roots.count(id) != 0) {
                             st = 1;
-                        if (st == 1 && img.gaps.count(id) != 0)
+                        }
+                        if (st == 1 && img.gaps.count(id) != 0) {
                             st = 2;
+                        }
                     }
                     p.state.push_back(st);
                 }
@@ -452,26 +497,31 @@ std::vector<long long> CatalogDb::newest_holders(const HistoryKey &h,
             it = parents.emplace(dir, std::move(p)).first;
         }
         const Parent &p = it->second;
-        if (p.id == 0)
+        if (p.id == 0) {
             continue;
+        }
         long long id = p.id;
         if (v.path != "/") {
             child.reset().bind(1, p.id).bind(2, v.st.name);
-            if (child.step() != SQLITE_ROW)
+            if (child.step() != SQLITE_ROW) {
                 continue;
+            }
             id = child.i64(0);
         }
         // The newest image at whose time the version was alive, whose
         // request covered the path, and that stored it.
         for (size_t k = 0; k < images.size(); ++k) {
             const Held &img = images[k];
-            if (!v.alive_at(img.time))
+            if (!v.alive_at(img.time)) {
                 continue;
+            }
             char st = p.state[k];
-            if (v.path == "/" || st == 0)
+            if (v.path == "/" || st == 0) {
                 st = img.roots.count(id) != 0 ? 1 : st;
-            if (st == 1 && img.gaps.count(id) != 0)
+            }
+            if (st == 1 && img.gaps.count(id) != 0) {
                 st = 2;
+            }
             if (st == 1) {
                 out[i] = img.time;
                 break;

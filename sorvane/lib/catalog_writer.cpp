@@ -51,8 +51,9 @@ struct ImageWriter::Impl {
           add_root(d, "INSERT OR IGNORE INTO image_roots VALUES(?, ?)") {}
 
     ~Impl() {
-        if (open)
+        if (open) {
             sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
     }
 
     bool fail(std::string &err, const char *what) {
@@ -68,11 +69,13 @@ struct ImageWriter::Impl {
             id = find_child.i64(0);
             return true;
         }
-        if (rc != SQLITE_DONE)
+        if (rc != SQLITE_DONE) {
             return fail(err, "path lookup");
+        }
         add_path.reset().bind(1, parent).bind(2, name);
-        if (add_path.step() != SQLITE_DONE)
+        if (add_path.step() != SQLITE_DONE) {
             return fail(err, "new path");
+        }
         id = sqlite3_last_insert_rowid(db);
         return true;
     }
@@ -93,8 +96,9 @@ struct ImageWriter::Impl {
                 id = hit->second;
                 continue;
             }
-            if (!child_id(id, c, id, err))
+            if (!child_id(id, c, id, err)) {
                 return false;
+            }
         }
         return true;
     }
@@ -126,8 +130,9 @@ struct ImageWriter::Impl {
                    "UNION ALL SELECT p.id FROM paths p JOIN sub ON p.parent = sub.id) "
                    "UPDATE versions SET ended = ?2 WHERE ended = ?3 AND path IN sub");
         s.bind(1, id).bind(2, header.backup_time).bind(3, KP_INFINITY);
-        if (s.step() != SQLITE_DONE)
+        if (s.step() != SQLITE_DONE) {
             return fail(err, "ending versions");
+        }
         ended += sqlite3_changes(db);
         return true;
     }
@@ -135,12 +140,14 @@ struct ImageWriter::Impl {
     bool end_path(long long id, const Version &v, long long &ended, std::string &err) {
         if (v.first == header.backup_time) {
             replace_version.reset().bind(1, id).bind(2, v.first);
-            if (replace_version.step() != SQLITE_DONE)
+            if (replace_version.step() != SQLITE_DONE) {
                 return fail(err, "replacing a version");
+            }
         } else {
             end_version.reset().bind(1, header.backup_time).bind(2, id).bind(3, v.first);
-            if (end_version.step() != SQLITE_DONE)
+            if (end_version.step() != SQLITE_DONE) {
                 return fail(err, "ending a version");
+            }
         }
         ++ended;
         return true;
@@ -156,11 +163,13 @@ struct ImageWriter::Impl {
         }
         if (have_old) {
             long long dummy = 0;
-            if (!end_path(id, old, dummy, err))
+            if (!end_path(id, old, dummy, err)) {
                 return false;
+            }
             // A directory that is no longer one takes its entries with it.
-            if (old.st.type == 1 && st.type != 1 && !end_below(id, c.ended, err))
+            if (old.st.type == 1 && st.type != 1 && !end_below(id, c.ended, err)) {
                 return false;
+            }
             ++c.changed;
         } else {
             ++c.added;
@@ -179,8 +188,9 @@ bool CatalogDb::begin_image(const ImageHeader &h, ImageWriter &w, std::string &e
     }
     auto impl = std::make_unique<ImageWriter::Impl>(db_);
     impl->header = h;
-    if (!exec(db_, "BEGIN IMMEDIATE", err))
+    if (!exec(db_, "BEGIN IMMEDIATE", err)) {
         return false;
+    }
     impl->open = true;
     HistoryKey key{h.client, h.schedule == SCHED_USER_ARCHIVE};
     impl->history = history_id(db_, key, &impl->root);
@@ -214,13 +224,15 @@ bool CatalogDb::begin_image(const ImageHeader &h, ImageWriter &w, std::string &e
 
 bool ImageWriter::root(const std::string &path, const FileState &st, std::string &err) {
     long long id = 0;
-    if (!impl_ || !impl_->path_id(path, id, err))
+    if (!impl_ || !impl_->path_id(path, id, err)) {
         return impl_ ? false : (err = "no image begun", false);
+    }
     Version old;
     bool failed = false;
     bool have = impl_->alive_version(id, old, err, failed);
-    if (failed || !impl_->store(id, st, have, old, counts_, err))
+    if (failed || !impl_->store(id, st, have, old, counts_, err)) {
         return false;
+    }
     if (st.type == 1) {
         impl_->dir_ids[normal_path(path)] = id;
         impl_->stored_dirs.insert(id);
@@ -230,44 +242,55 @@ bool ImageWriter::root(const std::string &path, const FileState &st, std::string
 }
 
 bool ImageWriter::gone(const std::string &path, std::string &err) {
-    if (!impl_)
+    if (!impl_) {
         return err = "no image begun", false;
+    }
     long long id = 0;
-    if (!impl_->path_id(path, id, err))
+    if (!impl_->path_id(path, id, err)) {
         return false;
+    }
     Version old;
     bool failed = false;
-    if (impl_->alive_version(id, old, err, failed) && !impl_->end_path(id, old, counts_.ended, err))
+    if (impl_->alive_version(id, old, err, failed) &&
+        !impl_->end_path(id, old, counts_.ended, err)) {
         return false;
-    if (failed || !impl_->end_below(id, counts_.ended, err))
+    }
+    if (failed || !impl_->end_below(id, counts_.ended, err)) {
         return false;
+    }
     impl_->add_root.reset().bind(1, impl_->header.backup_time).bind(2, id);
     return impl_->add_root.step() == SQLITE_DONE || impl_->fail(err, "image root");
 }
 
 bool ImageWriter::ancestor(const std::string &path, const FileState &st, std::string &err) {
-    if (!impl_)
+    if (!impl_) {
         return err = "no image begun", false;
+    }
     long long id = 0;
-    if (!impl_->path_id(path, id, err))
+    if (!impl_->path_id(path, id, err)) {
         return false;
-    if (st.type == 1)
+    }
+    if (st.type == 1) {
         impl_->dir_ids[normal_path(path)] = id;
+    }
     Version old;
     bool failed = false;
-    if (impl_->alive_version(id, old, err, failed))
+    if (impl_->alive_version(id, old, err, failed)) {
         return true;
+    }
     return !failed && impl_->insert_version(id, st, err);
 }
 
 bool ImageWriter::directory(const std::string &dir, const std::vector<FileState> &stored,
                             const std::vector<std::string> &kept, std::string &err) {
-    if (!impl_)
+    if (!impl_) {
         return err = "no image begun", false;
+    }
     long long id = 0;
     std::string d = normal_path(dir);
-    if (!impl_->path_id(d, id, err))
+    if (!impl_->path_id(d, id, err)) {
         return false;
+    }
     struct Known {
         long long id;
         bool have;
@@ -279,12 +302,14 @@ bool ImageWriter::directory(const std::string &dir, const std::vector<FileState>
     int rc;
     while ((rc = c.step()) == SQLITE_ROW) {
         Known k{c.i64(0), !c.null(2), {}};
-        if (k.have)
+        if (k.have) {
             read_version(c, 2, k.v);
+        }
         known.emplace(c.text(1), std::move(k));
     }
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE) {
         return impl_->fail(err, "directory entries");
+    }
     for (const auto &st : stored) {
         auto it = known.find(st.name);
         long long cid = 0;
@@ -298,8 +323,9 @@ bool ImageWriter::directory(const std::string &dir, const std::vector<FileState>
         } else if (!impl_->child_id(id, st.name, cid, err)) {
             return false;
         }
-        if (!impl_->store(cid, st, have, old, counts_, err))
+        if (!impl_->store(cid, st, have, old, counts_, err)) {
             return false;
+        }
         if (st.type == 1) {
             impl_->dir_ids[child_path(d, st.name)] = cid;
             impl_->stored_dirs.insert(cid);
@@ -315,17 +341,20 @@ bool ImageWriter::directory(const std::string &dir, const std::vector<FileState>
     }
     // What is left was not found: gone, with everything below it.
     for (auto &[name, k] : known) {
-        if (k.have && !impl_->end_path(k.id, k.v, counts_.ended, err))
+        if (k.have && !impl_->end_path(k.id, k.v, counts_.ended, err)) {
             return false;
-        if (k.have && k.v.st.type == 1 && !impl_->end_below(k.id, counts_.ended, err))
+        }
+        if (k.have && k.v.st.type == 1 && !impl_->end_below(k.id, counts_.ended, err)) {
             return false;
+        }
     }
     return true;
 }
 
 bool ImageWriter::commit(std::string &err) {
-    if (!impl_ || !impl_->open)
+    if (!impl_ || !impl_->open) {
         return err = "no image begun", false;
+    }
     const ImageHeader &h = impl_->header;
     Stmt s(impl_->db, "INSERT INTO images VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     s.bind(1, h.backup_time)
@@ -339,21 +368,26 @@ bool ImageWriter::commit(std::string &err) {
         .bind(9, h.client)
         .bind(10, h.keyword)
         .bind(11, std::string_view(h.snapshot));
-    if (s.step() != SQLITE_DONE)
+    if (s.step() != SQLITE_DONE) {
         return impl_->fail(err, "image");
+    }
     // A stored directory whose entries were not read (unreadable) is a gap
     // with everything below it.
-    for (long long d : impl_->stored_dirs)
-        if (impl_->read_dirs.count(d) == 0)
+    for (long long d : impl_->stored_dirs) {
+        if (impl_->read_dirs.count(d) == 0) {
             impl_->gaps.insert(d);
+        }
+    }
     Stmt gap(impl_->db, "INSERT OR IGNORE INTO image_gaps VALUES(?, ?)");
     for (long long g : impl_->gaps) {
         gap.reset().bind(1, h.backup_time).bind(2, g);
-        if (gap.step() != SQLITE_DONE)
+        if (gap.step() != SQLITE_DONE) {
             return impl_->fail(err, "image gaps");
+        }
     }
-    if (!exec(impl_->db, "COMMIT", err))
+    if (!exec(impl_->db, "COMMIT", err)) {
         return false;
+    }
     impl_->open = false;
     return true;
 }

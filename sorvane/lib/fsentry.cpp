@@ -6,41 +6,50 @@
 
 const std::string &NameCache::user(uid_t uid) {
     auto it = users_.find(uid);
-    if (it != users_.end())
+    if (it != users_.end()) {
         return it->second;
+    }
     std::string n;
     struct passwd pw {
     }, *res = nullptr;
     char buf[4096];
-    if (getpwuid_r(uid, &pw, buf, sizeof buf, &res) == 0 && res != nullptr)
+    if (getpwuid_r(uid, &pw, buf, sizeof buf, &res) == 0 && res != nullptr) {
         n = res->pw_name;
-    if (n.empty() || n.size() > 9 || n.find_first_of(" \t\n:") != std::string::npos)
+    }
+    if (n.empty() || n.size() > 9 || n.find_first_of(" \t\n:") != std::string::npos) {
         n = std::to_string(uid);
+    }
     return users_.emplace(uid, n).first->second;
 }
 
 const std::string &NameCache::group(gid_t gid) {
     auto it = groups_.find(gid);
-    if (it != groups_.end())
+    if (it != groups_.end()) {
         return it->second;
+    }
     std::string n;
     struct group gr {
     }, *res = nullptr;
     char buf[4096];
-    if (getgrgid_r(gid, &gr, buf, sizeof buf, &res) == 0 && res != nullptr)
+    if (getgrgid_r(gid, &gr, buf, sizeof buf, &res) == 0 && res != nullptr) {
         n = res->gr_name;
-    if (n.empty() || n.size() > 9 || n.find_first_of(" \t\n:") != std::string::npos)
+    }
+    if (n.empty() || n.size() > 9 || n.find_first_of(" \t\n:") != std::string::npos) {
         n = std::to_string(gid);
+    }
     return groups_.emplace(gid, n).first->second;
 }
 
 int listing_type(mode_t mode) {
-    if (S_ISREG(mode))
+    if (S_ISREG(mode)) {
         return 0;
-    if (S_ISDIR(mode))
+    }
+    if (S_ISDIR(mode)) {
         return 1;
-    if (S_ISLNK(mode))
+    }
+    if (S_ISLNK(mode)) {
         return 2;
+    }
     return 3;
 }
 
@@ -103,8 +112,9 @@ std::string lossy_utf8(const std::string &s) {
         }
         // Overlong forms, surrogates and values past U+10FFFF are invalid.
         if (ok && ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-                   (cp >= 0xD800 && cp <= 0xDFFF)))
+                   (cp >= 0xD800 && cp <= 0xDFFF))) {
             ok = false;
+        }
         if (ok) {
             out.append(s, i, n + 1);
             i += n + 1;

@@ -54,13 +54,15 @@ ScriptResult run_script(const std::string &script, const std::vector<std::string
     }
     std::vector<std::string> env_s;
     for (char **e = environ; *e != nullptr; ++e) {
-        if (strncmp(*e, "SORVANE_", 8) != 0)
+        if (strncmp(*e, "SORVANE_", 8) != 0) {
             env_s.push_back(*e);
+        }
     }
     env_s.insert(env_s.end(), env_add.begin(), env_add.end());
     std::vector<char *> envp;
-    for (auto &e : env_s)
+    for (auto &e : env_s) {
         envp.push_back(e.data());
+    }
     envp.push_back(nullptr);
     std::string s = script;
     char *argv[] = {s.data(), nullptr};
@@ -119,14 +121,17 @@ ScriptResult run_script(const std::string &script, const std::vector<std::string
         }
         pollfd pf{p[0], POLLIN, 0};
         int pr = poll(&pf, 1, 200);
-        if (pr < 0 && errno != EINTR)
+        if (pr < 0 && errno != EINTR) {
             break;
+        }
         if (pr > 0) {
             ssize_t n = read(p[0], buf, sizeof buf);
-            if (n < 0 && errno != EINTR)
+            if (n < 0 && errno != EINTR) {
                 break;
-            if (n == 0)
+            }
+            if (n == 0) {
                 break;
+            }
             if (n > 0) {
                 pending.append(buf, static_cast<size_t>(n));
                 flush_lines(false);
@@ -166,21 +171,26 @@ ScriptResult run_script(const std::string &script, const std::vector<std::string
 int kphdb_main(int argc, char **argv) {
     KpArgs args;
     std::string err;
-    if (!kp_parse_args(argc, argv, HDB_OPTIONS, args, err))
+    if (!kp_parse_args(argc, argv, HDB_OPTIONS, args, err)) {
         return usage_error("kphdb", err, HDB_USAGE);
-    if (args.has("-ub") == args.has("-r"))
+    }
+    if (args.has("-ub") == args.has("-r")) {
         return usage_error("kphdb", "give exactly one of -ub and -r", HDB_USAGE);
-    if (!args.has("-f") || !args.has("-rdbms"))
+    }
+    if (!args.has("-f") || !args.has("-rdbms")) {
         return usage_error("kphdb", "-rdbms and -f are needed", HDB_USAGE);
-    if (!args.operands.empty())
+    }
+    if (!args.operands.empty()) {
         return usage_error("kphdb", "unexpected word " + args.operands[0], HDB_USAGE);
+    }
     ProgressLog log;
     if (!open_program_log(args, log, err)) {
         fprintf(stderr, "kphdb: %s\n", err.c_str());
         return kpstatus::OPEN_FAILED;
     }
-    if (!args.has("-L"))
+    if (!args.has("-L")) {
         log.echo_to_stderr(true);
+    }
     bool backup = args.has("-ub");
     const char *what = backup ? "database backup" : "database restore";
     std::string text;
@@ -198,8 +208,9 @@ int kphdb_main(int argc, char **argv) {
     // The log's own name, decoded from the transfer encoding, for scripts
     // that want to say where their output goes.
     std::string log_path = args.get("-L");
-    if (args.has("-8"))
+    if (args.has("-8")) {
         log_path = transfer_decode(log_path);
+    }
     // Under "-fork" the scripts run as a job of the server, detached from
     // the caller, which gets 0 once the job has started (its status under
     // -w); otherwise they run in the foreground and their status is the
@@ -228,8 +239,9 @@ int kphdb_main(int argc, char **argv) {
                  std::to_string(scripts.size()) + " scripts");
         int ok = 0, missing = 0, failed = 0;
         for (const auto &s : scripts) {
-            if (job_cancelled())
+            if (job_cancelled()) {
                 break;
+            }
             log.line("running " + log_quote(s));
             int code = 0;
             switch (run_script(s, env, args.has("-fork"), log, code)) {
@@ -247,19 +259,21 @@ int kphdb_main(int argc, char **argv) {
         // A script that fails fails the request, whatever the others did:
         // the database it serves was not saved (or not brought back).
         int status = kpstatus::OK;
-        if (job_cancelled())
+        if (job_cancelled()) {
             status = kpstatus::TERMINATED;
-        else if (failed > 0)
+        } else if (failed > 0) {
             status = backup ? kpstatus::BACKUP_FAILED : kpstatus::RESTORE_FAILED;
-        else if (ok == 0)
+        } else if (ok == 0) {
             status = kpstatus::NONE_EXIST;
-        else if (missing > 0)
+        } else if (missing > 0) {
             status = kpstatus::PARTIAL;
+        }
         log.report(what, status);
         return status;
     };
-    if (!args.has("-fork"))
+    if (!args.has("-fork")) {
         return work();
+    }
     int r = start_job(srv.dir, "kphdb", args.get("-L"), args.has("-w"), work, err, {log.fd()});
     if (r < 0) {
         log.line(err);

@@ -19,8 +19,9 @@ std::vector<std::string_view> split_fields(std::string_view line) {
     size_t i = 0;
     while (i <= line.size()) {
         size_t j = line.find(' ', i);
-        if (j == std::string_view::npos)
+        if (j == std::string_view::npos) {
             j = line.size();
+        }
         out.push_back(line.substr(i, j - i));
         i = j + 1;
     }
@@ -28,8 +29,9 @@ std::vector<std::string_view> split_fields(std::string_view line) {
 }
 
 bool number(std::string_view s, long long &v) {
-    if (s.empty() || s.size() > 20)
+    if (s.empty() || s.size() > 20) {
         return false;
+    }
     std::string t(s);
     char *end = nullptr;
     errno = 0;
@@ -39,8 +41,9 @@ bool number(std::string_view s, long long &v) {
 }
 
 bool text(std::string_view s, std::string &v) {
-    if (s.empty() || s[0] != '=')
+    if (s.empty() || s[0] != '=') {
         return false;
+    }
     v = percent_decode(s.substr(1));
     return true;
 }
@@ -48,10 +51,12 @@ bool text(std::string_view s, std::string &v) {
 // An absolute path as the catalog keeps it: "/" or "/a/b", no empty,
 // "." or ".." component.
 bool catalog_path(const std::string &p) {
-    if (p.empty() || p[0] != '/' || (p.size() > 1 && p.back() == '/'))
+    if (p.empty() || p[0] != '/' || (p.size() > 1 && p.back() == '/')) {
         return false;
-    if (p.find('\0') != std::string::npos || p.find("//") != std::string::npos)
+    }
+    if (p.find('\0') != std::string::npos || p.find("//") != std::string::npos) {
         return false;
+    }
     return p.find("/./") == std::string::npos && p.find("/../") == std::string::npos &&
            !(p.size() >= 2 && p.compare(p.size() - 2, 2, "/.") == 0) &&
            !(p.size() >= 3 && p.compare(p.size() - 3, 3, "/..") == 0);
@@ -63,14 +68,18 @@ std::string format_image_record(const ImageRecord &r) {
     const ImageHeader &h = r.header;
     std::string out = "sorvane-record 1\nimage";
     long long lines = 2;
-    for (long long v : {h.backup_time, h.expiration, h.files, h.kb,
-                        static_cast<long long>(h.schedule), static_cast<long long>(h.policy_type)})
+    for (long long v :
+         {h.backup_time, h.expiration, h.files, h.kb, static_cast<long long>(h.schedule),
+          static_cast<long long>(h.policy_type)}) {
         add_number(out, v);
-    for (const std::string *s : {&h.policy, &h.client, &h.keyword, &h.snapshot})
+    }
+    for (const std::string *s : {&h.policy, &h.client, &h.keyword, &h.snapshot}) {
         out += " " + text_field(*s);
+    }
     out += '\n';
-    for (const auto &p : r.gaps)
+    for (const auto &p : r.gaps) {
         out += "gap " + text_field(p) + "\n";
+    }
     for (const auto &p : r.roots) {
         out += "root " + text_field(p) + "\n";
         ++lines;
@@ -86,8 +95,9 @@ std::string format_image_record(const ImageRecord &r) {
         out += "version " + text_field(v.path);
         for (long long n :
              {static_cast<long long>(st.type), static_cast<long long>(st.mode), st.uid, st.gid,
-              st.nlink, st.blocks_kb, st.device, st.inode, st.size, st.mtime_ns, st.ctime_ns})
+              st.nlink, st.blocks_kb, st.device, st.inode, st.size, st.mtime_ns, st.ctime_ns}) {
             add_number(out, n);
+        }
         out += " " + text_field(st.owner) + " " + text_field(st.group) + "\n";
         ++lines;
     }
@@ -106,28 +116,33 @@ bool parse_image_record(std::string_view in, ImageRecord &out, std::string &err)
     };
     while (pos < in.size()) {
         size_t nl = in.find('\n', pos);
-        if (nl == std::string_view::npos)
+        if (nl == std::string_view::npos) {
             return bad("no line end");
+        }
         std::string_view line = in.substr(pos, nl - pos);
         pos = nl + 1;
-        if (ended)
+        if (ended) {
             return bad("text after the end");
+        }
         std::vector<std::string_view> f = split_fields(line);
         const std::string_view kind = f[0];
         if (lines == 0) {
-            if (line != "sorvane-record 1")
+            if (line != "sorvane-record 1") {
                 return bad("not a catalog record of a known version");
+            }
         } else if (kind == "image" && f.size() == 11 && lines == 1) {
             ImageHeader &h = out.header;
             long long sched = 0, ptype = 0;
             if (!number(f[1], h.backup_time) || !number(f[2], h.expiration) ||
                 !number(f[3], h.files) || !number(f[4], h.kb) || !number(f[5], sched) ||
                 !number(f[6], ptype) || !text(f[7], h.policy) || !text(f[8], h.client) ||
-                !text(f[9], h.keyword) || !text(f[10], h.snapshot))
+                !text(f[9], h.keyword) || !text(f[10], h.snapshot)) {
                 return bad("bad image line");
+            }
             if (h.backup_time <= 0 || h.client.empty() || sched < 0 || sched > 99 || ptype < -1 ||
-                ptype > 999)
+                ptype > 999) {
                 return bad("bad image line");
+            }
             h.schedule = static_cast<int>(sched);
             h.policy_type = static_cast<int>(ptype);
             char id[32];
@@ -138,20 +153,23 @@ bool parse_image_record(std::string_view in, ImageRecord &out, std::string &err)
             return bad("no image line");
         } else if (kind == "gap" && f.size() == 2) {
             std::string p;
-            if (!text(f[1], p) || !catalog_path(p))
+            if (!text(f[1], p) || !catalog_path(p)) {
                 return bad("bad gap");
+            }
             out.gaps.push_back(std::move(p));
         } else if (kind == "root" && f.size() == 2) {
             std::string p;
-            if (!text(f[1], p) || !catalog_path(p))
+            if (!text(f[1], p) || !catalog_path(p)) {
                 return bad("bad root");
+            }
             out.roots.push_back(std::move(p));
         } else if (kind == "ended" && f.size() == 3) {
             std::string p;
             long long first = 0;
             if (!text(f[1], p) || !catalog_path(p) || !number(f[2], first) ||
-                first >= out.header.backup_time)
+                first >= out.header.backup_time) {
                 return bad("bad ended version");
+            }
             out.ended.emplace_back(std::move(p), first);
         } else if (kind == "version" && f.size() == 15) {
             Version v;
@@ -163,8 +181,9 @@ bool parse_image_record(std::string_view in, ImageRecord &out, std::string &err)
                 !number(f[8], st.device) || !number(f[9], st.inode) || !number(f[10], st.size) ||
                 !number(f[11], st.mtime_ns) || !number(f[12], st.ctime_ns) ||
                 !text(f[13], st.owner) || !text(f[14], st.group) || type < 0 || type > 3 ||
-                mode < 0 || mode > 0xffffffLL)
+                mode < 0 || mode > 0xffffffLL) {
                 return bad("bad version");
+            }
             st.type = static_cast<int>(type);
             st.mode = static_cast<unsigned>(mode);
             st.name = v.path == "/" ? "" : v.path.substr(v.path.rfind('/') + 1);
@@ -172,8 +191,9 @@ bool parse_image_record(std::string_view in, ImageRecord &out, std::string &err)
             out.added.push_back(std::move(v));
         } else if (kind == "end" && f.size() == 2) {
             long long n = 0;
-            if (!number(f[1], n) || n != lines)
+            if (!number(f[1], n) || n != lines) {
                 return bad("the record is incomplete");
+            }
             ended = true;
             continue;
         } else {
@@ -181,7 +201,8 @@ bool parse_image_record(std::string_view in, ImageRecord &out, std::string &err)
         }
         ++lines;
     }
-    if (!ended)
+    if (!ended) {
         return bad("the record is incomplete");
+    }
     return true;
 }

@@ -41,8 +41,9 @@ bool parse_record(const std::string &text, JobRecord &r) {
         std::string line = text.substr(pos, nl == std::string::npos ? nl : nl - pos);
         pos = nl == std::string::npos ? text.size() : nl + 1;
         size_t eq = line.find('=');
-        if (eq == std::string::npos)
+        if (eq == std::string::npos) {
             continue;
+        }
         std::string key = line.substr(0, eq), value = percent_decode(line.substr(eq + 1));
         if (key == "program") {
             r.program = value;
@@ -65,13 +66,15 @@ bool parse_record(const std::string &text, JobRecord &r) {
 void write_record(const std::string &path, const JobRecord &r) {
     std::string tmp = path + ".new";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    if (fd < 0) {
         return;
+    }
     std::string text = record_text(r);
     bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     close(fd);
-    if (!ok || rename(tmp.c_str(), path.c_str()) != 0)
+    if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
         unlink(tmp.c_str());
+    }
 }
 
 std::string record_path(const std::string &server_dir, long long id) {
@@ -86,10 +89,12 @@ bool alive(long long pid) {
 bool read_byte(int fd, unsigned char &b) {
     for (;;) {
         ssize_t n = read(fd, &b, 1);
-        if (n == 1)
+        if (n == 1) {
             return true;
-        if (n < 0 && errno == EINTR)
+        }
+        if (n < 0 && errno == EINTR) {
             continue;
+        }
         return false;
     }
 }
@@ -115,8 +120,9 @@ bool job_cancelled() {
 }
 
 void job_set_waiting(const std::string &what) {
-    if (own_record_path.empty())
+    if (own_record_path.empty()) {
         return;
+    }
     own_record.state = what.empty() ? "running" : "waiting";
     own_record.waits_for = what;
     write_record(own_record_path, own_record);
@@ -126,17 +132,21 @@ std::vector<JobRecord> list_jobs(const std::string &server_dir) {
     std::vector<JobRecord> out;
     std::string dir = jobs_dir(server_dir);
     DIR *d = opendir(dir.c_str());
-    if (d == nullptr)
+    if (d == nullptr) {
         return out;
+    }
     while (dirent *e = readdir(d)) {
         std::string n = e->d_name;
-        if (n.size() < 5 || n.compare(n.size() - 4, 4, ".job") != 0)
+        if (n.size() < 5 || n.compare(n.size() - 4, 4, ".job") != 0) {
             continue;
+        }
         long long id = atoll(n.c_str());
         std::string text, err;
         JobRecord r;
-        if (id <= 0 || !read_whole_file(dir + "/" + n, text, err, 65536) || !parse_record(text, r))
+        if (id <= 0 || !read_whole_file(dir + "/" + n, text, err, 65536) ||
+            !parse_record(text, r)) {
             continue;
+        }
         r.id = id;
         if (!alive(id)) {
             // The job was killed before it could remove its record.
@@ -185,8 +195,9 @@ int start_job(const std::string &server_dir, const std::string &program,
     pid_t first = fork();
     if (first < 0) {
         err = std::string("cannot start the job: ") + strerror(errno);
-        for (int fd : {started[0], started[1], status[0], status[1]})
+        for (int fd : {started[0], started[1], status[0], status[1]}) {
             close(fd);
+        }
         return -1;
     }
     if (first == 0) {
@@ -196,8 +207,9 @@ int start_job(const std::string &server_dir, const std::string &program,
         close(status[0]);
         setsid();
         pid_t job = fork();
-        if (job != 0)
+        if (job != 0) {
             _exit(job < 0 ? 1 : 0);
+        }
         // Nothing of the caller's terminal or pipes is held, so a caller
         // reading the program's output is not kept waiting; a caller that
         // waits for the job keeps seeing its messages.
@@ -205,8 +217,9 @@ int start_job(const std::string &server_dir, const std::string &program,
         if (null >= 0) {
             dup2(null, 0);
             dup2(null, 1);
-            if (!wait)
+            if (!wait) {
                 dup2(null, 2);
+            }
             close(null);
         }
         // Descriptors the caller leaked into the program (a pipe it reads
@@ -216,14 +229,17 @@ int start_job(const std::string &server_dir, const std::string &program,
             while (dirent *e = readdir(fds)) {
                 int fd = atoi(e->d_name);
                 bool kept = fd <= 2 || fd == dirfd(fds) || fd == started[1] || fd == status[1];
-                for (int k : keep)
+                for (int k : keep) {
                     kept = kept || fd == k;
-                if (!kept && e->d_name[0] != '.')
+                }
+                if (!kept && e->d_name[0] != '.') {
                     doomed.push_back(fd);
+                }
             }
             closedir(fds);
-            for (int fd : doomed)
+            for (int fd : doomed) {
                 close(fd);
+            }
         }
         job_install_cancel_handlers();
         long long id = getpid();
@@ -284,8 +300,9 @@ int cancel_job(const std::string &server_dir, long long id, int timeout, std::st
         return -1;
     }
     for (int i = 0; i < timeout * 10; ++i) {
-        if (!alive(id))
+        if (!alive(id)) {
             return 0;
+        }
         struct timespec ts {
             0, 100000000
         };

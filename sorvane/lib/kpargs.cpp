@@ -14,8 +14,9 @@ bool kp_parse_args(int argc, const char *const *argv, const std::vector<KpOption
     out = KpArgs{};
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
-        if (argv[i] == nullptr)
+        if (argv[i] == nullptr) {
             break;
+        }
         std::string word = argv[i];
         if (options_done || word.empty() || word[0] != '-' || word == "-") {
             out.operands.push_back(word);
@@ -26,11 +27,12 @@ bool kp_parse_args(int argc, const char *const *argv, const std::vector<KpOption
             continue;
         }
         const KpOption *opt = nullptr;
-        for (const auto &o : table)
+        for (const auto &o : table) {
             if (word == o.name) {
                 opt = &o;
                 break;
             }
+        }
         if (opt == nullptr) {
             err = "unknown option " + word;
             return false;
@@ -49,13 +51,15 @@ bool kp_parse_args(int argc, const char *const *argv, const std::vector<KpOption
 }
 
 bool kp_parse_time(const std::string &text, long long &out) {
-    if (text.empty())
+    if (text.empty()) {
         return false;
+    }
     errno = 0;
     char *end = nullptr;
     long long v = strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || v < INT_MIN || v > INT_MAX)
+    if (errno != 0 || end == text.c_str() || *end != '\0' || v < INT_MIN || v > INT_MAX) {
         return false;
+    }
     out = v;
     return true;
 }

@@ -25,8 +25,9 @@ bool write_new_file(const std::string &path, const std::string &data, mode_t mod
     }
     bool ok = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
     ok = (close(fd) == 0) && ok;
-    if (!ok)
+    if (!ok) {
         err = "cannot write " + path;
+    }
     return ok;
 }
 
@@ -34,12 +35,14 @@ bool write_new_file(const std::string &path, const std::string &data, mode_t mod
 void add_user_server_names(std::vector<std::string> &out) {
     std::string own = user_servers_dir();
     DIR *d = own.empty() ? nullptr : opendir(own.c_str());
-    if (d == nullptr)
+    if (d == nullptr) {
         return;
+    }
     while (dirent *e = readdir(d)) {
         std::string n = e->d_name;
-        if (valid_server_name(n) && is_directory(own + "/" + n))
+        if (valid_server_name(n) && is_directory(own + "/" + n)) {
             out.push_back(n);
+        }
     }
     closedir(d);
 }
@@ -51,8 +54,9 @@ std::string kpconf_value(const std::string &key) {
     // are needed, and the programs must not depend on the client's user
     // configuration handling.
     std::string text, err;
-    if (!read_whole_file(product_host_config(), text, err, 1 << 20))
+    if (!read_whole_file(product_host_config(), text, err, 1 << 20)) {
         return {};
+    }
     size_t pos = 0;
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
@@ -60,14 +64,17 @@ std::string kpconf_value(const std::string &key) {
         std::string line = text.substr(pos, end - pos);
         pos = end + 1;
         std::string t = strip_blank_ends(line);
-        if (t.empty() || t[0] == '#')
+        if (t.empty() || t[0] == '#') {
             continue;
+        }
         size_t eq = t.find('=');
-        if (eq == std::string::npos)
+        if (eq == std::string::npos) {
             continue;
+        }
         std::string k = strip_blank_ends(t.substr(0, eq));
-        if (strcasecmp(k.c_str(), key.c_str()) == 0)
+        if (strcasecmp(k.c_str(), key.c_str()) == 0) {
             return strip_blank_ends(t.substr(eq + 1));
+        }
     }
     return {};
 }
@@ -78,17 +85,20 @@ std::string default_server_name() {
 
 std::string local_client_name() {
     std::string c = kpconf_value("CLIENT_NAME");
-    if (!c.empty())
+    if (!c.empty()) {
         return c;
+    }
     char host[256] = {0};
-    if (gethostname(host, sizeof host - 1) == 0 && host[0] != '\0')
+    if (gethostname(host, sizeof host - 1) == 0 && host[0] != '\0') {
         return host;
+    }
     return "localhost";
 }
 
 bool valid_server_name(const std::string &name) {
-    if (name.empty() || name.size() > 255 || name == "." || name == "..")
+    if (name.empty() || name.size() > 255 || name == "." || name == "..") {
         return false;
+    }
     return std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                c == '.' || c == '_' || c == '-';
@@ -98,8 +108,9 @@ bool valid_server_name(const std::string &name) {
 std::string server_dir(const std::string &name) {
     // A user's own server of this name comes first.
     std::string own = user_servers_dir();
-    if (!own.empty() && is_directory(own + "/" + name))
+    if (!own.empty() && is_directory(own + "/" + name)) {
         return own + "/" + name;
+    }
     return product_path("sorvane/servers") + "/" + name;
 }
 
@@ -150,8 +161,9 @@ int open_server(const std::string &name_in, KpServer &out, std::string &err, boo
 
 std::string server_repository(const KpServer &s) {
     std::string text, err;
-    if (!read_whole_file(s.repository_file, text, err, 65536))
+    if (!read_whole_file(s.repository_file, text, err, 65536)) {
         return {};
+    }
     return strip_blank_ends(text);
 }
 
@@ -192,8 +204,9 @@ bool create_server_files(const std::string &name, const std::string &repository,
     unsigned char raw[24];
     int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd < 0 || read(fd, raw, sizeof raw) != static_cast<ssize_t>(sizeof raw)) {
-        if (fd >= 0)
+        if (fd >= 0) {
             close(fd);
+        }
         err = "cannot read /dev/urandom";
         return false;
     }
@@ -206,10 +219,12 @@ bool create_server_files(const std::string &name, const std::string &repository,
     }
     pw += '\n';
     if (access((dir + "/password").c_str(), F_OK) != 0 &&
-        !write_new_file(dir + "/password", pw, 0600, err))
+        !write_new_file(dir + "/password", pw, 0600, err)) {
         return false;
-    if (!write_new_file(dir + "/repository", repo + "\n", 0600, err))
+    }
+    if (!write_new_file(dir + "/repository", repo + "\n", 0600, err)) {
         return false;
+    }
     created = true;
     return true;
 }
@@ -224,8 +239,9 @@ std::vector<std::string> list_server_names() {
     }
     while (dirent *e = readdir(d)) {
         std::string n = e->d_name;
-        if (valid_server_name(n) && is_directory(base + "/" + n))
+        if (valid_server_name(n) && is_directory(base + "/" + n)) {
             out.push_back(n);
+        }
     }
     closedir(d);
     add_user_server_names(out);
@@ -236,8 +252,9 @@ std::vector<std::string> list_server_names() {
 
 std::string strip_blank_ends(const std::string &s) {
     size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
+    if (b == std::string::npos) {
         return {};
+    }
     size_t e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
 }

@@ -42,12 +42,14 @@ bool parse_int(const std::string &s, long long &v) {
 int read_range(const KpArgs &args, const char *start_opt, const char *end_opt, ImageFilter &f,
                bool &given, const char *prog, const char *usage) {
     given = args.has(start_opt) || args.has(end_opt);
-    if (args.has(start_opt) && !parse_int(args.get(start_opt), f.start))
+    if (args.has(start_opt) && !parse_int(args.get(start_opt), f.start)) {
         return usage_error(prog, std::string("bad start time ") + args.get(start_opt), usage),
                kpstatus::BAD_DATE;
-    if (args.has(end_opt) && !parse_int(args.get(end_opt), f.end))
+    }
+    if (args.has(end_opt) && !parse_int(args.get(end_opt), f.end)) {
         return usage_error(prog, std::string("bad end time ") + args.get(end_opt), usage),
                kpstatus::BAD_DATE;
+    }
     return 0;
 }
 
@@ -62,8 +64,9 @@ int open_catalog(const std::string &server_name, KpServer &server, CatalogDb &db
         return st;
     }
     refresh_catalog_cache(server);
-    if (access(server.catalog_db.c_str(), F_OK) != 0)
+    if (access(server.catalog_db.c_str(), F_OK) != 0) {
         return 0;
+    }
     if (!db.open(server.catalog_db, false, err)) {
         fprintf(stderr, "%s: %s\n", prog, err.c_str());
         return kpstatus::NO_SERVER;
@@ -81,36 +84,44 @@ int open_catalog(const std::string &server_name, KpServer &server, CatalogDb &db
 int kplist_main(int argc, char **argv) {
     KpArgs args;
     std::string err;
-    if (!kp_parse_args(argc, argv, KPLIST_OPTIONS, args, err))
+    if (!kp_parse_args(argc, argv, KPLIST_OPTIONS, args, err)) {
         return usage_error("kplist", err, KPLIST_USAGE);
-    if (args.operands.size() != 1)
+    }
+    if (args.operands.size() != 1) {
         return usage_error("kplist", "one directory is needed", KPLIST_USAGE);
-    if (args.has("-A") && args.has("-B"))
+    }
+    if (args.has("-A") && args.has("-B")) {
         return usage_error("kplist", "-A and -B exclude each other", KPLIST_USAGE);
+    }
     ImageFilter f;
     f.archives = args.has("-A");
     f.keyword = args.get("-keyword");
     f.client = args.has("-C") ? args.get("-C") : local_client_name();
     long long v = 0;
     if (args.has("-t")) {
-        if (!parse_int(args.get("-t"), v))
+        if (!parse_int(args.get("-t"), v)) {
             return usage_error("kplist", "bad policy type " + args.get("-t"), KPLIST_USAGE);
+        }
         f.policy_type = static_cast<int>(v);
     }
     long long depth = 2;
-    if (args.has("-R") && !parse_int(args.get("-R"), depth))
+    if (args.has("-R") && !parse_int(args.get("-R"), depth)) {
         return usage_error("kplist", "bad depth " + args.get("-R"), KPLIST_USAGE);
+    }
     bool dates = false;
-    if (int st = read_range(args, "-s", "-e", f, dates, "kplist", KPLIST_USAGE))
+    if (int st = read_range(args, "-s", "-e", f, dates, "kplist", KPLIST_USAGE)) {
         return st;
+    }
 
     KpServer server;
     CatalogDb db;
     std::vector<ImageHeader> all;
-    if (int st = open_catalog(args.get("-S"), server, db, all, "kplist"))
+    if (int st = open_catalog(args.get("-S"), server, db, all, "kplist")) {
         return st;
-    if (all.empty())
+    }
+    if (all.empty()) {
         return kpstatus::NOTHING_FOUND;
+    }
     if (!dates) {
         // The default range starts where a restore browse would: at the most
         // recent full backup, else at the oldest image.
@@ -147,69 +158,82 @@ int kplist_main(int argc, char **argv) {
         fprintf(stderr, "kplist: %s\n", err.c_str());
         return kpstatus::NO_SERVER;
     }
-    if (fflush(stdout) != 0)
+    if (fflush(stdout) != 0) {
         return kpstatus::OPEN_FAILED;
+    }
     return lines > 0 ? kpstatus::OK : kpstatus::NOTHING_FOUND;
 }
 
 int kpclimagelist_main(int argc, char **argv) {
     KpArgs args;
     std::string err;
-    if (!kp_parse_args(argc, argv, IMAGELIST_OPTIONS, args, err))
+    if (!kp_parse_args(argc, argv, IMAGELIST_OPTIONS, args, err)) {
         return usage_error("kpclimagelist", err, KPCLIMAGELIST_USAGE);
-    if (!args.operands.empty())
+    }
+    if (!args.operands.empty()) {
         return usage_error("kpclimagelist", "unexpected word " + args.operands[0],
                            KPCLIMAGELIST_USAGE);
+    }
     ImageFilter f;
     std::string type = args.get("-t", "NOT_ARCHIVE");
-    if (type == "UARC" || type == "3")
+    if (type == "UARC" || type == "3") {
         f.archives = true;
-    else if (type == "NOT_ARCHIVE" || type == "12")
+    } else if (type == "NOT_ARCHIVE" || type == "12") {
         f.archives = false;
-    else
+    } else {
         return usage_error("kpclimagelist", "unknown image type " + type, KPCLIMAGELIST_USAGE);
+    }
     f.client = args.has("-client") ? args.get("-client") : local_client_name();
     long long v = 0;
     if (args.has("-ct")) {
-        if (!parse_int(args.get("-ct"), v))
+        if (!parse_int(args.get("-ct"), v)) {
             return usage_error("kpclimagelist", "bad policy type " + args.get("-ct"),
                                KPCLIMAGELIST_USAGE);
+        }
         f.policy_type = static_cast<int>(v);
     }
     KpServer server;
     CatalogDb db;
     std::vector<ImageHeader> all;
-    if (int st = open_catalog(args.get("-server"), server, db, all, "kpclimagelist"))
+    if (int st = open_catalog(args.get("-server"), server, db, all, "kpclimagelist")) {
         return st;
+    }
 
     if (args.has("-likelydate")) {
         long long t = likely_start_date(select_images(all, f));
-        if (t < 0)
+        if (t < 0) {
             return kpstatus::NOTHING_FOUND;
+        }
         printf("%lld\n", t);
         return fflush(stdout) == 0 ? kpstatus::OK : kpstatus::OPEN_FAILED;
     }
     bool dates = false;
-    if (int st = read_range(args, "-d", "-e", f, dates, "kpclimagelist", KPCLIMAGELIST_USAGE))
+    if (int st = read_range(args, "-d", "-e", f, dates, "kpclimagelist", KPCLIMAGELIST_USAGE)) {
         return st;
+    }
     f.keyword = args.get("-keyword");
     std::vector<ImageHeader> chosen = select_images(all, f);
     // Newest first, as a user reads a history.
     for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
         std::string policy = it->policy.empty() ? "-" : it->policy;
-        for (char &c : policy)
-            if (c == ' ' || c == '\t' || c == '\n')
+        for (char &c : policy) {
+            if (c == ' ' || c == '\t' || c == '\n') {
                 c = '_';
+            }
+        }
         std::string kw = it->keyword;
-        for (char &c : kw)
-            if (c == '\n' || c == '\r')
+        for (char &c : kw) {
+            if (c == '\n' || c == '\r') {
                 c = ' ';
+            }
+        }
         // Fields: backup time, expiration, files, KB, policy type, schedule,
         // copies (one repository copy), policy, keyword to the end of line.
         printf("%lld %lld %lld %lld %d %d %d %s %s\n", it->backup_time, it->expiration, it->files,
                it->kb, it->policy_type, it->schedule, 1, policy.c_str(), kw.c_str());
     }
-    if (fflush(stdout) != 0)
+    if (fflush(stdout) != 0) {
         return kpstatus::OPEN_FAILED;
+    }
     return chosen.empty() ? kpstatus::NOTHING_FOUND : kpstatus::OK;
 }

@@ -68,25 +68,27 @@ std::string log_quote(const std::string &name) {
     std::string out;
     for (char ch : name) {
         auto c = static_cast<unsigned char>(ch);
-        if (c == '\\')
+        if (c == '\\') {
             out += "\\\\";
-        else if (c == '\n')
+        } else if (c == '\n') {
             out += "\\n";
-        else if (c == '\t')
+        } else if (c == '\t') {
             out += "\\t";
-        else if (c < 0x20 || c == 0x7F) {
+        } else if (c < 0x20 || c == 0x7F) {
             out += "\\x";
             out += hex[c >> 4];
             out += hex[c & 15];
-        } else
+        } else {
             out += ch;
+        }
     }
     return out;
 }
 
 ProgressLog::~ProgressLog() {
-    if (f_ != nullptr)
+    if (f_ != nullptr) {
         fclose(f_);
+    }
 }
 
 bool ProgressLog::open(const std::string &path, std::string &err) {
@@ -115,28 +117,31 @@ void ProgressLog::line(const std::string &text) {
         fprintf(f_, "%s %s\n", stamp, text.c_str());
         fflush(f_);
     }
-    if (echo_)
+    if (echo_) {
         fprintf(stderr, "%s %s\n", stamp, text.c_str());
+    }
 }
 
 void ProgressLog::skipped(const std::string &name, const std::string &why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     ++skipped_;
     ++skip_why_[why];
-    if (skipped_ <= DETAIL_LIMIT)
+    if (skipped_ <= DETAIL_LIMIT) {
         line("skipped " + log_quote(name) + ": " + why);
-    else if (skipped_ == DETAIL_LIMIT + 1)
+    } else if (skipped_ == DETAIL_LIMIT + 1) {
         line("(further skipped names are counted, not listed)");
+    }
 }
 
 void ProgressLog::failed(const std::string &name, const std::string &why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     ++failed_;
     ++fail_why_[why];
-    if (failed_ <= DETAIL_LIMIT)
+    if (failed_ <= DETAIL_LIMIT) {
         line("FAILED " + log_quote(name) + ": " + why);
-    else if (failed_ == DETAIL_LIMIT + 1)
+    } else if (failed_ == DETAIL_LIMIT + 1) {
         line("(further failed names are counted, not listed)");
+    }
 }
 
 void ProgressLog::progress(long long files, long long total_files, long long bytes,
@@ -145,8 +150,9 @@ void ProgressLog::progress(long long files, long long total_files, long long byt
     struct timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     long long now = ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-    if (!force && last_progress_ != 0 && now - last_progress_ < 2000)
+    if (!force && last_progress_ != 0 && now - last_progress_ < 2000) {
         return;
+    }
     last_progress_ = now;
     auto clamp = [](long long v) { return v < 0 ? 0 : v; };
     files = clamp(files);
@@ -156,8 +162,9 @@ void ProgressLog::progress(long long files, long long total_files, long long byt
     std::string text = std::to_string(files) + " of " + std::to_string(total_files) + " files, " +
                        std::to_string(bytes) + " of " + std::to_string(total_bytes) + " bytes, ";
     // A last line that says nothing new is left out.
-    if (force && text == last_progress_text_)
+    if (force && text == last_progress_text_) {
         return;
+    }
     last_progress_text_ = text;
     // The share of bytes when known, else of files.
     long long pct = total_bytes > 0   ? bytes * 100 / total_bytes
@@ -170,18 +177,21 @@ void ProgressLog::report(const std::string &what, int status) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     line(what + ": " + std::to_string(done_) + " done, " + std::to_string(skipped_) + " skipped, " +
          std::to_string(failed_) + " failed");
-    for (const auto &[why, n] : skip_why_)
+    for (const auto &[why, n] : skip_why_) {
         line("  skipped " + std::to_string(n) + ": " + why);
-    for (const auto &[why, n] : fail_why_)
+    }
+    for (const auto &[why, n] : fail_why_) {
         line("  failed " + std::to_string(n) + ": " + why);
+    }
     line("EXIT STATUS " + std::to_string(status) + ": " + kpstatus_text(status));
 }
 
 ProgressTicker::ProgressTicker(ProgressLog &log) : log_(log) {
     thread_ = std::thread([this] {
         std::unique_lock<std::mutex> g(mu_);
-        while (!cv_.wait_for(g, std::chrono::seconds(2), [this] { return !running_; }))
+        while (!cv_.wait_for(g, std::chrono::seconds(2), [this] { return !running_; })) {
             log_.progress(files, total_files, bytes, total_bytes);
+        }
     });
 }
 

@@ -32,8 +32,9 @@ std::string device_text(dev_t rdev) {
 
 bool device_bytes(int fd, long long &bytes) {
     unsigned long long n = 0;
-    if (ioctl(fd, BLKGETSIZE64, &n) != 0 || n > static_cast<unsigned long long>(LLONG_MAX))
+    if (ioctl(fd, BLKGETSIZE64, &n) != 0 || n > static_cast<unsigned long long>(LLONG_MAX)) {
         return false;
+    }
     bytes = static_cast<long long>(n);
     return true;
 }
@@ -120,8 +121,9 @@ bool back_up_one(const KpServer &server, CatalogDb &db, const RawImageContext &c
     }
     for (const auto &a : ancestors) {
         struct stat ast {};
-        if (ok && lstat(a.c_str(), &ast) == 0 && S_ISDIR(ast.st_mode))
+        if (ok && lstat(a.c_str(), &ast) == 0 && S_ISDIR(ast.st_mode)) {
             ok = w.ancestor(a, file_state_from_stat(a == "/" ? "" : base_of(a), ast, names), err);
+        }
     }
     if (!ok || !w.commit(err)) {
         log.failed(src.path, "snapshot " + r.snapshot +
@@ -232,8 +234,9 @@ bool restore_one(const KpServer &server, RawRestoreItem &it, ProgressLog &log, i
 
 bool raw_source(const std::string &path, RawSource &out) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
+    if (stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
         return false;
+    }
     out.path = path;
     out.device = resolved(path);
     out.st = st;
@@ -242,13 +245,15 @@ bool raw_source(const std::string &path, RawSource &out) {
 
 bool device_mounted(dev_t rdev, std::string &mount_point, const char *mount_table) {
     std::unique_ptr<FILE, int (*)(FILE *)> f(setmntent(mount_table, "re"), endmntent);
-    if (!f)
+    if (!f) {
         return false;
+    }
     struct mntent ent {};
     char buf[8192];
     while (getmntent_r(f.get(), &ent, buf, sizeof buf) != nullptr) {
-        if (ent.mnt_fsname == nullptr || ent.mnt_fsname[0] != '/')
+        if (ent.mnt_fsname == nullptr || ent.mnt_fsname[0] != '/') {
             continue;
+        }
         struct stat st {};
         if (stat(ent.mnt_fsname, &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == rdev) {
             mount_point = ent.mnt_dir != nullptr ? ent.mnt_dir : "";
@@ -263,16 +268,19 @@ int back_up_raw_devices(const KpServer &server, CatalogDb &db, const RawImageCon
     NameCache names;
     int stored = 0, last_failure = kpstatus::BACKUP_FAILED;
     for (const auto &src : sources) {
-        if (job_cancelled())
+        if (job_cancelled()) {
             return stored > 0 ? kpstatus::PARTIAL : kpstatus::TERMINATED;
+        }
         int st = 0;
-        if (back_up_one(server, db, ctx, src, names, log, st))
+        if (back_up_one(server, db, ctx, src, names, log, st)) {
             ++stored;
-        else
+        } else {
             last_failure = st;
+        }
     }
-    if (stored == static_cast<int>(sources.size()))
+    if (stored == static_cast<int>(sources.size())) {
         return kpstatus::OK;
+    }
     return stored > 0 ? kpstatus::PARTIAL : last_failure;
 }
 
@@ -285,13 +293,14 @@ int plan_raw_restore(const CatalogDb &db, const HistoryKey &h, int policy_type,
         RawRestoreItem it;
         ImageHeader img;
         bool found = false;
-        for (auto &v : db.versions_in_range(h, e.path, e.start, e.end))
+        for (auto &v : db.versions_in_range(h, e.path, e.start, e.end)) {
             if (is_raw_entry(v.st) && db.image_at(v.first, img) && !img.snapshot.empty() &&
                 (policy_type < 0 || img.policy_type == policy_type)) {
                 it.v = std::move(v);
                 found = true;
                 break;
             }
+        }
         if (!found) {
             log.line("no image in the requested time range holds the raw partition " +
                      log_quote(e.path));
@@ -313,15 +322,18 @@ int restore_raw_devices(const KpServer &server, std::vector<RawRestoreItem> &ite
                         ProgressLog &log) {
     int written = 0, last_failure = kpstatus::RESTORE_FAILED;
     for (auto &it : items) {
-        if (job_cancelled())
+        if (job_cancelled()) {
             return written > 0 ? kpstatus::NOT_ALL_RESTORED : kpstatus::TERMINATED;
+        }
         int st = 0;
-        if (restore_one(server, it, log, st))
+        if (restore_one(server, it, log, st)) {
             ++written;
-        else
+        } else {
             last_failure = st;
+        }
     }
-    if (written == static_cast<int>(items.size()))
+    if (written == static_cast<int>(items.size())) {
         return kpstatus::OK;
+    }
     return written > 0 ? kpstatus::NOT_ALL_RESTORED : last_failure;
 }

@@ -19,15 +19,17 @@ class Transaction {
   public:
     explicit Transaction(sqlite3 *db) : db_(db) {}
     ~Transaction() {
-        if (open_)
+        if (open_) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
     }
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
     bool begin(std::string &err) { return open_ = exec(db_, "BEGIN IMMEDIATE", err); }
     bool commit(std::string &err) {
-        if (!exec(db_, "COMMIT", err))
+        if (!exec(db_, "COMMIT", err)) {
             return false;
+        }
         open_ = false;
         return true;
     }
@@ -52,16 +54,18 @@ class PathNames {
             return true;
         }
         q_.reset().bind(1, id);
-        if (q_.step() != SQLITE_ROW)
+        if (q_.step() != SQLITE_ROW) {
             return false;
+        }
         long long parent = q_.i64(0);
         std::string name = q_.text(1);
         if (parent <= 0) {
             out = "/";
         } else {
             std::string dir;
-            if (!get(parent, dir))
+            if (!get(parent, dir)) {
                 return false;
+            }
             out = dir == "/" ? "/" + name : dir + "/" + name;
         }
         memo_.emplace(id, out);
@@ -84,13 +88,15 @@ class PathIds {
     // id of path; 0 when it is not known and create is false; -1 on failure.
     long long get(const std::string &path, bool create) {
         auto it = memo_.find(path);
-        if (it != memo_.end())
+        if (it != memo_.end()) {
             return it->second;
+        }
         size_t slash = path.rfind('/');
         std::string parent_path = slash == 0 ? "/" : path.substr(0, slash);
         long long parent = get(parent_path, create);
-        if (parent <= 0)
+        if (parent <= 0) {
             return parent;
+        }
         std::string name = path.substr(slash + 1);
         find_.reset().bind(1, parent).bind(2, name);
         long long id = 0;
@@ -103,8 +109,9 @@ class PathIds {
             return 0;
         } else {
             add_.reset().bind(1, parent).bind(2, name);
-            if (!add_.done())
+            if (!add_.done()) {
                 return -1;
+            }
             id = sqlite3_last_insert_rowid(db_);
         }
         memo_.emplace(path, id);
@@ -135,22 +142,25 @@ bool export_image_record(const CatalogDb &db, long long t, ImageRecord &out, std
     roots.bind(1, t);
     std::string p;
     while (roots.step() == SQLITE_ROW) {
-        if (!names.get(roots.i64(0), p))
+        if (!names.get(roots.i64(0), p)) {
             return fail(h, "path of a root", err);
+        }
         out.roots.push_back(p);
     }
     Stmt gaps(h, "SELECT path FROM image_gaps WHERE image = ?");
     gaps.bind(1, t);
     while (gaps.step() == SQLITE_ROW) {
-        if (!names.get(gaps.i64(0), p))
+        if (!names.get(gaps.i64(0), p)) {
             return fail(h, "path of a gap", err);
+        }
         out.gaps.push_back(p);
     }
     Stmt ended(h, "SELECT path, first FROM versions WHERE ended = ?");
     ended.bind(1, t);
     while (ended.step() == SQLITE_ROW) {
-        if (!names.get(ended.i64(0), p))
+        if (!names.get(ended.i64(0), p)) {
             return fail(h, "path of a version", err);
+        }
         out.ended.emplace_back(p, ended.i64(1));
     }
     Stmt added(h, "SELECT v.path, " VERSION_COLUMNS " FROM versions v WHERE v.first = ?");
@@ -158,15 +168,17 @@ bool export_image_record(const CatalogDb &db, long long t, ImageRecord &out, std
     int rc;
     while ((rc = added.step()) == SQLITE_ROW) {
         Version v;
-        if (!names.get(added.i64(0), v.path))
+        if (!names.get(added.i64(0), v.path)) {
             return fail(h, "path of a version", err);
+        }
         read_version(added, 1, v);
         // A record says where its versions begin; later records end them.
         v.ended = KP_INFINITY;
         out.added.push_back(std::move(v));
     }
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE) {
         return fail(h, "versions of an image", err);
+    }
     std::sort(out.roots.begin(), out.roots.end());
     std::sort(out.gaps.begin(), out.gaps.end());
     std::sort(out.ended.begin(), out.ended.end());
@@ -179,8 +191,9 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
                          std::string &err) {
     sqlite3 *h = db.handle();
     Transaction tx(h);
-    if (!tx.begin(err))
+    if (!tx.begin(err)) {
         return false;
+    }
     bool archives = r.header.schedule == SCHED_USER_ARCHIVE;
     long long history = 0, root = 0;
     {
@@ -194,18 +207,21 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
     if (history == 0) {
         Stmt add(h, "INSERT INTO histories(client, archives, root) VALUES(?, ?, 0)");
         add.bind(1, r.header.client).bind(2, archives ? 1 : 0);
-        if (!add.done())
+        if (!add.done()) {
             return fail(h, "new history", err);
+        }
         history = sqlite3_last_insert_rowid(h);
         Stmt rootrow(h, "INSERT INTO paths(parent, name) VALUES(?, X'')");
         rootrow.bind(1, -history);
-        if (!rootrow.done())
+        if (!rootrow.done()) {
             return fail(h, "history root", err);
+        }
         root = sqlite3_last_insert_rowid(h);
         Stmt set(h, "UPDATE histories SET root = ? WHERE id = ?");
         set.bind(1, root).bind(2, history);
-        if (!set.done())
+        if (!set.done()) {
             return fail(h, "history root", err);
+        }
     }
     Stmt newest(h, "SELECT MAX(backup_time) FROM images WHERE history = ?");
     newest.bind(1, history);
@@ -220,43 +236,51 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
     Stmt taken(h, "SELECT 1 FROM images WHERE backup_time = ?");
     for (;;) {
         taken.reset().bind(1, local_time);
-        if (taken.step() != SQLITE_ROW)
+        if (taken.step() != SQLITE_ROW) {
             break;
+        }
         ++local_time;
     }
     PathIds ids(h, root);
     Stmt end_alive(h, "UPDATE versions SET ended = ? WHERE path = ? AND ended = ?");
     for (const auto &e : r.ended) {
         long long id = ids.get(e.first, false);
-        if (id < 0)
+        if (id < 0) {
             return fail(h, "path lookup", err);
+        }
         if (id > 0 &&
-            !end_alive.reset().bind(1, local_time).bind(2, id).bind(3, KP_INFINITY).done())
+            !end_alive.reset().bind(1, local_time).bind(2, id).bind(3, KP_INFINITY).done()) {
             return fail(h, "ending a version", err);
+        }
     }
     Stmt add(h, "INSERT INTO versions VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     for (const auto &v : r.added) {
         long long id = ids.get(v.path, true);
-        if (id <= 0)
+        if (id <= 0) {
             return fail(h, "new path", err);
+        }
         // One alive version per path, whatever the record says.
-        if (!end_alive.reset().bind(1, local_time).bind(2, id).bind(3, KP_INFINITY).done())
+        if (!end_alive.reset().bind(1, local_time).bind(2, id).bind(3, KP_INFINITY).done()) {
             return fail(h, "ending a version", err);
+        }
         bind_new_version(add, id, local_time, v.st);
-        if (!add.done())
+        if (!add.done()) {
             return fail(h, "new version", err);
+        }
     }
     Stmt add_root(h, "INSERT OR IGNORE INTO image_roots VALUES(?, ?)");
     for (const auto &p : r.roots) {
         long long id = ids.get(p, true);
-        if (id <= 0 || !add_root.reset().bind(1, local_time).bind(2, id).done())
+        if (id <= 0 || !add_root.reset().bind(1, local_time).bind(2, id).done()) {
             return fail(h, "image root", err);
+        }
     }
     Stmt add_gap(h, "INSERT OR IGNORE INTO image_gaps VALUES(?, ?)");
     for (const auto &p : r.gaps) {
         long long id = ids.get(p, true);
-        if (id <= 0 || !add_gap.reset().bind(1, local_time).bind(2, id).done())
+        if (id <= 0 || !add_gap.reset().bind(1, local_time).bind(2, id).done()) {
             return fail(h, "image gap", err);
+        }
     }
     const ImageHeader &hd = r.header;
     Stmt img(h, "INSERT INTO images VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
@@ -271,8 +295,9 @@ bool import_image_record(CatalogDb &db, const ImageRecord &r, long long &local_t
         .bind(9, hd.client)
         .bind(10, hd.keyword)
         .bind(11, std::string_view(hd.snapshot));
-    if (!img.done())
+    if (!img.done()) {
         return fail(h, "image", err);
+    }
     return tx.commit(err);
 }
 
@@ -287,8 +312,9 @@ bool sole_copies(const CatalogDb &db, const std::vector<long long> &times,
     Stmt hist_of(h, "SELECT history FROM images WHERE backup_time = ?");
     for (long long t : gone) {
         hist_of.reset().bind(1, t);
-        if (hist_of.step() == SQLITE_ROW)
+        if (hist_of.step() == SQLITE_ROW) {
             by_history[hist_of.i64(0)].push_back(t);
+        }
     }
     Stmt key_of(h, "SELECT client, archives FROM histories WHERE id = ?");
     Stmt first_at(h, "SELECT v.path, " VERSION_COLUMNS " FROM versions v WHERE v.first = ? "
@@ -296,8 +322,9 @@ bool sole_copies(const CatalogDb &db, const std::vector<long long> &times,
     PathNames names(h);
     for (const auto &[history, first_times] : by_history) {
         key_of.reset().bind(1, history);
-        if (key_of.step() != SQLITE_ROW)
+        if (key_of.step() != SQLITE_ROW) {
             return fail(h, "history of an image", err);
+        }
         HistoryKey key{key_of.text(0), key_of.i64(1) != 0};
         std::vector<Version> versions;
         std::vector<long long> ids;
@@ -306,29 +333,33 @@ bool sole_copies(const CatalogDb &db, const std::vector<long long> &times,
             int rc;
             while ((rc = first_at.step()) == SQLITE_ROW) {
                 Version v;
-                if (!names.get(first_at.i64(0), v.path))
+                if (!names.get(first_at.i64(0), v.path)) {
                     return fail(h, "path of a version", err);
+                }
                 read_version(first_at, 1, v);
                 v.st.name = v.path.substr(v.path.rfind('/') + 1);
                 ids.push_back(first_at.i64(0));
                 versions.push_back(std::move(v));
             }
-            if (rc != SQLITE_DONE)
+            if (rc != SQLITE_DONE) {
                 return fail(h, "versions of an image", err);
+            }
         }
         // Held elsewhere, usually nearly all; the few others are then
         // matched with the newest of these images that holds them.
         const std::vector<long long> others = db.newest_holders(key, versions, gone);
         std::vector<Version> alone;
         std::vector<long long> alone_ids;
-        for (size_t i = 0; i < versions.size(); ++i)
+        for (size_t i = 0; i < versions.size(); ++i) {
             if (others[i] == 0) {
                 alone.push_back(std::move(versions[i]));
                 alone_ids.push_back(ids[i]);
             }
+        }
         const std::vector<long long> holder = db.newest_holders(key, alone);
-        for (size_t i = 0; i < alone.size(); ++i)
+        for (size_t i = 0; i < alone.size(); ++i) {
             out.push_back({alone_ids[i], std::move(alone[i]), holder[i]});
+        }
     }
     return true;
 }
@@ -337,26 +368,31 @@ bool remove_images(CatalogDb &db, const std::vector<long long> &times,
                    std::vector<long long> &changed, std::string &err) {
     changed.clear();
     std::vector<SoleCopy> sole;
-    if (!sole_copies(db, times, sole, err))
+    if (!sole_copies(db, times, sole, err)) {
         return false;
+    }
     sqlite3 *h = db.handle();
     Transaction tx(h);
     if (!tx.begin(err) ||
-        !exec(h, "CREATE TEMP TABLE IF NOT EXISTS kept_images(t INTEGER PRIMARY KEY)", err))
+        !exec(h, "CREATE TEMP TABLE IF NOT EXISTS kept_images(t INTEGER PRIMARY KEY)", err)) {
         return false;
+    }
     // Versions that only removed images held go whatever their dates: a
     // remaining image dating them would not give their data back.
     Stmt drop_sole(h, "DELETE FROM versions WHERE path = ? AND first = ?");
-    for (const auto &c : sole)
-        if (!drop_sole.reset().bind(1, c.path_id).bind(2, c.v.first).done())
+    for (const auto &c : sole) {
+        if (!drop_sole.reset().bind(1, c.path_id).bind(2, c.v.first).done()) {
             return fail(h, "versions of removed images", err);
+        }
+    }
     std::set<long long> gone(times.begin(), times.end());
     std::set<long long> histories;
     Stmt hist_of(h, "SELECT history FROM images WHERE backup_time = ?");
     for (long long t : gone) {
         hist_of.reset().bind(1, t);
-        if (hist_of.step() == SQLITE_ROW)
+        if (hist_of.step() == SQLITE_ROW) {
             histories.insert(hist_of.i64(0));
+        }
     }
     Stmt in_history(h, "SELECT backup_time FROM images WHERE history = ? ORDER BY backup_time");
     Stmt keep(h, "INSERT INTO temp.kept_images VALUES(?)");
@@ -374,27 +410,32 @@ bool remove_images(CatalogDb &db, const std::vector<long long> &times,
                            ", ended = " + NEW_ENDED + " WHERE path IN sub";
     Stmt drop(h, drop_sql.c_str()), move(h, move_sql.c_str());
     for (long long hist : histories) {
-        if (!exec(h, "DELETE FROM temp.kept_images", err))
+        if (!exec(h, "DELETE FROM temp.kept_images", err)) {
             return false;
+        }
         std::vector<long long> all;
         in_history.reset().bind(1, hist);
-        while (in_history.step() == SQLITE_ROW)
+        while (in_history.step() == SQLITE_ROW) {
             all.push_back(in_history.i64(0));
+        }
         bool after_gone = false;
         for (long long t : all) {
             if (gone.count(t) != 0) {
                 after_gone = true;
                 continue;
             }
-            if (after_gone)
+            if (after_gone) {
                 changed.push_back(t);
+            }
             after_gone = false;
-            if (!keep.reset().bind(1, t).done())
+            if (!keep.reset().bind(1, t).done()) {
                 return fail(h, "images kept", err);
+            }
         }
         if (!drop.reset().bind(1, hist).bind(2, KP_INFINITY).done() ||
-            !move.reset().bind(1, hist).bind(2, KP_INFINITY).done())
+            !move.reset().bind(1, hist).bind(2, KP_INFINITY).done()) {
             return fail(h, "versions of removed images", err);
+        }
     }
     Stmt del_roots(h, "DELETE FROM image_roots WHERE image = ?");
     Stmt del_gaps(h, "DELETE FROM image_gaps WHERE image = ?");
@@ -402,21 +443,26 @@ bool remove_images(CatalogDb &db, const std::vector<long long> &times,
     Stmt del_records(h, "DELETE FROM image_records WHERE backup_time = ?");
     std::vector<long long> drop_records(gone.begin(), gone.end());
     drop_records.insert(drop_records.end(), changed.begin(), changed.end());
-    for (long long t : gone)
+    for (long long t : gone) {
         if (!del_roots.reset().bind(1, t).done() || !del_gaps.reset().bind(1, t).done() ||
-            !del_image.reset().bind(1, t).done())
+            !del_image.reset().bind(1, t).done()) {
             return fail(h, "removing an image", err);
-    for (long long t : drop_records)
-        if (!del_records.reset().bind(1, t).done())
+        }
+    }
+    for (long long t : drop_records) {
+        if (!del_records.reset().bind(1, t).done()) {
             return fail(h, "removing a record", err);
+        }
+    }
     return tx.commit(err);
 }
 
 std::map<std::string, long long> known_records(const CatalogDb &db) {
     std::map<std::string, long long> out;
     Stmt s(db.handle(), "SELECT record, backup_time FROM image_records");
-    while (s.step() == SQLITE_ROW)
+    while (s.step() == SQLITE_ROW) {
         out.emplace(s.text(0), s.i64(1));
+    }
     return out;
 }
 
@@ -431,7 +477,8 @@ std::vector<std::string> records_of_image(const CatalogDb &db, long long backup_
     std::vector<std::string> out;
     Stmt s(db.handle(), "SELECT record FROM image_records WHERE backup_time = ?");
     s.bind(1, backup_time);
-    while (s.step() == SQLITE_ROW)
+    while (s.step() == SQLITE_ROW) {
         out.push_back(s.text(0));
+    }
     return out;
 }

@@ -39,14 +39,16 @@ bool read_whole_file(const std::string &path, std::string &out, std::string &err
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
                 continue;
+            }
             err = "cannot read " + path + ": " + strerror(errno);
             close(fd);
             return false;
         }
-        if (n == 0)
+        if (n == 0) {
             break;
+        }
         if (out.size() + static_cast<size_t>(n) > max_bytes) {
             err = path + " is larger than " + std::to_string(max_bytes) + " bytes";
             close(fd);
@@ -114,28 +116,32 @@ bool parse_image_entries(const std::string &text, std::vector<ImageEntry> &entri
         int count = 0;
         // The numbers: each followed by one blank; the one just before the
         // path is its length. A path always starts with "/".
-        while (pos < text.size() && text[pos] == ' ')
+        while (pos < text.size() && text[pos] == ' ') {
             ++pos;
+        }
         while (count < 10) {
             long long v = 0;
-            if (!read_decimal(text, pos, v))
+            if (!read_decimal(text, pos, v)) {
                 break;
+            }
             nums[count++] = v;
             if (pos >= text.size() || text[pos] != ' ') {
                 err = where(record, start) + ": no blank after a number";
                 return false;
             }
             ++pos;
-            if (pos < text.size() && text[pos] == '/')
+            if (pos < text.size() && text[pos] == '/') {
                 break;
+            }
         }
         if (count == 0) {
             err = where(record, start) + ": no numbers";
             return false;
         }
         long long len = nums[count - 1];
-        for (int i = 0; i < count - 1; ++i)
+        for (int i = 0; i < count - 1; ++i) {
             e.numbers[i] = nums[i];
+        }
         if (pos >= text.size() || text[pos] != '/') {
             err = where(record, start) + ": path is not absolute";
             return false;
@@ -174,8 +180,9 @@ std::vector<std::string> parse_plain_list(const std::string &text) {
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         size_t end = nl == std::string::npos ? text.size() : nl;
-        if (end > pos)
+        if (end > pos) {
             out.emplace_back(text, pos, end - pos);
+        }
         pos = end + 1;
     }
     return out;
@@ -191,13 +198,15 @@ bool parse_rename_file(const std::string &text, std::vector<RenamePair> &candida
         return false;
     }
     std::string body = text.substr(head.size());
-    if (!body.empty() && body.back() == '\n')
+    if (!body.empty() && body.back() == '\n') {
         body.pop_back();
+    }
     for (size_t at = body.find(sep); at != std::string::npos; at = body.find(sep, at + 1)) {
         std::string from = body.substr(0, at);
         std::string to = body.substr(at + sep.size());
-        if (from.empty() || to.empty() || to[0] != '/')
+        if (from.empty() || to.empty() || to[0] != '/') {
             continue;
+        }
         candidates.push_back({from, to});
     }
     if (candidates.empty()) {

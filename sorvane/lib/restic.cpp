@@ -39,16 +39,18 @@ struct LineSplitter {
         size_t start = 0;
         for (;;) {
             size_t nl = pending.find('\n', start);
-            if (nl == std::string::npos)
+            if (nl == std::string::npos) {
                 break;
+            }
             emit(std::string_view(pending).substr(start, nl - start));
             start = nl + 1;
         }
         pending.erase(0, start);
     }
     template <class F> void finish(F &&emit) {
-        if (!pending.empty())
+        if (!pending.empty()) {
             emit(std::string_view(pending));
+        }
         pending.clear();
     }
 };
@@ -56,31 +58,39 @@ struct LineSplitter {
 bool is_local_location(const std::string &loc) {
     static const char *schemes[] = {
         "rest:", "sftp:", "s3:", "b2:", "azure:", "gs:", "swift:", "rclone:"};
-    for (const char *s : schemes)
-        if (loc.compare(0, strlen(s), s) == 0)
+    for (const char *s : schemes) {
+        if (loc.compare(0, strlen(s), s) == 0) {
             return false;
+        }
+    }
     return true;
 }
 
 } // namespace
 
 ResticFailure classify_restic_error(std::string_view t) {
-    if (t.empty())
+    if (t.empty()) {
         return ResticFailure::None;
-    if (contains(t, "wrong password or no key found"))
+    }
+    if (contains(t, "wrong password or no key found")) {
         return ResticFailure::WrongPassword;
-    if (contains(t, "repository is already locked") || contains(t, "unable to create lock"))
+    }
+    if (contains(t, "repository is already locked") || contains(t, "unable to create lock")) {
         return ResticFailure::Locked;
-    if (contains(t, "(401)") || contains(t, "401 Unauthorized") || contains(t, "(403)"))
+    }
+    if (contains(t, "(401)") || contains(t, "401 Unauthorized") || contains(t, "(403)")) {
         return ResticFailure::Unauthorized;
+    }
     if (contains(t, "connection refused") || contains(t, "no such host") ||
         contains(t, "unable to start the sftp session") || contains(t, "HTTP response (5") ||
         contains(t, "i/o timeout") || contains(t, "network is unreachable") ||
-        contains(t, "no route to host") || contains(t, "connection reset"))
+        contains(t, "no route to host") || contains(t, "connection reset")) {
         return ResticFailure::Unreachable;
+    }
     if (contains(t, "Is there a repository at the following location?") ||
-        contains(t, "repository does not exist") || contains(t, "unable to open config file"))
+        contains(t, "repository does not exist") || contains(t, "unable to open config file")) {
         return ResticFailure::RepositoryMissing;
+    }
     return ResticFailure::Other;
 }
 
@@ -116,10 +126,12 @@ int restic_failure_status(ResticFailure f, int program_failure_status) {
 
 std::string restic_program() {
     const char *over = getenv("XKP_RESTIC");
-    if (over != nullptr && over[0] == '/')
+    if (over != nullptr && over[0] == '/') {
         return over;
-    if (access("/usr/bin/restic", X_OK) == 0)
+    }
+    if (access("/usr/bin/restic", X_OK) == 0) {
         return "/usr/bin/restic";
+    }
     return "/bin/restic";
 }
 
@@ -134,10 +146,12 @@ ResticResult run_restic_streams(const KpServer &server, const std::vector<std::s
     ResticResult res;
     std::string prog = restic_program();
     std::vector<std::string> argv_s = {prog};
-    if (!server.password_file.empty())
+    if (!server.password_file.empty()) {
         argv_s.insert(argv_s.end(), {"--password-file", server.password_file});
-    if (!server.repository_file.empty())
+    }
+    if (!server.repository_file.empty()) {
         argv_s.insert(argv_s.end(), {"--repository-file", server.repository_file});
+    }
     if (!server.cache_dir.empty()) {
         argv_s.push_back("--cache-dir");
         argv_s.push_back(server.cache_dir);
@@ -145,8 +159,9 @@ ResticResult run_restic_streams(const KpServer &server, const std::vector<std::s
     add_server_restic_options(server, argv_s);
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char *> argv;
-    for (auto &a : argv_s)
+    for (auto &a : argv_s) {
         argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
 
     // A cleaned environment: nothing of the caller's restic settings, proxy
@@ -154,29 +169,34 @@ ResticResult run_restic_streams(const KpServer &server, const std::vector<std::s
     std::vector<std::string> env_s = {"PATH=/usr/bin:/bin", "LC_ALL=C", "RESTIC_PROGRESS_FPS=2"};
     for (const char *keep : {"HOME", "TMPDIR", "TZ"}) {
         const char *v = getenv(keep);
-        if (v != nullptr)
+        if (v != nullptr) {
             env_s.push_back(std::string(keep) + "=" + v);
+        }
     }
     add_server_restic_environment(server, env_s);
     std::vector<char *> envp;
-    for (auto &e : env_s)
+    for (auto &e : env_s) {
         envp.push_back(e.data());
+    }
     envp.push_back(nullptr);
 
     int outp[2], errp[2];
-    if (pipe2(outp, O_CLOEXEC) != 0)
+    if (pipe2(outp, O_CLOEXEC) != 0) {
         return res;
+    }
     Fd out_r(outp[0]), out_w(outp[1]);
-    if (pipe2(errp, O_CLOEXEC) != 0)
+    if (pipe2(errp, O_CLOEXEC) != 0) {
         return res;
+    }
     Fd err_r(errp[0]), err_w(errp[1]);
 
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    if (io.stdin_fd >= 0)
+    if (io.stdin_fd >= 0) {
         posix_spawn_file_actions_adddup2(&fa, io.stdin_fd, 0);
-    else
+    } else {
         posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&fa, out_w.fd, 1);
     posix_spawn_file_actions_adddup2(&fa, err_w.fd, 2);
     posix_spawnattr_t attr;
@@ -210,25 +230,28 @@ ResticResult run_restic_streams(const KpServer &server, const std::vector<std::s
     auto emit_out = [&](std::string_view l) {
         // Output other than a progress report means restic got on: the
         // connection errors before it were retried with success.
-        if (l.find("\"message_type\":\"status\"") == std::string_view::npos)
+        if (l.find("\"message_type\":\"status\"") == std::string_view::npos) {
             connect_errors = 0;
-        if (on_out)
+        }
+        if (on_out) {
             on_out(l);
-        else {
+        } else {
             res.out.append(l);
             res.out += '\n';
         }
     };
     auto emit_err = [&](std::string_view l) {
-        if (res.err.size() > (1u << 20))
+        if (res.err.size() > (1u << 20)) {
             res.err.erase(0, res.err.size() - (1u << 19));
+        }
         res.err.append(l);
         res.err += '\n';
-        if (on_err)
+        if (on_err) {
             on_err(l);
-        if (!is_connect_error(l))
+        }
+        if (!is_connect_error(l)) {
             connect_errors = 0;
-        else if (connect_error_limit > 0 && ++connect_errors >= connect_error_limit && !killed) {
+        } else if (connect_error_limit > 0 && ++connect_errors >= connect_error_limit && !killed) {
             kill(pid, SIGTERM);
             killed = true;
         }
@@ -246,16 +269,19 @@ ResticResult run_restic_streams(const KpServer &server, const std::vector<std::s
             cancelled = true;
         }
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
                 continue;
+            }
             break;
         }
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
                 continue;
+            }
             ssize_t r = read(fds[i].fd, buf, sizeof buf);
-            if (r < 0 && errno == EINTR)
+            if (r < 0 && errno == EINTR) {
                 continue;
+            }
             if (r <= 0) {
                 fds[i].fd = -1;
                 --open_count;
@@ -268,10 +294,11 @@ ResticResult run_restic_streams(const KpServer &server, const std::vector<std::s
                     res.stopped = true;
                     kill(pid, SIGTERM);
                 }
-            } else if (i == 0)
+            } else if (i == 0) {
                 so.feed(buf, static_cast<size_t>(r), emit_out);
-            else
+            } else {
                 se.feed(buf, static_cast<size_t>(r), emit_err);
+            }
         }
     }
     so.finish(emit_out);
@@ -279,8 +306,9 @@ ResticResult run_restic_streams(const KpServer &server, const std::vector<std::s
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status))
+    if (WIFEXITED(status)) {
         res.exit_code = WEXITSTATUS(status);
+    }
     res.cancelled = cancelled;
     if (cancelled || res.stopped) {
         res.exit_code = -1;
@@ -291,8 +319,9 @@ ResticResult run_restic_streams(const KpServer &server, const std::vector<std::s
         res.failure = ResticFailure::Unreachable;
     } else if (res.exit_code == 1 || res.exit_code < 0) {
         res.failure = classify_restic_error(res.err);
-        if (res.failure == ResticFailure::None)
+        if (res.failure == ResticFailure::None) {
             res.failure = ResticFailure::Other;
+        }
     }
     return res;
 }
@@ -315,8 +344,9 @@ bool repository_reachable(const KpServer &server, ResticFailure &why, std::strin
         return true;
     }
     ResticResult r = run_restic(server, {"cat", "config"}, {}, {}, 1);
-    if (r.started && r.exit_code == 0)
+    if (r.started && r.exit_code == 0) {
         return true;
+    }
     why = r.failure == ResticFailure::None ? ResticFailure::Other : r.failure;
     err = std::string(restic_failure_name(why)) + ": " + r.err.substr(0, 400);
     return false;
@@ -332,8 +362,9 @@ std::string restic_version() {
 std::string restic_include_pattern(const std::string &path) {
     std::string out;
     for (char c : path) {
-        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
+        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\') {
             out += '\\';
+        }
         out += c;
     }
     return out;

@@ -21,8 +21,9 @@ std::string text(const nlohmann::json &j, const char *key) {
 
 bool parse_restic_node(std::string_view line, ResticNode &out) {
     auto j = nlohmann::json::parse(line, nullptr, false);
-    if (!j.is_object() || text(j, "struct_type") != "node")
+    if (!j.is_object() || text(j, "struct_type") != "node") {
         return false;
+    }
     out.path = text(j, "path");
     out.type = text(j, "type");
     out.size = integer(j, "size");
@@ -34,21 +35,25 @@ bool parse_restic_node(std::string_view line, ResticNode &out) {
 ResticBackupEvent parse_restic_backup_line(std::string_view line) {
     ResticBackupEvent ev;
     auto j = nlohmann::json::parse(line, nullptr, false);
-    if (!j.is_object())
+    if (!j.is_object()) {
         return ev;
+    }
     const std::string type = text(j, "message_type");
     if (type == "verbose_status") {
         ev.item = text(j, "item");
-        if (ev.item.empty())
+        if (ev.item.empty()) {
             return ev;
-        if (ev.item.size() > 1 && ev.item.back() == '/')
+        }
+        if (ev.item.size() > 1 && ev.item.back() == '/') {
             ev.item.pop_back();
+        }
         ev.kind = ResticBackupEvent::Stored;
     } else if (type == "error") {
         ev.kind = ResticBackupEvent::Error;
         ev.item = text(j, "item");
-        if (ev.item.size() > 1 && ev.item.back() == '/')
+        if (ev.item.size() > 1 && ev.item.back() == '/') {
             ev.item.pop_back();
+        }
         auto it = j.find("error");
         ev.error = it == j.end()     ? std::string("read error")
                    : it->is_string() ? it->get<std::string>()
@@ -57,14 +62,18 @@ ResticBackupEvent parse_restic_backup_line(std::string_view line) {
                        : it->dump();
     } else if (type == "status") {
         ev.kind = ResticBackupEvent::Status;
-        if (j.contains("files_done") && j["files_done"].is_number_integer())
+        if (j.contains("files_done") && j["files_done"].is_number_integer()) {
             ev.files_done = j["files_done"];
-        if (j.contains("total_files") && j["total_files"].is_number_integer())
+        }
+        if (j.contains("total_files") && j["total_files"].is_number_integer()) {
             ev.total_files = j["total_files"];
-        if (j.contains("bytes_done") && j["bytes_done"].is_number_integer())
+        }
+        if (j.contains("bytes_done") && j["bytes_done"].is_number_integer()) {
             ev.bytes_done = j["bytes_done"];
-        if (j.contains("total_bytes") && j["total_bytes"].is_number_integer())
+        }
+        if (j.contains("total_bytes") && j["total_bytes"].is_number_integer()) {
             ev.total_bytes = j["total_bytes"];
+        }
     } else if (type == "summary") {
         ev.kind = ResticBackupEvent::Summary;
         ev.snapshot = text(j, "snapshot_id");

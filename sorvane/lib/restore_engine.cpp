@@ -61,10 +61,12 @@ namespace {
 std::string nearest_existing_dir(std::string p) {
     for (;;) {
         struct stat st {};
-        if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             return p;
-        if (p == "/")
+        }
+        if (p == "/") {
             return p;
+        }
         p = parent_of(p);
     }
 }
@@ -73,8 +75,9 @@ std::string nearest_existing_dir(std::string p) {
 
 int Restore::read_rename_file(const KpArgs &args, const std::vector<ImageEntry> &entries) {
     std::string rpath = args.get("-R"), rtext, err;
-    if (args.has("-8"))
+    if (args.has("-8")) {
         rpath = transfer_decode(rpath);
+    }
     std::vector<RenamePair> cands;
     if (!read_whole_file(rpath, rtext, err, 1 << 20)) {
         log_.line("cannot read the rename file: " + err);
@@ -91,11 +94,12 @@ int Restore::read_rename_file(const KpArgs &args, const std::vector<ImageEntry> 
     for (auto c : cands) {
         c.from = strip_slash(c.from);
         c.to = strip_slash(c.to);
-        for (const auto &e : entries)
+        for (const auto &e : entries) {
             if (under(strip_slash(e.path), c.from)) {
                 fit.push_back(c);
                 break;
             }
+        }
     }
     if (fit.size() != 1) {
         log_.line(fit.empty() ? "the rename file's source covers none of the requested paths"
@@ -167,13 +171,15 @@ int Restore::check(const KpArgs &args) {
     if (raw_) {
         // Raw partitions always overwrite their device: "-K" means nothing.
         long long type = -1;
-        if (args.has("-t") && (!kp_parse_time(args.get("-t"), type) || type < 0 || type > 1000))
+        if (args.has("-t") && (!kp_parse_time(args.get("-t"), type) || type < 0 || type > 1000)) {
             type = -1;
+        }
         st = plan_raw_restore(
             db_, history_, static_cast<int>(type), entries,
             [this](const std::string &p) { return redirect(p); }, raw_items_, log_);
-        if (st == kpstatus::OK && raw_items_.empty())
+        if (st == kpstatus::OK && raw_items_.empty()) {
             st = kpstatus::NO_IMAGES;
+        }
         if (st != kpstatus::OK) {
             log_.report("restore", st);
             return st;
@@ -210,18 +216,21 @@ int Restore::work() {
         log_.report("restore", st);
         return st;
     }
-    if (keep_)
+    if (keep_) {
         log_.line("existing files are kept (-K)");
-    if (geteuid() != 0)
+    }
+    if (geteuid() != 0) {
         log_.line("restoring as a user other than root: restored files belong to that user");
+    }
     log_.line(std::to_string(plan_.size()) + " entries to restore");
 
     // A progress line every two seconds while the work runs: entries and
     // bytes placed of those planned.
     ProgressTicker ticker(log_);
     ticker_ = &ticker;
-    for (const auto &p : plan_)
+    for (const auto &p : plan_) {
         ticker.total_bytes += p.is_dir ? 0 : p.v.st.size;
+    }
     ticker.total_files = static_cast<long long>(plan_.size());
 
     prepare_directories();
@@ -233,13 +242,15 @@ int Restore::work() {
     // Each version from the newest image that holds it: most of what is
     // planned then comes from few images, often one.
     std::vector<Version> wanted;
-    for (const auto &p : plan_)
+    for (const auto &p : plan_) {
         wanted.push_back(p.v);
+    }
     const std::vector<long long> holder = db_.newest_holders(history_, wanted);
     for (size_t i = 0; i < plan_.size(); ++i) {
         Planned &p = plan_[i];
-        if (p.is_dir || p.outcome != Outcome::Pending)
+        if (p.is_dir || p.outcome != Outcome::Pending) {
             continue;
+        }
         std::string parent = parent_of(p.dest);
         auto it = anchors.find(parent);
         if (it == anchors.end()) {
@@ -265,13 +276,16 @@ int Restore::work() {
                       " are restored with all their blocks written");
         }
     }
-    for (const auto &p : plan_)
-        if (!p.is_dir)
+    for (const auto &p : plan_) {
+        if (!p.is_dir) {
             count_up(p.v.path, total_below_);
+        }
+    }
     std::vector<Call> calls = prepare_calls(by_image);
     bool cancelled = job_cancelled();
-    if (!cancelled)
+    if (!cancelled) {
         run_calls(calls);
+    }
     // Into place image by image, oldest first; a cancel stops between them.
     for (auto &c : calls) {
         if (cancelled || (cancelled = job_cancelled())) {
@@ -280,18 +294,24 @@ int Restore::work() {
         }
         place_call(c);
     }
-    for (const auto &[dev, root] : stage_roots_)
-        if (!root.empty())
+    for (const auto &[dev, root] : stage_roots_) {
+        if (!root.empty()) {
             remove_tree(root);
+        }
+    }
     cancelled = cancelled || job_cancelled();
-    if (cancelled)
+    if (cancelled) {
         log_.line("cancelled: the restore stopped before every entry was in place");
-    for (auto &p : plan_)
-        if (p.outcome == Outcome::Pending)
+    }
+    for (auto &p : plan_) {
+        if (p.outcome == Outcome::Pending) {
             fail(p, unreachable_ ? "not restored: the repository could no longer be reached"
                                  : "not restored: the restore was cancelled");
-    if (renaming_ && rename_soft_)
+        }
+    }
+    if (renaming_ && rename_soft_) {
         fix_symlinks();
+    }
     finish_directories();
     verify();
 
@@ -303,16 +323,18 @@ int Restore::work() {
     }
     bool something = files_planned ? any_file : log_.done_count() > 0;
     int status = kpstatus::OK;
-    if (log_.failed_count() > 0)
+    if (log_.failed_count() > 0) {
         status = something                                         ? kpstatus::NOT_ALL_RESTORED
                  : missing_ > 0 && missing_ == log_.failed_count() ? kpstatus::NOT_FOUND_IN_IMAGE
                                                                    : kpstatus::RESTORE_FAILED;
-    else if (log_.done_count() == 0 && log_.skipped_count() == 0)
+    } else if (log_.done_count() == 0 && log_.skipped_count() == 0) {
         status = kpstatus::RESTORE_FAILED;
-    if (unreachable_)
+    }
+    if (unreachable_) {
         status = kpstatus::NO_SERVER;
-    else if (cancelled)
+    } else if (cancelled) {
         status = kpstatus::TERMINATED;
+    }
     log_.report("restore", status);
     return status;
 }
@@ -324,27 +346,34 @@ using restore_engine::Restore;
 int kprestore_main(int argc, char **argv) {
     KpArgs args;
     std::string err;
-    if (!kp_parse_args(argc, argv, RESTORE_OPTIONS, args, err))
+    if (!kp_parse_args(argc, argv, RESTORE_OPTIONS, args, err)) {
         return usage_error("kprestore", err, RESTORE_USAGE);
-    if (args.has("-stdout") == args.has("-f"))
+    }
+    if (args.has("-stdout") == args.has("-f")) {
         return usage_error("kprestore", "give a request file (-f) or -stdout NAME", RESTORE_USAGE);
-    if (!args.has("-stdout") && (args.has("-s") || args.has("-e")))
+    }
+    if (!args.has("-stdout") && (args.has("-s") || args.has("-e"))) {
         return usage_error("kprestore", "-s and -e go with -stdout", RESTORE_USAGE);
-    if (!args.operands.empty())
+    }
+    if (!args.operands.empty()) {
         return usage_error("kprestore", "unexpected word " + args.operands[0], RESTORE_USAGE);
+    }
     ProgressLog log;
     if (!open_program_log(args, log, err)) {
         fprintf(stderr, "kprestore: %s\n", err.c_str());
         return kpstatus::OPEN_FAILED;
     }
-    if (!args.has("-L"))
+    if (!args.has("-L")) {
         log.echo_to_stderr(true);
-    if (args.has("-stdout"))
+    }
+    if (args.has("-stdout")) {
         return restore_stdout_entry(args, log);
+    }
     Restore r(log);
     int st = r.check(args);
-    if (st != 0)
+    if (st != 0) {
         return st;
+    }
     // Accepted: the work goes on as a job of its own, detached from the
     // caller, which gets 0 now (or the job's status under -w).
     int res = start_job(r.server_dir(), "kprestore", args.get("-L"), args.has("-w"),

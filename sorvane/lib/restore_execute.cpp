@@ -52,8 +52,9 @@ std::string temp_name(const std::string &dir) {
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     int fd = mkstemp(buf.data());
-    if (fd < 0)
+    if (fd < 0) {
         return "";
+    }
     close(fd);
     unlink(buf.data());
     return buf.data();
@@ -64,8 +65,9 @@ std::string temp_name(const std::string &dir) {
 // symbolic link meanwhile is left alone.
 void apply_recorded(const std::string &path, const FileState &st) {
     Fd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir.fd < 0)
+    if (dir.fd < 0) {
         return;
+    }
     if (geteuid() == 0 &&
         fchown(dir.fd, static_cast<uid_t>(st.uid), static_cast<gid_t>(st.gid)) != 0) {
         // Kept with the restoring user's ownership; the mode still applies.
@@ -90,17 +92,21 @@ bool Restore::ensure_parents(const std::string &dest, long long end) {
     std::vector<std::string> missing;
     for (std::string d = parent_of(dest);; d = parent_of(d)) {
         struct stat st {};
-        if (lstat(d.c_str(), &st) == 0)
+        if (lstat(d.c_str(), &st) == 0) {
             break;
+        }
         missing.push_back(d);
-        if (d == "/")
+        if (d == "/") {
             break;
+        }
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (planned_dirs_.count(*it))
+        if (planned_dirs_.count(*it)) {
             continue; // made by prepare_directories, in order
-        if (mkdir(it->c_str(), 0700) != 0 && errno != EEXIST)
+        }
+        if (mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) {
             return false;
+        }
         MadeParent mp;
         mp.path = *it;
         std::string src;
@@ -122,8 +128,9 @@ bool Restore::ensure_parents(const std::string &dest, long long end) {
 void Restore::prepare_directories() {
     for (size_t i = 0; i < plan_.size(); ++i) {
         Planned &p = plan_[i];
-        if (!p.is_dir)
+        if (!p.is_dir) {
             continue;
+        }
         planned_dirs_.emplace(p.dest, i);
         struct stat st {};
         if (lstat(p.dest.c_str(), &st) == 0) {
@@ -142,17 +149,19 @@ void Restore::prepare_directories() {
             fail(p, std::string("cannot create its parent directory: ") + strerror(errno));
             continue;
         }
-        if (mkdir(p.dest.c_str(), 0700) != 0)
+        if (mkdir(p.dest.c_str(), 0700) != 0) {
             fail(p, std::string("cannot create: ") + strerror(errno));
-        else
+        } else {
             placed(p);
+        }
     }
 }
 
 std::string Restore::stage_root_for(dev_t dev, const std::string &anchor) {
     auto it = stage_roots_.find(dev);
-    if (it != stage_roots_.end())
+    if (it != stage_roots_.end()) {
         return it->second;
+    }
     std::string tmpl = (anchor == "/" ? "" : anchor) + "/.kprestore.XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
@@ -174,8 +183,9 @@ bool copy_file(const std::string &from, const std::string &to, const struct stat
     bool ok = in.fd >= 0 && created;
     char buf[1 << 16];
     for (ssize_t n; ok && (n = read(in.fd, buf, sizeof buf)) != 0;) {
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
             continue;
+        }
         ok = n > 0 && write(out.fd, buf, static_cast<size_t>(n)) == n;
     }
     if (ok && geteuid() == 0 && fchown(out.fd, ss.st_uid, ss.st_gid) != 0) {
@@ -183,13 +193,15 @@ bool copy_file(const std::string &from, const std::string &to, const struct stat
     }
     struct timespec ts[2] = {ss.st_atim, ss.st_mtim};
     ok = ok && fchmod(out.fd, ss.st_mode & 07777) == 0 && futimens(out.fd, ts) == 0;
-    if (out.fd >= 0 && close(out.fd) != 0)
+    if (out.fd >= 0 && close(out.fd) != 0) {
         ok = false;
+    }
     out.fd = -1;
     if (!ok) {
         why = std::string("cannot copy across file systems: ") + strerror(errno);
-        if (created)
+        if (created) {
             unlink(to.c_str());
+        }
     }
     return ok;
 }
@@ -208,11 +220,13 @@ bool Restore::copy_across(const std::string &src, const std::string &dest, bool 
     bool made = false;
     for (int attempt = 0; attempt < 10 && !made; ++attempt) {
         tmp = temp_name(dir);
-        if (tmp.empty())
+        if (tmp.empty()) {
             break;
+        }
         if (S_ISREG(ss.st_mode)) {
-            if (!copy_file(src, tmp, ss, why))
+            if (!copy_file(src, tmp, ss, why)) {
                 return false;
+            }
             made = true;
         } else if (S_ISLNK(ss.st_mode)) {
             std::vector<char> target(static_cast<size_t>(ss.st_size) + 1);
@@ -226,8 +240,9 @@ bool Restore::copy_across(const std::string &src, const std::string &dest, bool 
         } else {
             made = mknod(tmp.c_str(), ss.st_mode, ss.st_rdev) == 0;
         }
-        if (!made && errno != EEXIST)
+        if (!made && errno != EEXIST) {
             break;
+        }
     }
     if (!made) {
         why = std::string("cannot copy across file systems: ") + strerror(errno);
@@ -237,8 +252,9 @@ bool Restore::copy_across(const std::string &src, const std::string &dest, bool 
         if (geteuid() == 0 && lchown(tmp.c_str(), ss.st_uid, ss.st_gid) != 0) {
             // Kept with the restoring user's ownership.
         }
-        if (!S_ISLNK(ss.st_mode))
+        if (!S_ISLNK(ss.st_mode)) {
             chmod(tmp.c_str(), ss.st_mode & 07777);
+        }
         struct timespec ts[2] = {ss.st_atim, ss.st_mtim};
         utimensat(AT_FDCWD, tmp.c_str(), ts, AT_SYMLINK_NOFOLLOW);
     }
@@ -267,8 +283,9 @@ void Restore::place(Planned &p, const std::string &src) {
             // The file system cannot rename without replacing: a hard link
             // refuses an existing name just the same.
             rc = linkat(AT_FDCWD, src.c_str(), AT_FDCWD, p.dest.c_str(), 0);
-            if (rc == 0)
+            if (rc == 0) {
                 unlink(src.c_str());
+            }
         }
     } else {
         struct stat ds {};
@@ -310,24 +327,29 @@ Restore::prepare_calls(const std::map<long long, std::vector<size_t>> &by_image)
     for (const auto &[image, items] : by_image) {
         ImageHeader h;
         if (!db_.image_at(image, h) || h.snapshot.empty()) {
-            for (size_t i : items)
+            for (size_t i : items) {
                 fail(plan_[i], "the catalog has no image of " + local_time_text(image));
+            }
             continue;
         }
         std::map<dev_t, std::vector<size_t>> groups;
-        for (size_t i : items)
+        for (size_t i : items) {
             groups[plan_[i].dev].push_back(i);
+        }
         for (auto &[dev, group] : groups) {
             std::string anchor = plan_[group.front()].anchor;
-            for (size_t i : group)
-                if (plan_[i].anchor.size() < anchor.size())
+            for (size_t i : group) {
+                if (plan_[i].anchor.size() < anchor.size()) {
                     anchor = plan_[i].anchor;
+                }
+            }
             std::string root = stage_root_for(dev, anchor);
             std::string stage = root.empty() ? "" : temp_name(root);
             if (stage.empty() || mkdir(stage.c_str(), 0700) != 0) {
-                for (size_t i : group)
+                for (size_t i : group) {
                     fail(plan_[i], "cannot create a staging directory in " + log_quote(anchor) +
                                        ": " + strerror(errno));
+                }
                 continue;
             }
             Call c;
@@ -361,17 +383,20 @@ void Restore::run_calls(std::vector<Call> &calls) {
                 server_, c.args, [](std::string_view) {},
                 [&](std::string_view line) {
                     std::string text;
-                    if (restore_error_text(line, text))
+                    if (restore_error_text(line, text)) {
                         c.errors.push_back(std::move(text));
+                    }
                 });
         }
     };
     std::vector<std::thread> threads;
-    for (size_t t = 1; t < std::min<size_t>(2, calls.size()); ++t)
+    for (size_t t = 1; t < std::min<size_t>(2, calls.size()); ++t) {
         threads.emplace_back(worker);
+    }
     worker();
-    for (auto &t : threads)
+    for (auto &t : threads) {
         t.join();
+    }
 }
 
 // Moves what one call staged into place; what restic could not restore fails.
@@ -379,11 +404,13 @@ void Restore::place_call(Call &c) {
     const ResticResult &r = c.result;
     if (!r.started || (r.exit_code != 0 && c.errors.empty())) {
         std::string first = r.err.substr(0, r.err.find('\n'));
-        if (restic_failure_status(r.failure, 0) == kpstatus::NO_SERVER)
+        if (restic_failure_status(r.failure, 0) == kpstatus::NO_SERVER) {
             unreachable_ = true;
-        for (size_t i : c.items)
+        }
+        for (size_t i : c.items) {
             fail(plan_[i], std::string("restic restore failed (") + restic_failure_name(r.failure) +
                                "): " + log_quote(first));
+        }
         remove_tree(c.stage);
         return;
     }
@@ -422,22 +449,26 @@ void Restore::place_call(Call &c) {
 // renamed tree points into its new place.
 void Restore::fix_symlinks() {
     for (const auto &p : plan_) {
-        if (p.outcome != Outcome::Placed || p.v.st.type != 2)
+        if (p.outcome != Outcome::Placed || p.v.st.type != 2) {
             continue;
+        }
         char buf[4097];
         ssize_t n = readlink(p.dest.c_str(), buf, sizeof buf - 1);
-        if (n <= 0)
+        if (n <= 0) {
             continue;
+        }
         std::string target(buf, static_cast<size_t>(n));
-        if (target[0] != '/' || !under(target, rename_.from))
+        if (target[0] != '/' || !under(target, rename_.from)) {
             continue;
+        }
         std::string nt = redirect(target), tmp = temp_name(parent_of(p.dest));
         if (!tmp.empty() && symlink(nt.c_str(), tmp.c_str()) == 0 &&
             rename(tmp.c_str(), p.dest.c_str()) == 0) {
             log_.line("link " + log_quote(p.dest) + " now points to " + log_quote(nt));
         } else {
-            if (!tmp.empty())
+            if (!tmp.empty()) {
                 unlink(tmp.c_str());
+            }
             log_.line("the symbolic link " + log_quote(p.dest) + " could not be redirected");
         }
     }
@@ -446,19 +477,24 @@ void Restore::fix_symlinks() {
 // Recorded mode, owner and time, deepest directories first, once nothing
 // more moves into them.
 void Restore::finish_directories() {
-    for (auto it = plan_.rbegin(); it != plan_.rend(); ++it)
-        if (it->is_dir && it->outcome == Outcome::Placed && !(it->existed && keep_))
+    for (auto it = plan_.rbegin(); it != plan_.rend(); ++it) {
+        if (it->is_dir && it->outcome == Outcome::Placed && !(it->existed && keep_)) {
             apply_recorded(it->dest, it->v.st);
-    for (auto it = made_parents_.rbegin(); it != made_parents_.rend(); ++it)
-        if (it->known)
+        }
+    }
+    for (auto it = made_parents_.rbegin(); it != made_parents_.rend(); ++it) {
+        if (it->known) {
             apply_recorded(it->path, it->st);
+        }
+    }
 }
 
 // Only what is there, of the planned type (and size, for a file), is done.
 void Restore::verify() {
     for (auto &p : plan_) {
-        if (p.outcome != Outcome::Placed)
+        if (p.outcome != Outcome::Placed) {
             continue;
+        }
         struct stat st {};
         if (lstat(p.dest.c_str(), &st) != 0) {
             fail(p, "not there after the restore");

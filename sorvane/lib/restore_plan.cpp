@@ -11,14 +11,16 @@
 namespace restore_engine {
 
 std::string strip_slash(std::string p) {
-    while (p.size() > 1 && p.back() == '/')
+    while (p.size() > 1 && p.back() == '/') {
         p.pop_back();
+    }
     return p;
 }
 
 bool under(const std::string &path, const std::string &dir) {
-    if (dir == "/")
+    if (dir == "/") {
         return path.size() > 0 && path[0] == '/';
+    }
     return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
                            path[dir.size()] == '/');
 }
@@ -29,10 +31,12 @@ std::string parent_of(const std::string &path) {
 }
 
 std::string Restore::redirect(const std::string &p) const {
-    if (!renaming_ || !under(p, rename_.from))
+    if (!renaming_ || !under(p, rename_.from)) {
         return p;
-    if (rename_.from == "/")
+    }
+    if (rename_.from == "/") {
         return rename_.to == "/" ? p : rename_.to + p;
+    }
     std::string rest = p.substr(rename_.from.size());
     return rename_.to == "/" ? (rest.empty() ? "/" : rest) : rename_.to + rest;
 }
@@ -44,8 +48,9 @@ bool Restore::source_of(const std::string &dest, std::string &src) const {
         src = dest;
         return true;
     }
-    if (!under(dest, rename_.to))
+    if (!under(dest, rename_.to)) {
         return false;
+    }
     std::string rest = rename_.to == "/" ? dest : dest.substr(rename_.to.size());
     src = rename_.from == "/" ? (rest.empty() ? "/" : rest)
                               : (rest == "/" ? rename_.from : rename_.from + rest);
@@ -58,8 +63,9 @@ void Restore::plan(const std::vector<ImageEntry> &entries) {
     for (const auto &e : entries) {
         std::string p = e.path;
         // The directory entry "/a/b/." of a true-image selection is "/a/b/".
-        if (p.size() >= 2 && p.compare(p.size() - 2, 2, "/.") == 0)
+        if (p.size() >= 2 && p.compare(p.size() - 2, 2, "/.") == 0) {
             p.pop_back();
+        }
         bool want_dir = p.size() > 1 && p.back() == '/';
         std::string bare = strip_slash(p);
         std::string err;
@@ -76,8 +82,9 @@ void Restore::plan(const std::vector<ImageEntry> &entries) {
         }
         // -O: stay on the file system the directory was backed up from.
         long long root_dev = -1;
-        if (one_fs_ && vs.front().path == bare && vs.front().st.type == 1)
+        if (one_fs_ && vs.front().path == bare && vs.front().st.type == 1) {
             root_dev = vs.front().st.device;
+        }
         std::map<std::string, long long> left_out; // directory -> entries left out
         for (auto &v : vs) {
             // A raw partition's content goes to a device, never into a
@@ -98,8 +105,9 @@ void Restore::plan(const std::vector<ImageEntry> &entries) {
                         break;
                     }
                 }
-                if (below)
+                if (below) {
                     continue;
+                }
                 if (v.st.device >= 0 && v.st.device != root_dev) {
                     left_out[v.path] = 1;
                     continue;
@@ -118,9 +126,10 @@ void Restore::plan(const std::vector<ImageEntry> &entries) {
                 planned.push_back(std::move(pl));
             }
         }
-        for (const auto &[dir, n] : left_out)
+        for (const auto &[dir, n] : left_out) {
             log_.skipped(dir, "on another file system than the directory restored (-O); " +
                                   std::to_string(n) + " entries left out");
+        }
     }
     std::sort(planned.begin(), planned.end(),
               [](const Planned &a, const Planned &b) { return a.dest < b.dest; });
@@ -132,24 +141,29 @@ void Restore::plan(const std::vector<ImageEntry> &entries) {
 // stays in the staging directory), else the exact paths.
 std::vector<std::string> Restore::include_patterns(const std::vector<size_t> &items) const {
     std::map<std::string, long long> mine;
-    for (size_t i : items)
+    for (size_t i : items) {
         count_up(plan_[i].v.path, mine);
+    }
     std::set<std::string> chosen;
     for (size_t i : items) {
         std::string pick = plan_[i].v.path;
         for (std::string d = parent_of(pick); mine.count(d); d = parent_of(d)) {
             auto t = total_below_.find(d);
-            if (t != total_below_.end() && mine[d] * 2 >= t->second)
+            if (t != total_below_.end() && mine[d] * 2 >= t->second) {
                 pick = d;
-            if (d == "/")
+            }
+            if (d == "/") {
                 break;
+            }
         }
         chosen.insert(pick);
     }
     std::vector<std::string> out;
-    for (const auto &c : chosen)
-        if (out.empty() || !under(c, out.back()))
+    for (const auto &c : chosen) {
+        if (out.empty() || !under(c, out.back())) {
             out.push_back(c);
+        }
+    }
     return out;
 }
 
@@ -157,8 +171,9 @@ std::vector<std::string> Restore::include_patterns(const std::vector<size_t> &it
 void Restore::count_up(const std::string &path, std::map<std::string, long long> &m) const {
     for (std::string d = parent_of(path); planned_dirs_.count(redirect(d)); d = parent_of(d)) {
         ++m[d];
-        if (d == "/")
+        if (d == "/") {
             break;
+        }
     }
 }
 

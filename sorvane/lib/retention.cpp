@@ -23,23 +23,27 @@ std::string retention_path(const KpServer &s) {
 Retention read_retention(const KpServer &server) {
     Retention r;
     std::string text, err;
-    if (!read_whole_file(retention_path(server), text, err, 4096))
+    if (!read_whole_file(retention_path(server), text, err, 4096)) {
         return r;
+    }
     size_t pos = 0;
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
         pos = nl == std::string::npos ? text.size() : nl + 1;
         size_t sp = line.find(' ');
-        if (sp == std::string::npos)
+        if (sp == std::string::npos) {
             continue;
+        }
         long long days = 0;
-        if (!kp_parse_time(line.substr(sp + 1), days))
+        if (!kp_parse_time(line.substr(sp + 1), days)) {
             continue;
-        if (line.compare(0, sp, "backups") == 0)
+        }
+        if (line.compare(0, sp, "backups") == 0) {
             r.backup_days = days;
-        else if (line.compare(0, sp, "archives") == 0)
+        } else if (line.compare(0, sp, "archives") == 0) {
             r.archive_days = days;
+        }
     }
     return r;
 }
@@ -67,8 +71,9 @@ bool write_retention(const KpServer &server, const Retention &r, std::string &er
 long long image_expiration(const KpServer &server, int schedule, long long backup_time) {
     Retention r = read_retention(server);
     long long days = schedule == SCHED_USER_ARCHIVE ? r.archive_days : r.backup_days;
-    if (days <= 0 || days > 100000)
+    if (days <= 0 || days > 100000) {
         return KP_INFINITY;
+    }
     long long t = backup_time + days * 86400;
     return t >= KP_INFINITY ? KP_INFINITY : t;
 }
@@ -76,7 +81,8 @@ long long image_expiration(const KpServer &server, int schedule, long long backu
 long long retention_now() {
     const char *over = getenv("XKP_NOW");
     long long t = 0;
-    if (over != nullptr && kp_parse_time(over, t))
+    if (over != nullptr && kp_parse_time(over, t)) {
         return t;
+    }
     return static_cast<long long>(time(nullptr));
 }

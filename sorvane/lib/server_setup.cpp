@@ -46,8 +46,9 @@ bool write_private(const std::string &path, const std::string &data, bool exclus
     fchmod(fd, 0600);
     bool ok = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
     ok = close(fd) == 0 && ok;
-    if (!ok)
+    if (!ok) {
         err = "cannot write " + path;
+    }
     return ok;
 }
 
@@ -55,8 +56,9 @@ bool write_private(const std::string &path, const std::string &data, bool exclus
 bool read_options(const std::vector<std::string> &words, size_t from,
                   const std::set<std::string> &allowed, std::map<std::string, std::string> &out) {
     for (size_t i = from; i < words.size(); i += 2) {
-        if (allowed.count(words[i]) == 0 || i + 1 >= words.size() || out.count(words[i]) != 0)
+        if (allowed.count(words[i]) == 0 || i + 1 >= words.size() || out.count(words[i]) != 0) {
             return false;
+        }
         out[words[i]] = words[i + 1];
     }
     return true;
@@ -67,8 +69,9 @@ bool read_options(const std::vector<std::string> &words, size_t from,
 bool read_password_file(const std::string &path, std::string &password, std::string &location,
                         std::string &err) {
     std::string text;
-    if (!read_whole_file(path, text, err, 65536))
+    if (!read_whole_file(path, text, err, 65536)) {
         return false;
+    }
     size_t pos = 0;
     bool first = true;
     std::string plain;
@@ -76,16 +79,19 @@ bool read_password_file(const std::string &path, std::string &password, std::str
         size_t nl = text.find('\n', pos);
         std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
         pos = nl == std::string::npos ? text.size() : nl + 1;
-        if (first)
+        if (first) {
             plain = strip_blank_ends(line);
+        }
         first = false;
-        if (line.compare(0, 9, "password ") == 0)
+        if (line.compare(0, 9, "password ") == 0) {
             password = strip_blank_ends(line.substr(9));
-        else if (line.compare(0, 11, "repository ") == 0)
+        } else if (line.compare(0, 11, "repository ") == 0) {
             location = strip_blank_ends(line.substr(11));
+        }
     }
-    if (password.empty())
+    if (password.empty()) {
         password = plain;
+    }
     if (password.empty()) {
         err = path + " holds no password";
         return false;
@@ -97,8 +103,9 @@ std::string random_password(std::string &err) {
     unsigned char raw[24];
     int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     bool ok = fd >= 0 && read(fd, raw, sizeof raw) == static_cast<ssize_t>(sizeof raw);
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+    }
     if (!ok) {
         err = "cannot read /dev/urandom";
         return {};
@@ -118,8 +125,9 @@ std::string new_server_base(std::string &err) {
     std::string product = product_path("sorvane/servers");
     int e = 0;
     if ((is_directory(product) || mkdirpath(product.c_str(), 0755, &e) == 0) &&
-        access(product.c_str(), W_OK) == 0)
+        access(product.c_str(), W_OK) == 0) {
         return product;
+    }
     std::string own = user_servers_dir();
     if (own.empty()) {
         err = "cannot write " + product + " and no HOME or XDG_DATA_HOME for servers of your own";
@@ -159,16 +167,19 @@ int init_existing(const std::string &name, const std::string &location,
     KpServer s;
     std::string err;
     int st = open_server(name, s, err);
-    if (st != 0)
+    if (st != 0) {
         return fail(err, st);
+    }
     std::string have = server_repository(s);
-    if (!location.empty() && location != have)
+    if (!location.empty() && location != have) {
         return fail("server " + name + " already uses the repository " + have,
                     kpstatus::BACKUP_FAILED);
+    }
     std::string pw, loc;
-    if (!password.empty() && read_password_file(s.password_file, pw, loc, err) && pw != password)
+    if (!password.empty() && read_password_file(s.password_file, pw, loc, err) && pw != password) {
         return fail("server " + name + " exists with another password; nothing was changed",
                     kpstatus::BACKUP_FAILED);
+    }
     chmod(s.dir.c_str(), 0700);
     chmod(s.repository_file.c_str(), 0600);
     ResticFailure why = ResticFailure::None;
@@ -176,12 +187,14 @@ int init_existing(const std::string &name, const std::string &location,
         printf("server %s: repository %s ready (already there)\n", name.c_str(), have.c_str());
         return 0;
     }
-    if (why != ResticFailure::RepositoryMissing)
+    if (why != ResticFailure::RepositoryMissing) {
         return fail(err, restic_failure_status(why, kpstatus::BACKUP_FAILED));
+    }
     ResticResult r = run_restic(s, {"init"});
-    if (!r.started || r.exit_code != 0)
+    if (!r.started || r.exit_code != 0) {
         return fail("restic init failed: " + r.err,
                     restic_failure_status(r.failure, kpstatus::BACKUP_FAILED));
+    }
     printf("server %s: repository %s created\n", name.c_str(), have.c_str());
     print_keep_password(s);
     return 0;
@@ -192,11 +205,13 @@ int init_existing(const std::string &name, const std::string &location,
 int open_catalog_for_writing(const std::string &name, KpServer &s,
                              std::unique_ptr<CatalogLock> &lock, CatalogDb &db) {
     std::string err;
-    if (int st = open_server(name, s, err))
+    if (int st = open_server(name, s, err)) {
         return fail(err, st);
+    }
     lock = std::make_unique<CatalogLock>(s.lock_file);
-    if (!lock->held() || !db.open(s.catalog_db, true, err))
+    if (!lock->held() || !db.open(s.catalog_db, true, err)) {
         return fail("cannot open the catalog of " + s.name + ": " + err, kpstatus::NO_SERVER);
+    }
     return 0;
 }
 
@@ -204,34 +219,41 @@ int open_catalog_for_writing(const std::string &name, KpServer &s,
 
 int admin_init_server(const std::vector<std::string> &words) {
     std::map<std::string, std::string> opt;
-    if (words.size() < 2 || !read_options(words, 2, {"--repository", "--password-file"}, opt))
+    if (words.size() < 2 || !read_options(words, 2, {"--repository", "--password-file"}, opt)) {
         return usage_error("kpadmin",
                            "init-server NAME [--repository LOCATION] [--password-file FILE]",
                            SETUP_USAGE);
+    }
     const std::string &name = words[1];
-    if (!valid_server_name(name))
+    if (!valid_server_name(name)) {
         return fail("server name \"" + name + "\" is not a valid name", kpstatus::USAGE);
+    }
     std::string err, password, location = opt["--repository"];
     bool given_password = opt.count("--password-file") != 0;
     if (given_password) {
         std::string exported;
-        if (!read_password_file(opt["--password-file"], password, exported, err))
+        if (!read_password_file(opt["--password-file"], password, exported, err)) {
             return fail(err, kpstatus::OPEN_FAILED);
-        if (location.empty())
+        }
+        if (location.empty()) {
             location = exported;
+        }
     }
     std::string existing = server_dir(name);
-    if (is_directory(existing) && access((existing + "/repository").c_str(), F_OK) == 0)
+    if (is_directory(existing) && access((existing + "/repository").c_str(), F_OK) == 0) {
         return init_existing(name, location, password);
+    }
 
     std::string base = new_server_base(err);
-    if (base.empty())
+    if (base.empty()) {
         return fail(err, kpstatus::BACKUP_FAILED);
+    }
     std::string final_dir = base + "/" + name;
     if (!given_password) {
         password = random_password(err);
-        if (password.empty())
+        if (password.empty()) {
             return fail(err, kpstatus::BACKUP_FAILED);
+        }
     }
     // The server is made in a private directory of its own and put in
     // place only once its repository has been created or opened: a wrong
@@ -244,9 +266,10 @@ int admin_init_server(const std::vector<std::string> &words) {
         chmod(final_dir.c_str(), 0700);
     } else {
         std::string tmpl = base + "/.init-" + name + ".XXXXXX";
-        if (mkdtemp(tmpl.data()) == nullptr)
+        if (mkdtemp(tmpl.data()) == nullptr) {
             return fail("cannot create a directory in " + base + ": " + strerror(errno),
                         kpstatus::BACKUP_FAILED);
+        }
         tmp = tmpl;
     }
     bool keep = false;
@@ -255,8 +278,9 @@ int admin_init_server(const std::vector<std::string> &words) {
         bool in_place;
         bool &keep;
         ~Cleanup() {
-            if (keep)
+            if (keep) {
                 return;
+            }
             if (!in_place) {
                 remove_directory_tree(dir);
                 return;
@@ -272,8 +296,9 @@ int admin_init_server(const std::vector<std::string> &words) {
     bool default_location = location.empty();
     if (!write_private(probe.password_file, password + "\n", true, err) ||
         !write_private(probe.repository_file,
-                       (default_location ? final_dir + "/repo" : location) + "\n", true, err))
+                       (default_location ? final_dir + "/repo" : location) + "\n", true, err)) {
         return fail(err, kpstatus::BACKUP_FAILED);
+    }
     mkdir(probe.cache_dir.c_str(), 0700);
     bool attach = false;
     if (!default_location) {
@@ -281,11 +306,12 @@ int admin_init_server(const std::vector<std::string> &words) {
         if (r.started && r.exit_code == 0) {
             attach = true;
         } else if (r.failure == ResticFailure::WrongPassword) {
-            if (!given_password)
+            if (!given_password) {
                 return fail("a repository already exists at " + location +
                                 ": attaching to it needs its password (--password-file FILE); "
                                 "nothing was written",
                             kpstatus::NO_SERVER);
+            }
             return fail("the password in " + opt["--password-file"] +
                             " does not open the repository at " + location +
                             "; nothing was written",
@@ -297,16 +323,18 @@ int admin_init_server(const std::vector<std::string> &words) {
                         restic_failure_status(f, kpstatus::BACKUP_FAILED));
         }
     }
-    if (!in_place && rename(tmp.c_str(), final_dir.c_str()) != 0)
+    if (!in_place && rename(tmp.c_str(), final_dir.c_str()) != 0) {
         return fail("cannot create " + final_dir + ": " + strerror(errno), kpstatus::BACKUP_FAILED);
+    }
     keep = true;
     KpServer s = server_in(name, final_dir);
     if (!attach) {
         ResticResult r = run_restic(s, {"init"});
         if (!r.started || r.exit_code != 0) {
             keep = false;
-            if (!in_place)
+            if (!in_place) {
                 remove_directory_tree(final_dir);
+            }
             return fail("restic init failed, nothing was kept: " + r.err,
                         restic_failure_status(r.failure, kpstatus::BACKUP_FAILED));
         }
@@ -320,18 +348,22 @@ int admin_init_server(const std::vector<std::string> &words) {
     // Attached: the catalog comes from the records stored in the repository.
     CatalogLock lock(s.lock_file);
     CatalogDb db;
-    if (!db.open(s.catalog_db, true, err))
+    if (!db.open(s.catalog_db, true, err)) {
         return fail(err, kpstatus::BACKUP_FAILED);
+    }
     SyncReport rep;
     int st = sync_catalog(s, db, rep, err);
-    for (const auto &n : rep.notes)
+    for (const auto &n : rep.notes) {
         printf("%s\n", n.c_str());
-    if (st != 0)
+    }
+    if (st != 0) {
         return fail("attached, but the catalog could not be read from the repository: " + err, st);
+    }
     std::set<std::string> clients;
     auto images = db.images(err);
-    for (const auto &h : images)
+    for (const auto &h : images) {
         clients.insert(h.client);
+    }
     printf("server %s: attached to the repository %s in %s; its catalog holds %zu images of %zu "
            "clients\n",
            name.c_str(), location.c_str(), final_dir.c_str(), images.size(), clients.size());
@@ -339,43 +371,51 @@ int admin_init_server(const std::vector<std::string> &words) {
 }
 
 int admin_export(const std::vector<std::string> &words) {
-    if (words.size() != 3)
+    if (words.size() != 3) {
         return usage_error("kpadmin", "export NAME FILE", SETUP_USAGE);
+    }
     KpServer s;
     std::string err;
     int st = open_server(words[1], s, err);
-    if (st != 0)
+    if (st != 0) {
         return fail(err, st);
+    }
     std::string password, loc;
-    if (!read_password_file(s.password_file, password, loc, err))
+    if (!read_password_file(s.password_file, password, loc, err)) {
         return fail(err, kpstatus::OPEN_FAILED);
+    }
     std::string text = "# Server " + s.name + ", written by kpadmin export on " +
                        local_time_text(time(nullptr)) +
                        ".\n# Keep this file safe and private: it opens every backup in the "
                        "repository.\n# To attach a host: kpadmin init-server " +
                        s.name + " --password-file THIS-FILE\nrepository " + server_repository(s) +
                        "\npassword " + password + "\n";
-    if (!write_private(words[2], text, true, err))
+    if (!write_private(words[2], text, true, err)) {
         return fail(err + " (an existing file is never overwritten)", kpstatus::OPEN_FAILED);
+    }
     printf("server %s: location and password written to %s\n", s.name.c_str(), words[2].c_str());
     return 0;
 }
 
 int admin_sync(const std::vector<std::string> &words) {
-    if (words.size() != 2)
+    if (words.size() != 2) {
         return usage_error("kpadmin", "sync NAME", SETUP_USAGE);
+    }
     KpServer s;
     std::string err;
     std::unique_ptr<CatalogLock> lock;
     CatalogDb db;
-    if (int st = open_catalog_for_writing(words[1], s, lock, db))
+    if (int st = open_catalog_for_writing(words[1], s, lock, db)) {
         return st;
+    }
     SyncReport rep;
     int st = sync_catalog(s, db, rep, err);
-    for (const auto &n : rep.notes)
+    for (const auto &n : rep.notes) {
         printf("%s\n", n.c_str());
-    if (st != 0)
+    }
+    if (st != 0) {
         return fail(err, st);
+    }
     printf("%d records imported, %d images removed, %d records stored, %d refused (%d restic "
            "calls)\n",
            rep.imported, rep.removed, rep.stored, rep.refused, rep.restic_calls);
@@ -384,23 +424,27 @@ int admin_sync(const std::vector<std::string> &words) {
 
 int admin_set_retention(const std::vector<std::string> &words) {
     std::map<std::string, std::string> opt;
-    if (words.size() < 4 || !read_options(words, 2, {"--backups", "--archives"}, opt))
+    if (words.size() < 4 || !read_options(words, 2, {"--backups", "--archives"}, opt)) {
         return usage_error("kpadmin", "set-retention NAME [--backups DAYS] [--archives DAYS]",
                            SETUP_USAGE);
+    }
     KpServer s;
     std::string err;
     int st = open_server(words[1], s, err, false);
-    if (st != 0)
+    if (st != 0) {
         return fail(err, st);
+    }
     Retention r = read_retention(s);
     for (auto &[key, value] : opt) {
         long long days = 0;
-        if (!kp_parse_time(value, days) || days > 100000)
+        if (!kp_parse_time(value, days) || days > 100000) {
             return usage_error("kpadmin", "bad number of days " + value, SETUP_USAGE);
+        }
         (key == "--backups" ? r.backup_days : r.archive_days) = days;
     }
-    if (!write_retention(s, r, err))
+    if (!write_retention(s, r, err)) {
         return fail(err, kpstatus::OPEN_FAILED);
+    }
     auto text = [](long long d) {
         return d == 0 ? std::string("for ever") : std::to_string(d) + " days";
     };
@@ -410,23 +454,28 @@ int admin_set_retention(const std::vector<std::string> &words) {
 }
 
 int admin_expire(const std::vector<std::string> &words) {
-    if (words.size() != 2)
+    if (words.size() != 2) {
         return usage_error("kpadmin", "expire NAME", SETUP_USAGE);
+    }
     KpServer s;
     std::string err;
     std::unique_ptr<CatalogLock> lock;
     CatalogDb db;
-    if (int st = open_catalog_for_writing(words[1], s, lock, db))
+    if (int st = open_catalog_for_writing(words[1], s, lock, db)) {
         return st;
+    }
     // Every host's images are known before any is removed.
     SyncReport rep;
-    if (int st = sync_catalog(s, db, rep, err))
+    if (int st = sync_catalog(s, db, rep, err)) {
         return fail(err, st);
+    }
     long long now = retention_now();
     std::vector<ImageHeader> expired;
-    for (const auto &h : db.images(err))
-        if (h.expiration < KP_INFINITY && h.expiration <= now)
+    for (const auto &h : db.images(err)) {
+        if (h.expiration < KP_INFINITY && h.expiration <= now) {
             expired.push_back(h);
+        }
+    }
     if (expired.empty()) {
         printf("server %s: no image has expired\n", s.name.c_str());
         return 0;
@@ -435,19 +484,24 @@ int admin_expire(const std::vector<std::string> &words) {
     // (a file no later backup covered) stays until a backup covers it: its
     // removal would leave that file listed with no copy anywhere.
     std::vector<long long> expired_times;
-    for (const auto &h : expired)
+    for (const auto &h : expired) {
         expired_times.push_back(h.backup_time);
+    }
     std::vector<SoleCopy> sole;
-    if (!sole_copies(db, expired_times, sole, err))
+    if (!sole_copies(db, expired_times, sole, err)) {
         return fail(err, kpstatus::BACKUP_FAILED);
+    }
     std::map<long long, std::vector<const Version *>> needed;
-    for (const auto &c : sole)
-        if (c.v.ended == KP_INFINITY)
+    for (const auto &c : sole) {
+        if (c.v.ended == KP_INFINITY) {
             needed[c.holder].push_back(&c.v);
+        }
+    }
     std::erase_if(expired, [&](const ImageHeader &h) {
         auto it = needed.find(h.backup_time);
-        if (it == needed.end())
+        if (it == needed.end()) {
             return false;
+        }
         printf("kept image %s of %s past its expiration: it alone holds %zu entries still "
                "current, such as %s; a backup that covers them lets it go\n",
                local_time_text(h.backup_time).c_str(), h.client.c_str(), it->second.size(),
@@ -466,37 +520,42 @@ int admin_expire(const std::vector<std::string> &words) {
         forget.push_back(h.snapshot);
     }
     std::set<long long> gone(times.begin(), times.end());
-    if (!remove_images(db, times, changed, err))
+    if (!remove_images(db, times, changed, err)) {
         return fail(err, kpstatus::BACKUP_FAILED);
+    }
     forget_own_record_files(s, expired);
     // The images after the removed ones now start versions the removed
     // ones did: their records are stored anew before the old ones go.
     int status = 0;
     std::set<long long> renewed;
     for (long long t : changed) {
-        if (store_image_record(s, db, t, err))
+        if (store_image_record(s, db, t, err)) {
             renewed.insert(t);
-        else {
+        } else {
             fprintf(stderr, "kpadmin: image %s: %s\n", local_time_text(t).c_str(), err.c_str());
             status = kpstatus::PARTIAL;
         }
     }
-    for (const auto &[id, t] : before)
-        if (gone.count(t) != 0 || renewed.count(t) != 0)
+    for (const auto &[id, t] : before) {
+        if (gone.count(t) != 0 || renewed.count(t) != 0) {
             forget.push_back(id);
+        }
+    }
     ResticResult r = run_restic(s, forget);
-    if (!r.started || r.exit_code != 0)
+    if (!r.started || r.exit_code != 0) {
         return fail("restic forget failed: " + r.err,
                     restic_failure_status(r.failure, kpstatus::BACKUP_FAILED));
+    }
     ResticResult p = run_restic(s, {"prune"});
     if (!p.started || p.exit_code != 0) {
         fprintf(stderr, "kpadmin: restic prune failed: %s", p.err.c_str());
         status = restic_failure_status(p.failure, kpstatus::BACKUP_FAILED);
     }
-    for (const auto &h : expired)
+    for (const auto &h : expired) {
         printf("expired image %s of %s (%s, snapshot %s)\n", local_time_text(h.backup_time).c_str(),
                h.client.c_str(), h.schedule == SCHED_USER_ARCHIVE ? "archive" : "backup",
                h.snapshot.c_str());
+    }
     printf("server %s: %zu images removed from the repository and the catalog\n", s.name.c_str(),
            expired.size());
     return status;

@@ -12,8 +12,9 @@
 class Stmt {
   public:
     Stmt(sqlite3 *db, const char *sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK)
+        if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK) {
             s_ = nullptr;
+        }
     }
     ~Stmt() { sqlite3_finalize(s_); }
     Stmt(const Stmt &) = delete;
@@ -52,8 +53,9 @@ class Stmt {
 // Runs sql; false with err ("catalog database: ...") when it fails.
 inline bool exec(sqlite3 *db, const char *sql, std::string &err) {
     char *msg = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK)
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK) {
         return true;
+    }
     err = std::string("catalog database: ") + (msg != nullptr ? msg : sqlite3_errmsg(db));
     sqlite3_free(msg);
     return false;

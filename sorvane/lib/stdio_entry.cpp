@@ -67,15 +67,17 @@ struct Feeder {
 
     void run() {
         char buf[65536];
-        if (write_all(first.data(), first.size()))
+        if (write_all(first.data(), first.size())) {
             bytes += static_cast<long long>(first.size());
-        else
+        } else {
             fds_done();
+        }
         pollfd fds[2] = {{0, POLLIN, 0}, {out, 0, 0}};
         while (out >= 0) {
             if (poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
+                if (errno == EINTR) {
                     continue;
+                }
                 read_errno = errno;
                 break;
             }
@@ -83,35 +85,41 @@ struct Feeder {
                 reader_gone = true;
                 break;
             }
-            if (fds[0].revents == 0)
+            if (fds[0].revents == 0) {
                 continue;
+            }
             ssize_t n = read(0, buf, sizeof buf);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
                 continue;
+            }
             if (n < 0) {
                 read_errno = errno;
                 break;
             }
-            if (n == 0)
+            if (n == 0) {
                 break;
-            if (!write_all(buf, static_cast<size_t>(n)))
+            }
+            if (!write_all(buf, static_cast<size_t>(n))) {
                 break;
+            }
             bytes += n;
         }
         fds_done();
     }
 
     void fds_done() {
-        if (out >= 0)
+        if (out >= 0) {
             close(out);
+        }
         out = -1;
     }
 
     bool write_all(const char *p, size_t n) {
         while (n > 0) {
             ssize_t w = write(out, p, n);
-            if (w < 0 && errno == EINTR)
+            if (w < 0 && errno == EINTR) {
                 continue;
+            }
             if (w <= 0) {
                 reader_gone = true;
                 return false;
@@ -128,11 +136,14 @@ struct Feeder {
 std::string user_backup_policy() {
     const char *env = getenv("KPBACKUP_POLICY");
     std::string p = env != nullptr && env[0] != '\0' ? env : kpconf_value("KPBACKUP_POLICY");
-    if (p.empty())
+    if (p.empty()) {
         p = "user-backup";
-    for (char &c : p)
-        if (c == ' ' || c == '\t' || c == '\n')
+    }
+    for (char &c : p) {
+        if (c == ' ' || c == '\t' || c == '\n') {
             c = '_';
+        }
+    }
     return p;
 }
 
@@ -163,10 +174,12 @@ bool record_image(const ImageHeader &h, const std::string &path, long long size,
                   std::string &err) {
     NameCache names;
     ImageWriter w;
-    if (!db.begin_image(h, w, err))
+    if (!db.begin_image(h, w, err)) {
         return false;
-    if (!w.root(path, made_state(path, S_IFREG | 0600, size, h.backup_time, names), err))
+    }
+    if (!w.root(path, made_state(path, S_IFREG | 0600, size, h.backup_time, names), err)) {
         return false;
+    }
     for (std::string p = path; p != "/";) {
         size_t sl = p.rfind('/');
         p = sl == 0 ? "/" : p.substr(0, sl);
@@ -175,8 +188,9 @@ bool record_image(const ImageHeader &h, const std::string &path, long long size,
             lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
                 ? file_state_from_stat(p == "/" ? "" : p.substr(p.rfind('/') + 1), st, names)
                 : made_state(p, S_IFDIR | 0700, 0, h.backup_time, names);
-        if (!w.ancestor(p, f, err))
+        if (!w.ancestor(p, f, err)) {
             return false;
+        }
     }
     return w.commit(err);
 }
@@ -189,8 +203,9 @@ int backup_stdin_entry(const KpArgs &args, ProgressLog &log) {
         return status;
     };
     const std::string path = checked_entry_path(args, "-stdin", "kpbackup", log);
-    if (path.empty())
+    if (path.empty()) {
         return finish(kpstatus::USAGE);
+    }
     KpServer server;
     std::string err;
     int st = open_server(args.get("-S"), server, err);
@@ -208,9 +223,11 @@ int backup_stdin_entry(const KpArgs &args, ProgressLog &log) {
     h.policy = user_backup_policy();
     h.client = local_client_name();
     h.keyword = args.get("-k");
-    for (char &c : h.keyword)
-        if (c == '\n' || c == '\r')
+    for (char &c : h.keyword) {
+        if (c == '\n' || c == '\r') {
             c = ' ';
+        }
+    }
     log.line("backup of standard input as " + log_quote(path) + " to server " + server.name +
              ", client " + h.client +
              (h.keyword.empty() ? std::string() : ", keyword \"" + log_quote(h.keyword) + "\""));
@@ -316,8 +333,9 @@ int restore_stdout_entry(const KpArgs &args, ProgressLog &log) {
         return status;
     };
     const std::string path = checked_entry_path(args, "-stdout", "kprestore", log);
-    if (path.empty())
+    if (path.empty()) {
         return finish(kpstatus::USAGE);
+    }
     long long start = 0, end = KP_INFINITY;
     if ((args.has("-s") && !kp_parse_time(args.get("-s"), start)) ||
         (args.has("-e") && !kp_parse_time(args.get("-e"), end))) {
@@ -353,9 +371,11 @@ int restore_stdout_entry(const KpArgs &args, ProgressLog &log) {
         return finish(kpstatus::RESTORE_FAILED);
     }
     const Version *v = nullptr;
-    for (const auto &c : set)
-        if (c.path == path)
+    for (const auto &c : set) {
+        if (c.path == path) {
             v = &c;
+        }
+    }
     if (v == nullptr) {
         log.line("no image of client " + history.client + " in the range holds " + log_quote(path));
         return finish(kpstatus::NO_IMAGES);

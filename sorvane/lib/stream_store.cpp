@@ -20,8 +20,9 @@ std::string first_line(const std::string &text) {
 
 // The status of a restic run that did not succeed.
 int failed_status(const ResticResult &r, int failure_status) {
-    if (r.cancelled)
+    if (r.cancelled) {
         return kpstatus::TERMINATED;
+    }
     return restic_failure_status(r.failure, failure_status);
 }
 
@@ -30,15 +31,18 @@ int failed_status(const ResticResult &r, int failure_status) {
 std::string stream_entry_path(const std::string &name) {
     std::string p = name.empty() || name[0] != '/' ? "/" + name : name;
     if (p.size() < 2 || p.back() == '/' || p.find('\0') != std::string::npos ||
-        p.find('\n') != std::string::npos)
+        p.find('\n') != std::string::npos) {
         return "";
+    }
     for (size_t start = 1; start <= p.size();) {
         size_t end = p.find('/', start);
-        if (end == std::string::npos)
+        if (end == std::string::npos) {
             end = p.size();
+        }
         std::string_view c(p.data() + start, end - start);
-        if (c.empty() || c == "." || c == "..")
+        if (c.empty() || c == "." || c == "..") {
             return "";
+        }
         start = end + 1;
     }
     return p;
@@ -68,8 +72,9 @@ StreamResult store_stream(const KpServer &server, const ImageHeader &h, int in_f
                                      "--tag=sched=" + std::to_string(h.schedule),
                                      "--tag=kw=" + percent_encode(h.keyword),
                                      "--tag=policy=" + percent_encode(h.policy)};
-    if (!kind_tag.empty())
+    if (!kind_tag.empty()) {
         args.push_back("--tag=" + kind_tag);
+    }
     std::unique_ptr<ProgressTicker> ticker;
     if (log != nullptr) {
         ticker = std::make_unique<ProgressTicker>(*log);
@@ -132,8 +137,9 @@ StreamResult dump_stream(const KpServer &server, const std::string &snapshot,
     auto sink = [&](const char *p, size_t n) {
         while (n > 0) {
             ssize_t w = write(out_fd, p, n);
-            if (w < 0 && errno == EINTR)
+            if (w < 0 && errno == EINTR) {
                 continue;
+            }
             if (w <= 0) {
                 write_errno = w < 0 ? errno : ENOSPC;
                 return false;
@@ -142,8 +148,9 @@ StreamResult dump_stream(const KpServer &server, const std::string &snapshot,
             n -= static_cast<size_t>(w);
             res.bytes += w;
         }
-        if (ticker)
+        if (ticker) {
             ticker->bytes = res.bytes;
+        }
         return true;
     };
     ResticResult r = run_restic_streams(server, {"dump", snapshot, path}, ResticStreams{-1, sink});
@@ -172,7 +179,8 @@ StreamResult dump_stream(const KpServer &server, const std::string &snapshot,
                     std::to_string(expected_bytes);
         return res;
     }
-    if (ticker)
+    if (ticker) {
         ticker->files = 1;
+    }
     return res;
 }

@@ -27,14 +27,17 @@
 namespace {
 
 std::string tag_of(const nlohmann::json &tags, const std::string &key) {
-    if (!tags.is_array())
+    if (!tags.is_array()) {
         return {};
-    for (const auto &t : tags)
+    }
+    for (const auto &t : tags) {
         if (t.is_string()) {
             const std::string &s = t.get_ref<const std::string &>();
-            if (s.compare(0, key.size() + 1, key + "=") == 0)
+            if (s.compare(0, key.size() + 1, key + "=") == 0) {
                 return percent_decode(s.substr(key.size() + 1));
+            }
         }
+    }
     return {};
 }
 
@@ -42,8 +45,9 @@ std::string tag_of(const nlohmann::json &tags, const std::string &key) {
 class RecordFile {
   public:
     ~RecordFile() {
-        if (!path_.empty())
+        if (!path_.empty()) {
             unlink(path_.c_str());
+        }
     }
     bool write(const std::string &dir, const std::string &text, std::string &err) {
         std::string tmpl = dir + "/.kpbackup.record.XXXXXX";
@@ -57,8 +61,9 @@ class RecordFile {
         size_t done = 0;
         while (done < text.size()) {
             ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR)
+            if (n < 0 && errno == EINTR) {
                 continue;
+            }
             if (n <= 0) {
                 err = "cannot write " + path_ + ": " + strerror(errno);
                 close(fd);
@@ -101,31 +106,39 @@ bool replay_late_histories(CatalogDb &db, const std::vector<RepoRecord> &repo,
     for (const auto &rr : fresh) {
         auto key = std::make_pair(rr.client, rr.archives);
         auto it = oldest_fresh.find(key);
-        if (it == oldest_fresh.end() || rr.image_time < it->second)
+        if (it == oldest_fresh.end() || rr.image_time < it->second) {
             oldest_fresh[key] = rr.image_time;
+        }
     }
     std::map<std::string, const RepoRecord *> by_short;
-    for (const auto &rr : repo)
+    for (const auto &rr : repo) {
         by_short.emplace(rr.id.substr(0, 8), &rr);
+    }
     std::vector<long long> tail;
     std::vector<RepoRecord> again;
     std::set<std::pair<std::string, bool>> held_back;
     for (const auto &[key, from] : oldest_fresh) {
         std::vector<long long> later;
-        for (const auto &h : images)
+        for (const auto &h : images) {
             if (h.client == key.first && (h.schedule == SCHED_USER_ARCHIVE) == key.second &&
-                h.backup_time >= from)
+                h.backup_time >= from) {
                 later.push_back(h.backup_time);
-        if (later.empty())
+            }
+        }
+        if (later.empty()) {
             continue;
+        }
         std::vector<RepoRecord> recs;
         for (long long t : later) {
             const RepoRecord *found = nullptr;
-            for (const auto &[id, kt] : known)
-                if (kt == t && by_short.count(id.substr(0, 8)) != 0)
+            for (const auto &[id, kt] : known) {
+                if (kt == t && by_short.count(id.substr(0, 8)) != 0) {
                     found = by_short[id.substr(0, 8)];
-            if (found == nullptr)
+                }
+            }
+            if (found == nullptr) {
                 break;
+            }
             recs.push_back(*found);
         }
         if (recs.size() != later.size()) {
@@ -138,15 +151,18 @@ bool replay_late_histories(CatalogDb &db, const std::vector<RepoRecord> &repo,
         tail.insert(tail.end(), later.begin(), later.end());
         again.insert(again.end(), recs.begin(), recs.end());
     }
-    if (!held_back.empty())
+    if (!held_back.empty()) {
         std::erase_if(fresh, [&](const RepoRecord &rr) {
             return held_back.count({rr.client, rr.archives}) != 0;
         });
-    if (tail.empty())
+    }
+    if (tail.empty()) {
         return true;
+    }
     std::vector<long long> changed;
-    if (!remove_images(db, tail, changed, err))
+    if (!remove_images(db, tail, changed, err)) {
         return false;
+    }
     fresh.insert(fresh.end(), again.begin(), again.end());
     std::sort(fresh.begin(), fresh.end(), [](const RepoRecord &a, const RepoRecord &b) {
         return std::tie(a.client, a.archives, a.image_time) <
@@ -163,8 +179,9 @@ bool replay_late_histories(CatalogDb &db, const std::vector<RepoRecord> &repo,
 // a sync reads any number of them with one restic call.
 std::string own_records_dir(const KpServer &server, const std::string &client) {
     std::string enc;
-    for (char c : percent_encode(client))
+    for (char c : percent_encode(client)) {
         enc += c == '/' ? std::string("%2F") : std::string(1, c);
+    }
     return server.dir + "/records/" + enc;
 }
 
@@ -181,8 +198,9 @@ bool save_record_file(const std::string &dir, const std::string &name, const std
         return false;
     }
     RecordFile tmp;
-    if (!tmp.write(dir, text, err))
+    if (!tmp.write(dir, text, err)) {
         return false;
+    }
     if (rename(tmp.path().c_str(), (dir + "/" + name).c_str()) != 0) {
         err = "cannot write " + dir + "/" + name + ": " + strerror(errno);
         return false;
@@ -216,29 +234,34 @@ void remove_directory_tree(const std::string &dir) {
         if (DIR *h = opendir(d.c_str())) {
             while (dirent *e = readdir(h)) {
                 std::string n = e->d_name;
-                if (n == "." || n == "..")
+                if (n == "." || n == "..") {
                     continue;
+                }
                 std::string p = d + "/" + n;
                 struct stat st {};
-                if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                     todo.push_back(p);
-                else
+                } else {
                     unlink(p.c_str());
+                }
             }
             closedir(h);
         }
     }
-    for (auto it = order.rbegin(); it != order.rend(); ++it)
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
         rmdir(it->c_str());
+    }
 }
 
 void forget_own_record_files(const KpServer &server, const std::vector<ImageHeader> &images) {
     std::string client = local_client_name();
-    for (const auto &h : images)
-        if (h.client == client)
+    for (const auto &h : images) {
+        if (h.client == client) {
             unlink((own_records_dir(server, client) + "/" +
                     record_file_name(h.backup_time, h.schedule == SCHED_USER_ARCHIVE))
                        .c_str());
+        }
+    }
 }
 
 std::string sync_stamp_path(const KpServer &server) {
@@ -248,12 +271,14 @@ std::string sync_stamp_path(const KpServer &server) {
 bool parse_record_snapshots(const std::string &json, std::vector<RepoRecord> &out) {
     out.clear();
     auto list = nlohmann::json::parse(json, nullptr, false);
-    if (!list.is_array())
+    if (!list.is_array()) {
         return false;
+    }
     for (const auto &s : list) {
         if (!s.is_object() || !s.contains("id") || !s["id"].is_string() || !s.contains("paths") ||
-            !s["paths"].is_array() || s["paths"].size() != 1 || !s["paths"][0].is_string())
+            !s["paths"].is_array() || s["paths"].size() != 1 || !s["paths"][0].is_string()) {
             continue;
+        }
         const auto &tags = s.contains("tags") ? s["tags"] : nlohmann::json();
         RepoRecord r;
         r.id = s["id"];
@@ -262,8 +287,9 @@ bool parse_record_snapshots(const std::string &json, std::vector<RepoRecord> &ou
         r.archives = tag_of(tags, "sched") == std::to_string(SCHED_USER_ARCHIVE);
         if (r.client.empty() || !kp_parse_time(tag_of(tags, "image"), r.image_time) ||
             !s.contains("time") || !s["time"].is_string() ||
-            !parse_rfc3339_ns(s["time"].get<std::string>(), r.stored_ns))
+            !parse_rfc3339_ns(s["time"].get<std::string>(), r.stored_ns)) {
             continue;
+        }
         r.sum = tag_of(tags, "sum");
         out.push_back(std::move(r));
     }
@@ -273,13 +299,15 @@ bool parse_record_snapshots(const std::string &json, std::vector<RepoRecord> &ou
 bool store_image_record(const KpServer &server, CatalogDb &db, long long t, std::string &err,
                         int *calls) {
     ImageRecord rec;
-    if (!ensure_record_table(db, err) || !export_image_record(db, t, rec, err))
+    if (!ensure_record_table(db, err) || !export_image_record(db, t, rec, err)) {
         return false;
+    }
     const ImageHeader &h = rec.header;
     const std::string dir = own_records_dir(server, h.client);
     const std::string text = format_image_record(rec);
-    if (!save_record_file(dir, record_file_name(t, h.schedule == SCHED_USER_ARCHIVE), text, err))
+    if (!save_record_file(dir, record_file_name(t, h.schedule == SCHED_USER_ARCHIVE), text, err)) {
         return false;
+    }
     std::vector<std::string> args = {"backup", "--json",
                                      "--host", h.client,
                                      "--tag",  RECORD_TAG,
@@ -291,11 +319,13 @@ bool store_image_record(const KpServer &server, CatalogDb &db, long long t, std:
     std::string snapshot;
     ResticResult r = run_restic(server, args, [&](std::string_view l) {
         ResticBackupEvent ev = parse_restic_backup_line(l);
-        if (ev.kind == ResticBackupEvent::Summary)
+        if (ev.kind == ResticBackupEvent::Summary) {
             snapshot = ev.snapshot;
+        }
     });
-    if (calls != nullptr)
+    if (calls != nullptr) {
         ++*calls;
+    }
     if (!r.started || r.exit_code != 0 || snapshot.empty()) {
         err = std::string("cannot store the image's catalog record: ") +
               restic_failure_name(r.failure == ResticFailure::None ? ResticFailure::Other
@@ -309,8 +339,9 @@ bool store_image_record(const KpServer &server, CatalogDb &db, long long t, std:
 }
 
 int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::string &err) {
-    if (!ensure_record_table(db, err))
+    if (!ensure_record_table(db, err)) {
         return kpstatus::NO_SERVER;
+    }
     ResticResult r = run_restic(server, {"snapshots", "--json", "--tag", RECORD_TAG}, {}, {}, 1);
     ++rep.restic_calls;
     std::vector<RepoRecord> repo;
@@ -323,20 +354,24 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     // Ids are compared by their first 8 characters, restic's short form.
     std::map<std::string, long long> known = known_records(db);
     std::set<std::string> in_repo;
-    for (const auto &rr : repo)
+    for (const auto &rr : repo) {
         in_repo.insert(rr.id.substr(0, 8));
+    }
 
     // Images whose every record is gone were expired by another host.
     std::map<long long, int> records_left, records_had;
     for (const auto &[id, t] : known) {
         ++records_had[t];
-        if (in_repo.count(id.substr(0, 8)) != 0)
+        if (in_repo.count(id.substr(0, 8)) != 0) {
             ++records_left[t];
+        }
     }
     std::vector<long long> vanished;
-    for (const auto &[t, n] : records_had)
-        if (records_left[t] == 0)
+    for (const auto &[t, n] : records_had) {
+        if (records_left[t] == 0) {
             vanished.push_back(t);
+        }
+    }
     // None of the records known left: rather another repository at the
     // location than every image expired. The catalog is kept as it is.
     if (!vanished.empty() && vanished.size() == records_had.size()) {
@@ -348,36 +383,43 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
         std::vector<ImageHeader> gone;
         for (long long t : vanished) {
             ImageHeader h;
-            if (db.image_at(t, h))
+            if (db.image_at(t, h)) {
                 gone.push_back(h);
+            }
         }
         std::vector<long long> changed;
-        if (!remove_images(db, vanished, changed, err))
+        if (!remove_images(db, vanished, changed, err)) {
             return kpstatus::BACKUP_FAILED;
+        }
         forget_own_record_files(server, gone);
-        for (long long t : vanished)
+        for (long long t : vanished) {
             rep.notes.push_back("image " + local_time_text(t) +
                                 " removed: its record is no longer in the repository");
+        }
         rep.removed += static_cast<int>(vanished.size());
         // The images after them are read again from their records.
         known = known_records(db);
     }
     std::set<std::string> known_short;
-    for (const auto &[id, t] : known)
+    for (const auto &[id, t] : known) {
         known_short.insert(id.substr(0, 8));
+    }
 
     // New records, each history oldest first.
     std::vector<RepoRecord> fresh;
-    for (const auto &rr : repo)
-        if (known_short.count(rr.id.substr(0, 8)) == 0)
+    for (const auto &rr : repo) {
+        if (known_short.count(rr.id.substr(0, 8)) == 0) {
             fresh.push_back(rr);
+        }
+    }
     std::sort(fresh.begin(), fresh.end(), [](const RepoRecord &a, const RepoRecord &b) {
         return std::tie(a.client, a.archives, a.image_time) <
                std::tie(b.client, b.archives, b.image_time);
     });
     std::vector<ImageHeader> images = db.images(err);
-    if (!replay_late_histories(db, repo, known, fresh, images, rep, err))
+    if (!replay_late_histories(db, repo, known, fresh, images, rep, err)) {
         return kpstatus::BACKUP_FAILED;
+    }
     // The new records of a client are read with one restore of its record
     // snapshot stored last, which holds them all as they are now (a record
     // stored anew by an expiry included); a record it does not hold is
@@ -385,13 +427,15 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     std::map<std::string, const RepoRecord *> newest;
     for (const auto &rr : repo) {
         auto &n = newest[rr.client];
-        if (n == nullptr || rr.stored_ns > n->stored_ns)
+        if (n == nullptr || rr.stored_ns > n->stored_ns) {
             n = &rr;
+        }
     }
     std::map<std::string, std::vector<std::string>> wanted;
-    for (const auto &rr : fresh)
+    for (const auto &rr : fresh) {
         wanted[rr.client].push_back(restic_include_pattern(
             newest[rr.client]->path + "/" + record_file_name(rr.image_time, rr.archives)));
+    }
     std::string fetched = server.dir + "/.kpbackup.records.XXXXXX";
     if (!wanted.empty() && mkdtemp(fetched.data()) == nullptr) {
         err = "cannot create a directory in " + server.dir + ": " + strerror(errno);
@@ -400,14 +444,16 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     struct Fetched {
         std::string dir;
         ~Fetched() {
-            if (!dir.empty())
+            if (!dir.empty()) {
                 remove_directory_tree(dir);
+            }
         }
     } fetched_guard{wanted.empty() ? std::string() : fetched};
     for (auto &[client, includes] : wanted) {
         std::vector<std::string> args = {"restore", newest[client]->id, "--target", fetched};
-        for (auto &inc : includes)
+        for (auto &inc : includes) {
             args.insert(args.end(), {"--include", inc});
+        }
         run_restic(server, args, {}, {}, 3);
         ++rep.restic_calls;
     }
@@ -420,8 +466,9 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
                    (h.schedule == SCHED_USER_ARCHIVE) == rr.archives;
         });
         if (same != images.end()) {
-            if (!add_known_record(db, rr.id.substr(0, 8), same->backup_time, err))
+            if (!add_known_record(db, rr.id.substr(0, 8), same->backup_time, err)) {
                 return kpstatus::BACKUP_FAILED;
+            }
             continue;
         }
         const std::string name = record_file_name(rr.image_time, rr.archives);
@@ -454,8 +501,9 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
                 ++rep.imported;
                 // This host's own records (a disk lost, attached again)
                 // go back to its records directory.
-                if (rr.client == client)
+                if (rr.client == client) {
                     save_record_file(own_records_dir(server, client), name, d.out, why);
+                }
                 images.push_back(rec.header);
                 images.back().backup_time = local;
                 continue;
@@ -469,16 +517,19 @@ int sync_catalog(const KpServer &server, CatalogDb &db, SyncReport &rep, std::st
     // This host's images without a record in the repository get one.
     known = known_records(db);
     std::set<long long> recorded;
-    for (const auto &[id, t] : known)
+    for (const auto &[id, t] : known) {
         recorded.insert(t);
-    for (const auto &h : db.images(err))
+    }
+    for (const auto &h : db.images(err)) {
         if (h.client == client && recorded.count(h.backup_time) == 0) {
             std::string why;
-            if (store_image_record(server, db, h.backup_time, why, &rep.restic_calls))
+            if (store_image_record(server, db, h.backup_time, why, &rep.restic_calls)) {
                 ++rep.stored;
-            else
+            } else {
                 rep.notes.push_back("image " + local_time_text(h.backup_time) + ": " + why);
+            }
         }
+    }
     touch_stamp(server);
     return 0;
 }
@@ -487,8 +538,9 @@ long long catalog_sync_seconds() {
     long long v = 60;
     std::string s = kpconf_value("CATALOG_SYNC_SECONDS");
     if (!s.empty() && !kp_parse_time(s, v)) {
-        if (s[0] == '-')
+        if (s[0] == '-') {
             return -1;
+        }
         v = 60;
     }
     return v;
@@ -497,16 +549,19 @@ long long catalog_sync_seconds() {
 void refresh_catalog_cache(const KpServer &server) {
     long long every = catalog_sync_seconds();
     if (every < 0 || access(server.password_file.c_str(), R_OK) != 0 ||
-        access(server.dir.c_str(), W_OK) != 0)
+        access(server.dir.c_str(), W_OK) != 0) {
         return;
+    }
     struct stat st {};
     if (every > 0 && stat(sync_stamp_path(server).c_str(), &st) == 0 &&
-        time(nullptr) - st.st_mtime < every)
+        time(nullptr) - st.st_mtime < every) {
         return;
+    }
     // A backup or another sync holds the lock: the listing does not wait.
     int fd = open(server.lock_file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    if (fd < 0) {
         return;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return;
@@ -517,16 +572,18 @@ void refresh_catalog_cache(const KpServer &server) {
     CatalogDb db;
     std::string err;
     SyncReport rep;
-    if (db.open(server.catalog_db, true, err))
+    if (db.open(server.catalog_db, true, err)) {
         sync_catalog(server, db, rep, err);
+    }
     close(fd);
 }
 
 void store_record_after_backup(const KpServer &server, CatalogDb &db, long long backup_time,
                                ProgressLog &log) {
     std::string err;
-    if (store_image_record(server, db, backup_time, err))
+    if (store_image_record(server, db, backup_time, err)) {
         log.line("the image's catalog record is stored in the repository");
-    else
+    } else {
         log.line(err + " (the next sync stores it)");
+    }
 }

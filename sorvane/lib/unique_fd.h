@@ -8,14 +8,16 @@ struct Fd {
     Fd() = default;
     explicit Fd(int f) : fd(f) {}
     ~Fd() {
-        if (fd >= 0)
+        if (fd >= 0) {
             close(fd);
+        }
     }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
     void reset() {
-        if (fd >= 0)
+        if (fd >= 0) {
             close(fd);
+        }
         fd = -1;
     }
 };

@@ -29,8 +29,9 @@ namespace {
 // Waits up to 30 s for ready() to hold.
 template <class F> bool wait_for(F ready) {
     for (int i = 0; i < 3000; ++i) {
-        if (ready())
+        if (ready()) {
             return true;
+        }
         usleep(10000);
     }
     return false;
@@ -39,15 +40,18 @@ template <class F> bool wait_for(F ready) {
 std::vector<std::string> names_in(const std::string &dir) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto &e : std::filesystem::directory_iterator(dir, ec))
+    for (const auto &e : std::filesystem::directory_iterator(dir, ec)) {
         out.push_back(e.path().filename().string());
+    }
     return out;
 }
 
 bool has_temp_files(const std::string &dir) {
-    for (const auto &n : names_in(dir))
-        if (n.rfind(".kpbackup.", 0) == 0)
+    for (const auto &n : names_in(dir)) {
+        if (n.rfind(".kpbackup.", 0) == 0) {
             return true;
+        }
+    }
     return false;
 }
 
@@ -154,9 +158,11 @@ TEST_F(Backup, AKilledRunLeavesNoImageAndTheNextRunCleansUpAfterIt) {
               {"--password-file", sdir + "/password", "--repository-file", sdir + "/repository",
                "--cache-dir", root_.path("cache"), "key", "passwd", "--new-password-file", fifo});
     ASSERT_TRUE(wait_for([&] {
-        for (const auto &n : names_in(sdir + "/repo/locks"))
-            if (!read_file(sdir + "/repo/locks/" + n).empty())
+        for (const auto &n : names_in(sdir + "/repo/locks")) {
+            if (!read_file(sdir + "/repo/locks/" + n).empty()) {
                 return true;
+            }
+        }
         return false;
     }));
     sleep(1); // the lock is written whole and restic waits on the pipe
@@ -179,8 +185,9 @@ struct SmallMount {
         mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=8m,mode=0700") == 0;
     }
     ~SmallMount() {
-        if (mounted)
+        if (mounted) {
             umount2(dir.c_str(), MNT_DETACH);
+        }
     }
 };
 
@@ -189,8 +196,9 @@ TEST_F(Backup, ACatalogWriteOnAFullDiskKeepsThePreviousCatalog) {
     // small file system that fills up once restic has stored the snapshot;
     // the repository elsewhere.
     SmallMount small(root_.server_dir("small"));
-    if (!small.mounted)
+    if (!small.mounted) {
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    }
     ASSERT_EQ(
         run("kpadmin", {"init-server", "small", "--repository", root_.path("small-repo")}).status,
         0);

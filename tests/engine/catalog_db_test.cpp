@@ -50,13 +50,15 @@ class CatalogDbTest : public ::testing::Test {
         if (whole_dir) {
             ASSERT_TRUE(w.root(req, st("d", 1, -1), err_)) << err_;
             std::vector<FileState> stored;
-            for (const auto &[n, m] : d)
+            for (const auto &[n, m] : d) {
                 stored.push_back(m < 0 ? st(n, 1, -1) : st(n, m));
+            }
             ASSERT_TRUE(w.directory(req, stored, {}, err_)) << err_;
         } else {
             ASSERT_TRUE(w.ancestor("/d", st("d", 1, -1), err_)) << err_;
-            for (const auto &[n, m] : d)
+            for (const auto &[n, m] : d) {
                 ASSERT_TRUE(w.root("/d/" + n, st(n, m), err_)) << err_;
+            }
         }
         ASSERT_TRUE(w.commit(err_)) << err_;
     }
@@ -83,9 +85,10 @@ class CatalogDbTest : public ::testing::Test {
     // "path:mtime" of what a restore of path brings back.
     std::string restore(const std::string &path, long long s, long long e, bool true_image) {
         std::string out;
-        for (const auto &v : db_.restore_set({"c", false}, path, s, e, true_image, err_))
+        for (const auto &v : db_.restore_set({"c", false}, path, s, e, true_image, err_)) {
             out += (out.empty() ? "" : " ") + v.path + ":" +
                    std::to_string(v.st.mtime_ns / 1000000000LL);
+        }
         return out;
     }
 };
@@ -112,8 +115,9 @@ TEST_F(CatalogDbTest, VersionsAcrossImagesListAndRestoreMerged) {
         {0, 1000, true, "/d/@300 /d/a@200"},
         {301, 1000, false, ""},
     };
-    for (const auto &r : rows)
+    for (const auto &r : rows) {
         EXPECT_EQ(list(r.s, r.e, r.ti), r.listing) << r.s << ".." << r.e << " -T " << r.ti;
+    }
 
     // Restoring d/: dated by the one-file backup, the new a and the old b;
     // over everything, the deleted b comes back in its newest version;
@@ -146,8 +150,9 @@ TEST_F(CatalogDbTest, VersionsAcrossImagesListAndRestoreMerged) {
     for (const char *p : {"/d", "/e"}) {
         auto set = db_.restore_set({"c", false}, p, 0, 1000, false, err_);
         auto holders = db_.newest_holders({"c", false}, set);
-        for (size_t i = 0; i < set.size(); ++i)
+        for (size_t i = 0; i < set.size(); ++i) {
             held += set[i].path + "@" + std::to_string(holders[i]) + " ";
+        }
     }
     EXPECT_EQ(held, "/d@300 /d/a@300 /d/b@100 /e@500 /e/x@400 ");
     // Without the image of 100, nothing holds b: no image is named for it,
@@ -162,8 +167,9 @@ TEST_F(CatalogDbTest, VersionsAcrossImagesListAndRestoreMerged) {
 }
 
 TEST_F(CatalogDbTest, UnchangedFilesAreStoredOnceAndGoneDirectoriesEndWithTheirContent) {
-    for (long long t : {100, 200, 300})
+    for (long long t : {100, 200, 300}) {
         image(t, "/d", {{"a", 1}, {"sub", -1}});
+    }
     EXPECT_EQ(list(0, 1000, false),
               "/d/@300 /d/@200 /d/@100 /d/a@100 /d/sub/@300 /d/sub/@200 /d/sub/@100");
     // sub's content, then sub gone: its file ends with it.

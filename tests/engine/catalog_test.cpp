@@ -53,8 +53,9 @@ TEST(ListingLine, EveryOddPathReadsBackExactlyInTheClientsColumns) {
     // Modes read as ls shows them.
     std::string modes;
     for (mode_t m :
-         {S_IFDIR | 0755, S_IFREG | 04755, S_IFREG | 02644, S_IFDIR | 01777, S_IFLNK | 0777})
+         {S_IFDIR | 0755, S_IFREG | 04755, S_IFREG | 02644, S_IFDIR | 01777, S_IFLNK | 0777}) {
         modes += mode_text(m) + " ";
+    }
     EXPECT_EQ(modes, "drwxr-xr-x -rwsr-xr-x -rw-r-Sr-- drwxrwxrwt lrwxrwxrwx ");
 }
 
@@ -71,9 +72,10 @@ TEST(ImageChoice, FiltersAndTheLikelyStartDate) {
         {{"a", false, -1, 150, KP_INFINITY, ""}, 1},
         {{"", true, -1, 0, KP_INFINITY, ""}, 1},
     };
-    for (const auto &[f, want] : filters)
+    for (const auto &[f, want] : filters) {
         EXPECT_EQ(select_images(images, f).size(), want)
             << f.client << " " << f.keyword << " " << f.start;
+    }
     EXPECT_EQ(likely_start_date({images[0], images[3]}), 100);
     EXPECT_EQ(likely_start_date({images[0], header(250, "a", "", SCHED_FULL), images[3]}), 250);
     EXPECT_EQ(likely_start_date({}), -1);
@@ -113,8 +115,9 @@ TEST(ResticOutput, RebuildTakesRawNamesAndTimesBytesAndFailureTextsDecode) {
     long long t = -1;
     for (const char *text : {"1970-01-01T00:00:10Z", "1970-01-01T01:00:10.123456+01:00",
                              "1969-12-31T23:00:00-01:00", "", "1970-01-01", "1970-01-01T00:00:10",
-                             "1970-13-01T00:00:00Z", "1970-01-01T00:00:10Zjunk"})
+                             "1970-13-01T00:00:00Z", "1970-01-01T00:00:10Zjunk"}) {
         times += (parse_rfc3339(text, t) ? std::to_string(t) : "refused") + ",";
+    }
     EXPECT_EQ(times, "10,10,0,refused,refused,refused,refused,refused,");
     long long ns = 0;
     ASSERT_TRUE(parse_rfc3339_ns("1970-01-01T00:00:10.123456789123Z", ns));
@@ -126,8 +129,9 @@ TEST(ResticOutput, RebuildTakesRawNamesAndTimesBytesAndFailureTextsDecode) {
     std::vector<F> got; // an unreadable file reads as no failure
     for (const char *file :
          {"missing_repository", "wrong_password", "lock_held", "connection_refused", "unknown_host",
-          "http_500", "sftp_session", "http_401"})
+          "http_500", "sftp_session", "http_401"}) {
         got.push_back(classify_restic_error(harness::read_file(dir + file + ".txt")));
+    }
     EXPECT_EQ(got,
               (std::vector<F>{F::RepositoryMissing, F::WrongPassword, F::Locked, F::Unreachable,
                               F::Unreachable, F::Unreachable, F::Unreachable, F::Unauthorized}));

@@ -34,8 +34,9 @@ int run_io(const std::string &prog, const std::vector<std::string> &args, const 
     std::vector<std::string> words = {prog};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
-    for (auto &w : words)
+    for (auto &w : words) {
         argv.push_back(w.data());
+    }
     argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -45,8 +46,9 @@ int run_io(const std::string &prog, const std::vector<std::string> &args, const 
     pid_t pid = -1;
     int rc = posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0)
+    if (rc != 0) {
         return -1;
+    }
     int st = 0;
     waitpid(pid, &st, 0);
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
@@ -132,8 +134,9 @@ TEST_F(DatabaseScripts, StreamEntriesRoundTripAndRefuseWhatCannotBeStored) {
     EXPECT_EQ(run("kplist", {"-B", "-R", "999", "/"}).status, 227);
 
     std::string v1(200000, '\0');
-    for (size_t i = 0; i < v1.size(); ++i)
+    for (size_t i = 0; i < v1.size(); ++i) {
         v1[i] = static_cast<char>(i * 7 % 251);
+    }
     ASSERT_EQ(store("/db/x.dump", v1, {"-k", "first"}), 0);
     const std::string first_listing = listing("/db");
     EXPECT_TRUE(has(first_listing, " 200000 ")) << first_listing;
@@ -232,12 +235,14 @@ class PgServer {
         started_ = as_nobody({"pg_ctl", "-D", dir_ + "/data", "-l", dir_ + "/server.log", "-w",
                               "-o", "-k " + dir_ + " -p " + std::to_string(port_) + " -h 127.0.0.1",
                               "start"}) == 0;
-        if (!started_)
+        if (!started_) {
             why_ = "the server did not start: " + read_file(dir_ + "/server.log");
+        }
     }
     ~PgServer() {
-        if (started_)
+        if (started_) {
             as_nobody({"pg_ctl", "-D", dir_ + "/data", "-m", "immediate", "-w", "stop"});
+        }
     }
     PgServer(const PgServer &) = delete;
     PgServer &operator=(const PgServer &) = delete;
@@ -270,8 +275,9 @@ class PgServer {
 TEST_F(DatabaseScripts, PostgresqlExampleScriptsBackUpAndRestoreThroughKphdb) {
     chmod(root_.base().c_str(), 0711); // nobody reaches its own directory below
     PgServer pg(root_.path("pg"));
-    if (!pg.up())
+    if (!pg.up()) {
         GTEST_SKIP() << pg.why();
+    }
     setenv("PGHOST", "127.0.0.1", 1);
     setenv("PGPORT", std::to_string(pg.port()).c_str(), 1);
     setenv("PGUSER", "dbadmin", 1);
@@ -301,8 +307,9 @@ TEST_F(DatabaseScripts, PostgresqlExampleScriptsBackUpAndRestoreThroughKphdb) {
     std::tie(st, log) = hdb("-ub", examples_dir() + "/postgresql_backup");
     EXPECT_EQ(st, 6);
     EXPECT_TRUE(has(log, "nosuchdb")) << log;
-    for (const char *v : {"PGHOST", "PGPORT", "PGUSER", "PGDATABASE"})
+    for (const char *v : {"PGHOST", "PGPORT", "PGUSER", "PGDATABASE"}) {
         unsetenv(v);
+    }
 }
 
 } // namespace

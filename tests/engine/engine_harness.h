@@ -42,13 +42,15 @@ inline Run run_detached(const std::string &prog, const std::vector<std::string> 
     std::vector<std::string> words = {path};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
-    for (auto &w : words)
+    for (auto &w : words) {
         argv.push_back(w.data());
+    }
     argv.push_back(nullptr);
     int o[2], e[2];
     Run r;
-    if (pipe(o) != 0 || pipe(e) != 0)
+    if (pipe(o) != 0 || pipe(e) != 0) {
         return r;
+    }
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -73,11 +75,13 @@ inline Run run_detached(const std::string &prog, const std::vector<std::string> 
     char buf[65536];
     int open_fds = 2;
     while (open_fds > 0) {
-        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
             break;
+        }
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
                 continue;
+            }
             ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n <= 0) {
                 close(fds[i].fd);
@@ -100,16 +104,19 @@ inline pid_t start(const std::string &prog, const std::vector<std::string> &args
     std::vector<std::string> words = {prog};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
-    for (auto &w : words)
+    for (auto &w : words) {
         argv.push_back(w.data());
+    }
     argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    for (int fd = 0; fd < 3; ++fd)
+    for (int fd = 0; fd < 3; ++fd) {
         posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
     pid_t pid = -1;
-    if (posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0)
+    if (posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0) {
         pid = -1;
+    }
     posix_spawn_file_actions_destroy(&fa);
     return pid;
 }
@@ -119,11 +126,13 @@ inline pid_t start(const std::string &prog, const std::vector<std::string> &args
 inline Run run(const std::string &prog, const std::vector<std::string> &args) {
     std::vector<std::string> a = args;
     bool fork_opt = false;
-    for (const auto &w : args)
+    for (const auto &w : args) {
         fork_opt = fork_opt || w == "-fork";
+    }
     if (prog == "kpbackup" || prog == "kparchive" || prog == "kprestore" ||
-        (prog == "kphdb" && fork_opt))
+        (prog == "kphdb" && fork_opt)) {
         a.insert(a.begin(), "-w");
+    }
     return run_detached(prog, a);
 }
 
@@ -150,8 +159,9 @@ inline void remove_tree(const std::string &p) {
 // A counted request file ("LEN PATH\n" records).
 inline std::string counted(const std::vector<std::string> &paths) {
     std::string s;
-    for (const auto &p : paths)
+    for (const auto &p : paths) {
         s += std::to_string(p.size()) + " " + p + "\n";
+    }
     return s;
 }
 
@@ -177,8 +187,9 @@ class Root {
         setenv("XKP_ROOT", root_.c_str(), 1);
     }
     ~Root() {
-        if (getenv("KEEP_ENGINE_TMP") == nullptr)
+        if (getenv("KEEP_ENGINE_TMP") == nullptr) {
             remove_tree(base_);
+        }
     }
     Root(const Root &) = delete;
     Root &operator=(const Root &) = delete;

@@ -15,8 +15,9 @@ namespace {
 // Waits up to 10 s for cond.
 template <class F> bool eventually(F cond) {
     for (int i = 0; i < 200; ++i) {
-        if (cond())
+        if (cond()) {
             return true;
+        }
         usleep(50000);
     }
     return false;
@@ -40,8 +41,9 @@ TEST(Jobs, StartWaitListCancelAndCleanUp) {
     const std::string mark = root.path("cancelled");
     auto work = [&] {
         job_set_waiting("the lock of server demo");
-        while (!job_cancelled())
+        while (!job_cancelled()) {
             usleep(20000);
+        }
         harness::write_file(mark, "yes");
         return 150;
     };
@@ -91,8 +93,9 @@ class RequestJobs : public ::testing::Test {
         ASSERT_EQ(harness::run("kpadmin", {"init-server", "demo"}).status, 0);
         dir_ = root_.data() + "/d";
         mkdir(dir_.c_str(), 0755);
-        for (const char *n : {"a", "b"})
+        for (const char *n : {"a", "b"}) {
             harness::write_file(dir_ + "/" + n, n);
+        }
         const std::string w = root_.path("wrapper");
         harness::write_file(w, "#!/bin/sh\ncase \" $* \" in *\" backup \"*) while [ ! -e '" +
                                    root_.path("go") +

@@ -19,8 +19,9 @@ namespace {
 
 TEST(OwnServer, AnOrdinaryUserBacksUpAndRestoresThroughAServerOfTheirOwn) {
     const passwd *nobody = getpwnam("nobody");
-    if (geteuid() != 0 || nobody == nullptr)
+    if (geteuid() != 0 || nobody == nullptr) {
         GTEST_SKIP() << "needs root and the user nobody to run the programs as another user";
+    }
     harness::Root root;
     chmod(root.base().c_str(), 0755);
     const std::string home = root.path("home"), files = home + "/files";
@@ -29,8 +30,9 @@ TEST(OwnServer, AnOrdinaryUserBacksUpAndRestoresThroughAServerOfTheirOwn) {
     write_file(files + "/mine", "nobody's file");
     write_file(home + "/req", harness::counted({files}));
     write_file(home + "/rreq", harness::image_entry(files + "/mine", 0, KP_INFINITY));
-    for (const char *p : {"", "/files", "/files/mine", "/req", "/rreq"})
+    for (const char *p : {"", "/files", "/files/mine", "/req", "/rreq"}) {
         ASSERT_EQ(chown((home + p).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
     auto as_user = [&](const std::string &prog, const std::vector<std::string> &args) {
         std::vector<std::string> words = {"-u",
                                           "nobody",

@@ -70,8 +70,9 @@ std::vector<ListingLine> parse_all(const std::string &out) {
 // The paths of a kplist output.
 std::set<std::string> paths_of(const std::string &out) {
     std::set<std::string> paths;
-    for (const auto &l : parse_all(out))
+    for (const auto &l : parse_all(out)) {
         paths.insert(l.path);
+    }
     return paths;
 }
 
@@ -91,8 +92,9 @@ class Programs : public ::testing::Test {
         for (const std::string f :
              {"plain.txt|version 1\n", "with blank|blank", "new\nline|nl",
               "q'uote\"dbl$dollar|quotes", "bytes\xff\xfe|latin", "sub dir/star*[x]?|pattern",
-              "sub dir/star1[x]?|not the pattern"})
+              "sub dir/star1[x]?|not the pattern"}) {
             write_file(t + "/" + f.substr(0, f.find('|')), f.substr(f.find('|') + 1));
+        }
         symlink("plain.txt", (t + "/link").c_str());
         link((t + "/with blank").c_str(), (t + "/hard").c_str());
         std::ofstream(t + "/sparse").seekp((64 << 20) - 3) << "end"; // a hole, then "end"
@@ -121,8 +123,9 @@ class Programs : public ::testing::Test {
                                   "-client", "testhost", "-keyword", ""})
                 .out);
         std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
+        for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
+        }
         return lines;
     }
     std::string log() { return read_file(root_.path("log")); }
@@ -157,11 +160,13 @@ TEST_F(Programs, BackupListRestoreKeepsEveryNameAndAttribute) {
                             "-e", "2147483646", "-keyword", "", t + "/"});
     ASSERT_EQ(l.status, 0) << l.err;
     std::set<std::string> want = {t + "/"};
-    for (const auto &[rel, e] : before)
+    for (const auto &[rel, e] : before) {
         want.insert(t + rel + (std::get<0>(e.node) == 'd' ? "/" : ""));
+    }
     EXPECT_EQ(paths_of(l.out), want);
-    for (const auto &line : parse_all(l.out))
+    for (const auto &line : parse_all(l.out)) {
         EXPECT_EQ(line.backup_time, t1) << line.path;
+    }
 
     // A second version of one file; the newest version in a range that holds
     // both comes back. (Keeping a changed file and bringing an older version
@@ -196,17 +201,19 @@ TEST_F(Programs, BackupListRestoreKeepsEveryNameAndAttribute) {
     ASSERT_EQ(after.size(), before.size());
     for (const auto &[rel, e] : before) {
         ASSERT_TRUE(after.count(rel)) << rel;
-        if (std::get<0>(e.node) == 'd')
+        if (std::get<0>(e.node) == 'd') {
             EXPECT_EQ(std::get<1>(after[rel].node), std::get<1>(e.node)) << rel;
-        else
+        } else {
             EXPECT_EQ(after[rel].node, e.node) << rel;
+        }
     }
     EXPECT_EQ(after["/hard"].ino, after["/with blank"].ino);
     EXPECT_EQ(std::get<2>(after["/sparse"].node), 64 << 20);
     EXPECT_TRUE(has(rlog(), "sparse"));
     // Nothing of the staging is left behind.
-    for (const auto &entry : std::filesystem::directory_iterator(root_.data()))
+    for (const auto &entry : std::filesystem::directory_iterator(root_.data())) {
         EXPECT_FALSE(has(entry.path().filename().string(), ".kprestore")) << entry.path();
+    }
 }
 
 TEST_F(Programs, DirectoryOperandAndTransferEncodedLog) {
@@ -334,8 +341,9 @@ TEST_F(Programs, DatabaseScriptsRunWithTheirEnvironment) {
                                               root_.path("scripts")})
                   .status,
               0);
-    for (int i = 0; i < 300 && !has(read_file(hlog), "| started"); ++i)
+    for (int i = 0; i < 300 && !has(read_file(hlog), "| started"); ++i) {
         usleep(100000);
+    }
     const std::string jobs = run("kpadmin", {"jobs"}).out;
     ASSERT_FALSE(jobs.empty());
     EXPECT_EQ(run("kpadmin", {"cancel", std::to_string(std::stoll(jobs))}).status, 0);
@@ -350,8 +358,9 @@ TEST_F(Programs, CatalogRebuiltFromTheRepositoryKeepsRawNames) {
     write_file(d + "/new\nline", "b");
     ASSERT_EQ(backup({d}, "kw,with comma").status, 0);
     const auto before = paths_of(run("kplist", {"-B", "-R", "999", d}).out);
-    for (const char *suffix : {"", "-wal", "-shm"})
+    for (const char *suffix : {"", "-wal", "-shm"}) {
         unlink((cat + suffix).c_str());
+    }
     EXPECT_EQ(run("kplist", {"-B", "-R", "999", d}).status, 227);
     auto rb = run("kpadmin", {"rebuild-catalog", "demo"});
     ASSERT_EQ(rb.status, 0) << rb.err;

@@ -28,17 +28,20 @@ using harness::write_file;
 namespace {
 
 std::string tool(const char *name) {
-    for (const char *dir : {"/usr/sbin/", "/sbin/", "/usr/bin/"})
-        if (access((std::string(dir) + name).c_str(), X_OK) == 0)
+    for (const char *dir : {"/usr/sbin/", "/sbin/", "/usr/bin/"}) {
+        if (access((std::string(dir) + name).c_str(), X_OK) == 0) {
             return std::string(dir) + name;
+        }
+    }
     return "";
 }
 
 std::string random_bytes(size_t n, unsigned seed) {
     std::mt19937 gen(seed);
     std::string s(n, '\0');
-    for (auto &c : s)
+    for (auto &c : s) {
         c = static_cast<char>(gen());
+    }
     return s;
 }
 
@@ -49,16 +52,19 @@ class Loop {
     Loop(const std::string &file, const std::string &content) {
         write_file(file, content);
         auto r = harness::run_detached(tool("losetup"), {"--find", "--show", file});
-        if (r.status == 0 && !r.out.empty())
+        if (r.status == 0 && !r.out.empty()) {
             dev_ = r.out.substr(0, r.out.find('\n'));
-        else
+        } else {
             why_ = r.err.empty() ? "losetup failed" : r.err;
+        }
     }
     ~Loop() {
-        if (!mount_point_.empty())
+        if (!mount_point_.empty()) {
             umount2(mount_point_.c_str(), MNT_DETACH);
-        if (!dev_.empty())
+        }
+        if (!dev_.empty()) {
             harness::run_detached(tool("losetup"), {"-d", dev_});
+        }
     }
     Loop(const Loop &) = delete;
     Loop &operator=(const Loop &) = delete;
@@ -76,11 +82,13 @@ class Loop {
     // An ext2 file system on the device, mounted on dir.
     bool mount_on(const std::string &dir) {
         if (tool("mkfs.ext2").empty() ||
-            harness::run_detached(tool("mkfs.ext2"), {"-q", "-F", dev_}).status != 0)
+            harness::run_detached(tool("mkfs.ext2"), {"-q", "-F", dev_}).status != 0) {
             return false;
+        }
         mkdir(dir.c_str(), 0700);
-        if (mount(dev_.c_str(), dir.c_str(), "ext2", 0, nullptr) != 0)
+        if (mount(dev_.c_str(), dir.c_str(), "ext2", 0, nullptr) != 0) {
             return false;
+        }
         mount_point_ = dir;
         return true;
     }
@@ -94,12 +102,14 @@ constexpr size_t MIB = 1 << 20;
 class RawPartition : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (geteuid() != 0 || tool("losetup").empty())
+        if (geteuid() != 0 || tool("losetup").empty()) {
             GTEST_SKIP() << "raw partitions need root and losetup to attach loop devices";
+        }
         ASSERT_EQ(run("kpadmin", {"init-server", "demo"}).status, 0);
         source_ = loop("a.img", original_);
-        if (source_ == nullptr)
+        if (source_ == nullptr) {
             GTEST_SKIP() << "cannot attach a loop device: " << why_;
+        }
         // Named through a symbolic link, as /dev/disk/by-id names a disk.
         link_ = root_.data() + "/disk";
         ASSERT_EQ(symlink(source_->dev().c_str(), link_.c_str()), 0);
@@ -220,8 +230,9 @@ TEST_F(RawPartition, MountedSmallOrMissingTargetsAreRefusedAndLeftAsTheyWere) {
     Loop *small = loop("small.img", std::string(MIB / 2, 's'));
     Loop *mounted = loop("mounted.img", std::string(2 * MIB, '\0'));
     ASSERT_TRUE(small != nullptr && mounted != nullptr) << why_;
-    if (!mounted->mount_on(root_.path("mnt")))
+    if (!mounted->mount_on(root_.path("mnt"))) {
         GTEST_SKIP() << "cannot make and mount an ext2 file system on " << mounted->dev();
+    }
     const std::string mounted_link = root_.data() + "/mounted";
     ASSERT_EQ(symlink(mounted->dev().c_str(), mounted_link.c_str()), 0);
     write_file(root_.data() + "/plain", "not a device");

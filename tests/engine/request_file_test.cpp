@@ -18,21 +18,25 @@ std::string encode(const std::string &s) {
 
 TEST(TransferDecode, ReversesTheClientEncodingAndLeavesUnpairedLeadBytesAlone) {
     std::string all;
-    for (int b = 1; b < 256; ++b)
+    for (int b = 1; b < 256; ++b) {
         all.push_back(static_cast<char>(b));
+    }
     for (const std::string &s : {std::string("/tmp/my log"), std::string("/a/\xe9t\xe9"),
-                                 std::string("plain/Path_1.2-3+4:\\"), all})
+                                 std::string("plain/Path_1.2-3+4:\\"), all}) {
         EXPECT_EQ(transfer_decode(encode(s)), s);
+    }
     // \xc4 is not a lead byte the encoder makes.
-    for (const char *raw : {"a\xc3", "\xc3z", "\xc4\xa0"})
+    for (const char *raw : {"a\xc3", "\xc3z", "\xc4\xa0"}) {
         EXPECT_EQ(transfer_decode(raw), raw);
+    }
 }
 
 TEST(CountedList, ReadsPathsWithBlanksNewlinesAndAnyByte) {
     std::vector<std::string> want = {"/a b/c", "/x\ny", "/q'\"$\xff", "/"};
     std::string text;
-    for (const auto &p : want)
+    for (const auto &p : want) {
         text += std::to_string(p.size()) + " " + p + "\n";
+    }
     std::vector<std::string> got;
     std::string err;
     ASSERT_TRUE(parse_counted_list(text, got, err)) << err;
@@ -117,8 +121,9 @@ TEST(RenameFile, OffersEverySplitWithAnAbsoluteDestination) {
     EXPECT_EQ(c[0].to, "/x to /y");
     EXPECT_EQ(c[1].from, "/go to /x");
     EXPECT_EQ(c[1].to, "/y");
-    for (const char *bad : {"", "modify /a to /b\n", "change /a to b\n", "change /a\n"})
+    for (const char *bad : {"", "modify /a to /b\n", "change /a to b\n", "change /a\n"}) {
         EXPECT_FALSE(parse_rename_file(bad, c, err)) << bad;
+    }
 }
 
 TEST(PlainList, SkipsEmptyLines) {

@@ -47,14 +47,16 @@ class RcloneServer {
     RcloneServer(const std::string &dir, int port, std::vector<std::string> access = {})
         : port_(port) {
         std::string addr = "127.0.0.1:" + std::to_string(port);
-        if (access.empty())
+        if (access.empty()) {
             access = {"--user", "u", "--pass", "secret"};
+        }
         std::vector<std::string> args = {"serve", "restic", "--addr", addr};
         args.insert(args.end(), access.begin(), access.end());
         args.push_back(dir);
         pid_ = start("/usr/bin/rclone", args);
-        for (int i = 0; i < 100 && pid_ > 0 && !accepts(port); ++i)
+        for (int i = 0; i < 100 && pid_ > 0 && !accepts(port); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     }
     ~RcloneServer() { stop(); }
     RcloneServer(const RcloneServer &) = delete;

@@ -44,10 +44,12 @@ TEST(ResticEnvironment, TheServersEnvAndOptionsFilesReachRestic) {
     EXPECT_EQ(s.status, 0) << s.err;
     const std::string env = read_file(got + ".env"), args = read_file(got + ".args");
     for (const char *want :
-         {"AWS_ACCESS_KEY_ID=key id\n", "B2_ACCOUNT_ID=b2\n", "PATH=/usr/bin:/bin\n"})
+         {"AWS_ACCESS_KEY_ID=key id\n", "B2_ACCOUNT_ID=b2\n", "PATH=/usr/bin:/bin\n"}) {
         EXPECT_TRUE(has(env, want)) << want << "\n" << env;
-    for (const char *never : {"AWS_SECRET", "/evil", "LD_PRELOAD"})
+    }
+    for (const char *never : {"AWS_SECRET", "/evil", "LD_PRELOAD"}) {
         EXPECT_FALSE(has(env, never)) << never;
+    }
     EXPECT_TRUE(has(args, "\n--limit-upload\n1000\n-o\nsftp.command=ssh -p 2222 h -s "
                           "sftp\n--insecure-tls\nsnapshots\n"))
         << args;

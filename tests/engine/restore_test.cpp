@@ -32,16 +32,19 @@ unsigned mode_of(const std::string &path) {
 std::string random_bytes(size_t n, unsigned seed) {
     std::mt19937 gen(seed);
     std::string s(n, '\0');
-    for (auto &c : s)
+    for (auto &c : s) {
         c = static_cast<char>(gen());
+    }
     return s;
 }
 
 std::set<std::string> data_packs(const std::string &repo) {
     std::set<std::string> out;
-    for (const auto &e : std::filesystem::recursive_directory_iterator(repo + "/data"))
-        if (e.is_regular_file())
+    for (const auto &e : std::filesystem::recursive_directory_iterator(repo + "/data")) {
+        if (e.is_regular_file()) {
             out.insert(e.path().string());
+        }
+    }
     return out;
 }
 
@@ -121,8 +124,9 @@ TEST_F(RestoreTest, MountPointsRestoreOnTheirOwnFileSystem) {
     mkdir(mnt.c_str(), 0755);
     mkdir(bind.c_str(), 0755);
     mkdir((data + "/bsrc").c_str(), 0755);
-    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=16m") != 0)
+    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=16m") != 0) {
         GTEST_SKIP() << "cannot mount a tmpfs here (" << strerror(errno) << "): not tested";
+    }
     struct Unmount {
         std::string path;
         ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
@@ -138,8 +142,9 @@ TEST_F(RestoreTest, MountPointsRestoreOnTheirOwnFileSystem) {
     write_file(data + "/top", "4");
     const long long t = backup({data});
     harness::remove_tree(mnt + "/sub");
-    for (const auto &f : {mnt + "/one", mnt + "/link", bind + "/three", data + "/top"})
+    for (const auto &f : {mnt + "/one", mnt + "/link", bind + "/three", data + "/top"}) {
         unlink(f.c_str());
+    }
     EXPECT_EQ(restore(image_entry(data + "/", t, t)).status, 0) << rlog();
     EXPECT_EQ(read_file(mnt + "/one") + read_file(mnt + "/sub/two") + read_file(bind + "/three") +
                   read_file(data + "/top"),
@@ -147,8 +152,9 @@ TEST_F(RestoreTest, MountPointsRestoreOnTheirOwnFileSystem) {
     EXPECT_EQ(std::filesystem::read_symlink(mnt + "/link").string(), "one");
     EXPECT_EQ(mode_of(mnt + "/sub"), 0750u);
     EXPECT_TRUE(has(rlog(), " 0 failed")) << rlog();
-    for (const auto &e : std::filesystem::recursive_directory_iterator(data))
+    for (const auto &e : std::filesystem::recursive_directory_iterator(data)) {
         EXPECT_FALSE(has(e.path().string(), ".kprestore")) << e.path();
+    }
     // -O stays on the directory's own file system: the tmpfs is left out.
     unlink((mnt + "/one").c_str());
     unlink((data + "/top").c_str());
@@ -172,10 +178,12 @@ TEST_F(RestoreTest, DamagedPackFailsOnlyItsFiles) {
     const auto before = data_packs(repo);
     const long long t1 = backup({d1});
     std::string damaged;
-    for (const auto &p : data_packs(repo))
+    for (const auto &p : data_packs(repo)) {
         if (!before.count(p) && (damaged.empty() || std::filesystem::file_size(p) >
-                                                        std::filesystem::file_size(damaged)))
+                                                        std::filesystem::file_size(damaged))) {
             damaged = p;
+        }
+    }
     const long long t2 = backup({d2});
     ASSERT_FALSE(damaged.empty());
     chmod(damaged.c_str(), 0600);
@@ -212,8 +220,9 @@ TEST_F(RestoreTest, MissingParentsGetTheirRecordedMode) {
                                                      {root_.data() + "/new", 0700},
                                                      {moved, 0700},
                                                      {moved + "/sub", 0751}};
-    for (const auto &[dir, mode] : want)
+    for (const auto &[dir, mode] : want) {
         EXPECT_EQ(mode_of(dir), mode) << dir;
+    }
     EXPECT_EQ(read_file(p + "/sub/f") + read_file(moved + "/sub/f"), "ff");
 }
 

@@ -30,20 +30,23 @@ struct Sshd {
 
 TEST(SftpRepository, BacksUpAndRestoresThroughASshServerOnLoopback) {
     const passwd *me = getpwuid(geteuid());
-    if (access("/usr/sbin/sshd", X_OK) != 0 || access("/usr/bin/ssh", X_OK) != 0 || me == nullptr)
+    if (access("/usr/sbin/sshd", X_OK) != 0 || access("/usr/bin/ssh", X_OK) != 0 || me == nullptr) {
         GTEST_SKIP() << "no /usr/sbin/sshd or /usr/bin/ssh (openssh-server, openssh-client): the "
                         "sftp backend is not tested";
+    }
     // sshd run by root drops privileges into this directory.
-    if (geteuid() == 0 && mkdir("/run/sshd", 0755) != 0 && errno != EEXIST)
+    if (geteuid() == 0 && mkdir("/run/sshd", 0755) != 0 && errno != EEXIST) {
         GTEST_SKIP() << "sshd cannot run: no /run/sshd";
+    }
     harness::Root root;
     const std::string ssh = root.path("ssh"), user = me->pw_name;
     mkdir(ssh.c_str(), 0700);
-    for (const char *key : {"host", "user"})
+    for (const char *key : {"host", "user"}) {
         ASSERT_EQ(
             run("/usr/bin/ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", ssh + "/" + key})
                 .status,
             0);
+    }
     write_file(ssh + "/authorized_keys", read_file(ssh + "/user.pub"));
     const int port = harness::free_port();
     write_file(ssh + "/known_hosts",
@@ -57,10 +60,12 @@ TEST(SftpRepository, BacksUpAndRestoresThroughASshServerOnLoopback) {
     Sshd sshd;
     sshd.pid = harness::start("/usr/sbin/sshd",
                               {"-D", "-f", ssh + "/sshd_config", "-E", ssh + "/sshd.log"});
-    for (int i = 0; i < 50 && sshd.pid > 0 && !harness::accepts(port); ++i)
+    for (int i = 0; i < 50 && sshd.pid > 0 && !harness::accepts(port); ++i) {
         usleep(100000);
-    if (!harness::accepts(port))
+    }
+    if (!harness::accepts(port)) {
         GTEST_SKIP() << "sshd did not start: " << read_file(ssh + "/sshd.log");
+    }
 
     // The options file is in the server directory before the repository is
     // made: init-server uses a directory already there.

@@ -27,8 +27,9 @@ size_t lines(const std::string &text) {
 
 size_t counted_lines(const std::string &text, const std::string &ending) {
     size_t n = 0;
-    for (size_t at = text.find(ending); at != std::string::npos; at = text.find(ending, at + 1))
+    for (size_t at = text.find(ending); at != std::string::npos; at = text.find(ending, at + 1)) {
         ++n;
+    }
     return n;
 }
 

@@ -12,14 +12,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     size_t pos = 0;
     while (pos <= text.size() && words.size() < 64) {
         size_t z = text.find('\0', pos);
-        if (z == std::string::npos)
+        if (z == std::string::npos) {
             z = text.size();
+        }
         words.push_back(text.substr(pos, z - pos));
         pos = z + 1;
     }
     std::vector<const char *> argv;
-    for (const auto &w : words)
+    for (const auto &w : words) {
         argv.push_back(w.c_str());
+    }
     static const std::vector<KpOption> table = {
         {"-t", true}, {"-S", true},  {"-C", true}, {"-r", false}, {"-A", false},     {"-B", false},
         {"-R", true}, {"-X", false}, {"-s", true}, {"-e", true},  {"-keyword", true}};
@@ -28,8 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (kp_parse_args(static_cast<int>(argv.size()), argv.data(), table, a, err)) {
         long long t = 0;
         kp_parse_time(a.get("-s"), t);
-        if (a.operands.size() + a.values.size() > words.size())
+        if (a.operands.size() + a.values.size() > words.size()) {
             __builtin_trap();
+        }
     } else if (err.empty()) {
         __builtin_trap();
     }

@@ -9,16 +9,18 @@
 #include "sync.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size == 0)
+    if (size == 0) {
         return 0;
+    }
     std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
     if (data[0] % 2 == 0) {
         ImageRecord r, again;
         std::string err;
         if (parse_image_record(text, r, err)) {
             std::string out = format_image_record(r);
-            if (!parse_image_record(out, again, err) || format_image_record(again) != out)
+            if (!parse_image_record(out, again, err) || format_image_record(again) != out) {
                 __builtin_trap();
+            }
         }
     } else {
         std::vector<RepoRecord> list;

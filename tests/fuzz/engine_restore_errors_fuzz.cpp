@@ -14,19 +14,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::string line =
             input.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
         std::string text;
-        if (restore_error_text(line, text))
+        if (restore_error_text(line, text)) {
             texts.push_back(text);
-        if (nl == std::string::npos)
+        }
+        if (nl == std::string::npos) {
             break;
+        }
         pos = nl + 1;
     }
     for (const auto &[where, why] : restore_error_locations(texts, "/stage")) {
         bool found = false;
-        for (const auto &t : texts)
+        for (const auto &t : texts) {
             found = found || (t.size() >= why.size() + 2 + where.size() &&
                               t.compare(t.size() - why.size(), why.size(), why) == 0);
-        if (!found)
+        }
+        if (!found) {
             __builtin_trap();
+        }
     }
     return 0;
 }

@@ -5,8 +5,9 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size == 0)
+    if (size == 0) {
         return 0;
+    }
     std::string line(reinterpret_cast<const char *>(data + 1), size - 1);
     int n = data[0] % 16;
     static char field[XKP_FIELD_MAX + 1];
@@ -16,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     field_copy_noval(field, line.c_str(), n);
     field_copy_to_eol(eol, line.c_str(), n);
     field_copy_eol_noval(eol, line.c_str(), n);
-    if (n > count && n > 0 && field[0] != '\0')
+    if (n > count && n > 0 && field[0] != '\0') {
         __builtin_trap();
+    }
     trim(line.c_str());
     pad_slash(line.c_str());
     decolonize_by_mode(line.c_str(), nullptr, n);

@@ -30,19 +30,23 @@ void remove_tree() {
 
 std::string make_tree() {
     char tmpl[] = "/tmp/glob_fuzz.XXXXXX";
-    if (mkdtemp(tmpl) == nullptr)
+    if (mkdtemp(tmpl) == nullptr) {
         abort();
+    }
     std::string root = tmpl;
-    for (const char *d : {"/sub", "/sub/deep", "/b{c}"})
+    for (const char *d : {"/sub", "/sub/deep", "/b{c}"}) {
         mkdir((root + d).c_str(), 0755);
+    }
     for (const char *f : {"/log.1", "/log.10", "/log.2", "/.hidden", "/a.c", "/sub/x.c",
                           "/sub/deep/y.h", "/b{c}/[z]", "/\xc3\xa9t\xc3\xa9"}) {
         int fd = open((root + f).c_str(), O_CREAT | O_WRONLY, 0644);
-        if (fd >= 0)
+        if (fd >= 0) {
             close(fd);
+        }
     }
-    if (symlink(".", (root + "/sub/loop").c_str()) != 0)
+    if (symlink(".", (root + "/sub/loop").c_str()) != 0) {
         abort();
+    }
     tree_root = root;
     atexit(remove_tree);
     return root;
@@ -52,8 +56,9 @@ std::string make_tree() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const std::string root = make_tree();
-    if (size > 512)
+    if (size > 512) {
         return 0;
+    }
     std::string input(reinterpret_cast<const char *>(data), size);
     std::vector<std::string> words;
     size_t start = 0;
@@ -63,31 +68,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             input.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         line = line.substr(0, std::min<size_t>(line.find('\0'), 64));
         words.push_back(root + "/" + line);
-        if (nl == std::string::npos)
+        if (nl == std::string::npos) {
             break;
+        }
         start = nl + 1;
     }
     std::vector<const char *> argv;
-    for (const auto &w : words)
+    for (const auto &w : words) {
         argv.push_back(w.c_str());
+    }
     argv.push_back(nullptr);
 
     char **names = Glob(argv.data());
-    if (names == nullptr)
+    if (names == nullptr) {
         __builtin_trap();
+    }
     size_t count = 0;
     size_t bytes = 0;
     for (char **n = names; *n != nullptr; ++n) {
         size_t len = strlen(*n);
-        if (len > GLOB_PATH_MAX)
+        if (len > GLOB_PATH_MAX) {
             __builtin_trap();
+        }
         bytes += len + 1;
         ++count;
     }
-    if (count > GLOB_MAX_NAMES || bytes > GLOB_MAX_BYTES)
+    if (count > GLOB_MAX_NAMES || bytes > GLOB_MAX_BYTES) {
         __builtin_trap();
+    }
     Globfree(names);
-    for (const auto &w : words)
+    for (const auto &w : words) {
         has_wildcards(w.c_str(), "C.UTF-8");
+    }
     return 0;
 }

@@ -9,8 +9,9 @@
 namespace {
 
 void check(bool ok) {
-    if (!ok)
+    if (!ok) {
         __builtin_trap();
+    }
 }
 
 void tokenize_all(std::string &text, int kind) {
@@ -25,8 +26,9 @@ void tokenize_all(std::string &text, int kind) {
             break;
         }
         putBackConfigTokenA(&cur, saved);
-        if (cur.next == was)
+        if (cur.next == was) {
             break;
+        }
     }
     check(text == before);
 }
@@ -34,8 +36,9 @@ void tokenize_all(std::string &text, int kind) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size == 0)
+    if (size == 0) {
         return 0;
+    }
     // The first byte picks the parse mode; the rest is the file's text.
     const int mode = data[0] & 7;
     std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
@@ -48,8 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check(rc == 0 || rc == KP_BAD_VALUE);
     check((mode & PARSE_STRICT) != 0 || rc == 0);
     check(text == original);
-    for (int i = 0; i < KPCONF_KEYS; ++i)
+    for (int i = 0; i < KPCONF_KEYS; ++i) {
         check(configDefinition[i].type != CONF_OBSOLETE || lines.line[i] == 0);
+    }
 
     std::string formatted;
     check(FormatConfigA(&cfg, true, &formatted) == 0);
@@ -65,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FreeConfig(&copy);
     check(copy == kp_config{});
 
-    for (int kind = TOKEN_WORD; kind <= TOKEN_ALL; ++kind)
+    for (int kind = TOKEN_WORD; kind <= TOKEN_ALL; ++kind) {
         tokenize_all(text, kind);
+    }
     return 0;
 }

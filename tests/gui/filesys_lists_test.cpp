@@ -31,8 +31,9 @@ class FilesysListsTest : public GuiTest {
         T_strlcpy(tmlcmsg, "C", sizeof tmlcmsg);
         T_strlcpy(tmlctime, "C", sizeof tmlctime);
         for (const char *f : {"sub1/deep/", "user1/", "user2/", "a.txt", "b.c", "sub1/x.c",
-                              "sub1/deep/y", "sub2/z"})
+                              "sub1/deep/y", "sub2/z"}) {
             dir_.add(f);
+        }
         T_strlcpy(current_working_directory, (root_ + "/").c_str(),
                   sizeof current_working_directory);
     }
@@ -49,8 +50,9 @@ class FilesysListsTest : public GuiTest {
     // The right list's row of a name (its companion's second line).
     static int row_of(const std::string &name) {
         for (int i = 1; i <= get_item_count(shadow_right_list); ++i) {
-            if (name == get_line_from_item(shadow_right_list, i, 2))
+            if (name == get_line_from_item(shadow_right_list, i, 2)) {
                 return i;
+            }
         }
         return 0;
     }
@@ -61,8 +63,9 @@ class FilesysListsTest : public GuiTest {
     static std::vector<int> selected_rows() { return get_selected_positions(right_list); }
     static Items remembered_paths() {
         Items out;
-        for (int i = 1; i <= get_item_count(persistent_list); ++i)
+        for (int i = 1; i <= get_item_count(persistent_list); ++i) {
             out.push_back(get_line_from_item(persistent_list, i, 2));
+        }
         return out;
     }
     void menu(const char *name) {
@@ -76,8 +79,9 @@ class FilesysListsTest : public GuiTest {
     };
     static void fill(const std::vector<Row> &rows) {
         dual_list_delete_all(right_list, shadow_right_list);
-        for (const Row &r : rows)
+        for (const Row &r : rows) {
             add_right_list(r.text, r.name, r.date_key, " ", 0);
+        }
         flush_list_sink();
     }
 
@@ -108,8 +112,9 @@ TEST_F(FilesysListsTest, StartUpListsTheWorkingDirectoryToTheDepth) {
     for (const auto &[pos, want] : {std::pair{0, std::string(current_working_directory)},
                                     {3, root_ + "/sub1/deep/"},
                                     {1, root_ + "/"}}) {
-        if (pos != 0)
+        if (pos != 0) {
             XmListSelectPos(left_list, pos, False);
+        }
         extract_selection_path(out);
         EXPECT_EQ(std::pair(std::string(out), left_selection_pos), std::pair(want, pos));
     }
@@ -359,16 +364,18 @@ TEST_F(FilesysListsTest, ArrowsSlideTheDividerWithinBounds) {
     EXPECT_EQ(UxrGetProp<int>(separator, XmNleftOffset), after);
     // Twelve more presses each way stop at a tenth from either edge.
     for (const auto &[arrow, bound] : {std::pair{right, width * 9 / 10}, {left, width / 10}}) {
-        for (int i = 0; i < 12; ++i)
+        for (int i = 0; i < 12; ++i) {
             gui::fire(arrow, XmNactivateCallback);
+        }
         EXPECT_NEAR(UxrGetProp<Position>(separator, XmNx), bound, 2);
     }
 }
 
 TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
     const std::string odd[] = {"with blank", "new\nline", "quote'\"$`\\", "\xe9t\xe9", "-dash"};
-    for (const std::string &n : odd)
+    for (const std::string &n : odd) {
         dir_.add("sub2/" + n);
+    }
     ASSERT_EQ(mkdir((root_ + "/sub2/closed").c_str(), 0), 0);
     build();
     click_dir("   sub2");
@@ -380,8 +387,9 @@ TEST_F(FilesysListsTest, UnreadableDirectoriesAndOddNames) {
     gui::select(left_list, 1);
     Items paths = remembered_paths();
     ASSERT_EQ(paths.size(), 5u);
-    for (const std::string &n : odd)
+    for (const std::string &n : odd) {
         EXPECT_NE(std::find(paths.begin(), paths.end(), root_ + "/sub2/" + n), paths.end()) << n;
+    }
     // A directory that cannot be opened gets no line of its own (root can
     // open any).
     EXPECT_EQ(gui::position_of(left_list, "     closed") > 0, geteuid() == 0);

@@ -49,8 +49,9 @@ struct ScratchDir {
         int fd =
             is_dir ? mkdir(p.c_str(), 0700) : open(p.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
         ASSERT_GE(fd, 0) << rel;
-        if (!is_dir)
+        if (!is_dir) {
             close(fd);
+        }
         ASSERT_EQ(chmod(p.c_str(), mode >= 0 ? mode : is_dir ? 0755 : 0644), 0) << rel;
         const struct timespec ts[2] = {{mtime, 0}, {mtime, 0}};
         ASSERT_TRUE(mtime == 0 || utimensat(AT_FDCWD, p.c_str(), ts, AT_SYMLINK_NOFOLLOW) == 0)
@@ -70,8 +71,9 @@ inline void reset_rows() {
 // One field of every collected row.
 template <class Row> Strs column(const std::vector<Row> &rows, std::string Row::*field) {
     Strs out;
-    for (const auto &r : rows)
+    for (const auto &r : rows) {
         out.push_back(r.*field);
+    }
     return out;
 }
 inline Strs right_rows(std::string collected_right_row::*field = &collected_right_row::name) {
@@ -83,7 +85,8 @@ inline Strs left_rows(std::string collected_left_row::*field = &collected_left_r
 // The right list as "name@date key" per row.
 inline Strs keyed_rows() {
     Strs out;
-    for (const auto &r : collected_rows().right)
+    for (const auto &r : collected_rows().right) {
         out.push_back(r.name + "@" + r.date_key);
+    }
     return out;
 }

@@ -20,8 +20,9 @@ class LogCapture {
     }
     ~LogCapture() {
         debugFD = previous_;
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             close(fd_);
+        }
         unlink(path_);
     }
     LogCapture(const LogCapture &) = delete;
@@ -41,8 +42,9 @@ class LogCapture {
         size_t start = 0;
         while (start < all.size()) {
             size_t end = all.find('\n', start);
-            if (end == std::string::npos)
+            if (end == std::string::npos) {
                 end = all.size();
+            }
             std::string line = all.substr(start, end - start);
             // "HH:MM:SS.mmm [pid] " comes first.
             size_t cut = line.find("] ");
@@ -64,15 +66,17 @@ class LogCapture {
 
     bool has(const std::string &text) const {
         for (const std::string &t : texts()) {
-            if (t == text)
+            if (t == text) {
                 return true;
+            }
         }
         return false;
     }
 
     void clear() {
-        if (ftruncate(fd_, 0) != 0)
+        if (ftruncate(fd_, 0) != 0) {
             perror("ftruncate");
+        }
         lseek(fd_, 0, SEEK_SET);
     }
 

@@ -23,14 +23,16 @@ inline std::string as_user(const std::function<std::string()> &fn, uid_t uid = N
                            gid_t gid = NOGROUP) {
     constexpr size_t size = 4096;
     void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED)
+    if (map == MAP_FAILED) {
         return "(mmap)";
+    }
     char *shared = static_cast<char *>(map);
     snprintf(shared, size, "(ids)");
     pid_t pid = fork();
     if (pid == 0) {
-        if (setgroups(0, nullptr) == 0 && setegid(gid) == 0 && seteuid(uid) == 0)
+        if (setgroups(0, nullptr) == 0 && setegid(gid) == 0 && seteuid(uid) == 0) {
             snprintf(shared, size, "%s", fn().c_str());
+        }
         _exit(0);
     }
     waitpid(pid, nullptr, 0);

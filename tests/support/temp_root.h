@@ -14,8 +14,9 @@
 class ScopedEnv {
   public:
     ScopedEnv(const char *name, const char *value) : name_(name) {
-        if (const char *old = getenv(name))
+        if (const char *old = getenv(name)) {
             old_ = old;
+        }
         set(value);
     }
     ~ScopedEnv() { set(old_ ? old_->c_str() : nullptr); }
@@ -24,10 +25,11 @@ class ScopedEnv {
 
   private:
     void set(const char *v) {
-        if (v != nullptr)
+        if (v != nullptr) {
             setenv(name_.c_str(), v, 1);
-        else
+        } else {
             unsetenv(name_.c_str());
+        }
         tzset();
     }
     std::string name_;

@@ -24,13 +24,15 @@ int cmp_int(const void *a, const void *b) {
 // Height of a subtree; counts in bad the nodes whose stored balance differs
 // from the real heights or breaks the AVL bound, and collects the items in order.
 int check(const AVLnode *n, std::vector<const void *> &inorder, int &bad) {
-    if (n == nullptr)
+    if (n == nullptr) {
         return 0;
+    }
     int hl = check(n->left.get(), inorder, bad);
     inorder.push_back(n->item);
     int hr = check(n->right.get(), inorder, bad);
-    if (hr - hl != n->balance || std::abs(hr - hl) > 1)
+    if (hr - hl != n->balance || std::abs(hr - hl) > 1) {
         ++bad;
+    }
     return 1 + std::max(hl, hr);
 }
 
@@ -38,15 +40,17 @@ std::vector<const void *> verified(const AVLtree *t, int *height = nullptr) {
     std::vector<const void *> items;
     int bad = 0, h = check(t->root.get(), items, bad);
     EXPECT_EQ(bad, 0);
-    if (height != nullptr)
+    if (height != nullptr) {
         *height = h;
+    }
     return items;
 }
 
 std::vector<int> values(const std::vector<const void *> &items) {
     std::vector<int> out;
-    for (const void *p : items)
+    for (const void *p : items) {
         out.push_back(*static_cast<const int *>(p));
+    }
     return out;
 }
 
@@ -66,8 +70,9 @@ TEST(Avl, BalancedAfterEveryInsertionInManyOrders) {
     std::mt19937 rng(12345);
     std::shuffle(shuffled.begin(), shuffled.end(), rng);
     std::uniform_int_distribution<int> small(0, 300); // random values with many repeats
-    for (int &v : with_dups)
+    for (int &v : with_dups) {
         v = small(rng);
+    }
     const std::pair<const char *, std::vector<int> *> cases[] = {{"ascending", &ascending},
                                                                  {"descending", &descending},
                                                                  {"zigzag", &zigzag},
@@ -105,11 +110,13 @@ TEST(Avl, BalancedAfterEveryInsertionInManyOrders) {
 TEST(Avl, DefaultOrderIsByPointerValue) {
     AVLtreePtr t(AVLopen(nullptr, nullptr));
     int cells[64];
-    for (int i = 63; i >= 0; --i)
+    for (int i = 63; i >= 0; --i) {
         EXPECT_EQ(AVLinsert(t.get(), &cells[i]), &cells[i]);
+    }
     std::vector<uintptr_t> seen;
-    for (const void *p : verified(t.get()))
+    for (const void *p : verified(t.get())) {
         seen.push_back(reinterpret_cast<uintptr_t>(p));
+    }
     ASSERT_EQ(seen.size(), 64u);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_EQ(AVLretrieve(t.get(), &cells[17]), &cells[17]);
@@ -132,8 +139,9 @@ TEST(Avl, CloseDestroysEveryItemOnceInPostOrder) {
     AVLtree *t = AVLopen(cmp_int, record_destroy);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(AVLinsert(t, nullptr), nullptr); // an owning tree refuses a null item
-    for (int &v : vals)
+    for (int &v : vals) {
         AVLinsert(t, &v);
+    }
     int dup = 50;
     EXPECT_EQ(AVLinsert(t, &dup), &vals[50]); // the duplicate stays the caller's
     // The root must come last in a post-order walk.

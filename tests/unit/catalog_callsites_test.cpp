@@ -92,12 +92,15 @@ std::vector<std::string> literals(const std::string &src) {
 // "Cer" or "Gui", three letters, four digits, "N": a key of the client's catalog.
 bool is_key(const std::string &s) {
     if (s.size() != 11 || (s.compare(0, 3, "Cer") != 0 && s.compare(0, 3, "Gui") != 0) ||
-        s[10] != 'N')
+        s[10] != 'N') {
         return false;
-    for (size_t i = 3; i < 10; ++i)
+    }
+    for (size_t i = 3; i < 10; ++i) {
         if (!(i < 6 ? isalpha(static_cast<unsigned char>(s[i]))
-                    : isdigit(static_cast<unsigned char>(s[i]))))
+                    : isdigit(static_cast<unsigned char>(s[i])))) {
             return false;
+        }
+    }
     return true;
 }
 

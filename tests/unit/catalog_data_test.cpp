@@ -27,9 +27,11 @@ const char *const kGerman = "de_DE.UTF-8";
 std::vector<std::string> file_keys(const std::string &rel) {
     std::ifstream in(product_path(("msg/" + rel).c_str()));
     std::vector<std::string> keys;
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty() && line[0] != '#')
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line[0] != '#') {
             keys.push_back(line.substr(0, TM_KEY_LEN));
+        }
+    }
     return keys;
 }
 
@@ -44,10 +46,12 @@ std::vector<std::string> conversions(const std::string &fmt) {
             continue;
         }
         size_t e = p + 1;
-        while (e < fmt.size() && !isalpha(static_cast<unsigned char>(fmt[e])))
+        while (e < fmt.size() && !isalpha(static_cast<unsigned char>(fmt[e]))) {
             ++e;
-        if (e < fmt.size())
+        }
+        if (e < fmt.size()) {
             ++e;
+        }
         out.push_back(fmt.substr(p, e - p));
         p = e;
     }
@@ -82,8 +86,9 @@ TEST_F(InstalledCatalog, EveryMessageLabelAndStatusTextHasItsEnglishText) {
     }
     std::vector<std::string> keys = file_keys("C/sorvane/CerMsgs");
     EXPECT_EQ(keys.size(), known.size());
-    for (const std::string &k : keys)
+    for (const std::string &k : keys) {
         EXPECT_TRUE(known.count(k)) << k << " is in the catalog but has no built-in text";
+    }
     known.clear();
     for (const LabelDefault &l : label_defaults()) {
         known.insert(l.key);
@@ -93,8 +98,9 @@ TEST_F(InstalledCatalog, EveryMessageLabelAndStatusTextHasItsEnglishText) {
             << l.key;
         EXPECT_LE(strlen(l.mnemonic), 1u) << l.key;
     }
-    for (const std::string &k : file_keys("C/sorvane/GuiLbls"))
+    for (const std::string &k : file_keys("C/sorvane/GuiLbls")) {
         EXPECT_TRUE(known.count(k)) << k << " is in the label file but has no built-in text";
+    }
     for (int code = 0; code <= TM_MAX_STATUS; ++code) {
         char key[16];
         snprintf(key, sizeof key, "NecErr%.4dN", code);
@@ -128,8 +134,9 @@ TEST_F(InstalledCatalog, GermanMessagesTakeTheEnglishArguments) {
 
 TEST_F(InstalledCatalog, GermanLabelsOfTheMainWindow) {
     std::string got;
-    for (const char *key : {"GuiXkp0047N", "GuiXkp0052N", "GuiXkp0016N", "GuiXkp0053N"})
+    for (const char *key : {"GuiXkp0047N", "GuiXkp0052N", "GuiXkp0016N", "GuiXkp0053N"}) {
         got += label_of(key, kGerman) + ",";
+    }
     EXPECT_EQ(got, "Datei|D,Hilfe|H,Beenden|B,Zu durchsuchendes Verzeichnis|,");
     // Every German label belongs to a known key, and every main-window label
     // (keys 0001 to 0064) is translated with a mnemonic taken from its label.
@@ -139,8 +146,9 @@ TEST_F(InstalledCatalog, GermanLabelsOfTheMainWindow) {
         german.insert(k);
     }
     for (const LabelDefault &l : label_defaults()) {
-        if (const int n = atoi(l.key + 6); n < 1 || n > 64)
+        if (const int n = atoi(l.key + 6); n < 1 || n > 64) {
             continue;
+        }
         ASSERT_TRUE(german.count(l.key)) << l.key << " has no German label";
         const std::string got = label_of(l.key, kGerman);
         const size_t bar = got.find('|');
@@ -172,8 +180,9 @@ TEST_F(InstalledCatalog, AliasFileMapsThePlatformNames) {
             continue;
         }
         commons.insert(std::string(a.kind == 'L' ? a.name1 : a.name2));
-        if (a.kind == 'L')
+        if (a.kind == 'L') {
             definitions[std::string(a.name1)] = line.substr(a.rest);
+        }
     }
     for (const std::string &c : commons) {
         EXPECT_TRUE(definitions.count(c)) << c << " has no TL line";

@@ -35,8 +35,9 @@ TEST(Fields, CountAndCopies) {
                                       {" \t\n", 0},
                                       {"one", 1},
                                       {"a,b 'c d'", 3},
-                                      {"x\n\ny", 2}})
+                                      {"x\n\ny", 2}}) {
         EXPECT_EQ(field_count(line), count) << '"' << line << '"';
+    }
     const std::string big(5000, 'q');
     const struct {
         void (*copy)(char *, const char *, int);
@@ -72,8 +73,9 @@ TEST(PathText, TrimAndSlashes) {
         {trim, "abc \t ", "abc"},        {trim, " a b", " a b"},   {trim_slash, "/a/b/", "/a/b"},
         {trim_slash, "/a/b//", "/a/b/"}, {pad_slash, "/a", "/a/"}, {pad_slash, "/a/", "/a/"},
     };
-    for (const auto &c : cases)
+    for (const auto &c : cases) {
         EXPECT_STREQ(c.edit(c.in), c.out) << c.in;
+    }
     char p1[] = "/x/", root[] = "/", s[] = "abc", e[] = "";
     zap_slash(p1);
     zap_slash(root);
@@ -129,8 +131,9 @@ TEST(PathText, MkdirpathMakesEveryLevel) {
 // RestoreCommandTest.ShellWordsAndTheKeyword, through shell_word.
 TEST(Quoting, ApostrophizeForms) {
     for (const auto &[text, quoted] :
-         {std::pair{"", ""}, {"a b", "'a b'"}, {"it's", "'it'\\''s'"}, {"'", "\\'"}})
+         {std::pair{"", ""}, {"a b", "'a b'"}, {"it's", "'it'\\''s'"}, {"'", "\\'"}}) {
         EXPECT_EQ(apostrophize(text).value(), quoted) << text;
+    }
     EXPECT_FALSE(apostrophize(nullptr).has_value());
 }
 

@@ -22,8 +22,9 @@ class FilesysTest : public ::testing::Test {
     void SetUp() override { reset_rows(); }
     std::string path(const std::string &rel) const { return dir.path(rel); }
     void add(std::initializer_list<std::string> rels, int32_t mtime = T0, int mode = -1) {
-        for (const auto &rel : rels)
+        for (const auto &rel : rels) {
             dir.add(rel, mtime, mode);
+        }
     }
     // Lists d into both lists (tree) or the file list only.
     static void list(const std::string &d, int32_t start = 0, int32_t end = END, bool tree = true) {
@@ -51,8 +52,9 @@ TEST_F(FilesysTest, DepthLimitsTheWalkAndFullPathView) {
         graphic_mode = mode;
         list(mode == 3 ? root + "/" : root);
         EXPECT_EQ(left_rows(), lines);
-        for (const auto &r : collected_rows().left)
+        for (const auto &r : collected_rows().left) {
             EXPECT_EQ(r.key, r.line.substr(0, r.line.find_first_not_of(' ')));
+        }
         EXPECT_EQ(recursion_limit, limit); // restored after every descent
         EXPECT_EQ(std::pair(right_rows(), right_avoidable_pos),
                   std::pair(Strs{"a/", "b/", " ", "f"}, 3));
@@ -91,8 +93,9 @@ TEST_F(FilesysTest, DateWindowIsInclusive) {
     const std::pair<const char *, int32_t> entries[] = {
         {"before", s - 1}, {"at_start", s},       {"inside", s + 5},    {"at_end", e},
         {"after", e + 1},  {"old_dir/", s - 100}, {"new_dir/", s + 100}};
-    for (const auto &[name, time] : entries)
+    for (const auto &[name, time] : entries) {
         add({name}, time);
+    }
     list(root, s, e);
     EXPECT_EQ(right_rows(), (Strs{"new_dir/", " ", "at_end", "at_start", "inside"}));
     EXPECT_EQ(collected_rows().right[2].date_key, std::to_string(e));
@@ -107,8 +110,9 @@ TEST_F(FilesysTest, VerboseRowsModesAndLinks) {
                                                     {"exec", 06755},
                                                     {"sticky/", 01754},
                                                     {"tmpish/", 01777}};
-    for (const auto &[name, mode] : special)
+    for (const auto &[name, mode] : special) {
         add({name}, T0, mode);
+    }
     verbose = 1;
     recursion_limit = 999;
     list(root);
@@ -116,8 +120,9 @@ TEST_F(FilesysTest, VerboseRowsModesAndLinks) {
     EXPECT_EQ(left_rows(), (Strs{root, "   real", "     inside", "   sticky", "   tmpish"}));
     // Each row's mode letters and name.
     Strs modes;
-    for (const auto &r : collected_rows().right)
+    for (const auto &r : collected_rows().right) {
         modes.push_back(r.row.substr(0, 10) + " " + r.name);
+    }
     EXPECT_EQ(modes, (Strs{"drwxr-xr-x real/", "drwxr-xr-T sticky/", "drwxrwxrwt tmpish/", "   ",
                            "lrwxrwxrwx alias", "lrwxrwxrwx dangling", "-rwsr-sr-x exec",
                            "-rw-r-lr-- setgid", "-rwSr--r-- setuid"}));
@@ -134,13 +139,15 @@ TEST_F(FilesysTest, PermissionAndTypeLetters) {
         {02010, "-----s---"}, {02000, "-----l---"}, {01001, "--------t"}, {01000, "--------T"},
         {07777, "rwsrwsrwt"}, {07000, "--S--l--T"}, {0421, "r---w---x"},  {0142, "--xr---w-"},
     };
-    for (const auto &[mode, letters] : cases)
+    for (const auto &[mode, letters] : cases) {
         EXPECT_STREQ(pmode(mode), letters) << std::oct << mode;
+    }
     const std::pair<mode_t, char> types[] = {{S_IFIFO, 'p'}, {S_IFCHR, 'c'}, {S_IFDIR, 'd'},
                                              {S_IFBLK, 'b'}, {S_IFLNK, 'l'}, {S_IFSOCK, 's'},
                                              {S_IFREG, '-'}, {0, '-'}};
-    for (const auto &[type, letter] : types)
+    for (const auto &[type, letter] : types) {
         EXPECT_EQ(printfiletype(type | 0644), letter) << std::oct << type;
+    }
 }
 
 TEST_F(FilesysTest, OwnerAndGroupNames) {
@@ -232,8 +239,9 @@ TEST_F(FilesysTest, EmptyDirectoryMeansRoot) {
 }
 
 TEST_F(FilesysTest, EntriesPerDirectoryAreCappedAndSortedStably) {
-    for (int i = 0; i < FILESYS_MAX_ENTRIES + 20; ++i)
+    for (int i = 0; i < FILESYS_MAX_ENTRIES + 20; ++i) {
         dir.add("f" + std::to_string(i));
+    }
     list_files(root);
     const auto names = right_rows();
     EXPECT_EQ(names.size(), static_cast<size_t>(FILESYS_MAX_ENTRIES));
@@ -245,19 +253,23 @@ TEST_F(FilesysTest, EntriesPerDirectoryAreCappedAndSortedStably) {
     const char *alphabet[] = {"a", "B", "b", "_", ".", "a/", "\xe9", "Z", "1", "/"};
     for (int round = 0; round < 200; ++round) {
         Strs names(rng() % 40);
-        for (auto &s : names)
-            for (int k = 0, len = 1 + static_cast<int>(rng() % 4); k < len; ++k)
+        for (auto &s : names) {
+            for (int k = 0, len = 1 + static_cast<int>(rng() % 4); k < len; ++k) {
                 s += alphabet[rng() % 10];
+            }
+        }
         std::vector<struct stat64> stats(names.size());
-        for (size_t i = 0; i < names.size(); ++i)
+        for (size_t i = 0; i < names.size(); ++i) {
             stats[i].st_ino = i;
+        }
         Strs want = names, original = names;
         std::stable_sort(want.begin(), want.end(),
                          [&](auto &a, auto &b) { return key(a) < key(b); });
         sort(static_cast<int>(names.size()), names.data(), stats.data());
         ASSERT_EQ(names, want);
-        for (size_t i = 0; i < names.size(); ++i)
+        for (size_t i = 0; i < names.size(); ++i) {
             ASSERT_EQ(original[stats[i].st_ino], names[i]);
+        }
     }
 }
 

@@ -26,28 +26,32 @@ class GlobTest : public ::testing::Test {
   protected:
     void SetUp() override {
         for (const char *f : {"log.1", "log.10", "log.2", ".hidden", "a.c", "b.c", "c.h", "sub/x.c",
-                              "sub/y.h", "sub2/x.c", "sub2/deep/z.c", "\xe9t\xe9"})
+                              "sub/y.h", "sub2/x.c", "sub2/deep/z.c", "\xe9t\xe9"}) {
             dir.add(f);
+        }
         exit_calls = 0;
     }
     Strs glob(const Strs &words) {
         std::vector<const char *> argv;
-        for (const auto &w : words)
+        for (const auto &w : words) {
             argv.push_back(w.c_str());
+        }
         argv.push_back(nullptr);
         char **list = Glob(argv.data());
         EXPECT_NE(list, nullptr);
         Strs out;
-        for (char **n = list; n != nullptr && *n != nullptr; ++n)
+        for (char **n = list; n != nullptr && *n != nullptr; ++n) {
             out.emplace_back(*n);
+        }
         Globfree(list);
         return out;
     }
     // The blank-separated words of text, each "@" replaced by the tree root.
     Strs at_root(const std::string &text) {
         std::string words;
-        for (char c : text)
+        for (char c : text) {
             words += c == '@' ? dir.root : std::string(1, c);
+        }
         std::istringstream in(words);
         return {std::istream_iterator<std::string>(in), {}};
     }
@@ -106,8 +110,9 @@ TEST_F(GlobTest, UnreadableDirectoriesAreLoggedAtTheTopOnly) {
          {"<16> glob: opendir of " + dir.root +
               "/nodir/ failed - errno = 2: No such file or directory",
           "<16> glob: opendir of " + dir.root + "/a.c/ failed - errno = 20: Not a directory",
-          std::string("<16> glob: opendir of  failed - errno = 2")})
+          std::string("<16> glob: opendir of  failed - errno = 2")}) {
         EXPECT_TRUE(logged(m)) << m;
+    }
     EXPECT_EQ(exit_calls, 0);
 
     // Below a matched element a directory that cannot be read is skipped
@@ -183,8 +188,9 @@ TEST_F(GlobTest, MultibyteWordsAreTakenLiterally) {
     // Under UTF-8 the word holds a multibyte character: literal, and the
     // wildcard in it is reported; a multibyte word without one is not.
     ASSERT_NE(setlocale(LC_MESSAGES, "C.UTF-8"), nullptr);
-    for (const std::string &word : {dir.path("\xc3\xa9*"), dir.path("\xc3\xa9t\xc3\xa9")})
+    for (const std::string &word : {dir.path("\xc3\xa9*"), dir.path("\xc3\xa9t\xc3\xa9")}) {
         EXPECT_EQ(glob({word}), Strs{word});
+    }
     EXPECT_EQ(exit_calls, 1);
     EXPECT_TRUE(logged("<32> glob: backup filelist has unsupported wildcards with "
                        "multi-byte characters"));
@@ -204,12 +210,13 @@ TEST(HasWildcards, BytesAndWideCharacters) {
         {"C.UTF-8", -1, {"\xc3\xa9t\xc3\xa9", "\xe9*"}},
     };
     const std::string keep = setlocale(LC_CTYPE, nullptr);
-    for (const auto &[locale, expected, words] : cases)
+    for (const auto &[locale, expected, words] : cases) {
         for (const char *word : words) {
             EXPECT_EQ(has_wildcards(word, locale), expected)
                 << (word ? word : "(null)") << " in " << (locale ? locale : "(null)");
             EXPECT_EQ(keep, setlocale(LC_CTYPE, nullptr)) << "character type left changed";
         }
+    }
 }
 
 } // namespace

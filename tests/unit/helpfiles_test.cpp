@@ -31,8 +31,9 @@ std::string slurp(const std::string &path) {
 std::string squeeze(const std::string &text) {
     std::istringstream in(text);
     std::string out;
-    for (std::string word; in >> word;)
+    for (std::string word; in >> word;) {
         out += (out.empty() ? "" : " ") + word;
+    }
     return out;
 }
 
@@ -67,11 +68,12 @@ TEST(HelpFiles, IndexLinesNameATitleAndAnExistingTopic) {
             << "the staged copy is stale";
         // Narrow, no trailing blank, printable ASCII only (no tabs).
         std::istringstream page(source_text);
-        for (std::string l; std::getline(page, l);)
+        for (std::string l; std::getline(page, l);) {
             EXPECT_TRUE(
                 l.size() < 78 && (l.empty() || l.back() != ' ') &&
                 std::all_of(l.begin(), l.end(), [](char c) { return c >= 0x20 && c < 0x7f; }))
                 << "[" << l << "]";
+        }
         EXPECT_TRUE(std::string(topic) == "Index" || named.count(rel) ||
                     named.count(help_topic_path(rel.c_str())))
             << topic << " is not in the Index";
@@ -135,15 +137,18 @@ TEST(HelpFiles, PagesNameEveryControlByItsLabel) {
     for (const auto &[topic, labels] : pages) {
         const std::string flat = squeeze(slurp(source_help_dir() + "/xkp/" + topic));
         std::istringstream in(labels);
-        for (std::string label; std::getline(in, label, '|');)
+        for (std::string label; std::getline(in, label, '|');) {
             EXPECT_NE(flat.find(squeeze(label)), std::string::npos)
                 << topic << " does not mention " << label;
+        }
     }
     // The main window's script browsers, one per database and direction.
     const std::string main_page = squeeze(slurp(source_help_dir() + "/xkp/Main"));
-    for (std::string db : {"Oracle", "Informix", "SQL-BackTrack", "Sybase", "DB2", "SAP"})
-        for (const char *kind : {" backup", " restore"})
+    for (std::string db : {"Oracle", "Informix", "SQL-BackTrack", "Sybase", "DB2", "SAP"}) {
+        for (const char *kind : {" backup", " restore"}) {
             EXPECT_NE(main_page.find("Browse file system for " + db + kind + " scripts"),
                       std::string::npos)
                 << db << kind;
+        }
+    }
 }

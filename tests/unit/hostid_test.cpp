@@ -42,12 +42,15 @@ struct FakeNet {
     hostent *entry(FakeHost &h) {
         alias_ptrs = addr_ptrs = {};
         addr_store = {};
-        for (size_t i = 1; i < h.names.size(); ++i)
+        for (size_t i = 1; i < h.names.size(); ++i) {
             alias_ptrs.push_back(h.names[i].data());
-        for (const std::string &a : h.addrs)
+        }
+        for (const std::string &a : h.addrs) {
             addr_store.push_back(inet_addr(a.c_str()));
-        for (in_addr_t &a : addr_store)
+        }
+        for (in_addr_t &a : addr_store) {
             addr_ptrs.push_back(reinterpret_cast<char *>(&a));
+        }
         alias_ptrs.push_back(nullptr);
         addr_ptrs.push_back(nullptr);
         ent = {h.names[0].data(), alias_ptrs.data(), AF_INET, 4, addr_ptrs.data()};
@@ -58,8 +61,9 @@ struct FakeNet {
 FakeNet *net = nullptr;
 
 int fake_host_name(char *buf, size_t size) {
-    if ((errno = net->host_name_errno) != 0)
+    if ((errno = net->host_name_errno) != 0) {
         return -1;
+    }
     snprintf(buf, size, "%s", net->host_name.c_str());
     return 0;
 }
@@ -72,9 +76,11 @@ hostent *fake_by_name(const char *name) {
         return nullptr;
     }
     for (FakeHost &h : net->hosts) {
-        for (const std::string &n : h.names)
-            if (strcasecmp(n.c_str(), name) == 0)
+        for (const std::string &n : h.names) {
+            if (strcasecmp(n.c_str(), name) == 0) {
                 return net->entry(h);
+            }
+        }
     }
     h_errno = HOST_NOT_FOUND;
     return nullptr;
@@ -85,8 +91,9 @@ hostent *fake_by_addr(const void *addr, socklen_t len, int family) {
     for (FakeHost &h : net->hosts) {
         for (const std::string &s : h.addrs) {
             in_addr_t a = inet_addr(s.c_str());
-            if (family == AF_INET && len == sizeof a && memcmp(&a, addr, sizeof a) == 0)
+            if (family == AF_INET && len == sizeof a && memcmp(&a, addr, sizeof a) == 0) {
                 return net->entry(h);
+            }
         }
     }
     h_errno = HOST_NOT_FOUND;
@@ -94,17 +101,20 @@ hostent *fake_by_addr(const void *addr, socklen_t len, int family) {
 }
 
 int fake_interfaces(std::vector<in_addr_t> *out) {
-    if (net->interfaces_fail)
+    if (net->interfaces_fail) {
         return -1;
-    for (const std::string &s : net->interfaces)
+    }
+    for (const std::string &s : net->interfaces) {
         out->push_back(inet_addr(s.c_str()));
+    }
     return static_cast<int>(net->interfaces.size());
 }
 
 std::vector<std::string> dotted(const local_addr_list &list) {
     std::vector<std::string> out;
-    for (in_addr_t a : list.addr)
+    for (in_addr_t a : list.addr) {
         out.emplace_back(inet_ntoa(in_addr{a}));
+    }
     return out;
 }
 
@@ -160,9 +170,12 @@ TEST_F(HostIdentity, LocalAddressesAreGatheredOnceWithoutDuplicates) {
     EXPECT_EQ(list.count, 3);
     EXPECT_EQ(is_local_addr(list, inet_addr("192.168.7.1")), 1);
     EXPECT_EQ(is_local_addr(list, inet_addr("192.168.7.2")), 0);
-    for (auto [name, local] :
-         {std::pair<const char *, int>("master1", 1), {"remote", 0}, {"unknown", 0}, {nullptr, 0}})
+    for (auto [name, local] : {std::pair<const char *, int>("master1", 1),
+                               {"remote", 0},
+                               {"unknown", 0},
+                               {nullptr, 0}}) {
         EXPECT_EQ(is_local_host(list, name), local) << (name != nullptr ? name : "(null)");
+    }
 
     // Later gatherings copy the process-wide list.
     net->interfaces = {"10.9.9.9"};
@@ -279,8 +292,9 @@ TEST_F(HostIdentity, HostsEqualAndItsMessages) {
           {"remote", "sysname", 0},            // one local, one not
           {"nosuch", "x.example", 0},
           {"x.example", "gone", 0},
-          {nullptr, "x", 0}})
+          {nullptr, "x", 0}}) {
         EXPECT_EQ(hosts_equal(a, b), equal) << (a != nullptr ? a : "(null)") << " " << b;
+    }
     EXPECT_EQ(log.lines(),
               (Words{"<2> hosts_equal: gethostbyname failed for nosuch: HOST_NOT_FOUND (1)",
                      "<2> hosts_equal: gethostbyname failed for gone: HOST_NOT_FOUND (1)"}));
@@ -315,8 +329,9 @@ TEST_F(HostIdentity, HostNameFromConfigurationWhenItIsThisMachine) {
         SCOPED_TRACE(conf != nullptr ? conf : "(none)");
         kp_forget_host_identity();
         unlink(p_.host_file().c_str());
-        if (conf != nullptr)
+        if (conf != nullptr) {
             host_conf(conf);
+        }
         EXPECT_EQ(hostname(), expect);
     }
 }
@@ -359,8 +374,9 @@ TEST_F(HostIdentity, RequiredInterface) {
 }
 
 TEST_F(HostIdentity, ClientAndServerNamesOfTheSuperuser) {
-    if (geteuid() != 0)
+    if (geteuid() != 0) {
         GTEST_SKIP() << "needs to run as the superuser";
+    }
     user_conf("CLIENT_NAME = fromuser\n"); // never read by the superuser
     host_conf("SERVER = master1\nSERVER = backup2\nCLIENT_NAME = hostcn\n");
     EXPECT_EQ(kp_client_name(), "hostcn");
@@ -390,8 +406,9 @@ TEST_F(HostIdentity, ClientAndServerNamesOfTheSuperuser) {
 }
 
 TEST_F(HostIdentity, UsersClientNameWins) {
-    if (geteuid() != 0)
+    if (geteuid() != 0) {
         GTEST_SKIP() << "needs to run as the superuser to become another user";
+    }
     host_conf("SERVER = remote\nCLIENT_NAME = hostcn\n");
     // The user's file (nullptr: none); the client name and this host's name.
     // Another machine's name is the client name only, one of this machine's both; the
@@ -402,8 +419,9 @@ TEST_F(HostIdentity, UsersClientNameWins) {
           {"SERVER = ifname\nCLIENT_NAME = myalias\n", "myalias ifname"},
           {nullptr, "hostcn sysname"}}) {
         unlink(p_.user_file().c_str());
-        if (conf != nullptr)
+        if (conf != nullptr) {
             user_conf(conf);
+        }
         EXPECT_EQ(as_user([this] {
                       HOME = p_.home;
                       return kp_client_name().value_or("(none)") + " " + hostname();

@@ -41,8 +41,9 @@ kp_config parsed(std::string buf) {
 
 void *operator new(size_t n) {
     void *p = allocations_left != 0 ? malloc(n != 0 ? n : 1) : nullptr;
-    if (p == nullptr)
+    if (p == nullptr) {
         throw std::bad_alloc();
+    }
     allocations_left -= allocations_left > 0;
     return p;
 }
@@ -86,8 +87,9 @@ TEST(ConfigNoMemory, CopyZeroesTheDestination) {
         dst.CLIENT_NAME = "previous";
         int rc = failing_after(after, [&] { return CopyConfig(&dst, &src); });
         EXPECT_EQ(dst, rc == 0 ? src : kp_config{}) << after;
-        if (rc == 0)
+        if (rc == 0) {
             break;
+        }
         ASSERT_EQ(rc, KP_NO_MEMORY);
         ++failures;
     }

@@ -29,8 +29,9 @@ kp_config parsed(const std::string &text, int mode = 0, kp_config_lines *lines =
     std::string buf = text;
     int r = ParseConfigExA(buf.data(), &cfg, lines, mode);
     EXPECT_EQ(buf, text) << "the parser must leave the text as it found it";
-    if (rc != nullptr)
+    if (rc != nullptr) {
         *rc = r;
+    }
     return cfg;
 }
 
@@ -52,20 +53,25 @@ std::string show(const kp_record &r, const kp_struct_def *def) {
 // The value of `key` in cfg as text; list elements are joined with "|".
 std::string show(kp_config &cfg, const char *key) {
     int row = getConfigIndexA(key);
-    if (row < 0)
+    if (row < 0) {
         return "(no such key)";
+    }
     const kp_config_def &def = configDefinition[row];
     kp_slot slot = config_slot(&cfg, row);
-    if (int32_t **n = std::get_if<int32_t *>(&slot))
+    if (int32_t **n = std::get_if<int32_t *>(&slot)) {
         return std::to_string(**n);
-    if (kp_string **s = std::get_if<kp_string *>(&slot))
+    }
+    if (kp_string **s = std::get_if<kp_string *>(&slot)) {
         return (*s)->value_or("(absent)");
-    if (kp_struct **st = std::get_if<kp_struct *>(&slot))
+    }
+    if (kp_struct **st = std::get_if<kp_struct *>(&slot)) {
         return (*st)->has_value() ? show(**(*st), def.table.fields) : "(absent)";
+    }
     const kp_list &list = *std::get<kp_list *>(slot);
     std::string out = list.empty() ? "(none)" : "";
-    for (size_t i = 0; i < list.size(); ++i)
+    for (size_t i = 0; i < list.size(); ++i) {
         out += (i > 0 ? "|" : "") + show(list[i], def.table.list->element);
+    }
     return out;
 }
 
@@ -133,8 +139,9 @@ TEST(ConfigTable, RecordFieldsFollowTableOrder) {
         const char *at = nullptr;
         std::visit(
             [&](auto p) {
-                if constexpr (!std::is_same_v<decltype(p), std::monostate>)
+                if constexpr (!std::is_same_v<decltype(p), std::monostate>) {
                     at = reinterpret_cast<const char *>(p);
+                }
             },
             config_slot(&cfg, i));
         EXPECT_EQ(at == nullptr, def.type == CONF_OBSOLETE) << def.name;
@@ -159,8 +166,9 @@ TEST(ConfigTable, IndexLookup) {
                             {"KPBACKUP_CLASS", getConfigIndexA("KPBACKUP_POLICY")},
                             {"kparchive_class", getConfigIndexA("KPARCHIVE_POLICY")},
                             {"AUTO_CORRECT_CLASS", getConfigIndexA("AUTO_CORRECT_POLICY")},
-                            {"Class_Type", getConfigIndexA("Policy_Type")}})
+                            {"Class_Type", getConfigIndexA("Policy_Type")}}) {
         EXPECT_EQ(getConfigIndexA(key), row) << (key != nullptr ? key : "(null)");
+    }
 }
 
 TEST(ConfigDefaults, BusyFileKeysComeFromTheRunningUser) {
@@ -287,8 +295,9 @@ TEST(ConfigParse, TypedValuesAndTheirMessages) {
         kp_config cfg = parsed(text);
         EXPECT_EQ(show(cfg, key.c_str()), value);
         std::string logged;
-        for (const std::string &t : log.texts())
+        for (const std::string &t : log.texts()) {
             logged += (logged.empty() ? "" : "\n") + t;
+        }
         EXPECT_EQ(logged, want);
     }
 }
@@ -517,8 +526,9 @@ TEST(ConfigRecords, FormattedLinesParseBackToTheSameRecord) {
     ASSERT_EQ(FormatConfigA(&first, false, &changed), 0);
     for (const char *lines : {"ALLOW_MEDIA_OVERWRITE = TAR\nALLOW_MEDIA_OVERWRITE = BE-MTF1\n",
                               "KNOWN_MASTER = m1, the alias\nKNOWN_MASTER = m2\n",
-                              "DO_NOT_RESET_FILE_ACCESS_TIME = YES\n"})
+                              "DO_NOT_RESET_FILE_ACCESS_TIME = YES\n"}) {
         EXPECT_NE(changed.find(lines), std::string::npos) << lines;
+    }
     EXPECT_EQ(changed.find("Port_KPCD"), std::string::npos);
     LogCapture log;
     EXPECT_EQ(parsed(changed), first);

@@ -81,8 +81,9 @@ TEST_F(HelpPath, TopicsAndIndexLines) {
         {"", "/opt/prod/sorvane/help/"},
         {nullptr, "/opt/prod/sorvane/help/"},
     };
-    for (const auto &[topic, file] : files)
+    for (const auto &[topic, file] : files) {
         EXPECT_EQ(help_file_for_topic(topic), file) << (topic ? topic : "(null)");
+    }
     EXPECT_EQ(help_topic_path("xkp/Confirm"), "/opt/prod/sorvane/help/xkp/Confirm");
     EXPECT_EQ(help_index_path(), "/opt/prod/sorvane/help/xkp/Index");
 
@@ -95,6 +96,7 @@ TEST_F(HelpPath, TopicsAndIndexLines) {
         {" \t \n", tutorial},
         {nullptr, tutorial},
     };
-    for (const auto &[line, topic] : lines)
+    for (const auto &[line, topic] : lines) {
         EXPECT_EQ(index_line_topic(line), topic) << '"' << (line ? line : "(null)") << '"';
+    }
 }

@@ -35,16 +35,19 @@ struct TempFile {
 bool split_stamped(const std::string &line, std::string *ids, std::string *text) {
     static const char stamp[] = "00:00:00.000 [";
     const size_t head = sizeof stamp - 1;
-    if (line.size() <= head || line.back() != '\n')
+    if (line.size() <= head || line.back() != '\n') {
         return false;
+    }
     for (size_t i = 0; i < head; ++i) {
         bool digit = isdigit(static_cast<unsigned char>(line[i])) != 0;
-        if (stamp[i] == '0' ? !digit : line[i] != stamp[i])
+        if (stamp[i] == '0' ? !digit : line[i] != stamp[i]) {
             return false;
+        }
     }
     size_t close = line.find(']', head);
-    if (close == std::string::npos || close + 1 >= line.size() || line[close + 1] != ' ')
+    if (close == std::string::npos || close + 1 >= line.size() || line[close + 1] != ' ') {
         return false;
+    }
     *ids = line.substr(head, close - head);
     *text = line.substr(close + 2, line.size() - close - 3);
     return true;

@@ -37,8 +37,9 @@ class MountTest : public ::testing::Test {
               const char *how = "w") {
         FILE *f = fopen(table.c_str(), how);
         EXPECT_NE(f, nullptr);
-        if (f == nullptr)
+        if (f == nullptr) {
             return -1;
+        }
         fputs(text.c_str(), f);
         fclose(f);
         return create_mount_list(retries, mode);
@@ -196,8 +197,9 @@ TEST_F(MountTest, UnreadableTable) {
 }
 
 TEST(MountList, LongListIsReleasedWithoutRecursion) {
-    for (int i = 0; i < 300000; ++i)
+    for (int i = 0; i < 300000; ++i) {
         ASSERT_EQ(add_to_mount_list(MNT_KIND_LOFS, "/m", "/m", "/src"), MNT_OK);
+    }
     discard_mount_list();
     EXPECT_EQ(nfs_mount_list, nullptr);
 }

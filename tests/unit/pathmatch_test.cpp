@@ -17,8 +17,9 @@ using Strs = std::vector<std::string>;
 
 Strs elements_of(const kp_pathelem &pe) {
     Strs out;
-    for (int i = 0; pe.elements[i] != nullptr; ++i)
+    for (int i = 0; pe.elements[i] != nullptr; ++i) {
         out.emplace_back(pe.elements[i]);
+    }
     return out;
 }
 
@@ -44,8 +45,9 @@ TEST(KpBuildPe, LimitsOfTheRecord) {
     // 300 one-letter elements (600 characters, within the kept text): the
     // last element keeps the rest, the depth counts the whole text.
     std::string path;
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 300; ++i) {
         path += std::string("/") + static_cast<char>('a' + i % 26);
+    }
     kp_pathelem pe;
     ASSERT_EQ(kpbuildpe(path.c_str(), &pe, '/'), 1);
     Strs els = elements_of(pe);
@@ -80,15 +82,17 @@ TEST(Matchers, Table) {
         {{gmatch, 1}, {"] ~ [\\]]", "- ~ [a\\-z]", "a\\ ~ a\\", "q ~ [!a-m]"}},
         {{gmatch, 0}, {"x ~ [\\]]", "m ~ [a\\-z]"}},
     };
-    for (const auto &[key, cases] : groups)
+    for (const auto &[key, cases] : groups) {
         for (const std::string &c : cases) {
             const size_t tilde = c.find(" ~ ");
             EXPECT_EQ(key.first(c.substr(0, tilde).c_str(), c.substr(tilde + 3).c_str()),
                       key.second)
                 << c;
         }
-    for (matcher m : {DoMatch, path_match, gmatch})
+    }
+    for (matcher m : {DoMatch, path_match, gmatch}) {
         EXPECT_EQ(m(nullptr, "*"), 0);
+    }
     EXPECT_EQ(DoMatch("a", nullptr), 0);
 }
 
@@ -115,12 +119,15 @@ TEST(KpPathMatch, ModesAndDepth) {
         {"/a/*.c", -1, KP_ANY_DEPTH, {}, {"/a/b.c"}},
         {"/a/\\*", 0, KP_ANY_DEPTH, {"/a/*"}, {"/a/b"}},
     };
-    for (const auto &[pattern, mode, depth, yes, no] : cases)
-        for (const auto &[paths, expected] : {std::pair{&yes, 1}, {&no, 0}})
-            for (const std::string &path : *paths)
+    for (const auto &[pattern, mode, depth, yes, no] : cases) {
+        for (const auto &[paths, expected] : {std::pair{&yes, 1}, {&no, 0}}) {
+            for (const std::string &path : *paths) {
                 EXPECT_EQ(kppathmatch(path.c_str(), nullptr, pattern, nullptr, '/', mode, depth),
                           expected)
                     << path << " ~ " << pattern << " mode " << mode << " depth " << depth;
+            }
+        }
+    }
     EXPECT_EQ(kppathmatch(nullptr, nullptr, "*", nullptr, '/', 0, KP_ANY_DEPTH), 0);
     EXPECT_EQ(kppathmatch("/a", nullptr, nullptr, nullptr, '/', 0, KP_ANY_DEPTH), 0);
 }
@@ -132,10 +139,11 @@ TEST(KpPathMatch, PrebuiltRecords) {
          {std::pair{"/src/a/lib", 1}, {"/src/b/lib/x", 1}, {"/src/a/bin", 0}, {"/src/a", 0}}) {
         ASSERT_EQ(kpbuildpe(path, &pe, '/'), 1);
         // The records decide, not the separator argument.
-        for (char sep : {'/', ':'})
+        for (char sep : {'/', ':'}) {
             EXPECT_EQ(kppathmatch(path, &pe, "/src/*/lib", &pattern, sep, 0, KP_ANY_DEPTH),
                       expected)
                 << path << " " << sep;
+        }
     }
     // An empty pattern holds only when both records split alike.
     ASSERT_EQ(kpbuildpe("/a", &pe, '/'), 1);
@@ -153,17 +161,21 @@ const std::pair<std::string, std::string> kTokens[] = {
     {"?", "ab/*"}, {"[ab]", "ab"}, {"[!a]", "b/*"}, {"\\*", "*"}};
 
 bool reference(const std::string &t, size_t ti, const std::vector<int> &p, size_t pi, bool path) {
-    if (pi == p.size())
+    if (pi == p.size()) {
         return ti == t.size();
+    }
     const auto &[tok, meets] = kTokens[p[pi]];
     if (tok == "*") {
-        for (size_t k = ti; k <= t.size(); ++k)
-            if (const bool ok = reference(t, k, p, pi + 1, path); ok || (path && t[k] == '/'))
+        for (size_t k = ti; k <= t.size(); ++k) {
+            if (const bool ok = reference(t, k, p, pi + 1, path); ok || (path && t[k] == '/')) {
                 return ok;
+            }
+        }
         return false;
     }
-    if (path && tok == "/" && pi + 1 == p.size())
+    if (path && tok == "/" && pi + 1 == p.size()) {
         return ti < t.size() && t[ti] == '/';
+    }
     return ti < t.size() && meets.find(t[ti]) != std::string::npos &&
            !(path && t[ti] == '/' && tok != "/") && reference(t, ti + 1, p, pi + 1, path);
 }
@@ -173,17 +185,20 @@ TEST(Matchers, AgreeWithBacktrackingReference) {
     for (int iter = 0; iter < 30000; ++iter) {
         std::vector<int> tokens(rng() % 7);
         std::string pattern, text;
-        for (auto &tok : tokens)
+        for (auto &tok : tokens) {
             pattern += kTokens[tok = static_cast<int>(rng() % 8)].first;
-        for (size_t n = rng() % 8; n > 0; --n)
+        }
+        for (size_t n = rng() % 8; n > 0; --n) {
             text += "ab/*"[rng() % 4];
+        }
         const std::tuple<const char *, int, bool> runs[] = {
             {"DoMatch", DoMatch(text.c_str(), pattern.c_str()) == 1, false},
             {"path_match", path_match(text.c_str(), pattern.c_str()), true},
             {"gmatch", gmatch(text.c_str(), pattern.c_str()), false}};
-        for (const auto &[name, got, path] : runs)
+        for (const auto &[name, got, path] : runs) {
             ASSERT_EQ(got == 1, reference(text, 0, tokens, 0, path))
                 << name << ": \"" << text << "\" ~ \"" << pattern << "\" gave " << got;
+        }
     }
 }
 

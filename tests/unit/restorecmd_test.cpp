@@ -19,12 +19,14 @@ namespace {
 // command line piece: one bracketed text per word the shell made.
 std::string shell_words(const std::string &words) {
     FILE *p = popen(("printf '[%s]' " + words).c_str(), "r");
-    if (p == nullptr)
+    if (p == nullptr) {
         return "popen failed";
+    }
     std::string out;
     char buf[512];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) {
         out.append(buf, n);
+    }
     pclose(p);
     return out;
 }
@@ -45,8 +47,9 @@ TEST(RestoreCommandTest, ShellWordsAndTheKeyword) {
     EXPECT_EQ(shell_words(keyword_option(nullptr)), "[-keyword][]");
     EXPECT_EQ(shell_words(shell_word("")), "[]");
     // Plain names keep their bare form.
-    for (const char *text : {"server1", "/home/ann/", "ann-pc.example.com", "a_b+c:d,e@f%g=h"})
+    for (const char *text : {"server1", "/home/ann/", "ann-pc.example.com", "a_b+c:d,e@f%g=h"}) {
         EXPECT_EQ(shell_word(text), text);
+    }
     EXPECT_EQ(keyword_option("monthly full"), "-keyword \"monthly full\"");
     EXPECT_EQ(keyword_option(""), "-keyword \"\"");
 }
@@ -69,9 +72,10 @@ TEST(RestoreCommandTest, DefaultStartDate) {
         {1740000000, 0, -3, 1740000000},                  // a negative limit is none
         {1740000000, 0, 100000, 1740000000},              // a window beyond the epoch
     };
-    for (const auto &c : cases)
+    for (const auto &c : cases) {
         EXPECT_EQ(choose_start_date(c.likely, c.status, c.limit_days, now), c.want)
             << c.likely << " " << c.status << " " << c.limit_days;
+    }
 }
 
 TEST(RestoreCommandTest, LeadingTimesAreBoundedToThirtyTwoBits) {
@@ -82,14 +86,16 @@ TEST(RestoreCommandTest, LeadingTimesAreBoundedToThirtyTwoBits) {
                                                       {"99999999999999999999", INT32_MAX},
                                                       {"-99999999999999999999", INT32_MIN},
                                                       {"-7", -7}};
-    for (const auto &[text, want] : cases)
+    for (const auto &[text, want] : cases) {
         EXPECT_EQ(leading_time(text), want) << text;
+    }
     // Field 1 decides, as it does for the row's date: a leading vertical
     // tab belongs to the field, and the number after it is read.
     const std::pair<const char *, int32_t> lines[] = {
         {"\v12 34", 12}, {"x1700000000 5", 0}, {"  \t1700000000 1 2", 1700000000}, {nullptr, 0}};
-    for (const auto &[raw, want] : lines)
+    for (const auto &[raw, want] : lines) {
         EXPECT_EQ(image_time(raw), want) << (raw ? raw : "(null)");
+    }
 }
 
 TEST(RestoreCommandTest, ImageRowsOfShortAndOversizedLines) {
@@ -104,8 +110,9 @@ TEST(RestoreCommandTest, ImageRowsOfShortAndOversizedLines) {
         {"", zero + "  " + zero.substr(0, 8) + "        0         0  ?"},
         {nullptr, zero},
     };
-    for (const auto &[raw, want] : cases)
+    for (const auto &[raw, want] : cases) {
         EXPECT_EQ(format_image_row(raw).substr(0, want.size()), want) << (raw ? raw : "(null)");
+    }
     // A policy and keyword far beyond a row: the row is cut to 1535.
     std::string big =
         "1700000000 0 1 1 0 0 1 " + std::string(3000, 'p') + " " + std::string(3000, 'k');

@@ -107,9 +107,10 @@ TEST_F(TimefuncsTest, FormatsByTheLocaleDefinition) {
         {TF_INFINITY, "C", 0, "INFINITY      "},
         {TF_INFINITY, "de_DE", 0, "UNENDLICH"},
     };
-    for (const auto &[t, locale, timefirst, want] : cases)
+    for (const auto &[t, locale, timefirst, want] : cases) {
         EXPECT_STREQ(datestringl(t, locale, timefirst), want)
             << t << " in " << (locale ? locale : "-");
+    }
     // Back to the same locale after no locale: its words again.
     for (const char *locale : {"xx_NM", static_cast<const char *>(nullptr), "xx_NM"}) {
         setupampm(locale);
@@ -227,8 +228,9 @@ TEST_F(TimefuncsTest, RoundTripsInEveryLocaleAndZone) {
     // window maps them back), plus both ends of a day.
     std::vector<int32_t> values = {utc(1970, 1, 2), utc(1999, 12, 31, 23, 59, 59),
                                    utc(2000, 2, 29, 12), utc(2037, 12, 31, 12)};
-    for (int32_t t = utc(1971, 1, 1); t < utc(2037, 1, 1); t += 7777777)
+    for (int32_t t = utc(1971, 1, 1); t < utc(2037, 1, 1); t += 7777777) {
         values.push_back(t);
+    }
     for (const char *zone : {"UTC", "Europe/Berlin", "America/New_York", "Asia/Kolkata"}) {
         ScopedEnv tz("TZ", zone);
         for (const char *locale : {"C", "de_DE", "en_US", "xx_NM", "xx_YY", "xx_SP"}) {
@@ -257,8 +259,9 @@ TEST(TimefuncsPlain, DcmpAndValidDay) {
         struct tm later = base;
         later.*fields[i] += 1;
         // A later field outweighs every field after it.
-        for (size_t j = i + 1; j < 6; ++j)
+        for (size_t j = i + 1; j < 6; ++j) {
             later.*fields[j] -= 10;
+        }
         EXPECT_EQ(dcmp(&later, &base), 1) << i;
         EXPECT_EQ(dcmp(&base, &later), -1) << i;
     }
@@ -268,8 +271,9 @@ TEST(TimefuncsPlain, DcmpAndValidDay) {
         {1, 30, 124, 0},  {3, 30, 126, 1}, {3, 31, 126, 0}, {5, 0, 126, 0},
         {11, 31, 126, 1}, {12, 1, 126, 0}, {-1, 1, 126, 0}, {1, 29, 100, 1},
     };
-    for (const auto &[month, day, year, want] : days)
+    for (const auto &[month, day, year, want] : days) {
         EXPECT_EQ(ValidDay(month, day, year), want) << month << " " << day << " " << year;
+    }
 }
 
 TEST_F(TimefuncsTest, DefinitionLookupAndLineShapes) {
@@ -295,8 +299,9 @@ TEST_F(TimefuncsTest, DefinitionLookupAndLineShapes) {
         {"TM 2 ab 2 cd", "ab", builtin},
     };
     for (const auto &[line, locale, want] : cases) {
-        if (line != nullptr)
+        if (line != nullptr) {
             alias(std::string(line) + "\n");
+        }
         EXPECT_EQ(definition(locale), want) << (line ? line : "") << " " << (locale ? locale : "-");
     }
     // No blank before the time format and none between the formats: no room
@@ -343,8 +348,9 @@ TEST(TimefuncsPlain, FieldCodesAndSeparators) {
         {"yyy", 0, 0}, {"xyy", 1, 2},  {"yyy", 1, 0},   {"h", 0, 0},
         {"", 0, 0},    {"Hh", 0, 0},   {"yyyy/", 0, 4}, {"MM", 0, 0},
     };
-    for (const auto &[format, pos, want] : codes)
+    for (const auto &[format, pos, want] : codes) {
         EXPECT_EQ(validdef(format, pos), want) << format << " at " << pos;
+    }
     // datestringl always formats the seconds and the 12-hour form; the other
     // modes of the time half and an unknown code are only reachable here.
     const struct tm tm = civil(2026, 12, 1, 0, 5, 9);
@@ -380,8 +386,9 @@ TEST(TimefuncsInstalled, EveryLocaleOfTheAliasFileRoundTrips) {
     int named = 0;
     for (std::string line; std::getline(in, line);) {
         TmAliasLine a;
-        if (!tm_parse_alias(line, &a))
+        if (!tm_parse_alias(line, &a)) {
             continue;
+        }
         const std::string name(a.name1);
         ++named;
         char buf[TF_DEF_SIZE];

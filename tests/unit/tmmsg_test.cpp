@@ -88,8 +88,9 @@ TEST_F(Tmmsg, LookupRules) {
         {"C", nullptr, none},
         {"fr_FR", "CerXkp0004N", none}, // no such locale directory
     };
-    for (const auto &[locale, key, want] : cases)
+    for (const auto &[locale, key, want] : cases) {
         EXPECT_EQ(msg(locale, key), want) << (locale ? locale : none) << " " << (key ? key : none);
+    }
 }
 
 TEST_F(Tmmsg, Escapes) {
@@ -102,11 +103,13 @@ TEST_F(Tmmsg, Escapes) {
                                                            {"", ""}};
     auto key = [](size_t i) { return "CerEsc000" + std::to_string(i) + "N"; };
     std::string file;
-    for (size_t i = 0; i < std::size(cases); ++i)
+    for (size_t i = 0; i < std::size(cases); ++i) {
         file += key(i) + " \"" + cases[i].first + "\"\n";
+    }
     root_.write("C/sorvane/CerMsgs", file);
-    for (size_t i = 0; i < std::size(cases); ++i)
+    for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(msg("C", key(i).c_str()), cases[i].second) << cases[i].first;
+    }
     // In Shift_JIS the second byte of some characters is 0x5C ('\'); in a
     // UTF-8 locale the bytes of a valid character pass through unchanged, and
     // an invalid byte is taken as one character with the escape after it
@@ -123,8 +126,9 @@ TEST_F(Tmmsg, FilesAreReadOnceAndMissesRemembered) {
     root_.write("C/sorvane/CerMsgs", "CerXkp0001N \"one\"\n");
     auto all = [] {
         std::string got;
-        for (const char *key : {"CerXkp0001N", "CerXkp0002N", "PrgXkp0001N"})
+        for (const char *key : {"CerXkp0001N", "CerXkp0002N", "PrgXkp0001N"}) {
             got += msg("C", key) + ",";
+        }
         return got + msg("de", "CerXkp0001N") + "," + msg("C", "CerXkp0001N");
     };
     EXPECT_EQ(all(), "one,(null),(null),(null),one");
@@ -150,8 +154,9 @@ TEST_F(Tmmsg, FormattingWithCatalogTexts) {
     // short: the built-in text.
     std::string got;
     for (const char *key :
-         {"CerFmt0001N", "CerFmt0002N", "CerFmt0003N", "CerFmt0004N", "CerFmt0006N"})
+         {"CerFmt0001N", "CerFmt0002N", "CerFmt0003N", "CerFmt0004N", "CerFmt0006N"}) {
         got += fmt(key, "%d in %s", 7, "/home") + ",";
+    }
     EXPECT_EQ(got, "7 files in /home,7 in /home,7 in /home,/home holds 7 files,7 in /home,");
     EXPECT_EQ(fmt("CerFmt0007N", "all done"), "100% done");
     // The "%%s" mode: the first argument is a system error number.
@@ -203,8 +208,9 @@ TEST_F(Tmmsg, Labels) {
     std::string got;
     for (const char *key :
          {"GuiXkp0001N", "GuiXkp0002N", "GuiXkp0003N", "GuiXkp0004N", "GuiXkp0005N", "GuiXkp0006N",
-          "GuiXkp0007N", "GuiXkp001N", "GuiXkp0001NX", "CerXkp0001N", "GuiXkp0001X"})
+          "GuiXkp0007N", "GuiXkp001N", "GuiXkp0001NX", "CerXkp0001N", "GuiXkp0001X"}) {
         got += lbl(key, "C") + ",";
+    }
     EXPECT_EQ(got, "Datei|D,No mnemonic|,Only a label|,Unclosed label|,|,Multi|xyz,"
                    "def|d,def|d,def|d,def|d,def|d,");
     // A locale without a label file keeps the defaults; null defaults are
@@ -223,8 +229,9 @@ TEST_F(Tmmsg, LabelTableIsLoadedOnceFromTheFirstFileThatOpensAndHoldsAThousandEn
     tmlbl_forget();
     EXPECT_EQ(lbl("GuiXkp0002N", "de", "x", ""), "zwei|z");
     std::string text;
-    for (int i = 0; i < 1005; ++i)
+    for (int i = 0; i < 1005; ++i) {
         text += "GuiTab" + std::to_string(1000 + i) + "N \"" + std::to_string(i) + "\"\n";
+    }
     // A long label and mnemonic are cut to the callers' buffers.
     root_.write("C/sorvane/GuiLbls", "GuiXkp0001N \"" + std::string(5000, 'L') + "\" \"" +
                                          std::string(3000, 'M') + "\"\n" + text);
@@ -247,8 +254,9 @@ TEST(StatusTexts, TableAndRange) {
         {311, "invalid error number"},
         {-1, "invalid error number"},
     };
-    for (const auto &[code, want] : cases)
+    for (const auto &[code, want] : cases) {
         EXPECT_STREQ(getECmsgl(code, nullptr), want) << code;
+    }
     // Every code has a text without conversions (it is used as a format), and
     // every filler names its own code.
     const std::string filler = "unimplemented error code";
@@ -315,8 +323,9 @@ TEST_F(Tmmsg, CommonToPlatformNames) {
     // The first accepted platform name, else C.
     std::string got;
     for (const char *common :
-         {"C", "POSIX", "common", "none", "unknown", "", static_cast<const char *>(nullptr)})
+         {"C", "POSIX", "common", "none", "unknown", "", static_cast<const char *>(nullptr)}) {
         got += std::string(common2reallocale(common)) + ",";
+    }
     EXPECT_EQ(got, "C,POSIX,C.UTF-8,C,C,C,C,");
     // Probing leaves the time category as it was.
     EXPECT_STREQ(setlocale(LC_TIME, nullptr), "C");

@@ -112,8 +112,9 @@ TEST_F(ConfigFiles, UserFileAndItsFallbacks) {
           {"", std::nullopt, false}}) { // empty user file: defaults only, but loaded
         SCOPED_TRACE(user_text != nullptr ? user_text : "(no file)");
         unlink(user_file.c_str());
-        if (user_text != nullptr)
+        if (user_text != nullptr) {
             write_file(user_file, user_text);
+        }
         kp_config cfg;
         EXPECT_EQ(ReadUsersConfigA(&cfg, nullptr, nullptr), 0);
         EXPECT_EQ(cfg.loaded, 1);
@@ -156,8 +157,9 @@ TEST_F(ConfigFiles, UserFileMessages) {
 }
 
 TEST(UserIdentity, NamesHomesBecomeAndReturn) {
-    if (geteuid() != 0)
+    if (geteuid() != 0) {
         GTEST_SKIP() << "needs to run as the superuser";
+    }
     EXPECT_EQ(TgetUserName(), "root");
     EXPECT_FALSE(getUserHome(nullptr).has_value()); // root has none
     EXPECT_EQ(getUserHome("nobody"), "/nonexistent");
@@ -187,8 +189,9 @@ TEST(UserIdentity, NamesHomesBecomeAndReturn) {
 }
 
 TEST_F(ConfigFiles, UserFilesOfOtherUsers) {
-    if (geteuid() != 0)
+    if (geteuid() != 0) {
         GTEST_SKIP() << "needs to run as the superuser";
+    }
     // A named user without a file gets the host file, and our ids stay.
     write_file(host_file, "SERVER = m\n");
     std::string text;

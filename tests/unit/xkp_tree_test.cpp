@@ -46,8 +46,9 @@ class TreeTest : public ::testing::Test {
     static std::string lines(const std::string &path, std::initializer_list<int32_t> times = {1},
                              int stated = -1) {
         std::string out;
-        for (int32_t t : times)
+        for (int32_t t : times) {
             out += kpline({.path = path, .backup = t, .stated = stated});
+        }
         return out;
     }
     static void build(const std::string &dir, const std::string &text) {
@@ -67,8 +68,9 @@ class TreeTest : public ::testing::Test {
     // The files of dir in list order, as "name@backup time" (brief entries).
     static Strs files(const tree_node *dir) {
         Strs out;
-        for (const file_node *f = dir != nullptr ? dir->files : nullptr; f; f = f->next)
+        for (const file_node *f = dir != nullptr ? dir->files : nullptr; f; f = f->next) {
             out.push_back(std::string(f->entry + 5) + "@" + std::to_string(f->backup_time));
+        }
         return out;
     }
     static std::string date_of(int32_t t) { return datestringl(t, tmlctime, 0); }
@@ -143,8 +145,9 @@ TEST_F(TreeTest, ListingTextIsReadLeniently) {
          {"last", "ok"}},
     };
     // Impossible stated lengths must not swallow the following line.
-    for (int stated : {-5, 0, 1, 5000, 2147483647})
+    for (int stated : {-5, 0, 1, 5000, 2147483647}) {
         cases.push_back({lines("/d/a", {100}, stated) + lines("/d/b"), {"a", "b"}});
+    }
     // A line longer than the read limit continues as the next line; neither
     // piece may crash or end up as a path outside the tree.
     cases.push_back({lines("/d/" + std::string(3000, 'n'), {100}, 10) + lines("/d/x"), {}});
@@ -175,8 +178,9 @@ TEST_F(TreeTest, RootDeviceTest) {
         {"", "/", {4}, 1, 4}};
     for (const auto &[dir, root, devs, possible, device] : cases) {
         std::string text;
-        for (int dev : devs)
+        for (int dev : devs) {
             text += kpline({root, 100, dev});
+        }
         build(dir, text + kpline({"/home/ann/f", 100, 99}));
         EXPECT_EQ(std::pair(root_filesys_only_possible, device_number), std::pair(possible, device))
             << root << " " << devs.size();
@@ -196,8 +200,9 @@ TEST_F(TreeTest, LeftListDepthIndentAndFullPath) {
         graphic_mode = mode;
         dump("/h");
         EXPECT_EQ(left_rows(), want);
-        for (const auto &r : collected_rows().left)
+        for (const auto &r : collected_rows().left) {
             EXPECT_EQ(r.key, r.line.substr(0, r.line.find_first_not_of(' '))) << r.line;
+        }
     }
     // The root, and a parent with "..": their line is "/"; no node is "/h/..".
     dump("");
@@ -221,8 +226,9 @@ TEST_F(TreeTest, ByteOrderForAnyInputOrder) {
     Strs want, text;
     for (const auto &n : names) {
         text.push_back(lines("/d/" + n, {100, 300, 200}));
-        for (const char *t : {"300", "200", "100"})
+        for (const char *t : {"300", "200", "100"}) {
             want.push_back(n + "@" + t);
+        }
     }
     std::mt19937 rng(12345);
     for (int round = 0; round < 20; ++round) {
