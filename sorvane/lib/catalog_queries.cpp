@@ -51,6 +51,17 @@ std::vector<long long> path_chain(sqlite3 *db, long long root, std::string_view 
     return chain;
 }
 
+// The path's id in the history's tree, or 0 (never an id) when the history
+// or the path is not known.
+long long known_path_id(sqlite3 *db, const HistoryKey &h, std::string_view path) {
+    long long root = 0;
+    if (history_id(db, h, &root) == 0) {
+        return 0;
+    }
+    std::vector<long long> chain = path_chain(db, root, path);
+    return chain.empty() ? 0 : chain.back();
+}
+
 // Reads the chosen images of a history with their roots.
 bool load_images(sqlite3 *db, long long history, const ListingQuery &q,
                  std::vector<ImageInfo> &chosen, std::map<long long, int> &schedules,
@@ -319,12 +330,8 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
                                             long long start, long long end, bool true_image,
                                             std::string &err) const {
     std::vector<Version> out;
-    long long root = 0;
-    if (history_id(db_, h, &root) == 0) {
-        return out;
-    }
-    std::vector<long long> chain = path_chain(db_, root, path);
-    if (chain.empty()) {
+    const long long id = known_path_id(db_, h, path);
+    if (id == 0) {
         return out;
     }
     long long lo = true_image ? end : start, hi = end;
@@ -333,7 +340,7 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
     Stmt children(db_, "SELECT p.id, p.name, " VERSION_COLUMNS " FROM paths p JOIN versions v ON "
                        "v.path = p.id WHERE p.parent = ? AND v.first <= ? AND v.ended > ? "
                        "ORDER BY p.name, v.first DESC");
-    versions.bind(1, chain.back()).bind(2, hi).bind(3, lo);
+    versions.bind(1, id).bind(2, hi).bind(3, lo);
     if (versions.step() != SQLITE_ROW) {
         return out;
     }
@@ -346,7 +353,7 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
     // the first row of each path is the one to bring back.
     std::vector<std::pair<long long, size_t>> todo; // (path id, index in out)
     if (top.st.type == 1) {
-        todo.emplace_back(chain.back(), 0);
+        todo.emplace_back(id, 0);
     }
     while (!todo.empty()) {
         auto [id, at] = todo.back();
@@ -385,17 +392,13 @@ std::vector<Version> CatalogDb::restore_set(const HistoryKey &h, const std::stri
 std::vector<Version> CatalogDb::versions_in_range(const HistoryKey &h, const std::string &path,
                                                   long long start, long long end) const {
     std::vector<Version> out;
-    long long root = 0;
-    if (history_id(db_, h, &root) == 0) {
-        return out;
-    }
-    std::vector<long long> chain = path_chain(db_, root, path);
-    if (chain.empty()) {
+    const long long id = known_path_id(db_, h, path);
+    if (id == 0) {
         return out;
     }
     Stmt s(db_, "SELECT " VERSION_COLUMNS " FROM versions v WHERE v.path = ? AND v.first <= ? "
                 "AND v.ended > ? ORDER BY v.first DESC");
-    s.bind(1, chain.back()).bind(2, end).bind(3, start);
+    s.bind(1, id).bind(2, end).bind(3, start);
     while (s.step() == SQLITE_ROW) {
         Version v;
         read_version(s, 0, v);
@@ -408,17 +411,13 @@ std::vector<Version> CatalogDb::versions_in_range(const HistoryKey &h, const std
 
 bool CatalogDb::version_before(const HistoryKey &h, const std::string &path, long long t,
                                Version &out) const {
-    long long root = 0;
-    if (history_id(db_, h, &root) == 0) {
-        return false;
-    }
-    std::vector<long long> chain = path_chain(db_, root, path);
-    if (chain.empty()) {
+    const long long id = known_path_id(db_, h, path);
+    if (id == 0) {
         return false;
     }
     Stmt s(db_, "SELECT " VERSION_COLUMNS " FROM versions v WHERE v.path = ? AND v.first <= ? "
                 "ORDER BY v.first DESC LIMIT 1");
-    s.bind(1, chain.back()).bind(2, t);
+    s.bind(1, id).bind(2, t);
     if (s.step() != SQLITE_ROW) {
         return false;
     }
