@@ -200,17 +200,29 @@ int init_existing(const std::string &name, const std::string &location,
     return 0;
 }
 
-// Opens a server, takes its catalog's lock and opens the catalog for
-// writing. Returns 0, or the status after saying why on stderr.
-int open_catalog_for_writing(const std::string &name, KpServer &s,
-                             std::unique_ptr<CatalogLock> &lock, CatalogDb &db) {
+// The server, the lock and the catalog a command that changes the catalog
+// holds while it runs.
+struct WritableCatalog {
+    KpServer s;
+    std::unique_ptr<CatalogLock> lock;
+    CatalogDb db;
+};
+
+// Opens the server named by the command's one operand, takes its catalog's
+// lock and opens the catalog for writing. Returns 0, or the status after
+// saying why (the usage when the operand is missing) on stderr.
+int open_catalog_for_writing(const std::vector<std::string> &words, const char *usage,
+                             WritableCatalog &c) {
+    if (words.size() != 2) {
+        return usage_error("kpadmin", usage, SETUP_USAGE);
+    }
     std::string err;
-    if (int st = open_server(name, s, err)) {
+    if (int st = open_server(words[1], c.s, err)) {
         return fail(err, st);
     }
-    lock = std::make_unique<CatalogLock>(s.lock_file);
-    if (!lock->held() || !db.open(s.catalog_db, true, err)) {
-        return fail("cannot open the catalog of " + s.name + ": " + err, kpstatus::NO_SERVER);
+    c.lock = std::make_unique<CatalogLock>(c.s.lock_file);
+    if (!c.lock->held() || !c.db.open(c.s.catalog_db, true, err)) {
+        return fail("cannot open the catalog of " + c.s.name + ": " + err, kpstatus::NO_SERVER);
     }
     return 0;
 }
@@ -398,16 +410,13 @@ int admin_export(const std::vector<std::string> &words) {
 }
 
 int admin_sync(const std::vector<std::string> &words) {
-    if (words.size() != 2) {
-        return usage_error("kpadmin", "sync NAME", SETUP_USAGE);
-    }
-    KpServer s;
-    std::string err;
-    std::unique_ptr<CatalogLock> lock;
-    CatalogDb db;
-    if (int st = open_catalog_for_writing(words[1], s, lock, db)) {
+    WritableCatalog c;
+    if (int st = open_catalog_for_writing(words, "sync NAME", c)) {
         return st;
     }
+    KpServer &s = c.s;
+    CatalogDb &db = c.db;
+    std::string err;
     SyncReport rep;
     int st = sync_catalog(s, db, rep, err);
     for (const auto &n : rep.notes) {
@@ -454,16 +463,13 @@ int admin_set_retention(const std::vector<std::string> &words) {
 }
 
 int admin_expire(const std::vector<std::string> &words) {
-    if (words.size() != 2) {
-        return usage_error("kpadmin", "expire NAME", SETUP_USAGE);
-    }
-    KpServer s;
-    std::string err;
-    std::unique_ptr<CatalogLock> lock;
-    CatalogDb db;
-    if (int st = open_catalog_for_writing(words[1], s, lock, db)) {
+    WritableCatalog c;
+    if (int st = open_catalog_for_writing(words, "expire NAME", c)) {
         return st;
     }
+    KpServer &s = c.s;
+    CatalogDb &db = c.db;
+    std::string err;
     // Every host's images are known before any is removed.
     SyncReport rep;
     if (int st = sync_catalog(s, db, rep, err)) {
