@@ -57,7 +57,7 @@ backup_all() { # selects every file and presses OK on the backup; the seconds it
 cd "$tree" || fail "cd"
 "$xkp" &
 app=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --classname xkp | head -1)
+main=$(find_main)
 [ -n "$main" ] || fail "the main window did not appear"
 
 # OK returns while the job runs.

@@ -25,7 +25,7 @@ e2e_display
 cd "$tree/first dir" || fail "cd"
 "$xkp" &
 app=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --classname xkp | head -1)
+main=$(find_main)
 [ -n "$main" ] || fail "the main window did not appear"
 xdotool windowfocus --sync "$main"
 sleep 0.5
@@ -82,11 +82,5 @@ grep -qF -- " $tree/second'dir/new" <<<"$listing" || { echo "missing: the name w
 [ "$status" -eq 0 ] || { printf '%s\n' "$listing" >&2; fail "kplist lacks backed-up paths"; }
 
 # File, Quit.
-xdotool windowfocus --sync "$main"
-menu f q
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-wait "$app"
-rc=$?
-app=""
-[ "$rc" -eq 0 ] || fail "xkp ended with status $rc"
+quit_xkp
 echo "PASS: screenshots in $out"

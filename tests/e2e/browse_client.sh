@@ -61,29 +61,12 @@ export XKP_ROOT=$work/B
     fail "host B: kpadmin init-server: $(cat "$work/attach.out")"
 
 e2e_display
-click_in() { # window x y
-    xdotool mousemove --window "$1" "$2" "$3" click 1
-    sleep 0.3
-}
-retype() { # window x y text: replaces a text field's text
-    click_in "$1" "$2" "$3"
-    xdotool key End
-    xdotool key --repeat 80 --delay 2 BackSpace
-    xdotool type --delay 5 "$4"
-}
-menu() { # mnemonic of the menu, of the item
-    xdotool windowfocus --sync "$main"
-    xdotool keydown alt key "$1" keyup alt
-    sleep 0.4
-    xdotool key "$2"
-    sleep 0.8
-}
 
 mkdir -p "$work/b-place"
 cd "$work/b-place"
 XKP_DEBUG=gkc "$xkp" >"$work/xkp.out" 2>&1 &
 app=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --classname xkp | head -1)
+main=$(find_main)
 [ -n "$main" ] || fail "the main window did not appear"
 xdotool windowfocus --sync "$main"
 sleep 1
@@ -144,10 +127,6 @@ restore_with e 08-start-directory 002
 shot 09-restored
 cmp -s "$work/b-place/fromA/sub/notes.txt" "$data/sub/notes.txt" || fail "sub/notes.txt differs"
 
-menu f q
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-wait "$app"
-status=$?
-app=""
-[ "$status" -eq 0 ] || fail "xkp ended with status $status"
+# File, Quit.
+quit_xkp
 echo "PASS: screenshots in $out"

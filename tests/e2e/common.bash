@@ -84,12 +84,49 @@ wait_log() {
 shot() { sleep 0.4; import -window root "$out/$1.png"; }
 
 # The item of a menu chosen by the mnemonics of the menu and of the item, in
-# the window that has the focus.
+# the main window $main (focused first once it is known). MENU_SETTLE is how
+# long the item's action is given before the next step (0.8 s).
 menu() {
+    if [ -n "${main:-}" ]; then xdotool windowfocus --sync "$main"; fi
     xdotool keydown alt key "$1" keyup alt
     sleep 0.4
     xdotool key "$2"
-    sleep 0.8
+    sleep "${MENU_SETTLE:-0.8}"
+}
+
+# The main window of the xkp just started, waiting for it to show.
+find_main() { timeout 20 xdotool search --sync --onlyvisible --classname xkp | head -1; }
+
+# A click at an offset inside a window.
+click_in() { # window x y
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+    sleep 0.3
+}
+
+# Replaces the text of the field at an offset inside a window.
+retype() { # window x y text
+    click_in "$1" "$2" "$3"
+    xdotool key End
+    xdotool key --repeat 120 --delay 2 BackSpace
+    xdotool type --delay 5 "$4"
+}
+
+# Waits for xkp ($app) to end (at most 5 s) and checks its status is 0.
+expect_exit_zero() { # what ended it
+    for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$app" 2>/dev/null; then
+        fail "$1: xkp is still running"
+    fi
+    wait "$app"
+    local status=$?
+    app=""
+    [ "$status" -eq 0 ] || fail "$1: xkp ended with status $status"
+}
+
+# File, Quit, and xkp ends with status 0.
+quit_xkp() {
+    menu f q
+    expect_exit_zero "File, Quit"
 }
 
 # The visible window whose title is NAME (a shell name), waiting for it.

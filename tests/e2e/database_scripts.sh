@@ -56,10 +56,6 @@ e2e_display
 
 # The pointer positions below are offsets inside the windows; rows of the
 # file list are 18.8 pixels apart in the Xft font of the app-defaults.
-click_in() { # window x y
-    xdotool mousemove --window "$1" "$2" "$3" click 1
-    sleep 0.3
-}
 # The centre of the row of script NAME in the file list of a file-system
 # mode: the scripts of the examples directory in name order, from row 1.
 script_row() {
@@ -99,7 +95,7 @@ close_message() {
 cd "$examples" || fail "cd $examples"
 "$xkp" >"$work/xkp.out" 2>&1 &
 app=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --classname xkp | head -1)
+main=$(find_main)
 [ -n "$main" ] || fail "the main window did not appear"
 xdotool windowfocus --sync "$main"
 sleep 0.5
@@ -165,11 +161,5 @@ cmp -s "$work/saved.txt" "$work/restored.txt" || fail "the restored rows differ:
 shot 10-after-restore
 
 # File, Quit.
-xdotool windowfocus --sync "$main"
-menu f q
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-wait "$app"
-rc=$?
-app=""
-[ "$rc" -eq 0 ] || fail "xkp ended with status $rc"
+quit_xkp
 echo "PASS: screenshots in $out"

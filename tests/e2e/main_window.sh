@@ -16,18 +16,6 @@ mkdir -p "$work/tree/sub dir"
 echo hello > "$work/tree/a file"
 cd "$work/tree"
 
-# Waits for xkp to end (at most 5 s) and checks its status.
-expect_exit_zero() {
-    for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$app" 2>/dev/null; then
-        fail "$1: xkp is still running"
-    fi
-    wait "$app"
-    local status=$?
-    app=""
-    [ "$status" -eq 0 ] || fail "$1: xkp ended with status $status"
-}
-
 run_window() { # name, options...
     local name=$1
     shift

@@ -39,23 +39,13 @@ cmp -s "$dev" "$work/expect.img" && fail "the device was not overwritten"
 
 e2e_display
 
-click_in() { # window x y
-    xdotool mousemove --window "$1" "$2" "$3" click 1
-    sleep 0.3
-}
-menu() { # mnemonic of the menu, of the item
-    xdotool windowfocus --sync "$main"
-    xdotool keydown alt key "$1" keyup alt
-    sleep 0.4
-    xdotool key "$2"
-    sleep 1.2
-}
+MENU_SETTLE=1.2
 
 # Started in the device's directory, browsing the file system.
 cd "$(dirname "$dev")"
 "$xkp" >"$work/xkp.out" 2>&1 &
 app=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --classname xkp | head -1)
+main=$(find_main)
 [ -n "$main" ] || fail "the main window did not appear"
 xdotool windowfocus --sync "$main"
 sleep 1
@@ -108,8 +98,6 @@ cmp -s "$dev" "$work/expect.img" || fail "the type-12 restore did not bring the 
 image12=$(sed -n 's/.*into snapshot [0-9a-f]*, \(image .*\)$/\1/p' "$work/backup12.log")
 [ -n "$image12" ] && grep -q "$image12" "$log" || fail "not restored from the type-12 image ($image12): $(cat "$log")"
 
-menu f q
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && fail "xkp did not quit"
-app=""
+# File, Quit.
+quit_xkp
 echo "PASS: screenshots in $out"

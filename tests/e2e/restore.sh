@@ -51,23 +51,6 @@ same() { # a b: same bytes, mode, size and modification time
 e2e_display
 
 window_named() { timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1; }
-click_in() { # window x y
-    xdotool mousemove --window "$1" "$2" "$3" click 1
-    sleep 0.3
-}
-retype() { # window x y text: replaces a text field's text
-    click_in "$1" "$2" "$3"
-    xdotool key End
-    xdotool key --repeat 120 --delay 2 BackSpace
-    xdotool type --delay 5 "$4"
-}
-menu() { # mnemonic of the menu, of the item
-    xdotool windowfocus --sync "$main"
-    xdotool keydown alt key "$1" keyup alt
-    sleep 0.4
-    xdotool key "$2"
-    sleep 0.8
-}
 # Waits until the start dialog is gone (the request ran) and for the log.
 confirm_ok() {
     local dialog=$1
@@ -84,7 +67,7 @@ file_row() { echo $((383 + ($1 * 188 - 94) / 10)); } # centre of file-list row N
 cd "$data"
 "$xkp" -r >"$work/xkp.out" 2>&1 &
 app=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --classname xkp | head -1)
+main=$(find_main)
 [ -n "$main" ] || fail "the main window did not appear"
 xdotool windowfocus --sync "$main"
 sleep 1
@@ -150,11 +133,5 @@ same "$data/sub/g file.txt" "$work/expect2/sub/g file.txt"
 [ "$(ls -A "$work/elsewhere")" = "sub" ] || fail "more than sub restored: $(ls -A "$work/elsewhere")"
 
 # File, Quit.
-menu f q
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && fail "xkp did not quit"
-wait "$app"
-status=$?
-app=""
-[ "$status" -eq 0 ] || fail "xkp ended with status $status"
+quit_xkp
 echo "PASS: screenshots in $out"
